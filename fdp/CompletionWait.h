@@ -1,0 +1,68 @@
+// One completion wait: the worker arms it, sends a frame, then waits; the receiver
+// completes it with a result byte when the answer arrives.
+//
+// Contract:
+//  - Arm() clears any earlier completion. It must be called before the frame whose
+//    answer is awaited is sent, so that an answer arriving at once is not lost.
+//  - Complete() stores the result and wakes the waiter; any thread may call it. A late
+//    completion (after a time-out) stays pending until the next Arm() clears it.
+//  - Wait() returns the result, or nothing when the time-out expired first.
+//  - Shutdown() makes the wait in progress and every later one return FdpAborted (11)
+//    at once; it is final, for the link's stop.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+namespace fdp {
+
+class CompletionWait {
+public:
+    static constexpr std::uint8_t kAborted = 11;
+
+    void Arm() {
+        std::lock_guard lock(m_mutex);
+        m_signalled = false;
+    }
+    void Complete(std::uint8_t result) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_result = result;
+            m_signalled = true;
+        }
+        m_cv.notify_all();
+    }
+    std::optional<std::uint8_t> Wait(std::uint32_t timeoutMs) {
+        std::unique_lock lock(m_mutex);
+        const bool done = m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                        [this] { return m_signalled || m_shutdown; });
+        if (m_shutdown) return kAborted;
+        if (!done) return std::nullopt;
+        m_signalled = false;
+        return m_result;
+    }
+    void Shutdown() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_shutdown = true;
+        }
+        m_cv.notify_all();
+    }
+    void Restart() {
+        std::lock_guard lock(m_mutex);
+        m_shutdown = false;
+        m_signalled = false;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_signalled = false;
+    bool m_shutdown = false;
+    std::uint8_t m_result = 0;
+};
+
+}  // namespace fdp

@@ -1,0 +1,133 @@
+// The device link's centre: owns the link channel and the command layer and runs two
+// threads. The worker carries out one job at a time and reports through the front
+// end's Notify and Report; the receiver reads captured frames and completes the
+// channel's and command layer's waits.
+//
+// Threads: Start, Stop, Submit, PrepareListen, Cancel and the adapter calls are made on
+// the owner's thread. Stop returns within about a second from every state: it aborts
+// the wait in progress, wakes the driver's read and joins both threads before anything
+// they use is released.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "fdp/AutoResetEvent.h"
+#include "fdp/FdpTypes.h"
+#include "fdp/Frame.h"
+#include "fdp/LinkTimeouts.h"
+
+namespace fdp {
+
+class CFdpGui;
+class CLinkChannel;
+class CLinkProtocol;
+class IPacketDriver;
+
+// Block handed to the command layer by the next-block callback.
+struct NextBlockResult {
+    const std::uint8_t* data = nullptr;   // null: the file is finished
+    std::uint32_t length = 0;
+    bool error = false;                   // the file could not be read (FdpFileError)
+};
+
+class CFdpEngine {
+public:
+    CFdpEngine();
+    ~CFdpEngine();
+    CFdpEngine(const CFdpEngine&) = delete;
+    CFdpEngine& operator=(const CFdpEngine&) = delete;
+
+    int Start(IPacketDriver* driver, CFdpGui* frontEnd);
+    int Stop();
+
+    int EnumerateAdapters();
+    int OpenAdapter(std::uint16_t index);
+    int CloseAdapter(std::uint16_t index);
+    void GetLocalAddress(std::uint8_t* address);
+    std::string GetAdapterDescription(int index);
+    std::string GetAdapterName(int index);
+    int IsEthernet(int index);
+
+    int PrepareListen();
+    int Submit(const FdpRequest& request);
+    std::uint8_t CurrentJob() const { return m_job.load(); }
+    int Cancel();
+    EngineState State() const { return m_state.load(); }
+
+    // Time-outs of the link's waits; tests shorten them. Set before Start.
+    void SetTimeouts(const LinkTimeouts& timeouts) { m_timeouts = timeouts; }
+    const LinkTimeouts& Timeouts() const { return m_timeouts; }
+
+    // Callbacks of the channel and the command layer.
+    NextBlockResult NextBlock(std::uint32_t sentBytes);
+    void GetCredentials(const MacAddress& target, PasswordBlock& block);
+    void OnTraceLength(std::uint32_t total);
+    void OnTraceData(const std::uint8_t* data, std::uint32_t length);
+
+    // Walks the capture records of one read and hands each whole link frame to the
+    // channel. Public for the fuzz target; the receiver thread calls it.
+    void DispatchCaptured(const std::uint8_t* data, std::uint32_t count);
+
+    CLinkChannel* Channel() const { return m_channel.get(); }
+    CLinkProtocol* Protocol() const { return m_protocol.get(); }
+
+private:
+    void WorkerMain();
+    void ReceiverMain();
+    void RunJob(std::uint8_t job);
+    void RunDownload(bool staged);
+    void Finish(unsigned result, std::int32_t fileIndex);
+    void ClearJob();
+    bool OpenDownloadFile(std::int32_t& fileIndex);
+    bool ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::int32_t& fileIndex);
+    void CloseDownloadFile();
+    void ParkReceiver();
+    void UnparkReceiver();
+
+    std::atomic<EngineState> m_state{StateNotOpened};
+    CFdpGui* m_frontEnd = nullptr;
+    IPacketDriver* m_driver = nullptr;
+    std::unique_ptr<CLinkProtocol> m_protocol;
+    std::unique_ptr<CLinkChannel> m_channel;
+    LinkTimeouts m_timeouts;
+
+    std::atomic<std::uint8_t> m_job{JobNone};
+    AutoResetEvent m_jobEvent;
+    std::mutex m_requestLock;       // Submit's record against the worker's copy of it
+    std::uint8_t m_kind = 0;
+    SharedBuffer m_buffer;
+    std::uint32_t m_size = 0;
+    std::string m_path;
+
+    // The running job's copy, the worker's own: a request accepted while a staged
+    // download still erases and burns must not change them.
+    std::uint8_t m_runKind = 0;
+    std::string m_runPath;
+
+    std::FILE* m_file = nullptr;
+    std::uint32_t m_fileLength = 0;
+    std::uint32_t m_remaining = 0;
+    std::int32_t m_fileIndex = 0;   // -1 while the file reads well, else its error index
+    std::uint8_t m_block[kBlockDataLen] = {};
+
+    // Stop flags, adapter state changes and the receiver's parking meet on this lock.
+    std::mutex m_stateLock;
+    std::condition_variable m_stateChanged;
+    std::atomic<bool> m_stopWorker{false};
+    std::atomic<bool> m_stopReceiver{false};
+    bool m_parkRequested = false;
+    bool m_receiverParked = false;
+    bool m_receiverDone = false;
+    bool m_started = false;
+    std::thread m_worker;
+    std::thread m_receiver;
+};
+
+}  // namespace fdp

@@ -1,0 +1,223 @@
+#include "fdp/FdpGui.h"
+
+#include <algorithm>
+#include <iostream>
+#include <iterator>
+
+#include "fdp/FdpEngine.h"
+#include "resources/strings/StringIds.h"
+#include "resources/strings/StringTable.h"
+
+namespace fdp {
+
+using namespace res;
+
+CFdpGui::CFdpGui() = default;
+
+CFdpGui::~CFdpGui() { CFdpGui::ShutdownLink(); }
+
+int CFdpGui::StartLink() {
+    const std::string trace = m_programFolder + "/trace.txt";
+    const std::string address = m_programFolder + "/Target_Bt_Addr.txt";
+    std::lock_guard lock(m_traceLock);
+    m_traceFile = std::fopen(trace.c_str(), "w+b");
+    if (!m_traceFile) return 0;
+    m_addressFile = std::fopen(address.c_str(), "wb");
+    return m_addressFile ? 1 : 0;
+}
+
+void CFdpGui::ShutdownLink() {
+    std::lock_guard lock(m_traceLock);
+    for (std::FILE** file : {&m_traceFile, &m_addressFile}) {
+        if (*file) std::fclose(*file);   // fclose flushes; an error abandons the file all the same
+        *file = nullptr;
+    }
+}
+
+int CFdpGui::Notify(std::uint32_t, std::uint32_t, std::int32_t) { return 1; }
+
+void CFdpGui::GetCredentials(const MacAddress& target, PasswordBlock& block) {
+    std::lock_guard lock(m_credentialLock);
+    m_targetAddress = target;
+    block = MakePasswordBlock(m_password);
+}
+
+void CFdpGui::SetPassword(const std::string& password) {
+    std::lock_guard lock(m_credentialLock);
+    m_password = password;
+}
+
+MacAddress CFdpGui::TargetAddress() const {
+    std::lock_guard lock(m_credentialLock);
+    return m_targetAddress;
+}
+
+void CFdpGui::OnTraceLength(std::uint32_t total) {
+    std::lock_guard lock(m_traceLock);
+    m_traceRemaining = total;
+}
+
+void CFdpGui::OnTraceData(const std::uint8_t* data, std::uint32_t length) {
+    std::lock_guard lock(m_traceLock);
+    m_traceRemaining -= length;
+    if (m_traceRemaining < 0 || !m_traceFile) return;
+    if (std::fwrite(data, 1, length, m_traceFile) != length || std::fflush(m_traceFile) != 0) AbandonTraceFile();
+}
+
+void CFdpGui::AbandonTraceFile() {
+    m_traceRemaining = 0;
+    if (m_traceFile) std::fclose(m_traceFile);
+    m_traceFile = nullptr;
+}
+
+int CFdpGui::SaveParamDump(const std::uint8_t* image) {
+    if (!image || image[kParamFormatOffset] != kParamFormat) {
+        ShowMessageBox("The target's param is null or the param is invalid!");
+        return 1;
+    }
+    std::lock_guard lock(m_traceLock);
+    if (!m_traceFile) return 1;
+    if (std::fseek(m_traceFile, 0, SEEK_SET) != 0 ||
+        std::fwrite(image, 1, kParamImageLen, m_traceFile) != kParamImageLen || std::fflush(m_traceFile) != 0)
+        AbandonTraceFile();
+    return 1;
+}
+
+int CFdpGui::WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length) {
+    std::lock_guard lock(m_traceLock);
+    if (!m_addressFile) return 0;
+    static const std::uint8_t kLineEnd[2] = {'\r', '\n'};
+    if (std::fwrite(bytes, 1, length, m_addressFile) != length || std::fwrite(kLineEnd, 1, 2, m_addressFile) != 2 ||
+        std::fflush(m_addressFile) != 0) {
+        std::fclose(m_addressFile);
+        m_addressFile = nullptr;
+        return 0;
+    }
+    return 1;
+}
+
+void CFdpGui::ShowMessageBox(const std::string& text) { std::cerr << text << '\n'; }
+
+int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path, SharedBuffer buffer,
+                           std::uint32_t size, unsigned okText, bool setText) {
+    std::lock_guard lock(m_requestLock);
+    m_request = FdpRequest{};
+    m_request.job = job;
+    m_request.kind = kind;
+    m_request.path = path;
+    if (buffer) size = std::min(size, static_cast<std::uint32_t>(buffer->size()));
+    else size = 0;
+    m_request.buffer = std::move(buffer);
+    m_request.size = size;
+    const int result = m_engine ? m_engine->Submit(m_request) : 2;
+    m_request.buffer.reset();   // the engine holds its own reference
+    if (setText) SetResultText(LoadString(result == 0 ? okText : result == 2 ? IDS_NOT_CONNECTED : IDS_LAST_NOT_COMPLETED));
+    return result;
+}
+
+int CFdpGui::StartDownload(std::uint8_t kind, const std::string& path) {
+    return SubmitRequest(JobStagedDownload, kind, path, nullptr, 0, IDS_DOWNLOAD_COMMITTING, true);
+}
+
+int CFdpGui::Listen() {
+    std::lock_guard lock(m_requestLock);
+    if (!m_engine) {
+        SetResultText(LoadString(IDS_INTERFACE_NOT_OPENED));
+        return FdpNotOpened;
+    }
+    const int refused = m_engine->PrepareListen();
+    if (refused) {
+        SetResultText(LoadString(refused == FdpNotOpened               ? IDS_INTERFACE_NOT_OPENED
+                                 : m_engine->CurrentJob() == JobListen ? IDS_LISTENING
+                                                                       : IDS_SYSTEM_BUSY));
+        return refused;
+    }
+    m_request = FdpRequest{};
+    m_request.job = JobListen;
+    const int result = m_engine->Submit(m_request);
+    if (result == 0) {
+        SetResultText(LoadString(IDS_LISTENING));
+    } else if (result == 2) {
+        SetResultText(LoadString(IDS_NOT_CONNECTED));
+    } else {
+        switch (m_engine->CurrentJob()) {
+        case JobDownloadBurn: SetResultText(LoadString(IDS_DOWNLOADING)); break;
+        case JobErase: SetResultText(LoadString(IDS_DOWNLOADING_2)); break;
+        case JobGetParams: SetResultText(LoadString(IDS_GETTING_PARAMS)); break;
+        case JobTransfer: SetResultText(LoadString(IDS_DIAGNOSING)); break;
+        default: SetResultText(std::string()); break;
+        }
+    }
+    return result;
+}
+
+int CFdpGui::GetTrace(SharedBuffer buffer) {
+    return SubmitRequest(JobGetTrace, 0, {}, std::move(buffer), kParamImageLen, IDS_GETTING_TRACE, true);
+}
+int CFdpGui::EnableTargetTestMode(SharedBuffer block) {
+    return SubmitRequest(JobTransfer, TransferTestMode, {}, std::move(block), kTestBlockLen, IDS_LOOP_TESTING, true);
+}
+int CFdpGui::StartLoopTest(SharedBuffer block) {
+    return SubmitRequest(JobTransfer, TransferLoopSetup, {}, std::move(block), kTestBlockLen, IDS_LOOP_TESTING, true);
+}
+int CFdpGui::SendLoopData(SharedBuffer buffer, std::uint32_t size) {
+    return SubmitRequest(JobTransfer, TransferLoopSend, {}, std::move(buffer), size, IDS_LOOP_TESTING, true);
+}
+int CFdpGui::ReceiveLoopData(SharedBuffer buffer, std::uint32_t size) {
+    return SubmitRequest(JobTransfer, TransferLoopReceive, {}, std::move(buffer), size, IDS_LOOP_TESTING, true);
+}
+int CFdpGui::DiagnoseTarget(SharedBuffer block) {
+    return SubmitRequest(JobTransfer, TransferDiagnose, {}, std::move(block), kTestBlockLen, IDS_DIAGNOSING, true);
+}
+int CFdpGui::GetParams(SharedBuffer buffer) {
+    return SubmitRequest(JobGetParams, 0, {}, std::move(buffer), kParamImageLen, IDS_GETTING_PARAMS, true);
+}
+int CFdpGui::GetTargetVersion(SharedBuffer block) {
+    return SubmitRequest(JobTransfer, TransferVersion, {}, std::move(block), kVersionBlockLen, 0, false);
+}
+
+std::string CFdpGui::ResultText(unsigned result) {
+    static constexpr std::uint8_t kResults[] = {FdpOk,      FdpFailed,    FdpInvalidOperation, FdpTimeout, FdpCancelled,
+                                                FdpNoMemory, FdpNotOpened, FdpBusy,             FdpFileError};
+    for (unsigned i = 0; i < std::size(kResults); ++i)
+        if (kResults[i] == result) return LoadString(IDS_RESULT_FIRST + i);
+    return LoadString(IDS_RESULT_UNKNOWN);
+}
+
+std::string CFdpGui::StageText(unsigned stage) {
+    const unsigned step = stage / 10, phase = stage % 10;
+    if (step > 8 || phase < 1 || phase > 3) return LoadString(IDS_STAGE_INVALID);
+    if (phase == 3) return LoadString(IDS_STAGE_END_FIRST + step);
+    return LoadString(IDS_STAGE_FIRST + step * 2 + (phase - 1));
+}
+
+void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
+    std::string status = StageText(stage);
+    if (stage % 10 == 3 && stage / 10 <= 8) status += ResultText(result);
+    if (result != 0) {
+        SetStatusText(LoadString(IDS_DOWNLOAD_STOPPED));
+        SetResultText(LoadString(IDS_OPERATION_FAILED));
+    } else {
+        SetStatusText(status);
+        SetResultText(LoadString(IDS_OPERATION_OK));
+    }
+}
+
+std::string CFdpGui::statusText() const {
+    std::lock_guard lock(m_textLock);
+    return m_statusText;
+}
+std::string CFdpGui::resultText() const {
+    std::lock_guard lock(m_textLock);
+    return m_resultText;
+}
+void CFdpGui::SetStatusText(const std::string& text) {
+    std::lock_guard lock(m_textLock);
+    m_statusText = text;
+}
+void CFdpGui::SetResultText(const std::string& text) {
+    std::lock_guard lock(m_textLock);
+    m_resultText = text;
+}
+
+}  // namespace fdp

@@ -1,0 +1,122 @@
+// The request front end: what the user interface sees of the device link.
+// Turns user requests into engine jobs with a status text, supplies the password,
+// keeps the target's address, receives the engine's callbacks and writes trace.txt
+// and Target_Bt_Addr.txt beside the program. No Qt: the wizard's main window and the
+// command-line tool both derive from it.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "fdp/FdpTypes.h"
+#include "fdp/Frame.h"
+
+namespace fdp {
+
+class CFdpEngine;
+class IPacketDriver;
+
+inline constexpr std::uint32_t kParamImageLen = 8192;
+inline constexpr std::uint32_t kTestBlockLen = 19;
+inline constexpr std::uint32_t kVersionBlockLen = 64;
+inline constexpr std::size_t kParamFormatOffset = 2051;   // format number byte of an image
+inline constexpr std::uint8_t kParamFormat = 2;
+
+class CFdpGui {
+public:
+    CFdpGui();
+    virtual ~CFdpGui();
+    CFdpGui(const CFdpGui&) = delete;
+    CFdpGui& operator=(const CFdpGui&) = delete;
+
+    // Slots in the system's order. Notify, Report, GetCredentials run on the engine's
+    // worker thread; OnTraceLength and OnTraceData on its receiver thread; the rest on
+    // the thread that owns the front end.
+    virtual int StartLink();
+    virtual void ShutdownLink();
+    virtual int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam);
+    virtual void GetCredentials(const MacAddress& target, PasswordBlock& block);
+    virtual void OnTraceLength(std::uint32_t total);
+    virtual void OnTraceData(const std::uint8_t* data, std::uint32_t length);
+    virtual int StartDownload(std::uint8_t kind, const std::string& path);
+    virtual int Listen();
+    virtual int GetTrace(SharedBuffer buffer);
+    virtual int EnableTargetTestMode(SharedBuffer block);
+    virtual int StartLoopTest(SharedBuffer block);
+    virtual int SendLoopData(SharedBuffer buffer, std::uint32_t size);
+    virtual int ReceiveLoopData(SharedBuffer buffer, std::uint32_t size);
+    virtual int DiagnoseTarget(SharedBuffer block);
+    virtual int GetParams(SharedBuffer buffer);
+    virtual int GetTargetVersion(SharedBuffer block);
+    virtual int SaveParamDump(const std::uint8_t* image);
+    virtual int WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length);
+    virtual void OnConnectResult(std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void OnTransferResult(std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void OnTraceResult(std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void OnDownloadResult(std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void OnEraseResult(std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void OnParamsResult(std::uint32_t wParam, std::int32_t lParam) = 0;
+    virtual void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total);
+
+    void SetPassword(const std::string& password);
+
+    // Link wiring, set by the owner (which owns the engine and the driver).
+    void SetProgramFolder(const std::string& folder) { m_programFolder = folder; }
+    const std::string& ProgramFolder() const { return m_programFolder; }
+    void SetLink(CFdpEngine* engine, IPacketDriver* driver) { m_engine = engine; m_driver = driver; }
+    CFdpEngine* Engine() const { return m_engine; }
+    IPacketDriver* Driver() const { return m_driver; }
+    void SetAdapter(int index, int count, bool opened) {
+        m_adapterIndex = index; m_adapterCount = count; m_adapterOpened = opened ? 1 : 0;
+    }
+    int AdapterIndex() const { return m_adapterIndex; }
+    int AdapterCount() const { return m_adapterCount; }
+    bool AdapterOpened() const { return m_adapterOpened != 0; }
+
+    // Copies, safe from any thread: Report writes them on the worker thread.
+    std::string statusText() const;
+    std::string resultText() const;
+    MacAddress TargetAddress() const;
+
+    // The text of an FdpResult, and of a report stage (phase-3 stages without the result).
+    static std::string ResultText(unsigned result);
+    static std::string StageText(unsigned stage);
+
+protected:
+    void SetStatusText(const std::string& text);
+    void SetResultText(const std::string& text);
+    // Shows a message the system gives in a message box; the base writes it to stderr.
+    virtual void ShowMessageBox(const std::string& text);
+
+private:
+    int SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path,
+                      SharedBuffer buffer, std::uint32_t size, unsigned okText, bool setText);
+    void AbandonTraceFile();
+
+    std::string m_programFolder;
+    CFdpEngine* m_engine = nullptr;
+    IPacketDriver* m_driver = nullptr;
+    int m_adapterIndex = -1;
+    int m_adapterCount = 0;
+    int m_adapterOpened = 0;
+
+    mutable std::mutex m_textLock;
+    std::string m_statusText;
+    std::string m_resultText;
+
+    std::mutex m_requestLock;
+    FdpRequest m_request;
+
+    mutable std::mutex m_credentialLock;
+    std::string m_password = "4826";
+    MacAddress m_targetAddress{};
+
+    std::mutex m_traceLock;    // trace blocks (receiver) and dumps (UI thread)
+    std::FILE* m_traceFile = nullptr;
+    std::int64_t m_traceRemaining = -1;
+    std::FILE* m_addressFile = nullptr;
+};
+
+}  // namespace fdp

@@ -1,0 +1,62 @@
+// The login layer: waits for the target's announce, logs in, keeps the target's
+// address, sends data frames to it and sorts every received link frame by type.
+// Connect and SendData run on the engine's worker thread, HandleFrame on its receiver
+// thread, Abort on the thread that stops the link.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "fdp/CompletionWait.h"
+#include "fdp/Frame.h"
+
+namespace fdp {
+
+class CFdpEngine;
+class CLinkProtocol;
+class IPacketDriver;
+
+enum ChannelState : std::uint8_t {
+    ChannelIdle = 0,
+    ChannelListening = 1,
+    ChannelLoggingIn = 2,
+    ChannelConnected = 3,
+};
+
+class CLinkChannel {
+public:
+    void Init(CFdpEngine* engine, CLinkProtocol* protocol, IPacketDriver* driver);
+    void Uninit();
+    int Reset();
+    void Abort();
+    void Shutdown();            // every wait, now and later, ends with 11
+    std::uint8_t Connect();     // a ConnectResult
+    // buffer[0] is overwritten with the data frame type; sends length + 1 bytes.
+    // 0 sent, 4 refused (not connected), 1 the driver did not send.
+    int SendData(std::uint8_t* buffer, std::uint16_t length);
+    void HandleFrame(const std::uint8_t* frame, std::uint32_t length);
+
+    ChannelState State() const { return m_state.load(); }
+    MacAddress TargetAddress() const;
+    std::uint32_t Challenge() const;
+
+    // The connection result of a completed (or timed-out) wait of the login layer.
+    static std::uint8_t MapConnectResult(std::optional<std::uint8_t> completion);
+
+private:
+    CFdpEngine* m_engine = nullptr;
+    CLinkProtocol* m_protocol = nullptr;
+    IPacketDriver* m_driver = nullptr;
+    std::atomic<ChannelState> m_state{ChannelIdle};
+    CompletionWait m_wait;
+
+    mutable std::mutex m_announceLock;   // announce fields, written by the receiver
+    MacAddress m_target{};
+    std::uint32_t m_challenge = 0x1234;
+    std::uint32_t m_second = 0;
+    std::uint32_t m_third = 0;
+    PasswordBlock m_password{};
+};
+
+}  // namespace fdp

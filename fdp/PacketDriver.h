@@ -1,0 +1,76 @@
+// Raw Ethernet access: adapter discovery, open, send and capture of whole frames.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "fdp/Frame.h"
+
+namespace fdp {
+
+// Results of OpenAdapter.
+enum OpenResult : int {
+    OpenOk = 0,
+    OpenBadIndex = 1,
+    OpenFailed = 2,          // the capture library could not open the adapter
+    OpenNoSendPacket = 3,
+    OpenAlreadyOpen = 4,
+    OpenNoReceivePacket = 6,
+    OpenNoAddress = 7,
+};
+
+inline constexpr int kMaxAdapters = 5;
+inline constexpr std::size_t kSendBufferLen = 1500;
+inline constexpr std::size_t kReceiveBufferLen = 262144;
+
+// One captured frame in the receive buffer: a header, then the frame at hdrlen bytes
+// from the header's start; the next record starts at the next multiple of 4 after
+// the frame's captured end (offsets from the buffer's start).
+struct CaptureHeader {
+    std::uint32_t tvSec;
+    std::uint32_t tvUsec;
+    std::uint32_t caplen;    // bytes of the frame present in the buffer
+    std::uint32_t datalen;   // the frame's length on the wire
+    std::uint16_t hdrlen;    // this header's length, padding included
+};
+inline constexpr std::size_t kCaptureHeaderFields = 18;   // bytes the fields occupy
+inline constexpr std::size_t kCaptureHeaderLen = 20;      // hdrlen written by our drivers
+
+inline std::size_t AlignCaptureRecord(std::size_t offset) { return (offset + 3) & ~std::size_t{3}; }
+
+// Appends one capture record at offset; returns the offset of the next record, or
+// 0 when the frame does not fit into the buffer.
+std::size_t AppendCaptureRecord(std::span<std::uint8_t> buffer, std::size_t offset,
+                                std::span<const std::uint8_t> frame, std::uint32_t wireLen);
+
+// Interface in the order of its operations. Thread use: SendFrame on the engine's
+// worker thread, ReceiveFrames and IsLinkFrame on its receiver thread, everything else
+// on the thread that owns the engine before or after those two run.
+class IPacketDriver {
+public:
+    virtual ~IPacketDriver() = default;
+    virtual int Init(void* unused) = 0;
+    virtual int Uninit() = 0;
+    virtual int EnumerateAdapters() = 0;
+    virtual int OpenAdapter(std::uint16_t index) = 0;
+    virtual int CloseAdapter(std::uint16_t index) = 0;
+    virtual int GetLocalAddress(std::uint8_t* address) = 0;
+    virtual std::string GetAdapterDescription(int index) = 0;
+    virtual std::string GetAdapterName(int index) = 0;
+    virtual int IsEthernet(int index) = 0;
+    // 1 if the frame (destination, own address, 0x0707, payload padded to 46) was sent.
+    virtual int SendFrame(const std::uint8_t* destination, const std::uint8_t* payload,
+                          std::uint16_t length) = 0;
+    // Waits up to the read time-out (one second) for frames; returns the capture
+    // records read, valid until the next call, or null with count 0.
+    virtual const std::uint8_t* ReceiveFrames(std::uint32_t& count) = 0;
+    virtual int IsLinkFrame(const std::uint8_t* frame) = 0;
+    // Makes a ReceiveFrames in progress return at once; called when the link stops.
+    virtual void WakeReceiver() = 0;
+    // Why the last OpenAdapter failed, in words a user can act on; empty otherwise.
+    virtual std::string LastError() const = 0;
+};
+
+}  // namespace fdp

@@ -1,0 +1,32 @@
+// Numeric ids of the texts the Qt-free core uses.
+#pragma once
+
+namespace res {
+
+enum StringId : unsigned {
+    IDS_CONNECTED_WITH = 57677,
+    IDS_CONNECT_TIMEOUT = 57678,
+    IDS_CONNECT_FAILED = 57679,
+    IDS_DOWNLOAD_COMMITTING = 57680,
+    IDS_NOT_CONNECTED = 57681,
+    IDS_LAST_NOT_COMPLETED = 57682,
+    IDS_INTERFACE_NOT_OPENED = 57683,
+    IDS_LISTENING = 57684,
+    IDS_SYSTEM_BUSY = 57685,
+    IDS_DOWNLOADING = 57686,
+    IDS_DOWNLOADING_2 = 57687,
+    IDS_GETTING_PARAMS = 57688,
+    IDS_DIAGNOSING = 57689,
+    IDS_GETTING_TRACE = 57690,
+    IDS_LOOP_TESTING = 57691,
+    IDS_RESULT_FIRST = 57692,     // FdpResult texts 57692..57701
+    IDS_RESULT_UNKNOWN = 57701,
+    IDS_STAGE_FIRST = 57702,      // phases 1 and 2 of steps 0..8, two per step
+    IDS_STAGE_END_FIRST = 57720,  // phase 3 of steps 0..8
+    IDS_STAGE_INVALID = 57729,
+    IDS_DOWNLOAD_STOPPED = 57730,
+    IDS_OPERATION_FAILED = 57731,
+    IDS_OPERATION_OK = 57732,
+};
+
+}  // namespace res
