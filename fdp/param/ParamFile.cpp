@@ -1,0 +1,84 @@
+#include "fdp/param/ParamFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace param {
+namespace {
+
+// Holds an open, exclusively locked descriptor; closing drops the lock.
+class LockedFile {
+public:
+    LockedFile(const std::filesystem::path& path, int flags) {
+        // Non-blocking so that a FIFO in the file's place cannot hang the open.
+        fd_ = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) Close();
+    }
+    ~LockedFile() { Close(); }
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+
+    int fd() const { return fd_; }
+    bool Close() {
+        if (fd_ < 0) return true;
+        const bool ok = ::close(fd_) == 0;
+        fd_ = -1;
+        return ok;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// The diagnostic line for a file that vanished while it was being read or written.
+void TraceFileError() {
+    if (errno == ENOENT) std::fputs("File not found\n", stderr);
+}
+
+}  // namespace
+
+std::optional<std::size_t> ReadParamFile(const std::filesystem::path& path,
+                                         std::span<std::uint8_t, kBlockSize> buffer) {
+    LockedFile file(path, O_RDONLY);
+    if (file.fd() < 0) return std::nullopt;
+    std::size_t got = 0;
+    while (got < buffer.size()) {
+        const ssize_t n = ::pread(file.fd(), buffer.data() + got, buffer.size() - got,
+                                  static_cast<off_t>(got));
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            TraceFileError();
+            return std::nullopt;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return got;
+}
+
+bool WriteParamFile(const std::filesystem::path& path, std::span<const std::uint8_t, kBlockSize> block) {
+    LockedFile file(path, O_WRONLY);
+    if (file.fd() < 0) return false;
+    std::size_t done = 0;
+    while (done < block.size()) {
+        const ssize_t n = ::pwrite(file.fd(), block.data() + done, block.size() - done,
+                                   static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            TraceFileError();
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (::fsync(file.fd()) != 0 || !file.Close()) {
+        TraceFileError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace param
