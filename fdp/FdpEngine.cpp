@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <chrono>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "fdp/FdpGui.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkProtocol.h"
@@ -257,35 +261,34 @@ void CFdpEngine::RunJob(std::uint8_t job) {
 
 bool CFdpEngine::OpenDownloadFile(std::int32_t& fileIndex) {
     CloseDownloadFile();
-    m_file = std::fopen(m_runPath.c_str(), "rb");
     fileIndex = 0;
-    if (!m_file) return false;
+    m_file = ::open(m_runPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_file < 0) return false;
     fileIndex = -1;
-    long length = -1;
-    if (std::fseek(m_file, 0, SEEK_END) == 0) length = std::ftell(m_file);
-    if (length < 0 || length > static_cast<long>(UINT32_MAX) || std::fseek(m_file, 0, SEEK_SET) != 0) {
-        fileIndex = FileErrorIndexFor(errno);
-        length = 0;
+    struct stat info {};
+    if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(UINT32_MAX)) {
+        fileIndex = ::fstat(m_file, &info) != 0 ? FileErrorIndexFor(errno) : FileOtherError;
+        info.st_size = 0;
     }
-    m_fileLength = static_cast<std::uint32_t>(length);
+    m_fileLength = static_cast<std::uint32_t>(info.st_size);
     m_remaining = m_fileLength;
     return true;
 }
 
-// Reads the block after sentBytes; false with a file index when the file cannot be
-// read or ends before the length taken at open (it must not be sent short and burnt).
+// Reads the block after sentBytes, straight from the file (no stale buffer); false with
+// a file index when the file cannot be read or ends before the length taken at open,
+// so that a short image is never sent as complete and burnt.
 bool CFdpEngine::ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::int32_t& fileIndex) {
     count = 0;
     if (fileIndex != -1) return false;
     const std::size_t want = std::min<std::size_t>(kBlockDataLen, m_remaining);
     if (want == 0) return true;
-    if (std::fseek(m_file, static_cast<long>(sentBytes), SEEK_SET) != 0) {
-        fileIndex = FileErrorIndexFor(errno);
-        return false;
-    }
-    const std::size_t got = std::fread(m_block, 1, want, m_file);
-    if (got == 0) {
-        fileIndex = std::ferror(m_file) ? FileErrorIndexFor(errno) : FileOtherError;
+    ssize_t got;
+    do {
+        got = ::pread(m_file, m_block, want, static_cast<off_t>(sentBytes));
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0) {
+        fileIndex = got < 0 ? FileErrorIndexFor(errno) : FileOtherError;
         return false;
     }
     count = static_cast<std::uint32_t>(got);
@@ -294,8 +297,8 @@ bool CFdpEngine::ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::i
 }
 
 void CFdpEngine::CloseDownloadFile() {
-    if (m_file) std::fclose(m_file);
-    m_file = nullptr;
+    if (m_file >= 0) ::close(m_file);
+    m_file = -1;
 }
 
 void CFdpEngine::RunDownload(bool staged) {

@@ -12,7 +12,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -111,7 +110,7 @@ private:
     std::uint8_t m_runKind = 0;
     std::string m_runPath;
 
-    std::FILE* m_file = nullptr;
+    int m_file = -1;                // the download file's descriptor
     std::uint32_t m_fileLength = 0;
     std::uint32_t m_remaining = 0;
     std::int32_t m_fileIndex = 0;   // -1 while the file reads well, else its error index

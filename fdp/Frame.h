@@ -62,6 +62,9 @@ enum ReplyCode : std::uint8_t {
     FDP_RSP_TRACE_DATA = 0x44,
 };
 
+// The erase command of a flash area.
+inline std::uint8_t EraseCode(std::uint8_t kind) { return static_cast<std::uint8_t>(FDP_CMD_ERASE_BASE + kind); }
+
 // Data frame layout inside the payload: type, code, 16-bit length, data.
 inline constexpr std::size_t kDataHeaderLen = 4;
 inline constexpr std::size_t kBlockDataLen = 1024;      // file bytes per download block

@@ -138,7 +138,7 @@ std::uint8_t CLinkProtocol::Burn(std::uint8_t kind) {
 
 std::uint8_t CLinkProtocol::Erase(std::uint8_t kind) {
     if (!Admit(GroupErase, kind)) return FdpInvalidOperation;
-    const std::uint8_t result = Exchange(static_cast<std::uint8_t>(FDP_CMD_ERASE_BASE + kind), nullptr, 0,
+    const std::uint8_t result = Exchange(EraseCode(kind), nullptr, 0,
                                          m_engine->Timeouts().Flash(kind));
     End();
     return result;

@@ -1,0 +1,83 @@
+// The packet driver on libpcap. The library is loaded at run time ("libpcap.so.1", then
+// "libpcap.so.0.8") and its functions looked up by name, so the program starts, and
+// shows what is wrong, on a machine without it.
+//
+// Threads: SendFrame (worker) and ReceiveFrames (receiver) may run at the same time;
+// both take the handle lock only for the moment they touch the capture handle, never
+// while ReceiveFrames waits. OpenAdapter, CloseAdapter and Uninit wake a waiting
+// ReceiveFrames before they change the handle, so they never wait for a read time-out.
+// The records returned by ReceiveFrames stay valid until the next ReceiveFrames,
+// CloseAdapter or Uninit.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "fdp/AdapterList.h"
+#include "fdp/PacketDriver.h"
+
+struct pcap;
+
+namespace fdp {
+
+class CPacketDriver : public IPacketDriver {
+public:
+    CPacketDriver();
+    ~CPacketDriver() override;
+    CPacketDriver(const CPacketDriver&) = delete;
+    CPacketDriver& operator=(const CPacketDriver&) = delete;
+
+    // Discovery settings; take effect at the next EnumerateAdapters.
+    void SetSysfsRoot(std::string root) { m_adapters = CAdapterList(std::move(root)); }
+    void SetInterfaceFilter(std::string name) { m_adapters.SetInterfaceFilter(std::move(name)); }
+
+    int Init(void* unused) override;
+    int Uninit() override;
+    int EnumerateAdapters() override;
+    int OpenAdapter(std::uint16_t index) override;
+    int CloseAdapter(std::uint16_t index) override;
+    int GetLocalAddress(std::uint8_t* address) override;
+    std::string GetAdapterDescription(int index) override;
+    std::string GetAdapterName(int index) override;
+    int IsEthernet(int index) override;
+    int SendFrame(const std::uint8_t* destination, const std::uint8_t* payload,
+                  std::uint16_t length) override;
+    const std::uint8_t* ReceiveFrames(std::uint32_t& count) override;
+    int IsLinkFrame(const std::uint8_t* frame) override;
+    void WakeReceiver() override;
+    std::string LastError() const override;
+
+    // Read time-out of ReceiveFrames in milliseconds.
+    static constexpr int kReadTimeoutMs = 1000;
+
+private:
+    struct Api;
+
+    bool LoadLibrary();
+    void UnloadLibrary();
+    int OpenHandle(const std::string& name);
+    void CloseHandleLocked();
+    void SetLastError(std::string text);
+
+    CAdapterList m_adapters;
+    std::vector<AdapterEntry> m_table;
+
+    std::unique_ptr<Api> m_api;          // set while the library is loaded
+    void* m_library = nullptr;
+
+    mutable std::mutex m_lock;           // handle, buffers, generation, last error
+    pcap* m_handle = nullptr;
+    int m_selectableFd = -1;
+    unsigned m_generation = 0;           // changes whenever the handle is closed
+    int m_openIndex = -1;
+    MacAddress m_localAddress{};
+    std::vector<std::uint8_t> m_sendBuffer;
+    std::vector<std::uint8_t> m_receiveBuffer;
+    std::string m_lastError;
+
+    int m_wakeFd = -1;                   // eventfd: WakeReceiver writes, ReceiveFrames drains
+};
+
+}  // namespace fdp

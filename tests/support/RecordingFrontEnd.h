@@ -1,0 +1,61 @@
+// A front end that records every Notify and Report call the engine makes, for tests
+// to wait on and assert against.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "fdp/FdpGui.h"
+
+namespace fdp::test {
+
+struct NotifyCall {
+    std::uint32_t message;
+    std::uint32_t wParam;
+    std::int32_t lParam;
+};
+
+struct ReportCall {
+    unsigned stage;
+    unsigned result;
+    std::uint32_t position;
+    std::uint32_t total;
+};
+
+class RecordingFrontEnd : public CFdpGui {
+public:
+    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
+    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
+    void OnConnectResult(std::uint32_t, std::int32_t) override {}
+    void OnTransferResult(std::uint32_t, std::int32_t) override {}
+    void OnTraceResult(std::uint32_t, std::int32_t) override {}
+    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
+    void OnEraseResult(std::uint32_t, std::int32_t) override {}
+    void OnParamsResult(std::uint32_t, std::int32_t) override {}
+
+    // The first result (wParam != 0 for downloads) of a message not yet taken.
+    std::optional<NotifyCall> WaitResult(std::uint32_t message,
+                                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Waits until a report with this stage was made.
+    bool WaitStage(unsigned stage, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    std::vector<NotifyCall> Messages();
+    std::vector<ReportCall> Reports();
+    std::vector<std::string> MessageBoxes();
+
+protected:
+    void ShowMessageBox(const std::string& text) override;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<NotifyCall> m_messages;
+    std::vector<ReportCall> m_reports;
+    std::vector<std::string> m_boxes;
+    std::size_t m_taken = 0;   // results before this index were returned already
+};
+
+}  // namespace fdp::test
