@@ -1,0 +1,77 @@
+#include "app/AboutDlg.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cstring>
+
+#include "app/widgets/ControlId.h"
+#include "app/widgets/DialogText.h"
+#include "app/widgets/FontStatic.h"
+
+namespace {
+int g_codeProgress = 0;
+}
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("CAboutDlg"));
+    setWindowTitle(DlgText("About Kelvane", "关于 Kelvane"));
+
+    auto* picture = new QLabel(this);
+    picture->setPixmap(QPixmap(QStringLiteral(":/images/bitmap133.png")));
+    m_title = new CFontStatic(DlgText("Firmware Manager", "固件管理器"), this);
+    SetControlId(m_title, 1046);
+    auto* version = new QLabel(DlgText("Kelvane Version 2.8.3", "Kelvane 版本 2.8.3"), this);
+    auto* ok = new QPushButton(DlgText("OK", "确定"), this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    // Looks like a speck: read-only, masked, no caret, nothing to see.
+    m_codeBox = new QLineEdit(this);
+    SetControlId(m_codeBox, 1049);
+    m_codeBox->setReadOnly(true);
+    m_codeBox->setEchoMode(QLineEdit::Password);
+    m_codeBox->setFixedSize(14, 18);
+    m_codeBox->setCursor(Qt::ArrowCursor);
+    m_codeBox->setStyleSheet(QStringLiteral("QLineEdit { color: transparent; }"));
+    m_codeBox->installEventFilter(this);
+
+    auto* text = new QVBoxLayout;
+    text->addWidget(m_title);
+    text->addWidget(version);
+    auto* top = new QHBoxLayout;
+    top->addWidget(picture, 0, Qt::AlignTop);
+    top->addLayout(text, 1);
+    top->addWidget(ok, 0, Qt::AlignTop);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(m_codeBox, 0, Qt::AlignLeft);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+int CAboutDlg::CodeProgress() { return g_codeProgress; }
+void CAboutDlg::ResetCodeProgress() { g_codeProgress = 0; }
+
+bool CAboutDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_codeBox && event->type() == QEvent::KeyPress) {
+        for (QChar character : static_cast<QKeyEvent*>(event)->text()) OnCodeCharacter(character);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// A wrong character starts the code again; it is not taken as a first character.
+void CAboutDlg::OnCodeCharacter(QChar character) {
+    const int length = static_cast<int>(std::strlen(kServiceCode));
+    if (character == QLatin1Char(kServiceCode[g_codeProgress])) {
+        ++g_codeProgress;
+    } else {
+        g_codeProgress = 0;
+    }
+    if (g_codeProgress == length) {
+        g_codeProgress = 0;
+        emit ServiceCodeTyped();
+    }
+}

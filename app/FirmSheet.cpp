@@ -1,0 +1,96 @@
+#include "app/FirmSheet.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "app/widgets/ControlId.h"
+#include "app/widgets/DialogText.h"
+#include "pages/WizardPage.h"
+
+CFirmSheet::CFirmSheet(QWidget* parent) : QWidget(parent), m_stack(new QStackedWidget(this)) {
+    setObjectName(QStringLiteral("CFirmSheet"));
+    m_back = new QPushButton(DlgText("< &Back", "< 上一步(&B)"), this);
+    m_next = new QPushButton(DlgText("&Next >", "下一步(&N) >"), this);
+    m_finish = new QPushButton(DlgText("Finish", "完成"), this);
+    m_cancel = new QPushButton(DlgText("Cancel", "取消"), this);
+    // Ids 1 and 2 carry the help texts "Back step" and "Next step".
+    SetControlId(m_back, 1);
+    SetControlId(m_next, 2);
+    for (QPushButton* button : {m_back, m_next, m_finish, m_cancel}) button->setAutoDefault(false);
+    // The wizard runs to its end or is closed with the window; it has no Cancel.
+    m_cancel->setEnabled(false);
+    m_cancel->setVisible(false);
+
+    connect(m_back, &QPushButton::clicked, this, &CFirmSheet::PressBack);
+    connect(m_next, &QPushButton::clicked, this, &CFirmSheet::PressNext);
+    connect(m_finish, &QPushButton::clicked, this, &CFirmSheet::PressFinish);
+
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_back);
+    buttons->addWidget(m_next);
+    buttons->addWidget(m_finish);
+    buttons->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_stack, 1);
+    layout->addWidget(line);
+    layout->addLayout(buttons);
+    SetWizardButtons(0);
+}
+
+void CFirmSheet::AddPage(CWizardPage* page) {
+    page->SetSheet(this);
+    m_pages.push_back(page);
+    m_stack->addWidget(page);
+}
+
+CWizardPage* CFirmSheet::Page(int index) const {
+    return index >= 0 && index < PageCount() ? m_pages[static_cast<std::size_t>(index)] : nullptr;
+}
+
+bool CFirmSheet::SetActivePage(int index) {
+    CWizardPage* target = Page(index);
+    if (!target) return false;
+    if (CWizardPage* current = ActivePage(); current && current != target) {
+        if (!current->OnKillActive()) return false;
+    }
+    m_active = index;
+    if (!target->IsInitialised()) target->OnInitDialog();
+    m_stack->setCurrentWidget(target);
+    target->OnSetActive();
+    return true;
+}
+
+void CFirmSheet::SetWizardButtons(int flags) {
+    m_buttons = flags;
+    const bool finish = (flags & (WizFinish | WizDisabledFinish)) != 0;
+    m_back->setEnabled((flags & WizBack) != 0);
+    m_next->setVisible(!finish);
+    m_next->setEnabled(!finish && (flags & WizNext) != 0);
+    m_finish->setVisible(finish);
+    m_finish->setEnabled((flags & WizFinish) != 0);
+}
+
+void CFirmSheet::PressBack() {
+    if (CWizardPage* page = ActivePage(); page && (m_buttons & WizBack)) Turn(page->OnWizardBack(), -1);
+}
+
+void CFirmSheet::PressNext() {
+    if (CWizardPage* page = ActivePage(); page && (m_buttons & WizNext)) Turn(page->OnWizardNext(), +1);
+}
+
+void CFirmSheet::PressFinish() {
+    if (CWizardPage* page = ActivePage(); page && (m_buttons & WizFinish)) page->OnWizardFinish();
+}
+
+// A handler's result: kStay leaves the wizard where the handler put it; 0 follows the
+// index order, which this program's pages never ask for.
+void CFirmSheet::Turn(int result, int delta) {
+    if (result == CWizardPage::kFollowSheetOrder) SetActivePage(m_active + delta);
+}

@@ -1,0 +1,92 @@
+#include "app/KelvaneApp.h"
+
+#include <QCommandLineParser>
+#include <QLocalServer>
+#include <QLocalSocket>
+
+#include "app/KelvaneDlg.h"
+#include "app/WizardJob.h"
+#include "resources/strings/StringTable.h"
+
+namespace {
+constexpr int kConnectTimeoutMs = 500;
+constexpr char kRaiseRequest = 'R';
+}  // namespace
+
+CKelvaneApp::CKelvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
+    WizardJob& job = TheWizardJob();
+    job.linkState = LinkNotConnected;
+    job.modifiedMask = 0;
+    job.registerMask = 0;
+    setOrganizationName(QStringLiteral("Jox Corporation"));
+    setApplicationName(QStringLiteral("Kelvane"));
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption interface(QStringLiteral("interface"),
+                                       QStringLiteral("Use only this Ethernet interface."), QStringLiteral("IF"));
+    parser.addOption(interface);
+    parser.process(arguments());
+    m_interfaceName = parser.value(interface).toStdString();
+}
+
+CKelvaneApp::~CKelvaneApp() = default;
+
+void CKelvaneApp::SelectLanguage() { res::SetLanguage(res::SystemLanguage()); }
+
+int CKelvaneApp::InitInstance() {
+    if (RaiseRunningCopy()) return 0;
+    ListenForOtherCopies();
+    SelectLanguage();
+
+    CKelvaneDlg::Options options;
+    options.interfaceName = m_interfaceName;
+    CKelvaneDlg dialog(options);
+    m_mainWindow = &dialog;
+    dialog.show();
+    dialog.Start();
+    if (dialog.isVisible()) dialog.exec();
+    m_mainWindow = nullptr;
+    return 0;
+}
+
+bool CKelvaneApp::RaiseRunningCopy() {
+    QLocalSocket socket;
+    socket.connectToServer(QString::fromLatin1(kInstanceName));
+    if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
+    socket.write(&kRaiseRequest, 1);
+    socket.waitForBytesWritten(kConnectTimeoutMs);
+    socket.disconnectFromServer();
+    return true;
+}
+
+void CKelvaneApp::ListenForOtherCopies() {
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(QString::fromLatin1(kInstanceName))) {
+        // Nobody answered above, so the name is left over from a copy that died.
+        QLocalServer::removeServer(QString::fromLatin1(kInstanceName));
+        m_server->listen(QString::fromLatin1(kInstanceName));
+    }
+    connect(m_server, &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+                socket->readAll();
+                RaiseMainWindow();
+            });
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+}
+
+// Brings the window, and a dialog it shows, to the front.
+void CKelvaneApp::RaiseMainWindow() {
+    if (!m_mainWindow) return;
+    if (m_mainWindow->isMinimized()) m_mainWindow->showNormal();
+    m_mainWindow->raise();
+    m_mainWindow->activateWindow();
+    if (QWidget* popup = activeModalWidget(); popup && popup != m_mainWindow) {
+        popup->raise();
+        popup->activateWindow();
+    }
+}

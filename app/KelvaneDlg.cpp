@@ -1,0 +1,403 @@
+#include "app/KelvaneDlg.h"
+
+#include <QAbstractScrollArea>
+#include <QAbstractSpinBox>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/AboutDlg.h"
+#include "app/FdpEvent.h"
+#include "app/FirmSheet.h"
+#include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
+#include "app/widgets/DialogStatusBar.h"
+#include "app/widgets/DialogText.h"
+#include "app/widgets/InfoDlg.h"
+#include "archive/SettingsFile.h"
+#include "controls/FormatBdAddr.h"
+#include "fdp/FdpEngine.h"
+#include "fdp/PcapDriver.h"
+#include "fdp/param/ParamStore.h"
+#include "pages/PageBurn.h"
+#include "pages/PageCircleTest.h"
+#include "pages/PageConfigIPnew.h"
+#include "pages/PageFirmFile.h"
+#include "pages/PageLink.h"
+#include "pages/PageParam.h"
+#include "pages/PagePasswd.h"
+#include "pages/PageRegister.h"
+#include "pages/PageWelcome.h"
+
+namespace {
+
+constexpr std::uint32_t kStageTransfer = 62;
+constexpr std::uint8_t kProgramVersionWanted = 14;
+// The system reads the version answer after a fixed 100 ms. We wait for the request to
+// end instead, so a busy machine still records the real version; this only bounds the
+// wait should the request hang.
+constexpr int kVersionWaitCapMs = 2000;
+
+// The size of the system's dialog templates in dialog units, turned into pixels of
+// the window's font.
+QSize DialogUnits(const QFont& font, int width, int height) {
+    const QFontMetrics metrics(font);
+    const int baseX = (metrics.horizontalAdvance(
+                           QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) + 26) / 52;
+    const int baseY = metrics.height();
+    return {width * baseX / 4, height * baseY / 8};
+}
+
+}  // namespace
+
+CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(parent), m_options(options) {
+    WizardJob& job = TheWizardJob();
+    job.showLoopTest = 0;
+    job.showDhcp = 0;
+    job.showRegister = 0;
+
+    setObjectName(QStringLiteral("JOXFWMWCLASS"));
+    setWindowTitle(QStringLiteral("Kelvane"));
+    setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+
+    m_pageBurn = new CPageBurn(*this, job);
+    m_pageRegister = new CPageRegister(*this, job);
+    m_pageCircleTest = new CPageCircleTest(*this, job);
+    m_pageConfigIp = new CPageConfigIPnew(*this, job);
+    m_pageLink = new CPageLink(*this, job);
+    m_pagePasswd = new CPagePasswd(*this, job);
+    m_pageWelcome = new CPageWelcome(*this, job);
+    m_pageFirmFile = new CPageFirmFile(*this, job);
+    m_pageParam = new CPageParam(*this, job);
+
+    m_sheet = new CFirmSheet(this);
+    for (CWizardPage* page : std::initializer_list<CWizardPage*>{
+             m_pageWelcome, m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister, m_pageFirmFile,
+             m_pageConfigIp, m_pageCircleTest, m_pageBurn}) {
+        m_sheet->AddPage(page);
+    }
+    m_statusBar = new CDialogStatusBar(this);
+    m_statusBar->SetPaneText(QStringLiteral("Kelvane"));
+
+    BuildMenu();
+
+    std::string folder = m_options.programFolder.empty()
+                             ? QCoreApplication::applicationDirPath().toStdString()
+                             : m_options.programFolder;
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    folder += '/';
+    SetProgramFolder(folder);
+    m_settingsPath = QString::fromStdString(folder + "kelvane.ini");
+    m_backupPath = QString::fromStdString(folder + "kelvane.old");
+
+    // Every page exists and has run its activation once before the settings are read;
+    // the wizard then stands on the welcome page.
+    for (int index = PageCount - 1; index >= 0; --index) m_sheet->SetActivePage(index);
+
+    BuildLayout();
+    qApp->installEventFilter(this);
+}
+
+CKelvaneDlg::~CKelvaneDlg() {
+    qApp->removeEventFilter(this);
+    // A window destroyed without being closed still stops the link's threads before
+    // the pages they post to go away.
+    if (!m_closed) ShutdownLink();
+}
+
+void CKelvaneDlg::BuildMenu() {
+    m_menuBar = new QMenuBar(this);
+    QMenu* file = m_menuBar->addMenu(DlgText("&File", "文件(&F)"));
+    QAction* exit = file->addAction(DlgText("&Exit", "退出(&X)"));
+    exit->setObjectName(QStringLiteral("menuExit"));
+    connect(exit, &QAction::triggered, this, &QWidget::close);
+    QMenu* help = m_menuBar->addMenu(DlgText("&Help", "帮助(&H)"));
+    QAction* about = help->addAction(DlgText("&About Kelvane", "关于 Kelvane(&A)"));
+    about->setObjectName(QStringLiteral("menuAbout"));
+    connect(about, &QAction::triggered, this, &CKelvaneDlg::OpenAboutBox);
+}
+
+void CKelvaneDlg::BuildLayout() {
+    const QPixmap strip(QStringLiteral(":/images/bitmap132.png"));
+    m_picture = new QLabel(this);
+    m_picture->setPixmap(strip);
+    m_picture->setFixedWidth(strip.width());
+    m_picture->setAlignment(Qt::AlignCenter);
+    m_picture->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    m_picture->setStyleSheet(QStringLiteral("background-color: #0b2f5c;"));
+
+    auto* body = new QHBoxLayout;
+    body->setContentsMargins(0, 0, 0, 0);
+    body->setSpacing(0);
+    body->addWidget(m_picture);
+    body->addWidget(m_sheet, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setMenuBar(m_menuBar);
+    layout->addLayout(body, 1);
+    layout->addWidget(m_statusBar);
+
+    const QSize templateSize = DialogUnits(font(), 371, 258);
+    resize(sizeHint().expandedTo(templateSize));
+    setMinimumSize(minimumSizeHint().expandedTo(templateSize));
+}
+
+void CKelvaneDlg::Start() {
+    StartLink();
+    LoadSettings();
+}
+
+int CKelvaneDlg::StartLink() {
+    if (!fdp::CFdpGui::StartLink()) return 0;
+
+    m_driver = std::make_unique<fdp::CPacketDriver>();
+    if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
+    m_engine = std::make_unique<fdp::CFdpEngine>();
+    SetLink(m_engine.get(), m_driver.get());
+    m_engine->Start(m_driver.get(), this);
+
+    const int count = m_engine->EnumerateAdapters();
+    int opened = -1;
+    for (int index = 0; index < count && opened < 0; ++index) {
+        if (m_engine->OpenAdapter(static_cast<std::uint16_t>(index)) == fdp::OpenOk) opened = index;
+    }
+    SetAdapter(opened, count, opened >= 0);
+    if (opened < 0) {
+        QString message = ResString(3008);
+        // Why the adapter did not open (typically a missing privilege), in words the
+        // user can act on.
+        if (const std::string reason = m_driver->LastError(); !reason.empty()) {
+            message += QStringLiteral("\r\n\r\n") + QString::fromStdString(reason);
+        }
+        ShowInfo(message, CInfoDlg::ButtonOk);
+        return 0;
+    }
+
+    m_paramStore = std::make_unique<param::CParamStore>();
+    m_paramStore->Init(ProgramFolder() + "param.jdp", ProgramFolder() + "default.jdp");
+    m_paramStore->LoadParam();
+    return 1;
+}
+
+void CKelvaneDlg::ShutdownLink() {
+    if (m_engine) m_engine->Stop();
+    SetLink(nullptr, nullptr);
+    m_engine.reset();
+    m_driver.reset();
+    m_paramStore.reset();
+    fdp::CFdpGui::ShutdownLink();
+}
+
+int CKelvaneDlg::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
+    QObject* target = nullptr;
+    switch (message) {
+    case fdp::WM_FDP_CONNECT: target = m_pageLink; break;
+    case fdp::WM_FDP_DOWNLOAD:
+    case fdp::WM_FDP_ERASE: target = m_pageBurn; break;
+    default: break;
+    }
+    if (target) QCoreApplication::postEvent(target, new CFdpEvent(message, wParam, lParam));
+    // Slows the worker so that the user interface keeps up with the posted events.
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return 1;
+}
+
+void CKelvaneDlg::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
+    fdp::CFdpGui::Report(stage, result, position, total);
+    const auto stageByte = static_cast<std::uint8_t>(stage);
+    const auto resultByte = static_cast<std::uint8_t>(result);
+    if (stageByte == kStageTransfer) {
+        const std::uint32_t shown = std::min(position, total);
+        QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, kStageTransfer,
+                                                              static_cast<std::int32_t>(shown)));
+        return;
+    }
+    if (stageByte == m_lastStage && resultByte == m_lastResult) return;
+    QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, stageByte, resultByte));
+    m_lastStage = stageByte;
+    m_lastResult = resultByte;
+}
+
+void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
+    QString text;
+    bool dialog = true;
+    switch (wParam) {
+    case fdp::ConnectOk: {
+        const fdp::MacAddress address = TargetAddress();
+        TheWizardJob().connectedWith = FormatBdAddr(address);
+        text = ResString(57671) + QString::fromStdString(TheWizardJob().connectedWith) + QStringLiteral("!");
+        dialog = false;
+        break;
+    }
+    case fdp::ConnectBadPassword: text = ResString(111); break;
+    case fdp::ConnectTimeout: text = ResString(57670); break;
+    case fdp::ConnectFlashUnsupported: text = ResString(57673); break;
+    case fdp::ConnectVersionLow: text = ResString(57674); break;
+    default:
+        text = ResString(57675);
+        fdp::CFdpGui::SetStatusText(text.toStdString());
+        dialog = false;
+        break;
+    }
+    SetStatusText(text);
+    if (dialog) ShowInfo(text, CInfoDlg::ButtonOk);
+    if (wParam != fdp::ConnectOk) return;
+
+    // One line per connection in Target_Bt_Addr.txt: the address, a zero byte and the
+    // target's program version.
+    fdp::SharedBuffer version = fdp::MakeBuffer(fdp::kVersionBlockLen);
+    (*version)[0] = kProgramVersionWanted;
+    if (GetTargetVersion(version) == 0) WaitForTransferEnd(kVersionWaitCapMs);
+    const std::uint8_t* b = version->data();
+    const std::string versionText = std::to_string(b[3] & 15) + '.' + std::to_string(b[2] & 15) + '.' +
+                                    std::to_string(b[1] & 15) + '.' + std::to_string(b[0] & 15);
+    std::string record = TheWizardJob().connectedWith;
+    record += '\0';
+    record += versionText;
+    WriteAddressLine(reinterpret_cast<const std::uint8_t*>(record.data()), static_cast<std::uint8_t>(record.size()));
+}
+
+void CKelvaneDlg::WaitForTransferEnd(int capMs) {
+    const auto running = [this] { return Engine() && Engine()->CurrentJob() == fdp::JobTransfer; };
+    if (!running()) return;
+    QEventLoop loop;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer poll;
+    poll.setInterval(2);
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!running() || elapsed.elapsed() >= capMs) loop.quit();
+    });
+    poll.start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CKelvaneDlg::LoadSettings() {
+    std::array<archive::SettingsRecord*, 8> records{m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister,
+                                                    m_pageFirmFile, m_pageConfigIp, m_pageCircleTest,
+                                                    m_pageBurn};
+    archive::SettingsUi ui;
+    ui.reportError = [this](const std::string& description) {
+        QMessageBox::warning(this, windowTitle(), QString::fromStdString(description), QMessageBox::Ok);
+    };
+    archive::LoadSettings(std::filesystem::path(m_settingsPath.toStdString()), records, ui);
+}
+
+void CKelvaneDlg::SaveSettings() {
+    std::array<archive::SettingsRecord*, 8> records{m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister,
+                                                    m_pageFirmFile, m_pageConfigIp, m_pageCircleTest,
+                                                    m_pageBurn};
+    archive::SettingsUi ui;
+    ui.reportError = [this](const std::string& description) {
+        QMessageBox::warning(this, windowTitle(), QString::fromStdString(description), QMessageBox::Ok);
+    };
+    ui.askRetry = [this] {
+        return QMessageBox::critical(this, windowTitle(), QString::fromUtf8(archive::kSettingsWriteError.data(),
+                                                                           static_cast<qsizetype>(archive::kSettingsWriteError.size())),
+                                     QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
+    };
+    archive::SaveSettings(std::filesystem::path(m_settingsPath.toStdString()),
+                          std::filesystem::path(m_backupPath.toStdString()), records, ui);
+}
+
+void CKelvaneDlg::CloseWizard() {
+    if (m_closed) return;
+    m_closed = true;
+    ShutdownLink();
+    SaveSettings();
+}
+
+void CKelvaneDlg::FinishWizard() {
+    CloseWizard();
+    done(0);
+}
+
+void CKelvaneDlg::closeEvent(QCloseEvent* event) {
+    CloseWizard();
+    event->accept();
+}
+
+// Escape takes the same way out as the close box, so the link is always shut down and
+// the settings saved.
+void CKelvaneDlg::reject() { close(); }
+
+void CKelvaneDlg::SetStatusText(const QString& text) {
+    if (text.isNull()) return;
+    m_statusBar->SetPaneText(text);
+}
+
+QString CKelvaneDlg::StatusPaneText() const { return m_statusBar->PaneText(); }
+
+void CKelvaneDlg::ShowStatusText(int controlId) {
+    QString text;
+    if (controlId == CDialogStatusBar::kControlId) {
+        text = QString::fromStdString(resultText());
+    } else {
+        if (controlId > 0) text = ResString(static_cast<unsigned>(controlId));
+        if (text.isEmpty()) text = QString::fromStdString(statusText());
+    }
+    SetStatusText(text);
+}
+
+// The main window gives 0; a part of a composite control (a combo box's list, an
+// edit's viewport) gives the control's id; any other window its own id, which is -1
+// for controls without one.
+int CKelvaneDlg::ControlIdAt(QWidget* widget) const {
+    while (widget && widget != this) {
+        const int id = ControlIdOf(widget);
+        if (id != kNoControlId) return id;
+        QWidget* parent = widget->parentWidget();
+        const bool part = qobject_cast<QAbstractScrollArea*>(parent) || qobject_cast<QComboBox*>(parent) ||
+                          qobject_cast<QAbstractSpinBox*>(parent);
+        if (!part) return kNoControlId;
+        widget = parent;
+    }
+    return 0;
+}
+
+bool CKelvaneDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->window() == this) ShowStatusText(ControlIdAt(widget));
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+int CKelvaneDlg::ShowInfo(const QString& message, int buttonMask, QWidget* parent) {
+    CInfoDlg dialog(message, parent ? parent : this, Qt::black);
+    dialog.SetButtons(buttonMask);
+    return dialog.Run();
+}
+
+void CKelvaneDlg::ShowMessageBox(const std::string& text) {
+    QMessageBox::warning(this, windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
+}
+
+void CKelvaneDlg::OpenAboutBox() {
+    CAboutDlg about(this);
+    connect(&about, &CAboutDlg::ServiceCodeTyped, this, &CKelvaneDlg::RevealServiceButtons);
+    about.exec();
+}
+
+void CKelvaneDlg::RevealServiceButtons() {
+    m_pageParam->RevealServiceButtons();
+    m_pageBurn->RevealServiceButtons();
+}
+
+CWizardPage* CKelvaneDlg::PageAt(int index) const { return m_sheet->Page(index); }

@@ -1,0 +1,140 @@
+// The program's one top-level window: picture strip, wizard sheet with its nine pages,
+// status bar and menu. It is also the device link's request front end (CFdpGui): its
+// start-up routine opens the link, its Notify and Report turn the engine's callbacks
+// into events posted to the connection and download pages, and OnConnectResult tells
+// the user the outcome of a connection attempt.
+//
+// Threads: Notify and Report run on the engine's worker thread and only post events;
+// everything else runs on the user-interface thread.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "fdp/FdpGui.h"
+
+class QLabel;
+class QMenuBar;
+class CDialogStatusBar;
+class CFirmSheet;
+class CWizardPage;
+class CPageWelcome;
+class CPagePasswd;
+class CPageLink;
+class CPageParam;
+class CPageRegister;
+class CPageFirmFile;
+class CPageConfigIPnew;
+class CPageCircleTest;
+class CPageBurn;
+struct WizardJob;
+
+namespace fdp { class CFdpEngine; class CPacketDriver; }
+namespace param { class CParamStore; }
+
+class CKelvaneDlg : public QDialog, public fdp::CFdpGui {
+    Q_OBJECT
+public:
+    struct Options {
+        // Restricts adapter discovery to this interface (--interface); empty: all.
+        std::string interfaceName;
+        // The folder of kelvane.ini, trace.txt, param.jdp ...; empty: the executable's.
+        std::string programFolder;
+    };
+
+    explicit CKelvaneDlg(const Options& options = {}, QWidget* parent = nullptr);
+    ~CKelvaneDlg() override;
+
+    // The end of initialisation: start the link, then read kelvane.ini into the pages.
+    // Shows the guide dialog when no adapter opens. Call once, after show().
+    void Start();
+
+    // CFdpGui
+    int StartLink() override;
+    void ShutdownLink() override;
+    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
+    void OnConnectResult(std::uint32_t wParam, std::int32_t lParam) override;
+    void OnTransferResult(std::uint32_t, std::int32_t) override {}
+    void OnTraceResult(std::uint32_t, std::int32_t) override {}
+    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
+    void OnEraseResult(std::uint32_t, std::int32_t) override {}
+    void OnParamsResult(std::uint32_t, std::int32_t) override {}
+    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
+
+    void LoadSettings();
+    void SaveSettings();
+    // The download page's Finish: shut the link down, save the settings, end.
+    void FinishWizard();
+
+    // Puts the text into the status bar's pane; a null text does nothing.
+    void SetStatusText(const QString& text);
+    // The status help text of a control id: resultText for the status bar, the string
+    // of the id when there is one, else statusText.
+    void ShowStatusText(int controlId);
+    QString StatusPaneText() const;
+
+    // Shows the guide dialog modally over parent (this window when null).
+    int ShowInfo(const QString& message, int buttonMask, QWidget* parent = nullptr);
+
+    void OpenAboutBox();
+    // The service code was typed: show and enable the hidden service buttons.
+    void RevealServiceButtons();
+
+    CFirmSheet* Sheet() const { return m_sheet; }
+    CWizardPage* PageAt(int index) const;
+    param::CParamStore* ParamStore() const { return m_paramStore.get(); }
+    QString ProgramDirectory() const { return QString::fromStdString(ProgramFolder()); }
+    QString SettingsPath() const { return m_settingsPath; }
+    QString BackupPath() const { return m_backupPath; }
+    CDialogStatusBar* StatusBar() const { return m_statusBar; }
+    QMenuBar* MenuBar() const { return m_menuBar; }
+
+    // The picture strip and window icon of the resources.
+    static constexpr const char* kIconPath = ":/images/kelvane.png";
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void ShowMessageBox(const std::string& text) override;
+
+private:
+    void BuildMenu();
+    void BuildLayout();
+    int ControlIdAt(QWidget* widget) const;
+    // Waits, painting but ignoring input, until the version request has ended or
+    // capMs have passed.
+    void WaitForTransferEnd(int capMs);
+    void CloseWizard();
+
+    Options m_options;
+    QString m_backupPath;
+    QString m_settingsPath;
+    CFirmSheet* m_sheet = nullptr;
+    QMenuBar* m_menuBar = nullptr;
+    CDialogStatusBar* m_statusBar = nullptr;
+    QLabel* m_picture = nullptr;
+
+    CPageBurn* m_pageBurn = nullptr;
+    CPageRegister* m_pageRegister = nullptr;
+    CPageCircleTest* m_pageCircleTest = nullptr;
+    CPageConfigIPnew* m_pageConfigIp = nullptr;
+    CPageLink* m_pageLink = nullptr;
+    CPagePasswd* m_pagePasswd = nullptr;
+    CPageWelcome* m_pageWelcome = nullptr;
+    CPageFirmFile* m_pageFirmFile = nullptr;
+    CPageParam* m_pageParam = nullptr;
+
+    std::unique_ptr<fdp::CPacketDriver> m_driver;
+    std::unique_ptr<fdp::CFdpEngine> m_engine;
+    std::unique_ptr<param::CParamStore> m_paramStore;
+
+    // The last report posted (worker thread only): a repeat of it is not posted again.
+    std::uint8_t m_lastStage = 0;
+    std::uint8_t m_lastResult = 0xFF;
+
+    bool m_closed = false;
+};

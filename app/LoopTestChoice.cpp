@@ -1,0 +1,6 @@
+#include "app/LoopTestChoice.h"
+
+LoopTestChoice& TheLoopTestChoice() {
+    static LoopTestChoice choice;
+    return choice;
+}

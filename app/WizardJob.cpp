@@ -1,0 +1,6 @@
+#include "app/WizardJob.h"
+
+WizardJob& TheWizardJob() {
+    static WizardJob job;
+    return job;
+}

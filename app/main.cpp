@@ -1,0 +1,6 @@
+#include "app/KelvaneApp.h"
+
+int main(int argc, char** argv) {
+    CKelvaneApp app(argc, argv);
+    return app.InitInstance();
+}

@@ -1,0 +1,207 @@
+#include "pages/PageLink.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "app/FdpEvent.h"
+#include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
+#include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
+#include "app/widgets/DialogText.h"
+#include "app/widgets/FontStatic.h"
+#include "archive/Archive.h"
+
+namespace {
+constexpr unsigned kListeningId = 57676;
+constexpr unsigned kConnectedWithId = 57677;
+constexpr unsigned kConnectTimeoutId = 57678;
+constexpr unsigned kConnectFailedId = 57679;
+}  // namespace
+
+CPageLink::CPageLink(CKelvaneDlg& main, WizardJob& job)
+    : CWizardPage(main, job, DlgText("Step 2: Set up connection", "第 2 步：建立连接"), 1050),
+      m_stateText(new CFontStatic(QString(), this)),
+      m_prompt(new QLabel(DlgText("The Target has connected with PC. Please select your task.",
+                                  "设备已经和你的PC连接上，请选择任务："),
+                          this)),
+      m_radios{{
+          {1005, TaskDhcpNat, PageConfigIpIndex, &CPageLink::m_dhcpRadio, nullptr},
+          {1004, TaskNamePassword, PageParamIndex, &CPageLink::m_namePasswordRadio, nullptr},
+          {1003, TaskFirmware, PageFirmFileIndex, &CPageLink::m_firmwareRadio, nullptr},
+          {1001, TaskLoopTest, PageCircleTestIndex, &CPageLink::m_loopTestRadio, nullptr},
+          {1095, TaskRegister, PageRegisterIndex, &CPageLink::m_registerRadio, nullptr},
+      }} {
+    auto* instruction = new QLabel(
+        DlgText("Please make sure that PC be connected with the target through Ethernet or Usb cable. "
+                "\r\n\r\nCurrent state is:",
+                "请确保设备和你的PC已经通过以太网线或USB接口连接上了。\r\n\r\n当前的状态:")
+            .replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+        this);
+    instruction->setWordWrap(true);
+    SetControlId(m_stateText, 1032);
+    SetControlId(m_prompt, 1054);
+    m_prompt->setWordWrap(true);
+
+    auto* group = new QGroupBox(this);
+    SetControlId(group, 1035);
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->addWidget(m_prompt);
+    // Dialog order: name/password, DHCP/NAT, firmware, loop test, register.
+    const std::pair<int, QString> texts[] = {
+        {1004, DlgText("Set name/password", "修改设备的名称和密码")},
+        {1005, DlgText("Config DHCP and NAT", "配置设备的DHCP和NAT")},
+        {1003, DlgText("Update firmware", "更新固件程序")},
+        {1001, DlgText("Loop Test ", "环路测试")},
+        {1095, DlgText("Register Config", "注册参数配置")},
+    };
+    for (const auto& [id, text] : texts) {
+        auto* button = new QRadioButton(text, group);
+        SetControlId(button, id);
+        // Each radio is a group of its own; the page keeps them exclusive itself.
+        button->setAutoExclusive(false);
+        connect(button, &QRadioButton::clicked, this, [this, button] { OnRadioClicked(button); });
+        groupLayout->addWidget(button);
+        for (TaskRadio& radio : m_radios) {
+            if (radio.controlId == id) radio.button = button;
+        }
+    }
+
+    PageLayout()->addSpacing(8);
+    PageLayout()->addWidget(instruction);
+    PageLayout()->addWidget(m_stateText);
+    PageLayout()->addWidget(group);
+    PageLayout()->addStretch(1);
+}
+
+QRadioButton* CPageLink::Radio(int controlId) const {
+    for (const TaskRadio& radio : m_radios) {
+        if (radio.controlId == controlId) return radio.button;
+    }
+    return nullptr;
+}
+
+bool CPageLink::OnInitDialog() {
+    CWizardPage::OnInitDialog();
+    const std::pair<int, std::int32_t> switches[] = {
+        {1095, Job().showRegister}, {1005, Job().showDhcp}, {1001, Job().showLoopTest}};
+    for (const auto& [id, shown] : switches) {
+        Radio(id)->setVisible(shown != 0);
+        Radio(id)->setEnabled(shown != 0);
+    }
+    m_stateText->SetTextColour(Qt::black);
+    return true;
+}
+
+bool CPageLink::OnSetActive() {
+    ShowLinkState();
+    return CWizardPage::OnSetActive();
+}
+
+int CPageLink::OnWizardBack() {
+    Sheet()->SetActivePage(PagePasswdIndex);
+    return kStay;
+}
+
+int CPageLink::OnWizardNext() {
+    UpdateData(true);
+    const TaskRadio* chosen = nullptr;
+    for (const TaskRadio& radio : m_radios) {
+        if (this->*radio.value == 0) chosen = &radio;
+    }
+    if (chosen) {
+        Job().task = chosen->task;
+        Sheet()->SetActivePage(chosen->page);
+    }
+    return kStay;
+}
+
+bool CPageLink::DoDataExchange(bool toMembers) {
+    for (const TaskRadio& radio : m_radios) {
+        if (toMembers) {
+            this->*radio.value = radio.button->isChecked() ? 0 : -1;
+        } else {
+            radio.button->setChecked(this->*radio.value == 0);
+        }
+    }
+    return true;
+}
+
+void CPageLink::OnRadioClicked(QRadioButton* clicked) {
+    for (const TaskRadio& radio : m_radios) {
+        if (radio.button != clicked) radio.button->setChecked(false);
+    }
+}
+
+void CPageLink::ShowLinkState() {
+    const bool connected = Job().linkState == LinkConnected;
+    // Only the shown page owns the wizard buttons; a result that arrives while another
+    // page is shown changes the state, not that page's buttons.
+    const bool active = Sheet() && Sheet()->ActivePage() == this;
+    switch (Job().linkState) {
+    case LinkConnected:
+        if (active) Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
+        break;
+    case LinkListening:
+        if (active) Sheet()->SetWizardButtons(0);
+        m_stateText->SetText(ResString(kListeningId));
+        break;
+    default:
+        if (active) Sheet()->SetWizardButtons(CFirmSheet::WizBack);
+        break;
+    }
+    for (const TaskRadio& radio : m_radios) {
+        // Enabling never shows a task that is switched off.
+        radio.button->setEnabled(connected && !radio.button->isHidden());
+    }
+    m_prompt->setEnabled(connected);
+    repaint();
+}
+
+bool CPageLink::event(QEvent* event) {
+    if (event->type() == static_cast<QEvent::Type>(fdp::WM_FDP_CONNECT)) {
+        const auto* message = static_cast<CFdpEvent*>(event);
+        OnConnectMessage(message->WParam(), message->LParam());
+        return true;
+    }
+    return CWizardPage::event(event);
+}
+
+void CPageLink::OnConnectMessage(std::uint32_t wParam, std::int32_t lParam) {
+    Main().OnConnectResult(wParam, lParam);
+    switch (wParam) {
+    case fdp::ConnectOk:
+        Job().linkState = LinkConnected;
+        m_stateText->SetText(ResString(kConnectedWithId) + QString::fromStdString(Job().connectedWith));
+        break;
+    case fdp::ConnectTimeout:
+        m_stateText->SetText(ResString(kConnectTimeoutId));
+        Job().linkState = LinkNotConnected;
+        break;
+    default:
+        Job().linkState = LinkNotConnected;
+        m_stateText->SetText(ResString(kConnectFailedId));
+        break;
+    }
+    ShowLinkState();
+}
+
+void CPageLink::Save(archive::CArchive& ar) {
+    for (std::int32_t value : {m_namePasswordRadio, m_registerRadio, m_firmwareRadio, m_dhcpRadio, m_loopTestRadio}) {
+        ar.WriteInt32(value);
+    }
+    Job().task = m_firmwareRadio;
+}
+
+void CPageLink::Load(archive::CArchive& ar) {
+    std::int32_t values[5];
+    for (std::int32_t& value : values) value = ar.ReadInt32();
+    m_namePasswordRadio = values[0];
+    m_registerRadio = values[1];
+    m_firmwareRadio = values[2];
+    m_dhcpRadio = values[3];
+    m_loopTestRadio = values[4];
+    Job().task = m_firmwareRadio;
+}

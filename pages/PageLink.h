@@ -1,0 +1,60 @@
+// Page 2: follows the connection attempt that the password page started and, once the
+// target is connected, lets the user choose the task. The connection result arrives
+// as a posted WM_FDP_CONNECT event, whichever page is shown.
+#pragma once
+
+#include <array>
+
+#include "pages/WizardPage.h"
+
+class QLabel;
+class QRadioButton;
+
+class CPageLink : public CWizardPage {
+    Q_OBJECT
+public:
+    CPageLink(CKelvaneDlg& main, WizardJob& job);
+
+    bool OnInitDialog() override;
+    bool OnSetActive() override;
+    int OnWizardBack() override;
+    int OnWizardNext() override;
+    bool DoDataExchange(bool toMembers) override;
+    // The five radio values (0 selected, -1 not): name/password, register, firmware,
+    // DHCP/NAT, loop test. The job's task then follows the firmware radio.
+    void Save(archive::CArchive& ar) override;
+    void Load(archive::CArchive& ar) override;
+
+    // Buttons and controls by the job's link state.
+    void ShowLinkState();
+
+    CFontStatic* StateText() const { return m_stateText; }
+    QRadioButton* Radio(int controlId) const;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    struct TaskRadio {
+        int controlId;
+        std::int32_t task;
+        int page;
+        std::int32_t CPageLink::*value;
+        QRadioButton* button;
+    };
+
+    void OnConnectMessage(std::uint32_t wParam, std::int32_t lParam);
+    void OnRadioClicked(QRadioButton* clicked);
+
+    std::int32_t m_firmwareRadio = -1;
+    std::int32_t m_dhcpRadio = -1;
+    std::int32_t m_namePasswordRadio = -1;
+    std::int32_t m_loopTestRadio = -1;
+    std::int32_t m_registerRadio = -1;
+
+    CFontStatic* m_stateText;
+    QLabel* m_prompt;
+    // In the order Next tests them: DHCP/NAT, name/password, firmware, loop test,
+    // register; with several selected the last one wins.
+    std::array<TaskRadio, 5> m_radios;
+};

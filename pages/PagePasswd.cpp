@@ -1,0 +1,94 @@
+#include "pages/PagePasswd.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
+#include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
+#include "app/widgets/DialogText.h"
+#include "app/widgets/InfoDlg.h"
+#include "archive/Archive.h"
+
+namespace {
+constexpr unsigned kNoInterfaceId = 3009;
+}
+
+CPagePasswd::CPagePasswd(CKelvaneDlg& main, WizardJob& job)
+    : CWizardPage(main, job, DlgText("Step 1: Input password", "第 1 步：输入密码"), 1030),
+      m_passwordEdit(new QLineEdit(this)),
+      m_saveCheck(new QCheckBox(DlgText("Save password", "保存密码"), this)) {
+    SetControlId(m_passwordEdit, 1006);
+    SetControlId(m_saveCheck, 1051);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+
+    auto* group = new QGroupBox(DlgText("Input the password of the target", "输入设备的密码"), this);
+    auto* grid = new QGridLayout(group);
+    grid->addWidget(new QLabel(DlgText("Password:", "密码："), group), 0, 0);
+    grid->addWidget(m_passwordEdit, 0, 1);
+    grid->addWidget(m_saveCheck, 1, 1);
+    auto* note = new QLabel(
+        DlgText("Note:\r\n\r\n     The original password of the target is \"kiwi\". If you have changed it, "
+                "please input the new password.",
+                "注意：\r\n\r\n     设备的初始密码是“kiwi”。如果您已经修改过密码，请输入新密码。")
+            .replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
+        this);
+    note->setWordWrap(true);
+    PageLayout()->addSpacing(12);
+    PageLayout()->addWidget(group);
+    PageLayout()->addSpacing(12);
+    PageLayout()->addWidget(note);
+    PageLayout()->addStretch(1);
+}
+
+bool CPagePasswd::OnSetActive() {
+    Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
+    return CWizardPage::OnSetActive();
+}
+
+int CPagePasswd::OnWizardBack() {
+    Sheet()->SetActivePage(PageWelcomeIndex);
+    return kStay;
+}
+
+int CPagePasswd::OnWizardNext() {
+    UpdateData(true);
+    if (Main().Listen() == 0) {
+        Job().linkState = LinkListening;
+        Sheet()->SetActivePage(PageLinkIndex);
+    } else {
+        Main().ShowInfo(ResString(kNoInterfaceId), CInfoDlg::ButtonOk, this);
+    }
+    return kStay;
+}
+
+// Whichever way the exchange runs, the front end's login password follows the page's.
+bool CPagePasswd::DoDataExchange(bool toMembers) {
+    if (toMembers) {
+        m_password = m_passwordEdit->text();
+        m_savePassword = m_saveCheck->isChecked() ? 1 : 0;
+    } else {
+        m_passwordEdit->setText(m_password);
+        m_saveCheck->setChecked(m_savePassword != 0);
+    }
+    Main().SetPassword(m_password.toStdString());
+    return true;
+}
+
+void CPagePasswd::Save(archive::CArchive& ar) {
+    ar.WriteInt32(m_savePassword);
+    if (m_savePassword != 0) ar.WriteString(m_password.toStdString());
+}
+
+void CPagePasswd::Load(archive::CArchive& ar) {
+    const std::int32_t save = ar.ReadInt32();
+    std::string password;
+    if (save != 0) password = ar.ReadString();
+    m_savePassword = save;
+    if (save != 0) m_password = QString::fromStdString(password);
+}

@@ -1,0 +1,33 @@
+// Page 1: the target's login password, optionally remembered in kelvane.ini. Next hands
+// the password to the front end and starts listening for the target.
+#pragma once
+
+#include "pages/WizardPage.h"
+
+class QCheckBox;
+class QLineEdit;
+
+class CPagePasswd : public CWizardPage {
+    Q_OBJECT
+public:
+    CPagePasswd(CKelvaneDlg& main, WizardJob& job);
+
+    bool OnSetActive() override;
+    int OnWizardBack() override;
+    int OnWizardNext() override;
+    bool DoDataExchange(bool toMembers) override;
+    // The flag, then the password only when the flag is set.
+    void Save(archive::CArchive& ar) override;
+    void Load(archive::CArchive& ar) override;
+
+    QString Password() const { return m_password; }
+    bool SavePassword() const { return m_savePassword != 0; }
+    QLineEdit* PasswordEdit() const { return m_passwordEdit; }
+    QCheckBox* SaveCheck() const { return m_saveCheck; }
+
+private:
+    QString m_password;
+    std::int32_t m_savePassword = 0;
+    QLineEdit* m_passwordEdit;
+    QCheckBox* m_saveCheck;
+};

@@ -1,0 +1,23 @@
+// Page 0: the guide text with the four general steps; Next leads to the password page.
+#pragma once
+
+#include "pages/WizardPage.h"
+
+class QPlainTextEdit;
+
+class CPageWelcome : public CWizardPage {
+    Q_OBJECT
+public:
+    CPageWelcome(CKelvaneDlg& main, WizardJob& job);
+
+    bool OnInitDialog() override;
+    bool OnSetActive() override;
+    int OnWizardNext() override;
+    bool DoDataExchange(bool toMembers) override;
+
+    QPlainTextEdit* GuideEdit() const { return m_guideEdit; }
+
+private:
+    QString m_guideText;
+    QPlainTextEdit* m_guideEdit;
+};

@@ -1,0 +1,64 @@
+// A page of the wizard sheet. The sheet calls the handlers below; every Back and Next
+// handler of this program picks its target itself with CFirmSheet::SetActivePage and
+// returns kStay.
+//
+// Refresh rule: the first activation initialises the page (OnInitDialog fills the
+// controls from the members); every later activation fills the controls from the
+// members again; leaving the page reads the members from the controls, and a page whose
+// controls cannot supply a value keeps the wizard where it is.
+#pragma once
+
+#include <QWidget>
+
+#include "archive/SettingsRecord.h"
+
+class CFirmSheet;
+class CKelvaneDlg;
+class CFontStatic;
+struct WizardJob;
+
+class CWizardPage : public QWidget, public archive::SettingsRecord {
+    Q_OBJECT
+public:
+    static constexpr int kStay = -1;
+    static constexpr int kFollowSheetOrder = 0;
+
+    CWizardPage(CKelvaneDlg& main, WizardJob& job, const QString& title, int titleId);
+
+    virtual bool OnInitDialog();
+    virtual bool OnSetActive();
+    virtual bool OnKillActive();
+    virtual int OnWizardBack() { return kFollowSheetOrder; }
+    virtual int OnWizardNext() { return kFollowSheetOrder; }
+    virtual bool OnWizardFinish() { return true; }
+
+    // Reads (toMembers) or writes the controls; false when a control's value is refused.
+    virtual bool DoDataExchange(bool toMembers);
+    bool UpdateData(bool toMembers) { return DoDataExchange(toMembers); }
+
+    // The page's record of kelvane.ini. Pages without a record write and read nothing.
+    void Save(archive::CArchive&) override {}
+    void Load(archive::CArchive&) override {}
+
+    bool IsInitialised() const { return m_initialised; }
+    CFontStatic* Title() const { return m_title; }
+    void SetSheet(CFirmSheet* sheet) { m_sheet = sheet; }
+    CFirmSheet* Sheet() const { return m_sheet; }
+
+protected:
+    CKelvaneDlg& Main() const { return m_main; }
+    WizardJob& Job() const { return m_job; }
+    // Makes the page's layout: the title on top, then the page's own content.
+    class QVBoxLayout* PageLayout() const { return m_layout; }
+
+private:
+    friend class CFirmSheet;
+
+    CKelvaneDlg& m_main;
+    WizardJob& m_job;
+    CFirmSheet* m_sheet = nullptr;
+    CFontStatic* m_title;
+    class QVBoxLayout* m_layout;
+    bool m_initialised = false;
+    bool m_firstSetActive = true;
+};
