@@ -109,9 +109,13 @@ int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::strin
     else size = 0;
     m_request.buffer = std::move(buffer);
     m_request.size = size;
+    // The text lock is held across the submit: a job that runs at once must not have its
+    // reports overwritten by the text that announces it.
+    std::lock_guard text(m_textLock);
     const int result = m_engine ? m_engine->Submit(m_request) : 2;
     m_request.buffer.reset();   // the engine holds its own reference
-    if (setText) SetResultText(LoadString(result == 0 ? okText : result == 2 ? IDS_NOT_CONNECTED : IDS_LAST_NOT_COMPLETED));
+    if (setText)
+        m_resultText = LoadString(result == 0 ? okText : result == 2 ? IDS_NOT_CONNECTED : IDS_LAST_NOT_COMPLETED);
     return result;
 }
 
