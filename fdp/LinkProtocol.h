@@ -43,6 +43,13 @@ public:
     void HandleData(const std::uint8_t* body, std::uint32_t length);
 
     CommandGroup Group() const { return m_group.load(); }
+    // Opens a group with an answer buffer without sending its command; for the fuzz
+    // target, which must reach every group's reply handling.
+    void BeginForTesting(CommandGroup group, SharedBuffer answer, std::uint32_t capacity) {
+        m_linkUp = true;
+        m_group = group;
+        SetAnswer(std::move(answer), capacity);
+    }
 
 private:
     bool Admit(CommandGroup group, std::uint8_t kind);

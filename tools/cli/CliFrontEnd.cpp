@@ -1,0 +1,92 @@
+#include "tools/cli/CliFrontEnd.h"
+
+#include <cstdio>
+
+namespace cli {
+
+int CCliFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
+    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) return 1;   // the reports carry it
+    {
+        std::lock_guard lock(m_mutex);
+        m_results.push_back({message, wParam, lParam});
+    }
+    m_cv.notify_all();
+    return 1;
+}
+
+void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
+    CFdpGui::Report(stage, result, position, total);
+    std::lock_guard lock(m_mutex);
+    std::int32_t lParam = 0;
+    if (!m_filter.Pass(stage, result, position, total, lParam)) return;
+    if (const auto line = m_report.OnReport(stage, lParam, statusText())) PrintLine(*line);
+    if (stage == fdp::kStageTransferring) ShowProgress(m_report.Bar());
+    // The last stage of a staged download: a failed step, or the end of its burn.
+    const bool burnt = stage == 13 || stage == 33 || stage == 53;
+    if (result != 0 || burnt || stage == 61) {
+        m_downloadEnded = true;
+        m_downloadResult = result;
+        m_cv.notify_all();
+    }
+}
+
+void CCliFrontEnd::OnTraceLength(std::uint32_t total) {
+    CFdpGui::OnTraceLength(total);
+    std::lock_guard lock(m_mutex);
+    m_traceTotal = total;
+}
+
+std::uint32_t CCliFrontEnd::TraceTotal() {
+    std::lock_guard lock(m_mutex);
+    return m_traceTotal;
+}
+
+void CCliFrontEnd::BeginDownload() {
+    std::lock_guard lock(m_mutex);
+    m_report.Begin();
+    m_downloadEnded = false;
+}
+
+unsigned CCliFrontEnd::DownloadResult() {
+    std::lock_guard lock(m_mutex);
+    return m_downloadResult;
+}
+
+std::optional<Message> CCliFrontEnd::WaitResult(std::uint32_t message, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    std::optional<Message> found;
+    m_cv.wait_for(lock, timeout, [&] {
+        for (auto it = m_results.begin(); it != m_results.end(); ++it) {
+            if (it->message == message) {
+                found = *it;
+                m_results.erase(it);
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
+bool CCliFrontEnd::WaitDownloadEnd(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [this] { return m_downloadEnded; });
+}
+
+void CCliFrontEnd::PrintLine(const std::string& line) {
+    if (m_progressShown) std::fputc('\n', stderr);
+    m_progressShown = false;
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+void CCliFrontEnd::ShowProgress(int bar) {
+    if (!m_showProgress) return;
+    constexpr int kWidth = 40;
+    const int filled = bar * kWidth / 1000;
+    std::fprintf(stderr, "\r[%-*s] %5.1f%%", kWidth, std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                 bar / 10.0);
+    m_progressShown = true;
+}
+
+}  // namespace cli

@@ -1,0 +1,62 @@
+// The command-line front end: prints the wizard's status and report texts and lets the
+// main thread wait for a job's result message.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "fdp/DownloadReport.h"
+#include "fdp/FdpGui.h"
+#include "fdp/ReportFilter.h"
+
+namespace cli {
+
+struct Message {
+    std::uint32_t message;
+    std::uint32_t wParam;
+    std::int32_t lParam;
+};
+
+class CCliFrontEnd : public fdp::CFdpGui {
+public:
+    explicit CCliFrontEnd(bool showProgress) : m_showProgress(showProgress) {}
+
+    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
+    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
+    void OnTraceLength(std::uint32_t total) override;
+    void OnConnectResult(std::uint32_t, std::int32_t) override {}
+    void OnTransferResult(std::uint32_t, std::int32_t) override {}
+    void OnTraceResult(std::uint32_t, std::int32_t) override {}
+    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
+    void OnEraseResult(std::uint32_t, std::int32_t) override {}
+    void OnParamsResult(std::uint32_t, std::int32_t) override {}
+
+    // Waits for the result (not a progress message) of the given message.
+    std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);
+    // Waits until a staged download has reported its last stage; false on time-out.
+    bool WaitDownloadEnd(std::chrono::milliseconds timeout);
+    std::uint32_t TraceTotal();
+    void BeginDownload();
+    // The download's outcome: 0 when burnt, else the failing step's result.
+    unsigned DownloadResult();
+
+private:
+    void PrintLine(const std::string& line);
+    void ShowProgress(int bar);
+
+    bool m_showProgress;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::deque<Message> m_results;
+    fdp::CReportFilter m_filter;
+    fdp::CDownloadReport m_report;
+    bool m_downloadEnded = false;
+    unsigned m_downloadResult = 0;
+    std::uint32_t m_traceTotal = 0;
+    bool m_progressShown = false;
+};
+
+}  // namespace cli
