@@ -1,0 +1,99 @@
+// kelvane-nap-sim: plays the network access point on a real interface, for the tests,
+// the benchmark and the demo. See kNapUsage for the options.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fdp/PcapDriver.h"
+#include "tools/nap-sim/FrameLog.h"
+#include "tools/nap-sim/NapModel.h"
+#include "tools/nap-sim/NapOptions.h"
+#include "tools/nap-sim/NapServer.h"
+
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+    return !in.bad();
+}
+
+int Fail(const std::string& text, int code = 1) {
+    std::fprintf(stderr, "kelvane-nap-sim: %s\n", text.c_str());
+    return code;
+}
+
+std::string FormatMac(const fdp::MacAddress& a) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4], a[5]);
+    return text;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace napsim;
+    NapOptions options;
+    std::string error;
+    if (!ParseNapOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "kelvane-nap-sim: %s\n%s", error.c_str(), kNapUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kNapUsage, stdout);
+        return 0;
+    }
+    if (!options.paramsPath.empty()) {
+        if (!ReadWholeFile(options.paramsPath, options.config.params) || options.config.params.size() != 8192)
+            return Fail("--params " + options.paramsPath + ": not a readable 8192-byte parameter block", 2);
+    }
+    if (!options.traceFile.empty()) {
+        std::vector<std::uint8_t> text;
+        if (!ReadWholeFile(options.traceFile, text)) return Fail("--trace-file " + options.traceFile + ": cannot read", 2);
+        options.config.traceText = std::string(text.begin(), text.end());
+    }
+
+    // Signals are taken from a descriptor by the serving loop; they are blocked before
+    // any thread starts so that none of them is interrupted by one.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const int signalFd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+    if (signalFd < 0) return Fail("cannot watch for signals");
+
+    CFrameLog log;
+    if (!options.logPath.empty() && !log.Open(options.logPath))
+        return Fail("--log " + options.logPath + ": cannot create", 2);
+
+    fdp::CPacketDriver driver;
+    driver.Init(nullptr);
+    driver.SetInterfaceFilter(options.interfaceName);
+    if (driver.EnumerateAdapters() < 1) return Fail(driver.LastError());
+    if (const int opened = driver.OpenAdapter(0); opened != fdp::OpenOk)
+        return Fail("cannot open " + options.interfaceName + " (" + std::to_string(opened) + "): " + driver.LastError());
+    driver.GetLocalAddress(options.config.address.data());
+
+    {
+        CNapModel model(options.config);
+        CNapServer server(driver, model, options.logPath.empty() ? nullptr : &log,
+                          {options.announceMs, options.reannounceMs});
+        log.Event("ready", options.interfaceName + " " + FormatMac(options.config.address));
+        std::fprintf(stderr, "kelvane-nap-sim: serving on %s (%s), password \"%s\"\n",
+                     options.interfaceName.c_str(), FormatMac(options.config.address).c_str(),
+                     options.config.password.c_str());
+        server.Run(signalFd);
+    }
+    driver.Uninit();
+    log.Event("stopped");
+    ::close(signalFd);
+    return 0;
+}
