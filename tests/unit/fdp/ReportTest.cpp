@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include "fdp/DownloadReport.h"
+#include "fdp/FirmwareVersion.h"
+#include "fdp/ReportFilter.h"
+
+namespace fdp {
+namespace {
+
+TEST(ReportFilter, PostsRepeatedPairsOnceAndEveryTransferPosition) {
+    CReportFilter filter;
+    struct Step { unsigned stage, result; std::uint32_t position, total; bool posted; std::int32_t lParam; };
+    const Step steps[] = {
+        {0, 0xFF, 0, 0, false, 0},       // the remembered pair at start
+        {21, 0, 0, 0, true, 0},
+        {21, 0, 0, 0, false, 0},         // same pair again
+        {62, 0, 5000, 4096, true, 4096}, // transfer positions are clamped to the total
+        {62, 0, 5000, 4096, true, 4096}, // and never suppressed
+        {21, 0, 0, 0, false, 0},         // a transfer report does not reset the suppression
+        {22, 0, 0, 0, true, 0},
+        {21, 0, 0, 0, true, 0},          // the same pair after another one
+        {23, 3, 0, 0, true, 3},
+    };
+    for (const Step& s : steps) {
+        std::int32_t lParam = -1;
+        EXPECT_EQ(filter.Pass(s.stage, s.result, s.position, s.total, lParam), s.posted) << s.stage;
+        if (s.posted) {
+            EXPECT_EQ(lParam, s.lParam) << s.stage;
+        }
+    }
+}
+
+TEST(DownloadReport, ABootUpdateReadsAsTheUserSeesIt) {
+    CDownloadReport report;
+    report.Begin();
+    std::vector<std::string> lines;
+    const auto take = [&](unsigned stage, std::int32_t lParam, const char* status) {
+        if (const auto line = report.OnReport(stage, lParam, status)) lines.push_back(*line);
+    };
+    take(62, 0, "In transferring data...");
+    take(62, 500, "In transferring data...");
+    EXPECT_EQ(report.Bar(), 500);
+    take(63, 0, "Transfer data to target successfully!");
+    take(1, 0, "Start to erase boot area!");
+    EXPECT_EQ(report.Bar(), 1000);
+    EXPECT_EQ(report.state(), CDownloadReport::Erasing);
+    take(2, 0, "In erasing boot area...");
+    take(3, 0, "Erase boot area successfully!");
+    take(11, 0, "Start to burn boot area!");
+    EXPECT_EQ(report.Bar(), 1200);
+    take(13, 0, "Burn boot area successfully!");
+    EXPECT_EQ(report.Bar(), CDownloadReport::kBarMax);
+    EXPECT_EQ(report.state(), CDownloadReport::Done);
+    EXPECT_EQ(lines, (std::vector<std::string>{"In transferring data...", "Start to erase boot area!",
+                                               "Start to burn boot area!", "Burn boot area successfully!"}));
+}
+
+TEST(DownloadReport, AFailedStepAddsTheStoppedLineAndGoesIdle) {
+    CDownloadReport report;
+    report.Begin();
+    const char* stopped = "Downlaod progress has been stopped, pleas click \"next\" to try again!";
+    EXPECT_TRUE(report.OnReport(62, 0, "In transferring data..."));
+    EXPECT_EQ(report.OnReport(63, 3, stopped), std::optional<std::string>(stopped));
+    EXPECT_EQ(report.state(), CDownloadReport::Idle);
+}
+
+TEST(FirmwareVersion, TextAndValueUseLowNibbles) {
+    const std::uint8_t word[4] = {0x04, 0x03, 0x02, 0x01};
+    EXPECT_EQ(FirmwareVersion::FromLe(word).Text(), "1.2.3.4");
+    EXPECT_EQ((FirmwareVersion{0xF1, 0x1A, 0, 0}).Text(), "1.10.0.0");
+    EXPECT_EQ((FirmwareVersion{1, 10, 0, 0}).Value(), (FirmwareVersion{2, 0, 0, 0}).Value());
+    EXPECT_EQ((FirmwareVersion{0xFF, 0xFF, 0xFF, 0xFF}).Value(), 16665);
+}
+
+}  // namespace
+}  // namespace fdp
