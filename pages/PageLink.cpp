@@ -129,10 +129,9 @@ bool CPageLink::DoDataExchange(bool toMembers) {
     return true;
 }
 
+// A radio outside a group would toggle; a click always selects it, and only it.
 void CPageLink::OnRadioClicked(QRadioButton* clicked) {
-    for (const TaskRadio& radio : m_radios) {
-        if (radio.button != clicked) radio.button->setChecked(false);
-    }
+    for (const TaskRadio& radio : m_radios) radio.button->setChecked(radio.button == clicked);
 }
 
 void CPageLink::ShowLinkState() {

@@ -1,0 +1,116 @@
+#include "tests/gui/GuiSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "app/widgets/InfoDlg.h"
+
+#ifndef KELVANE_BIN_DIR
+#error "KELVANE_BIN_DIR names the folder of the built programs"
+#endif
+
+namespace {
+const char* const kPcNamespace = "/run/netns/kvpc";
+bool g_enteredPcSide = false;
+}  // namespace
+
+DialogWatcher::DialogWatcher() {
+    connect(&m_timer, &QTimer::timeout, this, &DialogWatcher::Poll);
+    m_timer.start(20);
+}
+
+void DialogWatcher::Poll() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (!widget->isVisible()) continue;
+        if (auto* info = qobject_cast<CInfoDlg*>(widget)) {
+            messages << info->Message();
+            if (probe) probed << probe();
+            info->done(CInfoDlg::ResultOk);
+        } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
+            messages << box->text();
+            box->done(QMessageBox::Ok);
+        }
+    }
+}
+
+namespace bench {
+
+void EnterPcSide() {
+    if (geteuid() != 0) return;
+    const int fd = open(kPcNamespace, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    g_enteredPcSide = setns(fd, CLONE_NEWNET) == 0;
+    close(fd);
+    // Adapter discovery reads /sys/class/net, which shows the namespace that mounted
+    // it: mount a sysfs of our own, in a mount namespace of our own, as ip netns exec
+    // does.
+    if (g_enteredPcSide) {
+        g_enteredPcSide = unshare(CLONE_NEWNS) == 0 &&
+                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                          umount2("/sys", MNT_DETACH) == 0 && mount("sysfs", "/sys", "sysfs", 0, nullptr) == 0;
+    }
+}
+
+bool InCi() { return qEnvironmentVariable("CI") == QLatin1String("true"); }
+
+QString Missing() {
+    if (geteuid() != 0) return QStringLiteral("the bench needs root");
+    if (!g_enteredPcSide) return QStringLiteral("the bench is down (run scripts/bench up)");
+    if (!QFile::exists(QStringLiteral(KELVANE_BIN_DIR "/kelvane-nap-sim"))) return QStringLiteral("kelvane-nap-sim is not built");
+    return {};
+}
+
+bool Available() { return Missing().isEmpty(); }
+
+}  // namespace bench
+
+SimulatedTarget::~SimulatedTarget() { Stop(); }
+
+bool SimulatedTarget::Start(const QStringList& extraArguments) {
+    QStringList arguments{QStringLiteral("netns"), QStringLiteral("exec"), QStringLiteral("kvnap"),
+                          QStringLiteral(KELVANE_BIN_DIR "/kelvane-nap-sim"), QStringLiteral("--interface"),
+                          QStringLiteral("kv1")};
+    arguments << extraArguments;
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process.start(QStringLiteral("ip"), arguments);
+    return m_process.waitForStarted(5000);
+}
+
+// ip netns exec replaces itself with the simulator, so the signal reaches it.
+void SimulatedTarget::Stop() {
+    if (m_process.state() == QProcess::NotRunning) return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+ProgramFolder::ProgramFolder() {
+    for (const char* name : {"param.jdp", "default.jdp"}) {
+        QFile::copy(QStringLiteral(KELVANE_BIN_DIR "/") + QLatin1String(name), File(QLatin1String(name)));
+        QFile(File(QLatin1String(name))).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    }
+}
+
+QByteArray ProgramFolder::Read(const QString& name) const {
+    QFile file(File(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray Le32(qint32 value) {
+    QByteArray bytes(4, '\0');
+    const auto v = static_cast<quint32>(value);
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+QByteArray Text(const QByteArray& text) {
+    return QByteArray(1, static_cast<char>(text.size())) + text;   // short texts only
+}

@@ -1,0 +1,68 @@
+// Helpers of the GUI tests: a watcher that answers the guide dialogs (which run
+// modally inside the handler that shows them), the test bench with the simulated
+// target, and a scratch program folder.
+#pragma once
+
+#include <QObject>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+// Answers every guide dialog and message box that comes up with its Ok (or the given
+// answer) and remembers their messages.
+class DialogWatcher : public QObject {
+    Q_OBJECT
+public:
+    DialogWatcher();
+    QStringList messages;
+    // What probe() said while each dialog was up (e.g. the main window's status bar,
+    // which the mouse may change once the dialog has gone).
+    std::function<QString()> probe;
+    QStringList probed;
+
+private:
+    void Poll();
+    QTimer m_timer;
+};
+
+// The network bench: the test process enters the PC side namespace at start, the
+// simulator runs in the target side namespace.
+namespace bench {
+// Enters the PC side's namespace when the bench is up and we may (root). Call from
+// main before any thread starts.
+void EnterPcSide();
+bool Available();
+// Why the bench is not usable; QSKIP outside CI, QFAIL in CI.
+QString Missing();
+bool InCi();
+inline constexpr const char* kPcInterface = "kv0";
+}  // namespace bench
+
+// kelvane-nap-sim on the target side, stopped when the object goes away.
+class SimulatedTarget {
+public:
+    ~SimulatedTarget();
+    bool Start(const QStringList& extraArguments = {});
+    void Stop();
+
+private:
+    QProcess m_process;
+};
+
+// An empty program folder with the parameter files of the build.
+class ProgramFolder {
+public:
+    ProgramFolder();
+    QString Path() const { return m_dir.path() + QLatin1Char('/'); }
+    QString File(const QString& name) const { return m_dir.filePath(name); }
+    QByteArray Read(const QString& name) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Bytes of a settings record, for comparing kelvane.ini.
+QByteArray Le32(qint32 value);
+QByteArray Text(const QByteArray& text);

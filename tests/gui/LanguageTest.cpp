@@ -1,0 +1,62 @@
+// Run with LANG=zh_CN.UTF-8: the program picks the Chinese tables and dialogs from the
+// locale, as it does at start.
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "app/FirmSheet.h"
+#include "app/KelvaneApp.h"
+#include "app/KelvaneDlg.h"
+#include "app/WizardJob.h"
+#include "app/widgets/FontStatic.h"
+#include "pages/WizardPage.h"
+#include "resources/strings/StringTable.h"
+#include "tests/gui/GuiSupport.h"
+
+class LanguageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void chineseLocaleShowsTheChineseTexts() {
+        QCOMPARE(qEnvironmentVariable("LANG"), QStringLiteral("zh_CN.UTF-8"));
+        CKelvaneApp::SelectLanguage();
+        QCOMPARE(res::CurrentLanguage(), res::Language::Chinese);
+
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        CKelvaneDlg::Options options;
+        options.interfaceName = "kvnone";
+        options.programFolder = folder.Path().toStdString();
+        CKelvaneDlg window(options);
+        window.show();
+        window.Start();
+        QCOMPARE(watcher.messages.size(), 1);
+        QVERIFY(watcher.messages[0].startsWith(QStringLiteral("打开默认的网卡或USB设备失败")));
+
+        struct Case { int page; const char* title; };
+        const Case titles[] = {
+            {PageWelcomeIndex, "固件管理向导"},
+            {PagePasswdIndex, "第 1 步：输入密码"},
+            {PageLinkIndex, "第 2 步：建立连接"},
+            {PageBurnIndex, "第 4 步: 将固件程序或配置信息下载"},
+        };
+        for (const Case& c : titles) QCOMPARE(window.PageAt(c.page)->Title()->Text(), QString::fromUtf8(c.title));
+        auto* guide = window.PageAt(PageWelcomeIndex)->findChild<QPlainTextEdit*>();
+        QVERIFY(guide->toPlainText().startsWith(QStringLiteral("\n\n\n欢迎使用固件管理向导")));
+        QCOMPARE(window.Sheet()->NextButton()->text(), QStringLiteral("下一步(&N) >"));
+
+        window.ShowStatusText(1003);
+        QCOMPARE(window.StatusPaneText(), QStringLiteral("选择此项更新启动程序或固件程序。"));
+        window.Sheet()->PressNext();
+        window.Sheet()->PressNext();
+        QCOMPARE(watcher.messages.last(), QStringLiteral("没有可用的以太网或USB接口，请检查您的硬件。"));
+        window.close();
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    LanguageTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "LanguageTest.moc"
