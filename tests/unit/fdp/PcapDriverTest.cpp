@@ -1,0 +1,227 @@
+// The libpcap driver where no privilege and no network is needed: discovery over a
+// fake sysfs tree, the refusals, the wake-up of a waiting read. Sending and capturing
+// for real is checked over the veth bench (e2e).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "fdp/PcapDriver.h"
+
+namespace fdp {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct FakeInterface {
+    const char* name;
+    int type;
+    int ifindex;
+    unsigned flags;
+    const char* driver;   // null: a virtual interface without a device
+    const char* address;
+};
+
+class FakeSysfs {
+public:
+    FakeSysfs() {
+        std::string pattern = (fs::temp_directory_path() / "kelvane-sysfs-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) root = pattern;
+    }
+    ~FakeSysfs() {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    void Add(const FakeInterface& i) {
+        const fs::path dir = root / "class/net" / i.name;
+        fs::create_directories(dir);
+        Write(dir / "type", std::to_string(i.type));
+        Write(dir / "ifindex", std::to_string(i.ifindex));
+        char flags[16];
+        std::snprintf(flags, sizeof flags, "0x%x", i.flags);
+        Write(dir / "flags", flags);
+        Write(dir / "address", i.address);
+        if (i.driver) {
+            const fs::path driverDir = root / "bus/pci/drivers" / i.driver;
+            fs::create_directories(driverDir);
+            fs::create_directories(root / "devices" / i.name);
+            fs::create_directory_symlink(driverDir, root / "devices" / i.name / "driver");
+            fs::create_directory_symlink(root / "devices" / i.name, dir / "device");
+        }
+    }
+    std::string Net() const { return (root / "class/net").string(); }
+    fs::path root;
+
+private:
+    static void Write(const fs::path& path, const std::string& text) { std::ofstream(path) << text << "\n"; }
+};
+
+class PcapDriverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        driver.SetSysfsRoot(sysfs.Net());
+        driver.Init(nullptr);
+    }
+    void TearDown() override { driver.Uninit(); }
+
+    FakeSysfs sysfs;
+    CPacketDriver driver;
+};
+
+TEST_F(PcapDriverTest, ListsEthernetInterfacesInIfindexOrderWithoutLoopbackAtMostFive) {
+    const FakeInterface interfaces[] = {
+        {"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"},
+        {"loeth", 1, 2, 0x9, nullptr, "02:00:00:00:00:09"},          // loopback flag on type 1
+        {"wan9", 1, 9, 0x1003, "r8169", "02:00:00:00:00:08"},
+        {"eth1", 1, 3, 0x1003, "e1000e", "02:00:00:00:00:01"},
+        {"veth0", 1, 4, 0x1003, nullptr, "02:00:00:00:00:02"},
+        {"sit0", 776, 5, 0x80, nullptr, "00:00:00:00"},
+        {"can0", 280, 6, 0xc1, nullptr, ""},
+        {"usb0", 1, 7, 0x1003, "cdc_ether", "02:00:00:00:00:03"},
+        {"br0", 1, 8, 0x1003, nullptr, "02:00:00:00:00:04"},
+        {"eth0", 1, 5, 0x1003, "virtio_net", "02:00:00:00:00:05"},
+    };
+    for (const auto& i : interfaces) sysfs.Add(i);
+
+    ASSERT_EQ(driver.EnumerateAdapters(), kMaxAdapters);
+    const char* expected[] = {"eth1", "veth0", "eth0", "usb0", "br0"};   // wan9 is the sixth
+    for (int i = 0; i < kMaxAdapters; ++i) {
+        EXPECT_EQ(driver.GetAdapterName(i), expected[i]) << i;
+        EXPECT_EQ(driver.IsEthernet(i), 1) << i;
+    }
+    EXPECT_EQ(driver.GetAdapterDescription(0), "eth1: Ethernet adapter (e1000e)");
+    EXPECT_EQ(driver.GetAdapterDescription(1), "veth0: Ethernet adapter (virtual)");
+    EXPECT_EQ(driver.GetAdapterDescription(kMaxAdapters), "");
+    EXPECT_EQ(driver.GetAdapterName(-1), "");
+    EXPECT_EQ(driver.IsEthernet(kMaxAdapters), 0);
+}
+
+TEST_F(PcapDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
+    sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
+    sysfs.Add({"kv0", 1, 3, 0x1003, nullptr, "02:4b:56:00:00:01"});
+    sysfs.Add({"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"});
+
+    driver.SetInterfaceFilter("kv0");
+    ASSERT_EQ(driver.EnumerateAdapters(), 1);
+    EXPECT_EQ(driver.GetAdapterName(0), "kv0");
+
+    driver.SetInterfaceFilter("lo");
+    EXPECT_EQ(driver.EnumerateAdapters(), 0);
+    driver.SetInterfaceFilter("nosuch7");
+    EXPECT_EQ(driver.EnumerateAdapters(), 0);
+    EXPECT_NE(driver.LastError().find("nosuch7"), std::string::npos) << driver.LastError();
+}
+
+TEST_F(PcapDriverTest, MissingSysfsRootListsNothing) {
+    driver.SetSysfsRoot((sysfs.root / "absent").string());
+    EXPECT_EQ(driver.EnumerateAdapters(), 0);
+}
+
+TEST(AdapterListTest, ReadsOnlyWellFormedAddresses) {
+    FakeSysfs sysfs;
+    struct Case {
+        const char* text;
+        bool ok;
+    } cases[] = {
+        {"02:4b:56:00:00:01", true},
+        {"02:4B:56:0A:ff:01", true},
+        {"02:4b:56:00:00", false},
+        {"02:4b:56:00:00:01:07", false},
+        {"zz:4b:56:00:00:01", false},
+        {"", false},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string name = "if" + std::to_string(n++);
+        sysfs.Add({name.c_str(), 1, n, 0x1003, nullptr, c.text});
+        CAdapterList list(sysfs.Net());
+        MacAddress address{};
+        EXPECT_EQ(list.ReadAddress(name, address), c.ok) << c.text;
+    }
+    MacAddress address{};
+    CAdapterList list(sysfs.Net());
+    ASSERT_TRUE(list.ReadAddress("if1", address));
+    EXPECT_EQ(address, (MacAddress{0x02, 0x4b, 0x56, 0x0a, 0xff, 0x01}));
+    EXPECT_FALSE(list.ReadAddress("../net/if0", address));
+    EXPECT_FALSE(list.ReadAddress("absent", address));
+}
+
+TEST_F(PcapDriverTest, OpenRefusesAnIndexNotBelowTheCount) {
+    sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
+    ASSERT_EQ(driver.EnumerateAdapters(), 1);
+    EXPECT_EQ(driver.OpenAdapter(1), OpenBadIndex);
+    EXPECT_EQ(driver.OpenAdapter(7), OpenBadIndex);
+}
+
+TEST_F(PcapDriverTest, AnInterfaceThatCannotBeOpenedGivesResult2AndSaysWhy) {
+    sysfs.Add({"kvnosuch9", 1, 2, 0x1003, nullptr, "02:00:00:00:00:05"});
+    ASSERT_EQ(driver.EnumerateAdapters(), 1);
+    EXPECT_EQ(driver.OpenAdapter(0), OpenFailed);
+    EXPECT_NE(driver.LastError().find("kvnosuch9"), std::string::npos) << driver.LastError();
+    EXPECT_EQ(driver.CloseAdapter(0), 0);   // nothing is open
+}
+
+TEST_F(PcapDriverTest, SendsAreRefusedWithoutAnOpenAdapterOrWithABadPayload) {
+    const std::uint8_t destination[6] = {0x02, 0, 0, 0, 0, 2};
+    std::uint8_t payload[1501] = {};
+    EXPECT_EQ(driver.SendFrame(destination, payload, 20), 0);
+    EXPECT_EQ(driver.SendFrame(destination, payload, 1500), 0);
+    EXPECT_EQ(driver.SendFrame(destination, payload, 1501), 0);
+    EXPECT_EQ(driver.SendFrame(destination, nullptr, 20), 0);
+    EXPECT_EQ(driver.SendFrame(nullptr, payload, 20), 0);
+}
+
+TEST_F(PcapDriverTest, IsLinkFrameLooksAtTheEthernetType) {
+    std::uint8_t frame[60] = {};
+    frame[12] = 0x07;
+    frame[13] = 0x07;
+    EXPECT_EQ(driver.IsLinkFrame(frame), 1);
+    frame[13] = 0x08;
+    EXPECT_EQ(driver.IsLinkFrame(frame), 0);
+    EXPECT_EQ(driver.IsLinkFrame(nullptr), 0);
+}
+
+TEST_F(PcapDriverTest, WakeEndsAWaitingReadAtOnceAndLeavesNoStaleWake) {
+    std::uint32_t count = 7;
+    const auto started = Clock::now();
+    std::thread waker([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        driver.WakeReceiver();
+    });
+    EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
+    waker.join();
+    EXPECT_EQ(count, 0u);
+    EXPECT_LT(Clock::now() - started, std::chrono::milliseconds(600));
+
+    // The wake was used up: the next read waits for its time-out again.
+    const auto second = Clock::now();
+    EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
+    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(CPacketDriver::kReadTimeoutMs - 100));
+}
+
+TEST_F(PcapDriverTest, SeveralWakesBeforeAReadEndOnlyThatRead) {
+    driver.WakeReceiver();
+    driver.WakeReceiver();
+    std::uint32_t count = 0;
+    const auto first = Clock::now();
+    EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
+    EXPECT_LT(Clock::now() - first, std::chrono::milliseconds(100));
+    const auto second = Clock::now();
+    EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
+    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(CPacketDriver::kReadTimeoutMs - 100));
+}
+
+TEST_F(PcapDriverTest, NothingOpensAfterUninit) {
+    sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
+    ASSERT_EQ(driver.EnumerateAdapters(), 1);
+    driver.Uninit();
+    EXPECT_EQ(driver.OpenAdapter(0), OpenNoSendPacket);
+}
+
+}  // namespace
+}  // namespace fdp
