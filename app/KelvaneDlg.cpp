@@ -43,6 +43,10 @@
 #include "pages/PageRegister.h"
 #include "pages/PageWelcome.h"
 
+// The pictures are compiled into the UI library, a static library: register them
+// explicitly, or the linker leaves them out.
+static void InitResources() { Q_INIT_RESOURCE(kelvane); }
+
 namespace {
 
 constexpr std::uint32_t kStageTransfer = 62;
@@ -65,6 +69,7 @@ QSize DialogUnits(const QFont& font, int width, int height) {
 }  // namespace
 
 CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(parent), m_options(options) {
+    InitResources();
     WizardJob& job = TheWizardJob();
     job.showLoopTest = 0;
     job.showDhcp = 0;
