@@ -16,8 +16,13 @@
 #endif
 
 namespace {
-const char* const kPcNamespace = "/run/netns/kvpc";
 bool g_enteredPcSide = false;
+
+// The bench's namespaces, named as scripts/bench names them.
+QString Namespace(const char* variable, const char* fallback) {
+    const QString name = qEnvironmentVariable(variable);
+    return name.isEmpty() ? QString::fromLatin1(fallback) : name;
+}
 }  // namespace
 
 DialogWatcher::DialogWatcher() {
@@ -43,7 +48,8 @@ namespace bench {
 
 void EnterPcSide() {
     if (geteuid() != 0) return;
-    const int fd = open(kPcNamespace, O_RDONLY | O_CLOEXEC);
+    const QByteArray path = "/run/netns/" + Namespace("KELVANE_PC_NS", "kvpc").toLocal8Bit();
+    const int fd = open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return;
     g_enteredPcSide = setns(fd, CLONE_NEWNET) == 0;
     close(fd);
@@ -73,7 +79,7 @@ bool Available() { return Missing().isEmpty(); }
 SimulatedTarget::~SimulatedTarget() { Stop(); }
 
 bool SimulatedTarget::Start(const QStringList& extraArguments) {
-    QStringList arguments{QStringLiteral("netns"), QStringLiteral("exec"), QStringLiteral("kvnap"),
+    QStringList arguments{QStringLiteral("netns"), QStringLiteral("exec"), Namespace("KELVANE_NAP_NS", "kvnap"),
                           QStringLiteral(KELVANE_BIN_DIR "/kelvane-nap-sim"), QStringLiteral("--interface"),
                           QStringLiteral("kv1")};
     arguments << extraArguments;
