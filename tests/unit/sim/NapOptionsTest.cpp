@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/Sha256.h"
+#include "tools/nap-sim/NapOptions.h"
+
+namespace napsim {
+namespace {
+
+TEST(NapOptionsTest, TakesEveryKnob) {
+    NapOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseNapOptions({"--interface", "kv1", "--password=secret", "--announce-ms", "250",
+                                 "--reannounce-ms", "0", "--login-status", "9", "--drop-first-send", "2,5",
+                                 "--drop-first-send", "7", "--silence-after-block", "3", "--start-status", "1",
+                                 "--block-status", "4:6", "--erase-status", "0x10", "--burn-status", "2",
+                                 "--status-code", "4", "--erase-delay-ms", "100", "--burn-delay-ms", "200",
+                                 "--boot-version", "1.2.3.4", "--program-version", "0xFFFFFFFF",
+                                 "--diagnose", "0x2d", "--test-mode-status", "1", "--state", "/tmp/s",
+                                 "--log", "/tmp/l", "--trace-file", "/tmp/t", "--challenge", "0x1234"},
+                                o, error))
+        << error;
+    const NapConfig& c = o.config;
+    EXPECT_EQ(o.interfaceName, "kv1");
+    EXPECT_EQ(c.password, "secret");
+    EXPECT_EQ(o.announceMs, 250u);
+    EXPECT_EQ(o.reannounceMs, 0u);
+    EXPECT_EQ(c.loginStatus, 9);
+    EXPECT_EQ(c.dropFirstSend, (std::set<std::uint32_t>{2, 5, 7}));
+    EXPECT_EQ(c.silenceAfterBlock, 3u);
+    EXPECT_EQ(c.startStatus, 1);
+    EXPECT_EQ(c.blockStatus.at(4), 6);
+    EXPECT_EQ(c.eraseStatus, 0x10);
+    EXPECT_EQ(c.burnStatus, 2);
+    EXPECT_EQ(c.statusCode, 4);
+    EXPECT_EQ(c.eraseDelayMs, 100u);
+    EXPECT_EQ(c.burnDelayMs, 200u);
+    EXPECT_EQ(c.bootVersion, 0x01020304u);
+    EXPECT_EQ(c.programVersion, 0xFFFFFFFFu);
+    EXPECT_EQ(c.diagnose, 0x2d);
+    EXPECT_EQ(c.testModeStatus, 1);
+    EXPECT_EQ(c.stateDir, "/tmp/s");
+    EXPECT_EQ(o.logPath, "/tmp/l");
+    EXPECT_EQ(o.traceFile, "/tmp/t");
+    EXPECT_EQ(c.challenge, 0x1234u);
+}
+
+TEST(NapOptionsTest, RefusesBadInput) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"--password", "x"},
+        {"--interface"},
+        {"--interface", "kv1", "--bogus", "1"},
+        {"--interface", "kv1", "--login-status", "256"},
+        {"--interface", "kv1", "--login-status", "-1"},
+        {"--interface", "kv1", "--status-code", "3"},
+        {"--interface", "kv1", "--block-status", "4"},
+        {"--interface", "kv1", "--block-status", "0:1"},
+        {"--interface", "kv1", "--drop-first-send", "2,x"},
+        {"--interface", "kv1", "--boot-version", "1.2.3"},
+        {"--interface", "kv1", "--boot-version", "1.2.3.256"},
+        {"--interface", "kv1", "--announce-ms", "0"},
+        {"--interface", "kv1", "--erase-delay-ms", "12ms"},
+    };
+    for (const auto& args : cases) {
+        NapOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseNapOptions(args, o, error)) << (args.empty() ? "" : args.back());
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(Sha256Test, KnownDigests) {
+    const std::string abc = "abc";
+    EXPECT_EQ(fdp::test::Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(fdp::test::Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size())),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";   // spans two blocks
+    EXPECT_EQ(fdp::test::Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(two.data()), two.size())),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+}  // namespace
+}  // namespace napsim
