@@ -88,7 +88,7 @@ std::string CFrameLog::Describe(FrameDirection direction, std::span<const std::u
     static constexpr char kHex[] = "0123456789abcdef";
     const auto payload = frame.size() > fdp::kEthHeaderLen ? frame.subspan(fdp::kEthHeaderLen)
                                                            : std::span<const std::uint8_t>{};
-    for (const std::uint8_t b : payload.first(std::min<std::size_t>(payload.size(), 32))) {
+    for (const std::uint8_t b : payload.first(std::min<std::size_t>(payload.size(), 64))) {
         out += kHex[b >> 4];
         out += kHex[b & 15];
     }

@@ -2,7 +2,7 @@
 // the simulator's own events, flushed line by line so that a test can read it while
 // the simulator runs. Keys come in a fixed order:
 //   {"t_ms":…,"dir":"in"|"out","type":N[,"code":N][,"block":N|"status":N|"challenge":N],
-//    "note":"…","len":N,"head":"<hex of up to 32 payload bytes>"}
+//    "note":"…","len":N,"head":"<hex of up to 64 payload bytes>"}
 //   {"t_ms":…,"event":"…"[,"detail":"…"]}
 // Numbers are decimal. Threads: any; lines never interleave.
 #pragma once
