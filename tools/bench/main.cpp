@@ -1,0 +1,365 @@
+// kelvane-bench: link figures on the veth bench (scripts/bench up).
+//  (a) the raw round trip: ping-pong frames between two libpcap handles, one in each
+//      namespace, the floor of any stop-and-wait protocol on this stack;
+//  (b) a whole program download through the engine to kelvane-nap-sim, with erase and
+//      burn, its time per block set against (a), and the CPU time of the engine's
+//      threads, busy and over an idle link.
+// Runs itself inside the PC namespace; the far ends run in the target namespace.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fdp/FdpEngine.h"
+#include "fdp/PcapDriver.h"
+#include "tools/bench/BenchFrontEnd.h"
+#include "tools/nap-sim/CapturedFrames.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+using bench::Clock;
+
+constexpr std::uint8_t kPing = 0x7E;   // frame types no link end takes
+constexpr std::uint8_t kPong = 0x7F;
+constexpr std::uint32_t kDefaultImage = 2023424;
+constexpr const char* kPcInterface = "kv0";
+constexpr const char* kNapInterface = "kv1";
+
+std::string EnvOr(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : fallback;
+}
+
+std::string SelfPath() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return {};
+    path[n] = '\0';
+    return path;
+}
+
+bool InNamespace(const std::string& ns) {
+    struct stat a {}, b {};
+    return ::stat("/proc/self/ns/net", &a) == 0 && ::stat(("/run/netns/" + ns).c_str(), &b) == 0 &&
+           a.st_ino == b.st_ino && a.st_dev == b.st_dev;
+}
+
+// Starts `ip netns exec NS args…`; stdoutFd, when given, becomes the child's stdout.
+pid_t SpawnIn(const std::string& ns, std::vector<std::string> args, int stdoutFd = -1) {
+    args.insert(args.begin(), {"ip", "netns", "exec", ns});
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, "ip", &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+void StopChild(pid_t pid) {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 300 && ::waitpid(pid, &status, WNOHANG) != pid; ++i) std::this_thread::sleep_for(10ms);
+    if (::kill(pid, 0) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+}
+
+// CPU time of one thread of this process, from its per-thread CPU clock.
+double ThreadCpuMs(pid_t tid) {
+    const clockid_t clock = static_cast<clockid_t>((~static_cast<unsigned>(tid) << 3) | 6);
+    timespec ts{};
+    if (::clock_gettime(clock, &ts) != 0) return -1;
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+std::set<pid_t> Tasks() {
+    std::set<pid_t> tasks;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        tasks.insert(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    return tasks;
+}
+
+bool OpenDriver(fdp::CPacketDriver& driver, const char* interfaceName) {
+    driver.Init(nullptr);
+    driver.SetInterfaceFilter(interfaceName);
+    if (driver.EnumerateAdapters() < 1 || driver.OpenAdapter(0) != fdp::OpenOk) {
+        std::fprintf(stderr, "kelvane-bench: cannot open %s: %s\n", interfaceName, driver.LastError().c_str());
+        return false;
+    }
+    return true;
+}
+
+// The far end of (a): answers every ping with a short pong to its sender.
+int RunEcho(const char* interfaceName) {
+    fdp::CPacketDriver driver;
+    if (!OpenDriver(driver, interfaceName)) return 1;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    std::uint8_t pong[fdp::kMinPayload] = {kPong};
+    for (;;) {
+        std::uint32_t count = 0;
+        const std::uint8_t* data = driver.ReceiveFrames(count);
+        napsim::ForEachCapturedFrame(data, count, [&](std::span<const std::uint8_t> frame) {
+            if (frame.size() < 19 || frame[14] != kPing) return;
+            std::memcpy(pong + 1, frame.data() + 15, 4);
+            driver.SendFrame(frame.data() + 6, pong, sizeof pong);
+        });
+    }
+}
+
+struct RoundTrips {
+    std::vector<double> us;   // sorted
+    int lost = 0;
+    double Median() const { return us.empty() ? 0 : us[us.size() / 2]; }
+    double Percentile(double p) const {
+        return us.empty() ? 0 : us[std::min(us.size() - 1, static_cast<std::size_t>(p * static_cast<double>(us.size())))];
+    }
+    double Mean() const { return us.empty() ? 0 : std::accumulate(us.begin(), us.end(), 0.0) / static_cast<double>(us.size()); }
+};
+
+RoundTrips PingPong(fdp::CPacketDriver& driver, const std::uint8_t* peer, std::size_t payloadLen, int count) {
+    RoundTrips result;
+    std::vector<std::uint8_t> ping(payloadLen, 0x5A);
+    ping[0] = kPing;
+    for (int i = -50; i < count; ++i) {   // the first 50 warm the path up
+        const auto seq = static_cast<std::uint32_t>(i + 50);
+        fdp::WriteLe32(&ping[1], seq);
+        const auto sent = Clock::now();
+        if (!driver.SendFrame(peer, ping.data(), static_cast<std::uint16_t>(ping.size()))) {
+            ++result.lost;
+            continue;
+        }
+        bool answered = false;
+        while (!answered && Clock::now() - sent < 1s) {
+            std::uint32_t n = 0;
+            const std::uint8_t* data = driver.ReceiveFrames(n);
+            napsim::ForEachCapturedFrame(data, n, [&](std::span<const std::uint8_t> frame) {
+                answered = answered || (frame.size() >= 19 && frame[14] == kPong && fdp::ReadLe32(&frame[15]) == seq);
+            });
+        }
+        if (!answered) {
+            if (i >= 0) ++result.lost;
+            continue;
+        }
+        if (i >= 0) result.us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
+    }
+    std::sort(result.us.begin(), result.us.end());
+    return result;
+}
+
+void PrintRtt(const char* what, const RoundTrips& r) {
+    std::printf("    %-28s median %6.1f us   min %6.1f   p99 %7.1f   mean %6.1f   lost %d\n", what, r.Median(),
+                r.us.empty() ? 0 : r.us.front(), r.Percentile(0.99), r.Mean(), r.lost);
+}
+
+struct Options {
+    int count = 2000;
+    std::uint32_t imageSize = kDefaultImage;
+    int idleSeconds = 5;
+};
+
+int Run(const Options& options) {
+    const std::string napNs = EnvOr("KELVANE_NAP_NS", "kvnap");
+    const std::uint8_t napAddress[6] = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x02};
+    char folderPattern[] = "/tmp/kelvane-bench-XXXXXX";
+    if (!::mkdtemp(folderPattern)) return 1;
+    const std::string folder = folderPattern;
+    std::printf("kelvane-bench on %s/%s <-> %s/%s\n", EnvOr("KELVANE_PC_NS", "kvpc").c_str(), kPcInterface,
+                napNs.c_str(), kNapInterface);
+
+    // (a) raw round trip.
+    RoundTrips blockSized, small;
+    {
+        int pipeFds[2];
+        if (::pipe(pipeFds) != 0) return 1;
+        const pid_t echo = SpawnIn(napNs, {SelfPath(), "--echo", kNapInterface}, pipeFds[1]);
+        ::close(pipeFds[1]);
+        char ready[16] = {};
+        const ssize_t got = echo > 0 ? ::read(pipeFds[0], ready, sizeof ready - 1) : -1;
+        ::close(pipeFds[0]);
+        if (got <= 0 || std::strncmp(ready, "ready", 5) != 0) {
+            std::fprintf(stderr, "kelvane-bench: the echo end did not start in %s\n", napNs.c_str());
+            StopChild(echo);
+            return 1;
+        }
+        fdp::CPacketDriver driver;
+        if (!OpenDriver(driver, kPcInterface)) {
+            StopChild(echo);
+            return 1;
+        }
+        // A data block of the link (4 + 2 + 1024 bytes) out and a status back, as a
+        // download does; then minimal frames both ways.
+        blockSized = PingPong(driver, napAddress, 4 + 2 + fdp::kBlockDataLen, options.count);
+        small = PingPong(driver, napAddress, fdp::kMinPayload, options.count);
+        driver.Uninit();
+        StopChild(echo);
+    }
+    std::printf("(a) raw round trip, %d ping-pongs each, libpcap to libpcap across the veth pair\n", options.count);
+    PrintRtt("1030-byte block / 46 back", blockSized);
+    PrintRtt("46 / 46", small);
+
+    // (b) a program download through the engine.
+    // No frame log: it would cost the target time on every frame. The simulator is
+    // serving once its announce has let the engine log in.
+    const pid_t sim = SpawnIn(napNs, {SelfPath().substr(0, SelfPath().rfind('/')) + "/kelvane-nap-sim", "--interface",
+                                      kNapInterface, "--state", folder + "/state", "--announce-ms", "100",
+                                      "--reannounce-ms", "0"});
+    if (sim <= 0) {
+        std::fprintf(stderr, "kelvane-bench: cannot start kelvane-nap-sim in %s\n", napNs.c_str());
+        return 1;
+    }
+    std::vector<std::uint8_t> image(options.imageSize);
+    std::mt19937 random(42);
+    for (auto& b : image) b = static_cast<std::uint8_t>(random());
+    const std::string imagePath = folder + "/program.bin";
+    std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
+                                                      static_cast<std::streamsize>(image.size()));
+
+    bench::CBenchFrontEnd front;
+    fdp::CPacketDriver driver;
+    fdp::CFdpEngine engine;
+    front.SetProgramFolder(folder);
+    front.StartLink();
+    driver.SetInterfaceFilter(kPcInterface);
+    const auto before = Tasks();
+    engine.Start(&driver, &front);
+    front.SetLink(&engine, &driver);
+    std::vector<pid_t> engineThreads;
+    for (const pid_t tid : Tasks())
+        if (!before.count(tid)) engineThreads.push_back(tid);
+    if (engine.EnumerateAdapters() < 1 || engine.OpenAdapter(0) != fdp::OpenOk) {
+        std::fprintf(stderr, "kelvane-bench: cannot open %s: %s\n", kPcInterface, driver.LastError().c_str());
+        StopChild(sim);
+        return 1;
+    }
+    front.SetAdapter(0, 1, true);
+    front.SetPassword("kiwi");
+    front.Listen();
+    const auto connected = front.WaitFor([](const auto& e) { return e.message == fdp::WM_FDP_CONNECT; }, 10s);
+    if (!connected || connected->code != fdp::ConnectOk) {
+        std::fprintf(stderr, "kelvane-bench: no connection with the simulator\n");
+        engine.Stop();
+        StopChild(sim);
+        return 1;
+    }
+    // The engine starts its worker, then its receiver.
+    std::sort(engineThreads.begin(), engineThreads.end());
+    const pid_t worker = engineThreads.size() == 2 ? engineThreads[0] : 0;
+    const pid_t receiver = engineThreads.size() == 2 ? engineThreads[1] : 0;
+
+    const double workerBefore = ThreadCpuMs(worker), receiverBefore = ThreadCpuMs(receiver);
+    const auto started = Clock::now();
+    front.Clear();
+    front.StartDownload(fdp::KindProgram, imagePath);
+    auto stageAt = [&](unsigned stage) {
+        return front.WaitFor([stage](const auto& e) { return e.message == 0 && e.code == stage; }, 200s);
+    };
+    const auto transferEnd = stageAt(63);
+    const int transferResult = transferEnd ? static_cast<int>(transferEnd->result) : -1;
+    std::optional<bench::CBenchFrontEnd::Event> burnEnd;
+    if (transferResult == 0) burnEnd = stageAt(33);
+    const int burnResult = burnEnd ? static_cast<int>(burnEnd->result) : -1;
+    const auto eraseStart = front.WaitFor([](const auto& e) { return e.message == 0 && e.code == 21; }, 0ms);
+    const double workerBusy = ThreadCpuMs(worker) - workerBefore;
+    const double receiverBusy = ThreadCpuMs(receiver) - receiverBefore;
+
+    int status = 0;
+    if (transferResult != 0 || burnResult != 0) {
+        std::printf("(b) program download FAILED (transfer %d, burn %d)\n", transferResult, burnResult);
+        status = 1;
+    } else {
+        const std::size_t blocks = (image.size() + fdp::kBlockDataLen - 1) / fdp::kBlockDataLen;
+        const double totalMs = std::chrono::duration<double, std::milli>(burnEnd->when - started).count();
+        const double transferMs = std::chrono::duration<double, std::milli>(transferEnd->when - started).count();
+        const double flashMs = eraseStart ? std::chrono::duration<double, std::milli>(burnEnd->when - eraseStart->when).count() : 0;
+        const double perBlockUs = transferMs * 1000.0 / static_cast<double>(blocks);
+        const double floorMs = static_cast<double>(blocks) * blockSized.Median() / 1000.0;
+        std::ifstream stored(folder + "/state/program.bin", std::ios::binary);
+        const std::vector<std::uint8_t> burnt{std::istreambuf_iterator<char>(stored), {}};
+        std::printf("(b) program download of %u bytes in %zu blocks, start to burnt: %.1f ms%s\n", options.imageSize,
+                    blocks, totalMs, burnt == image ? " (stored image identical)" : " (STORED IMAGE DIFFERS)");
+        std::printf("    transfer %.1f ms = %.1f us per block; erase + burn %.1f ms\n", transferMs, perBlockUs, flashMs);
+        std::printf("    ratio transfer / (blocks x median RTT of a) = %.1f ms / %.1f ms = %.2f\n", transferMs, floorMs,
+                    transferMs / floorMs);
+        std::printf("    ratio whole download / (blocks x median RTT of a) = %.2f\n", totalMs / floorMs);
+        std::printf("    CPU during the download: worker %.1f ms, receiver %.1f ms (of %.1f ms wall)\n", workerBusy,
+                    receiverBusy, totalMs);
+        if (burnt != image) status = 1;
+    }
+
+    const double idleBefore = ThreadCpuMs(receiver), idleWorkerBefore = ThreadCpuMs(worker);
+    std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
+    const double idleReceiver = ThreadCpuMs(receiver) - idleBefore;
+    const double idleWorker = ThreadCpuMs(worker) - idleWorkerBefore;
+    std::printf("idle link for %d s: receiver CPU %.3f ms (%.4f %%), worker CPU %.3f ms\n", options.idleSeconds,
+                idleReceiver, idleReceiver / (options.idleSeconds * 10.0), idleWorker);
+
+    engine.Stop();
+    front.ShutdownLink();
+    StopChild(sim);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--echo" && hasValue) return RunEcho(argv[i + 1]);
+        if (arg == "--count" && hasValue) options.count = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--size" && hasValue) options.imageSize = static_cast<std::uint32_t>(std::max(1L, std::atol(argv[++i])));
+        else if (arg == "--idle-seconds" && hasValue) options.idleSeconds = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr,
+                         "usage: kelvane-bench [--count N] [--size BYTES] [--idle-seconds N]\n"
+                         "Needs the veth bench (scripts/bench up) and root. Namespaces from KELVANE_PC_NS and\n"
+                         "KELVANE_NAP_NS (default kvpc, kvnap).\n");
+            return 2;
+        }
+    }
+    const std::string pcNs = EnvOr("KELVANE_PC_NS", "kvpc");
+    if (!InNamespace(pcNs)) {
+        if (!std::filesystem::exists("/run/netns/" + pcNs)) {
+            std::fprintf(stderr, "kelvane-bench: namespace %s is missing: run scripts/bench up\n", pcNs.c_str());
+            return 1;
+        }
+        std::vector<std::string> args = {"ip", "netns", "exec", pcNs, SelfPath()};
+        args.insert(args.end(), argv + 1, argv + argc);
+        std::vector<char*> execArgs;
+        for (auto& a : args) execArgs.push_back(a.data());
+        execArgs.push_back(nullptr);
+        ::execvp("ip", execArgs.data());
+        std::fprintf(stderr, "kelvane-bench: cannot run ip netns exec: %s\n", std::strerror(errno));
+        return 1;
+    }
+    return Run(options);
+}
