@@ -307,8 +307,22 @@ const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {
         ::eventfd_read(m_wakeFd, &drained);   // clears every wake given so far
         return nullptr;
     }
-    if (fd < 0 || !(fds[1].revents & (POLLIN | POLLERR | POLLHUP))) return nullptr;
+    if (fd < 0) return nullptr;
+    const bool failing = fds[1].revents & (POLLERR | POLLHUP | POLLNVAL);
+    const std::uint8_t* frames = fds[1].revents & (POLLIN | POLLERR | POLLHUP) ? DispatchFrames(generation, count) : nullptr;
+    if (!frames && failing) {
+        // The interface went away or broke: the descriptor stays ready with nothing to
+        // read. Wait out the read time-out (or a wake) so that no caller spins.
+        pollfd wake = {m_wakeFd, POLLIN, 0};
+        if (::poll(&wake, 1, kReadTimeoutMs) > 0) {
+            eventfd_t drained = 0;
+            ::eventfd_read(m_wakeFd, &drained);
+        }
+    }
+    return frames;
+}
 
+const std::uint8_t* CPacketDriver::DispatchFrames(unsigned generation, std::uint32_t& count) {
     std::lock_guard lock(m_lock);
     if (!m_handle || generation != m_generation || m_receiveBuffer.empty()) return nullptr;
     DispatchTarget target{m_receiveBuffer, 0};

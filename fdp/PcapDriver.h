@@ -59,6 +59,8 @@ private:
     void UnloadLibrary();
     int OpenHandle(const std::string& name);
     void CloseHandleLocked();
+    // Reads every frame waiting on the handle of this generation into the receive buffer.
+    const std::uint8_t* DispatchFrames(unsigned generation, std::uint32_t& count);
     void SetLastError(std::string text);
 
     CAdapterList m_adapters;

@@ -171,10 +171,9 @@ void CNapModel::SendAnswer(std::uint8_t dataCode, std::span<const std::uint8_t> 
 // ---- receiving -------------------------------------------------------------------------
 
 void CNapModel::Announce() {
-    std::uint8_t body[12];
+    // The second and third values mean nothing to the PC; they stay zero.
+    std::uint8_t body[12] = {};
     WriteLe32(body, m_challenge);
-    WriteLe32(body + 4, static_cast<std::uint32_t>(m_config.diagnose));   // not used by the PC
-    WriteLe32(body + 8, 0);
     m_outbox.clear();
     Send(fdp::FDP_FRAME_ANNOUNCE, body, kBroadcast);
     Flush("announce");
