@@ -1,5 +1,6 @@
 #include "tests/e2e/Bench.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -8,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -102,6 +104,9 @@ bool SimProcess::Start(const std::string& folder, const std::vector<std::string>
         return false;
     }
     if (m_pid == 0) {
+        // Its banner and any complaint go to a file beside the log, not into the test output.
+        const int err = ::open((folder + "/sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (err >= 0) ::dup2(err, STDERR_FILENO);
         ::execvp("ip", argv.data());
         ::_exit(127);
     }
@@ -112,7 +117,9 @@ bool SimProcess::Start(const std::string& folder, const std::vector<std::string>
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
             m_pid = -1;
-            m_error = "kelvane-nap-sim ended at start (status " + std::to_string(status) + ")";
+            std::ifstream err(folder + "/sim.err");
+            const std::string why{std::istreambuf_iterator<char>(err), {}};
+            m_error = "kelvane-nap-sim ended at start (status " + std::to_string(status) + "): " + why;
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
