@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "fdp/FdpTypes.h"
 #include "fdp/param/StandardBlock.h"
@@ -88,7 +89,7 @@ CNapModel::CNapModel(NapConfig config)
 void CNapModel::NewChallenge() { m_challenge = static_cast<std::uint32_t>(m_random()); }
 
 std::optional<std::vector<std::uint8_t>>& CNapModel::Area(std::uint8_t kind) {
-    return kind == fdp::KindBoot ? m_boot : kind == fdp::KindProgram ? m_program : m_paramImage;
+    return const_cast<std::optional<std::vector<std::uint8_t>>&>(std::as_const(*this).Image(kind));
 }
 
 const std::optional<std::vector<std::uint8_t>>& CNapModel::Image(std::uint8_t kind) const {
@@ -241,7 +242,6 @@ void CNapModel::OnStart(std::uint8_t /*code*/, std::span<const std::uint8_t> dat
         m_download.active = true;
         m_download.kind = kind;
         m_download.total = total;
-        m_download.bytes.reserve(total);
     }
     ReplyDownload(status, 0, note);
 }
