@@ -126,11 +126,7 @@ TEST_F(LinkTest, StagedDownloadSendsNumberedBlocksThenErasesAndBurns) {
 TEST_F(LinkTest, ProgressIsReportedPerMilleAfterEveryBlock) {
     Connect();
     driver.onSend = [this](const Bytes&) { Ack(); };
-    FdpRequest request;
-    request.job = JobDownloadBurn;
-    request.kind = KindBoot;
-    request.path = WriteFile("boot.bin", 3000);
-    ASSERT_EQ(engine.Submit(request), 0);
+    ASSERT_EQ(SubmitDownloadAndBurn(KindBoot, WriteFile("boot.bin", 3000)), 0);
     const auto result = front.WaitResult(WM_FDP_DOWNLOAD);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->wParam, NotifySuccess);
@@ -152,11 +148,7 @@ TEST_F(LinkTest, TheThousandAndFirstBlockIsNumberedZero) {
         if (sent && sent->code == KindParam) numbers.push_back(ReadLe16(sent->data.data()));
         Ack();
     };
-    FdpRequest request;
-    request.job = JobDownloadBurn;
-    request.kind = KindParam;
-    request.path = WriteFile("big.bin", 1002 * 1024);
-    ASSERT_EQ(engine.Submit(request), 0);
+    ASSERT_EQ(SubmitDownloadAndBurn(KindParam, WriteFile("big.bin", 1002 * 1024)), 0);
     const auto result = front.WaitResult(WM_FDP_DOWNLOAD, 60s);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->wParam, NotifySuccess);
@@ -208,11 +200,7 @@ TEST_F(LinkTest, StatusReply04AcknowledgesLike02AndAnEraseReplyIsDropped) {
 
 TEST_F(LinkTest, ABlockStatusOtherThanZeroNeverGoesOnToBurn) {
     Connect();
-    FdpRequest request;
-    request.job = JobDownloadBurn;
-    request.kind = KindProgram;
-    request.path = WriteFile("program.bin", 3000);
-    ASSERT_EQ(engine.Submit(request), 0);
+    ASSERT_EQ(SubmitDownloadAndBurn(KindProgram, WriteFile("program.bin", 3000)), 0);
     NextData();
     Ack();
     NextData();
@@ -268,11 +256,7 @@ TEST_F(LinkTest, AFileThatEndsEarlyStopsTheDownloadWithoutBurning) {
         if (sent && sent->code == FDP_CMD_BURN) ADD_FAILURE() << "burnt a short image";
         Ack();
     };
-    FdpRequest request;
-    request.job = JobDownloadBurn;
-    request.kind = KindProgram;
-    request.path = path;
-    ASSERT_EQ(engine.Submit(request), 0);
+    ASSERT_EQ(SubmitDownloadAndBurn(KindProgram, path), 0);
     const auto result = front.WaitResult(WM_FDP_DOWNLOAD);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->wParam, NotifyFileError);
@@ -281,11 +265,7 @@ TEST_F(LinkTest, AFileThatEndsEarlyStopsTheDownloadWithoutBurning) {
 
 TEST_F(LinkTest, CancelDuringABlockSendsAbortAndReportsCancelled) {
     Connect();
-    FdpRequest request;
-    request.job = JobDownloadBurn;
-    request.kind = KindBoot;
-    request.path = WriteFile("boot.bin", 5000);
-    ASSERT_EQ(engine.Submit(request), 0);
+    ASSERT_EQ(SubmitDownloadAndBurn(KindBoot, WriteFile("boot.bin", 5000)), 0);
     NextData();
     Ack();
     NextData();   // block 1 outstanding

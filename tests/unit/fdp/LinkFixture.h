@@ -82,6 +82,15 @@ protected:
         return data.value_or(SentData{});
     }
 
+    // A download burnt at once (job 1): the wizard only ever stages its downloads.
+    int SubmitDownloadAndBurn(std::uint8_t kind, const std::string& path) {
+        FdpRequest request;
+        request.job = JobDownloadBurn;
+        request.kind = kind;
+        request.path = path;
+        return engine.Submit(request);
+    }
+
     void Ack(std::uint8_t status = 0, std::uint8_t code = FDP_RSP_STATUS_02) {
         driver.Inject(TargetFrames::Status(code, status));
     }
