@@ -5,6 +5,7 @@
 //      burn, its time per block set against (a), and the CPU time of the engine's
 //      threads, busy and over an idle link.
 // Runs itself inside the PC namespace; the far ends run in the target namespace.
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -63,8 +64,9 @@ bool InNamespace(const std::string& ns) {
            a.st_ino == b.st_ino && a.st_dev == b.st_dev;
 }
 
-// Starts `ip netns exec NS args…`; stdoutFd, when given, becomes the child's stdout.
-pid_t SpawnIn(const std::string& ns, std::vector<std::string> args, int stdoutFd = -1) {
+// Starts `ip netns exec NS args…`; stdoutFd and stderrFd, when given, replace the
+// child's stdout and stderr.
+pid_t SpawnIn(const std::string& ns, std::vector<std::string> args, int stdoutFd = -1, int stderrFd = -1) {
     args.insert(args.begin(), {"ip", "netns", "exec", ns});
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -72,6 +74,7 @@ pid_t SpawnIn(const std::string& ns, std::vector<std::string> args, int stdoutFd
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     if (stdoutFd >= 0) posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    if (stderrFd >= 0) posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
     pid_t pid = -1;
     if (posix_spawnp(&pid, "ip", &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -226,9 +229,12 @@ int Run(const Options& options) {
     // (b) a program download through the engine.
     // No frame log: it would cost the target time on every frame. The simulator is
     // serving once its announce has let the engine log in.
+    const int simErr = ::open((folder + "/sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     const pid_t sim = SpawnIn(napNs, {SelfPath().substr(0, SelfPath().rfind('/')) + "/kelvane-nap-sim", "--interface",
                                       kNapInterface, "--state", folder + "/state", "--announce-ms", "100",
-                                      "--reannounce-ms", "0"});
+                                      "--reannounce-ms", "0"},
+                              -1, simErr);
+    if (simErr >= 0) ::close(simErr);
     if (sim <= 0) {
         std::fprintf(stderr, "kelvane-bench: cannot start kelvane-nap-sim in %s\n", napNs.c_str());
         return 1;
