@@ -24,8 +24,8 @@ using fdp::test::Sha256Hex;
 constexpr fdp::MacAddress kNapAddress = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x02};
 
 // Stage codes of a staged download: transfer end, then erase and burn of the area.
-unsigned EraseEnd(std::uint8_t kind) { return (kind == fdp::KindBoot ? 0u : kind == fdp::KindProgram ? 20u : 40u) + 3; }
-unsigned BurnEnd(std::uint8_t kind) { return EraseEnd(kind) + 10; }
+constexpr unsigned EraseEnd(std::uint8_t kind) { return (kind == fdp::KindBoot ? 0u : kind == fdp::KindProgram ? 20u : 40u) + 3; }
+constexpr unsigned BurnEnd(std::uint8_t kind) { return EraseEnd(kind) + 10; }
 constexpr unsigned kTransferEnd = 63;
 
 class LinkE2eTest : public ::testing::Test {
@@ -212,6 +212,44 @@ TEST_F(LinkE2eTest, AnEraseFailureIsReportedAsSuch) {
     EXPECT_TRUE(transferOk);
     EXPECT_TRUE(sim.LogLines({"\"dir\":\"in\",\"type\":5,\"code\":7,"}).empty()) << "burn after a failed erase";
     EXPECT_FALSE(std::filesystem::exists(sim.StatePath("boot.bin")));
+}
+
+struct FlashDelayCase {
+    const char* name;
+    const char* option;        // the simulator's delay knob
+    std::uint32_t flashWaitMs; // the PC's erase and burn wait
+    unsigned endStage;
+    unsigned result;
+};
+
+class LinkFlashDelayTest : public LinkE2eTest, public ::testing::WithParamInterface<FlashDelayCase> {};
+
+// Replies that the target delays: one within the PC's wait, one beyond it.
+TEST_P(LinkFlashDelayTest, SlowFlashOperations) {
+    fdp::LinkTimeouts timeouts;
+    timeouts.flashShort = GetParam().flashWaitMs;
+    StartAndConnect({GetParam().option, "600"}, timeouts);
+    const std::string path = folder / "image.bin";
+    ASSERT_TRUE(WriteBytes(path, RandomBytes(5000, 9)));
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(front.StartDownload(fdp::KindBoot, path), 0);
+    const auto [stage, result] = WaitDownloadEnd(fdp::KindBoot);
+    EXPECT_EQ(stage, GetParam().endStage);
+    EXPECT_EQ(result, GetParam().result);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(std::min(600u, GetParam().flashWaitMs)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Delays, LinkFlashDelayTest,
+    ::testing::Values(FlashDelayCase{"eraseWithinWait", "--erase-delay-ms", 2000, BurnEnd(fdp::KindBoot), fdp::FdpOk},
+                      FlashDelayCase{"burnBeyondWait", "--burn-delay-ms", 300, BurnEnd(fdp::KindBoot), fdp::FdpTimeout}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(LinkE2eTest, TheTargetAnnouncesAgainOnceThePcFallsQuiet) {
+    StartAndConnect({"--reannounce-ms", "300"});
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(Connect("kiwi"), fdp::ConnectOk);
+    EXPECT_EQ(sim.LogLines({"\"note\":\"login\""}).size(), 2u);
 }
 
 TEST_F(LinkE2eTest, ParametersRoundTrip) {
