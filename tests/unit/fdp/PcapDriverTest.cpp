@@ -3,6 +3,7 @@
 // for real is checked over the veth bench (e2e).
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -164,6 +165,35 @@ TEST_F(PcapDriverTest, AnInterfaceThatCannotBeOpenedGivesResult2AndSaysWhy) {
     EXPECT_EQ(driver.OpenAdapter(0), OpenFailed);
     EXPECT_NE(driver.LastError().find("kvnosuch9"), std::string::npos) << driver.LastError();
     EXPECT_EQ(driver.CloseAdapter(0), 0);   // nothing is open
+}
+
+TEST_F(PcapDriverTest, LackOfPrivilegeIsExplainedWithTheRemedy) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to an unprivileged user";
+    // "lo" always exists; listed here as an Ethernet interface so that it is opened.
+    sysfs.Add({"lo", 1, 1, 0x1003, nullptr, "00:00:00:00:00:00"});
+    ASSERT_EQ(driver.EnumerateAdapters(), 1);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(100);
+        const int result = driver.OpenAdapter(0);
+        const std::string why = driver.LastError();
+        if (::write(pipeFds[1], why.data(), why.size()) < 0) ::_exit(101);
+        ::_exit(result);
+    }
+    ::close(pipeFds[1]);
+    std::string why;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(pipeFds[0], chunk, sizeof chunk)) > 0;) why.append(chunk, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), OpenFailed);
+    EXPECT_NE(why.find("setcap cap_net_raw,cap_net_admin+ep"), std::string::npos) << why;
 }
 
 TEST_F(PcapDriverTest, SendsAreRefusedWithoutAnOpenAdapterOrWithABadPayload) {
