@@ -77,11 +77,12 @@ CPacketDriver::~CPacketDriver() {
 }
 
 int CPacketDriver::Init(void* /*unused*/) {
+    WakeReceiver();
     std::lock_guard lock(m_lock);
+    CloseHandleLocked();   // a second Init starts from no adapter open, never leaks one
     // A whole frame is assembled in the send buffer: header and up to 1500 bytes.
     m_sendBuffer.assign(kMaxFrame, 0);
     m_receiveBuffer.assign(kReceiveBufferLen, 0);
-    m_openIndex = -1;
     if (m_wakeFd < 0) m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     return 1;
 }
