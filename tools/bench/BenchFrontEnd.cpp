@@ -11,8 +11,14 @@ void CBenchFrontEnd::Add(const Event& event) {
 }
 
 int CBenchFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t) {
-    // Progress messages come once a block; only results are kept.
-    if (!(message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress)) Add({Clock::now(), message, wParam, 0});
+    // Progress messages come once a block: only their times are kept.
+    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) {
+        const auto now = Clock::now();
+        std::lock_guard lock(m_mutex);
+        m_blocks.push_back(now);
+        return 1;
+    }
+    Add({Clock::now(), message, wParam, 0});
     return 1;
 }
 
@@ -24,6 +30,13 @@ void CBenchFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t posit
 void CBenchFrontEnd::Clear() {
     std::lock_guard lock(m_mutex);
     m_events.clear();
+    m_blocks.clear();
+    m_blocks.reserve(4096);
+}
+
+std::vector<Clock::time_point> CBenchFrontEnd::BlockTimes() {
+    std::lock_guard lock(m_mutex);
+    return m_blocks;
 }
 
 }  // namespace bench

@@ -48,12 +48,15 @@ public:
         return found;
     }
     void Clear();
+    // When each block was acknowledged (one progress message a block), in order.
+    std::vector<Clock::time_point> BlockTimes();
 
 private:
     void Add(const Event& event);
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<Event> m_events;
+    std::vector<Clock::time_point> m_blocks;
 };
 
 }  // namespace bench

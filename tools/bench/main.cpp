@@ -313,6 +313,22 @@ int Run(const Options& options) {
         std::printf("    ratio transfer / (blocks x median RTT of a) = %.1f ms / %.1f ms = %.2f\n", transferMs, floorMs,
                     transferMs / floorMs);
         std::printf("    ratio whole download / (blocks x median RTT of a) = %.2f\n", totalMs / floorMs);
+        // Block by block: one acknowledged block to the next is one stop-and-wait step.
+        const auto times = front.BlockTimes();
+        std::vector<double> steps;
+        for (std::size_t i = 1; i < times.size(); ++i)
+            steps.push_back(std::chrono::duration<double, std::micro>(times[i] - times[i - 1]).count());
+        std::sort(steps.begin(), steps.end());
+        if (!steps.empty()) {
+            const double median = steps[steps.size() / 2];
+            double mean = 0;
+            for (const double us : steps) mean += us;
+            mean /= static_cast<double>(steps.size());
+            std::printf("    per block: median %.1f us, mean %.1f us, p99 %.1f us\n", median, mean,
+                        steps[steps.size() * 99 / 100]);
+            std::printf("    ratio per block / RTT of a: medians %.2f, means %.2f\n", median / blockSized.Median(),
+                        mean / blockSized.Mean());
+        }
         std::printf("    CPU during the download: worker %.1f ms, receiver %.1f ms (of %.1f ms wall)\n", workerBusy,
                     receiverBusy, totalMs);
         if (burnt != image) status = 1;
