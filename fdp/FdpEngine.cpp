@@ -423,22 +423,11 @@ void CFdpEngine::ReceiverMain() {
 }
 
 void CFdpEngine::DispatchCaptured(const std::uint8_t* data, std::uint32_t count) {
-    std::size_t offset = 0;
-    while (offset + kCaptureHeaderFields <= count) {
-        const std::uint8_t* header = data + offset;
-        const std::uint32_t caplen = ReadLe32(header + 8);
-        const std::uint32_t wireLen = ReadLe32(header + 12);
-        const std::uint16_t hdrlen = ReadLe16(header + 16);
-        if (hdrlen < kCaptureHeaderFields) return;              // cannot advance safely
-        const std::size_t frameStart = offset + hdrlen;
-        if (frameStart > count || caplen > count - frameStart) return;   // record cut short
-        const std::uint8_t* frame = data + frameStart;
-        if (caplen == wireLen && caplen >= kBodyOffset && m_driver->IsLinkFrame(frame)) {
-            m_channel->HandleFrame(frame, caplen);
-            if (m_stopReceiver) return;
-        }
-        offset = AlignCaptureRecord(frameStart + caplen);
-    }
+    ForEachCapturedFrame(data, count, [this](std::span<const std::uint8_t> frame) {
+        if (frame.size() >= kBodyOffset && m_driver->IsLinkFrame(frame.data()))
+            m_channel->HandleFrame(frame.data(), static_cast<std::uint32_t>(frame.size()));
+        return !m_stopReceiver;
+    });
 }
 
 }  // namespace fdp

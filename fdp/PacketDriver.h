@@ -45,6 +45,25 @@ inline std::size_t AlignCaptureRecord(std::size_t offset) { return (offset + 3) 
 std::size_t AppendCaptureRecord(std::span<std::uint8_t> buffer, std::size_t offset,
                                 std::span<const std::uint8_t> frame, std::uint32_t wireLen);
 
+// Walks the capture records of one ReceiveFrames read and hands every frame captured
+// whole to onFrame, which returns false to end the walk. Records are checked against the
+// bytes read, never trusted: a record that claims more than is there ends the walk.
+template <typename OnFrame>
+void ForEachCapturedFrame(const std::uint8_t* data, std::uint32_t count, OnFrame&& onFrame) {
+    std::size_t offset = 0;
+    while (data && offset + kCaptureHeaderFields <= count) {
+        const std::uint8_t* header = data + offset;
+        const std::uint32_t caplen = ReadLe32(header + 8);
+        const std::uint32_t wireLen = ReadLe32(header + 12);
+        const std::uint16_t hdrlen = ReadLe16(header + 16);
+        if (hdrlen < kCaptureHeaderFields) return;   // cannot advance safely
+        const std::size_t frameStart = offset + hdrlen;
+        if (frameStart > count || caplen > count - frameStart) return;
+        if (caplen == wireLen && !onFrame(std::span<const std::uint8_t>(data + frameStart, caplen))) return;
+        offset = AlignCaptureRecord(frameStart + caplen);
+    }
+}
+
 // Interface in the order of its operations. Thread use: SendFrame on the engine's
 // worker thread, ReceiveFrames and IsLinkFrame on its receiver thread, everything else
 // on the thread that owns the engine before or after those two run.

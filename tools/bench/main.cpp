@@ -30,7 +30,6 @@
 #include "fdp/FdpEngine.h"
 #include "fdp/PcapDriver.h"
 #include "tools/bench/BenchFrontEnd.h"
-#include "tools/nap-sim/CapturedFrames.h"
 
 extern char** environ;
 
@@ -127,10 +126,11 @@ int RunEcho(const char* interfaceName) {
     for (;;) {
         std::uint32_t count = 0;
         const std::uint8_t* data = driver.ReceiveFrames(count);
-        napsim::ForEachCapturedFrame(data, count, [&](std::span<const std::uint8_t> frame) {
-            if (frame.size() < 19 || frame[14] != kPing) return;
+        fdp::ForEachCapturedFrame(data, count, [&](std::span<const std::uint8_t> frame) {
+            if (frame.size() < 19 || frame[14] != kPing) return true;
             std::memcpy(pong + 1, frame.data() + 15, 4);
             driver.SendFrame(frame.data() + 6, pong, sizeof pong);
+            return true;
         });
     }
 }
@@ -161,8 +161,9 @@ RoundTrips PingPong(fdp::CPacketDriver& driver, const std::uint8_t* peer, std::s
         while (!answered && Clock::now() - sent < 1s) {
             std::uint32_t n = 0;
             const std::uint8_t* data = driver.ReceiveFrames(n);
-            napsim::ForEachCapturedFrame(data, n, [&](std::span<const std::uint8_t> frame) {
+            fdp::ForEachCapturedFrame(data, n, [&](std::span<const std::uint8_t> frame) {
                 answered = answered || (frame.size() >= 19 && frame[14] == kPong && fdp::ReadLe32(&frame[15]) == seq);
+                return true;
             });
         }
         if (!answered) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <thread>
 
-#include "tools/nap-sim/CapturedFrames.h"
 
 namespace napsim {
 
@@ -50,10 +49,11 @@ void CNapServer::ReceiverMain() {
     while (!m_stop) {
         std::uint32_t count = 0;
         const std::uint8_t* data = m_driver.ReceiveFrames(count);
-        ForEachCapturedFrame(data, count, [this](std::span<const std::uint8_t> frame) {
+        fdp::ForEachCapturedFrame(data, count, [this](std::span<const std::uint8_t> frame) {
             std::lock_guard lock(m_modelLock);
             m_lastFromPc = Clock::now();
             m_model.HandleFrame(frame);
+            return true;
         });
     }
 }
