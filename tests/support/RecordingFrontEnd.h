@@ -9,7 +9,7 @@
 #include <optional>
 #include <vector>
 
-#include "fdp/FdpGui.h"
+#include "fdp/HeadlessFrontEnd.h"
 
 namespace fdp::test {
 
@@ -26,16 +26,10 @@ struct ReportCall {
     std::uint32_t total;
 };
 
-class RecordingFrontEnd : public CFdpGui {
+class RecordingFrontEnd : public CHeadlessFrontEnd {
 public:
     int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
-    void OnConnectResult(std::uint32_t, std::int32_t) override {}
-    void OnTransferResult(std::uint32_t, std::int32_t) override {}
-    void OnTraceResult(std::uint32_t, std::int32_t) override {}
-    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
-    void OnEraseResult(std::uint32_t, std::int32_t) override {}
-    void OnParamsResult(std::uint32_t, std::int32_t) override {}
 
     // The first result (wParam != 0 for downloads) of a message not yet taken.
     std::optional<NotifyCall> WaitResult(std::uint32_t message,

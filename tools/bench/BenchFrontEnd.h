@@ -8,13 +8,13 @@
 #include <optional>
 #include <vector>
 
-#include "fdp/FdpGui.h"
+#include "fdp/HeadlessFrontEnd.h"
 
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
-class CBenchFrontEnd : public fdp::CFdpGui {
+class CBenchFrontEnd : public fdp::CHeadlessFrontEnd {
 public:
     struct Event {
         Clock::time_point when;
@@ -25,12 +25,6 @@ public:
 
     int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
-    void OnConnectResult(std::uint32_t, std::int32_t) override {}
-    void OnTransferResult(std::uint32_t, std::int32_t) override {}
-    void OnTraceResult(std::uint32_t, std::int32_t) override {}
-    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
-    void OnEraseResult(std::uint32_t, std::int32_t) override {}
-    void OnParamsResult(std::uint32_t, std::int32_t) override {}
 
     // The first event that matches, waiting up to the time given.
     template <typename Match>

@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "fdp/DownloadReport.h"
-#include "fdp/FdpGui.h"
+#include "fdp/HeadlessFrontEnd.h"
 #include "fdp/ReportFilter.h"
 
 namespace cli {
@@ -20,19 +20,13 @@ struct Message {
     std::int32_t lParam;
 };
 
-class CCliFrontEnd : public fdp::CFdpGui {
+class CCliFrontEnd : public fdp::CHeadlessFrontEnd {
 public:
     explicit CCliFrontEnd(bool showProgress) : m_showProgress(showProgress) {}
 
     int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
     void OnTraceLength(std::uint32_t total) override;
-    void OnConnectResult(std::uint32_t, std::int32_t) override {}
-    void OnTransferResult(std::uint32_t, std::int32_t) override {}
-    void OnTraceResult(std::uint32_t, std::int32_t) override {}
-    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
-    void OnEraseResult(std::uint32_t, std::int32_t) override {}
-    void OnParamsResult(std::uint32_t, std::int32_t) override {}
 
     // Waits for the result (not a progress message) of the given message.
     std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);
