@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -32,9 +33,9 @@ inline LinkTimeouts ShortTimeouts() {
 class LinkFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder = std::filesystem::temp_directory_path() /
-                 ("kelvane-unit-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '-');   // parameterised names hold a slash
+        folder = std::filesystem::temp_directory_path() / ("kelvane-unit-" + std::to_string(::getpid()) + "-" + name);
         std::filesystem::create_directories(folder);
         front.SetProgramFolder(folder.string());
         ASSERT_EQ(front.StartLink(), 1);
