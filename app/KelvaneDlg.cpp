@@ -49,7 +49,6 @@ static void InitResources() { Q_INIT_RESOURCE(kelvane); }
 
 namespace {
 
-constexpr std::uint32_t kStageTransfer = 62;
 constexpr std::uint8_t kProgramVersionWanted = 14;
 // The system reads the version answer after a fixed 100 ms. We wait for the request to
 // end instead, so a busy machine still records the real version; this only bounds the
@@ -225,18 +224,9 @@ int CKelvaneDlg::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_
 
 void CKelvaneDlg::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
     fdp::CFdpGui::Report(stage, result, position, total);
-    const auto stageByte = static_cast<std::uint8_t>(stage);
-    const auto resultByte = static_cast<std::uint8_t>(result);
-    if (stageByte == kStageTransfer) {
-        const std::uint32_t shown = std::min(position, total);
-        QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, kStageTransfer,
-                                                              static_cast<std::int32_t>(shown)));
-        return;
-    }
-    if (stageByte == m_lastStage && resultByte == m_lastResult) return;
-    QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, stageByte, resultByte));
-    m_lastStage = stageByte;
-    m_lastResult = resultByte;
+    std::int32_t lParam = 0;
+    if (m_reportFilter.Pass(stage, result, position, total, lParam))
+        QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, static_cast<std::uint8_t>(stage), lParam));
 }
 
 void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {

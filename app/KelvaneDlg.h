@@ -15,6 +15,7 @@
 #include <string>
 
 #include "fdp/FdpGui.h"
+#include "fdp/ReportFilter.h"
 
 class QLabel;
 class QMenuBar;
@@ -133,8 +134,7 @@ private:
     std::unique_ptr<param::CParamStore> m_paramStore;
 
     // The last report posted (worker thread only): a repeat of it is not posted again.
-    std::uint8_t m_lastStage = 0;
-    std::uint8_t m_lastResult = 0xFF;
+    fdp::CReportFilter m_reportFilter;
 
     bool m_closed = false;
 };
