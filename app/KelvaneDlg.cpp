@@ -283,21 +283,13 @@ void CKelvaneDlg::WaitForTransferEnd(int capMs) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void CKelvaneDlg::LoadSettings() {
-    std::array<archive::SettingsRecord*, 8> records{m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister,
-                                                    m_pageFirmFile, m_pageConfigIp, m_pageCircleTest,
-                                                    m_pageBurn};
-    archive::SettingsUi ui;
-    ui.reportError = [this](const std::string& description) {
-        QMessageBox::warning(this, windowTitle(), QString::fromStdString(description), QMessageBox::Ok);
-    };
-    archive::LoadSettings(std::filesystem::path(m_settingsPath.toStdString()), records, ui);
+// The pages' records in the order of the file.
+std::array<archive::SettingsRecord*, 8> CKelvaneDlg::SettingsRecords() const {
+    return {m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister, m_pageFirmFile, m_pageConfigIp, m_pageCircleTest,
+            m_pageBurn};
 }
 
-void CKelvaneDlg::SaveSettings() {
-    std::array<archive::SettingsRecord*, 8> records{m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister,
-                                                    m_pageFirmFile, m_pageConfigIp, m_pageCircleTest,
-                                                    m_pageBurn};
+archive::SettingsUi CKelvaneDlg::SettingsQuestions() {
     archive::SettingsUi ui;
     ui.reportError = [this](const std::string& description) {
         QMessageBox::warning(this, windowTitle(), QString::fromStdString(description), QMessageBox::Ok);
@@ -307,8 +299,18 @@ void CKelvaneDlg::SaveSettings() {
                                                                            static_cast<qsizetype>(archive::kSettingsWriteError.size())),
                                      QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
     };
+    return ui;
+}
+
+void CKelvaneDlg::LoadSettings() {
+    const auto records = SettingsRecords();
+    archive::LoadSettings(std::filesystem::path(m_settingsPath.toStdString()), records, SettingsQuestions());
+}
+
+void CKelvaneDlg::SaveSettings() {
+    const auto records = SettingsRecords();
     archive::SaveSettings(std::filesystem::path(m_settingsPath.toStdString()),
-                          std::filesystem::path(m_backupPath.toStdString()), records, ui);
+                          std::filesystem::path(m_backupPath.toStdString()), records, SettingsQuestions());
 }
 
 void CKelvaneDlg::CloseWizard() {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "archive/SettingsFile.h"
 #include "fdp/FdpGui.h"
 #include "fdp/ReportFilter.h"
 
@@ -67,6 +68,8 @@ public:
 
     void LoadSettings();
     void SaveSettings();
+    std::array<archive::SettingsRecord*, 8> SettingsRecords() const;
+    archive::SettingsUi SettingsQuestions();
     // The download page's Finish: shut the link down, save the settings, end.
     void FinishWizard();
 
