@@ -196,12 +196,14 @@ std::string CFdpGui::StageText(unsigned stage) {
 }
 
 void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
-    std::string status = StageText(stage);
-    if (stage % 10 == 3 && stage / 10 <= 8) status += ResultText(result);
     if (result != 0) {
         SetStatusText(LoadString(IDS_DOWNLOAD_STOPPED));
         SetResultText(LoadString(IDS_OPERATION_FAILED));
     } else {
+        // Runs once a block during a transfer: the result text is looked up only for the
+        // end of a step, the only stage that shows it.
+        std::string status = StageText(stage);
+        if (stage % 10 == 3 && stage / 10 <= 8) status += ResultText(result);
         SetStatusText(status);
         SetResultText(LoadString(IDS_OPERATION_OK));
     }

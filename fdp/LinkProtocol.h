@@ -84,8 +84,11 @@ private:
     std::uint32_t m_capacity = 0;
     std::uint32_t m_writePos = 0;
 
-    // One outgoing data frame: type, code, length, data.
-    std::uint8_t m_frame[kMaxPayload] = {};
+    // One outgoing data frame: type, code, length, data. Room for the largest block the
+    // command layer builds (number and 1496 bytes), which the driver then refuses to send.
+    static constexpr std::size_t kFrameRoom = kDataHeaderLen + 2 + kMaxBlockPayload;
+    static_assert(kFrameRoom >= kDataHeaderLen + 1 + kMaxTransferBlock, "a transfer command must fit too");
+    std::uint8_t m_frame[kFrameRoom] = {};
 };
 
 }  // namespace fdp

@@ -198,6 +198,16 @@ TEST_F(LinkTest, StatusReply04AcknowledgesLike02AndAnEraseReplyIsDropped) {
     EXPECT_EQ(result->wParam, NotifySuccess);
 }
 
+TEST_F(LinkTest, TheLargestBlockIsBuiltInBoundsAndRefusedByTheDriver) {
+    Connect();
+    driver.onSend = [this](const Bytes&) { Ack(); };   // acknowledges the start
+    const std::vector<std::uint8_t> block(kMaxBlockPayload, 0xAB);
+    // 1496 bytes and a number make a 1502-byte payload: over the 1500 a frame may carry.
+    EXPECT_EQ(engine.Protocol()->Download(KindBoot, block.data(), kMaxBlockPayload, kMaxBlockPayload, true),
+              FdpTimeout);
+    EXPECT_EQ(driver.SentCount(), 2u) << "the login and the start only";
+}
+
 TEST_F(LinkTest, ABlockStatusOtherThanZeroNeverGoesOnToBurn) {
     Connect();
     ASSERT_EQ(SubmitDownloadAndBurn(KindProgram, WriteFile("program.bin", 3000)), 0);
