@@ -362,6 +362,7 @@ void CFdpEngine::Finish(unsigned result, std::int32_t fileIndex) {
     CloseDownloadFile();
     const std::uint8_t job = m_job;
     const std::uint32_t message = job == JobStop ? 0 : MessageForJob(job);
+    if (message != 0) m_frontEnd->OnJobEnd(job, result);
     std::uint32_t wParam = result;
     if (message != WM_FDP_CONNECT) {
         NotifyCode code;

@@ -36,6 +36,8 @@ void CFdpGui::ShutdownLink() {
 
 int CFdpGui::Notify(std::uint32_t, std::uint32_t, std::int32_t) { return 1; }
 
+void CFdpGui::OnJobEnd(std::uint8_t, unsigned) {}
+
 void CFdpGui::GetCredentials(const MacAddress& target, PasswordBlock& block) {
     std::lock_guard lock(m_credentialLock);
     m_targetAddress = target;

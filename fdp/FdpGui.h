@@ -59,6 +59,10 @@ public:
     virtual void OnEraseResult(std::uint32_t wParam, std::int32_t lParam) = 0;
     virtual void OnParamsResult(std::uint32_t wParam, std::int32_t lParam) = 0;
     virtual void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total);
+    // Every job's end with its result as the engine got it, before the job's message (if
+    // it has one); worker thread. Results without a message (a target status such as 5)
+    // reach a front end only here. The base does nothing.
+    virtual void OnJobEnd(std::uint8_t job, unsigned result);
 
     void SetPassword(const std::string& password);
 

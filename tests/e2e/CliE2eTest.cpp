@@ -1,8 +1,10 @@
 // kelvane-cli run as a program against the simulator: its texts and exit codes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,9 +23,11 @@ struct CliRun {
 struct CliCase {
     const char* name;
     std::vector<std::string> simOptions;
-    std::string arguments;          // after --password and --folder; IMAGE and OUT name files of the test
+    std::string arguments;          // after --password and --folder; IMAGE, OUT, FIFO and FOLDER name
+                                    // files of the test
     int exitCode;
     std::vector<std::string> lines;  // each must appear in the output
+    int maxSeconds = 0;              // the whole run, login included, ends within this; 0 any time
 };
 
 class CliE2eTest : public ::testing::TestWithParam<CliCase> {
@@ -36,7 +40,8 @@ protected:
     }
 
     CliRun Run(std::string arguments) {
-        for (const auto& [name, path] : {std::pair{"IMAGE", folder / "image.bin"}, std::pair{"OUT", folder / "out.bin"}})
+        for (const auto& [name, path] : {std::pair{"IMAGE", folder / "image.bin"}, std::pair{"OUT", folder / "out.bin"},
+                                         std::pair{"FIFO", folder / "pipe"}, std::pair{"FOLDER", folder / "sub"}})
             if (const auto at = arguments.find(name); at != std::string::npos) arguments.replace(at, std::strlen(name), path);
         const std::string command = std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " +
                                     kPcInterface + " --folder " + folder.Path() + " " + arguments + " 2>&1";
@@ -58,9 +63,20 @@ TEST_P(CliE2eTest, PrintsTheWizardsTextsAndTellsTheOutcome) {
     const CliCase& c = GetParam();
     const auto image = RandomBytes(5000, 7);
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
+    ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
+    ASSERT_EQ(::mkdir((folder / "sub").c_str(), 0700), 0);
     ASSERT_TRUE(sim.Start(folder.Path(), c.simOptions)) << sim.Error();
+    const auto began = std::chrono::steady_clock::now();
     const CliRun run = Run(c.arguments);
+    const auto took = std::chrono::steady_clock::now() - began;
     EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    if (c.maxSeconds) {
+        EXPECT_LT(took, std::chrono::seconds(c.maxSeconds)) << run.output;
+    }
+    // A file refused before the link opens: nothing was sent for it.
+    if (c.exitCode == 3) {
+        EXPECT_EQ(run.output.find("Adapter:"), std::string::npos) << run.output;
+    }
     for (const std::string& line : c.lines) EXPECT_NE(run.output.find(line + "\n"), std::string::npos) << line << "\n" << run.output;
     if (c.exitCode == 0 && c.arguments.starts_with("--password kiwi download")) {
         EXPECT_EQ(fdp::test::Sha256File(sim.StatePath("boot.bin")), fdp::test::Sha256Hex(image));
@@ -81,7 +97,15 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"Version", {"--boot-version", "1.2.3.4"}, "--password kiwi version boot", 0, {"boot version: 1.2.3.4"}},
         CliCase{"Params", {}, "--password kiwi params OUT", 0, {"Get parameters from target successfully!"}},
         CliCase{"Diagnose", {"--diagnose", "0x3b"}, "--password kiwi diagnose", 41, {"RAM failed!", "UART is ok!"}},
-        CliCase{"BadUsage", {}, "--password kiwi download flash IMAGE", 1, {}}),
+        CliCase{"BadUsage", {}, "--password kiwi download flash IMAGE", 1, {}},
+        // A target status without a message of its own is reported at once (the erase wait is 30 s).
+        CliCase{"EraseStatusWithoutMessage", {"--erase-status", "5"}, "--password kiwi erase boot", 45,
+                {"Erase boot area unkonwn error!"}, 2},
+        CliCase{"EraseReplyPastTheWait", {"--erase-delay-ms", "1500"}, "--password kiwi --flash-wait-ms 400 erase boot",
+                43, {"Erase boot area time out!"}},
+        CliCase{"DownloadOfADirectory", {}, "--password kiwi download program FOLDER", 3, {": Is a directory"}},
+        CliCase{"DownloadOfAFifo", {}, "--password kiwi download boot FIFO", 3, {": not a regular file"}, 5},
+        CliCase{"ParamsIntoADirectory", {}, "--password kiwi params FOLDER", 3, {": Is a directory"}}),
     [](const ::testing::TestParamInfo<CliCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

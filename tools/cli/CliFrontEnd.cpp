@@ -30,6 +30,30 @@ void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t positio
     }
 }
 
+void CCliFrontEnd::OnJobEnd(std::uint8_t job, unsigned result) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobEnds.emplace_back(job, result);
+    }
+    m_cv.notify_all();
+}
+
+std::optional<unsigned> CCliFrontEnd::WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    std::optional<unsigned> found;
+    m_cv.wait_for(lock, timeout, [&] {
+        for (auto it = m_jobEnds.begin(); it != m_jobEnds.end(); ++it) {
+            if (it->first == job) {
+                found = it->second;
+                m_jobEnds.erase(it);
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
 void CCliFrontEnd::OnTraceLength(std::uint32_t total) {
     CFdpGui::OnTraceLength(total);
     std::lock_guard lock(m_mutex);

@@ -27,9 +27,13 @@ public:
     int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
     void OnTraceLength(std::uint32_t total) override;
+    void OnJobEnd(std::uint8_t job, unsigned result) override;
 
     // Waits for the result (not a progress message) of the given message.
     std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);
+    // Waits for the end of a job of this code and returns its result as the engine got
+    // it, also a target status that has no message; nothing on time-out.
+    std::optional<unsigned> WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout);
     // Waits until a staged download has reported its last stage; false on time-out.
     bool WaitDownloadEnd(std::chrono::milliseconds timeout);
     std::uint32_t TraceTotal();
@@ -45,6 +49,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<Message> m_results;
+    std::deque<std::pair<std::uint8_t, unsigned>> m_jobEnds;
     fdp::CReportFilter m_filter;
     fdp::CDownloadReport m_report;
     bool m_downloadEnded = false;

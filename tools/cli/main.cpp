@@ -1,8 +1,13 @@
 // kelvane-cli: the device link from the command line, for scripts and production lines.
 // Opens the adapter, logs in and runs one operation, printing the wizard's texts.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -21,16 +26,16 @@ using namespace std::chrono_literals;
 namespace {
 
 // Exit codes: 0 success; 1 usage; 2 no adapter opened; 3 the link files could not be
-// created; 20 + ConnectResult when the login failed; 40 + result when the operation
+// created, or a FILE or OUT named by the user cannot be used; 20 + ConnectResult when the login failed; 40 + result when the operation
 // failed (41 failed, 43 time-out, 50 file error, 40 + a target status byte ...).
 constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitConnect = 20, ExitOperation = 40;
-constexpr unsigned kOk = FdpOk, kFailed = FdpFailed, kTimeout = FdpTimeout;
 
 int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<int>(std::min(255u, ExitOperation + result)); }
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: kelvane-cli [--interface IF] [--password PW] [--folder DIR] [--no-progress] OPERATION\n"
+                 "usage: kelvane-cli [--interface IF] [--password PW] [--folder DIR] [--no-progress]\n"
+                 "                   [--flash-wait-ms N] OPERATION\n"
                  "operations:\n"
                  "  download boot|program|param FILE   transfer, erase and burn a flash area\n"
                  "  erase boot|program|param            erase a flash area\n"
@@ -39,6 +44,7 @@ void Usage() {
                  "  version boot|program                print the target's firmware version\n"
                  "  diagnose                            run the target's hardware self test\n"
                  "  testmode                            put the target's Bluetooth module into test mode\n"
+                 "  --flash-wait-ms N replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
                  "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 20+connect result, 40+operation result\n");
 }
 
@@ -75,6 +81,7 @@ struct Options {
     std::string password = "4826";
     std::string folder;
     bool progress = isatty(STDERR_FILENO) != 0;
+    std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
 };
 
@@ -90,10 +97,26 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--password") { if (!value(options.password)) return false; }
         else if (arg == "--folder") { if (!value(options.folder)) return false; }
         else if (arg == "--no-progress") options.progress = false;
+        else if (arg == "--flash-wait-ms") {
+            std::string text;
+            if (!value(text)) return false;
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long ms = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || ms == 0 || ms > 3600000) return false;
+            options.flashWaitMs = static_cast<std::uint32_t>(ms);
+        }
         else if (arg == "-h" || arg == "--help") return false;
         else options.operation.push_back(arg);
     }
     return !options.operation.empty();
+}
+
+// The result of a submitted job as the engine got it: a target status without a message
+// of its own ends the wait as soon as the job ends. The engine's own wait ends first;
+// the margin only guards against a link that never answers at all.
+unsigned WaitOutcome(cli::CCliFrontEnd& front, std::uint8_t job, std::uint32_t linkWaitMs) {
+    return front.WaitJobEnd(job, std::chrono::milliseconds(linkWaitMs) + 2s).value_or(unsigned{FdpTimeout});
 }
 
 // Waits for a transfer's answer; the whole answer may take the link's transfer time.
@@ -102,9 +125,34 @@ unsigned RunTransfer(cli::CCliFrontEnd& front, CFdpEngine& engine, int submitted
         std::printf("%s\n", front.resultText().c_str());
         return FdpBusy;
     }
-    const auto result = front.WaitResult(WM_FDP_TRANSFER, std::chrono::milliseconds(engine.Timeouts().transfer) + 2s);
-    if (!result) return engine.CurrentJob() == JobNone ? kFailed : kTimeout;   // no message: a target status
-    return result->wParam == NotifySuccess ? kOk : result->wParam == NotifyTimeout ? kTimeout : kFailed;
+    const unsigned code = WaitOutcome(front, JobTransfer, engine.Timeouts().transfer);
+    if (code != 0) std::printf("%s%s\n", CFdpGui::StageText(63).c_str(), CFdpGui::ResultText(code).c_str());
+    return code;
+}
+
+// Why a file the user named to be read cannot be sent; empty when it can. Only a regular
+// file that opens for reading will do (a directory, FIFO or device would fail or hang
+// the download), and this is found before the link is opened, so nothing is sent.
+std::string InputFileProblem(const std::string& path, std::uint64_t& size) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return std::strerror(EISDIR);
+    if (!S_ISREG(info.st_mode)) return "not a regular file";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    ::close(fd);
+    size = static_cast<std::uint64_t>(info.st_size);
+    return {};
+}
+
+// Why an output file cannot be written where the user named it; empty when it can.
+std::string OutputFileProblem(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : std::string();
+    const auto slash = path.find_last_of('/');
+    const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (::stat(parent.c_str(), &info) != 0) return std::strerror(errno);
+    return S_ISDIR(info.st_mode) ? std::string() : std::strerror(ENOTDIR);
 }
 
 int Run(const Options& options) {
@@ -120,6 +168,20 @@ int Run(const Options& options) {
         return ExitUsage;
     }
 
+    std::uint64_t fileSize = 0;
+    if (op == "download") {
+        if (const std::string problem = InputFileProblem(arg(2), fileSize); !problem.empty()) {
+            std::fprintf(stderr, "Cannot read %s: %s\n", arg(2).c_str(), problem.c_str());
+            return ExitFiles;
+        }
+    }
+    if (op == "params" || op == "trace") {
+        if (const std::string problem = OutputFileProblem(arg(1)); !problem.empty()) {
+            std::fprintf(stderr, "Cannot write %s: %s\n", arg(1).c_str(), problem.c_str());
+            return ExitFiles;
+        }
+    }
+
     cli::CCliFrontEnd front(options.progress);
     CPacketDriver driver;
     CFdpEngine engine;
@@ -129,6 +191,11 @@ int Run(const Options& options) {
         return ExitFiles;
     }
     if (!options.interface.empty()) driver.SetInterfaceFilter(options.interface);
+    if (options.flashWaitMs) {
+        LinkTimeouts waits;
+        waits.flashShort = waits.flashLong = options.flashWaitMs;
+        engine.SetTimeouts(waits);
+    }
     engine.Start(&driver, &front);
     front.SetLink(&engine, &driver);
 
@@ -170,10 +237,13 @@ int Run(const Options& options) {
             return OperationExit(FdpBusy);
         }
         // Transfer (2 s a block, three sends) is bounded by the file; erase and burn by their waits.
-        const auto blocks = std::filesystem::exists(arg(2)) ? std::filesystem::file_size(arg(2)) / 1024 + 3 : 3;
+        const auto blocks = fileSize / 1024 + 3;
         const auto bound = std::chrono::milliseconds(blocks * timeouts.status * timeouts.blockSends +
                                                      2 * timeouts.Flash(kind)) + 5s;
-        if (!front.WaitDownloadEnd(bound)) return OperationExit(FdpTimeout);
+        if (!front.WaitDownloadEnd(bound)) {
+            std::printf("%s\n", CFdpGui::ResultText(FdpTimeout).c_str());
+            return OperationExit(FdpTimeout);
+        }
         std::printf("%s\n", front.resultText().c_str());
         return OperationExit(front.DownloadResult());
     }
@@ -182,8 +252,7 @@ int Run(const Options& options) {
         request.job = JobErase;
         request.kind = kind;
         if (engine.Submit(request) != 0) return OperationExit(FdpBusy);
-        const auto result = front.WaitResult(WM_FDP_ERASE, std::chrono::milliseconds(timeouts.Flash(kind)) + 2s);
-        const unsigned code = !result ? kTimeout : result->wParam == NotifySuccess ? kOk : kFailed;
+        const unsigned code = WaitOutcome(front, JobErase, timeouts.Flash(kind));
         std::printf("%s%s\n", CFdpGui::StageText((kind - 1) * 10 + 3).c_str(), CFdpGui::ResultText(code).c_str());
         return OperationExit(code);
     }
@@ -193,9 +262,8 @@ int Run(const Options& options) {
         const int submitted = params ? front.GetParams(buffer) : front.GetTrace(buffer);
         std::printf("%s\n", front.resultText().c_str());
         if (submitted != 0) return OperationExit(FdpBusy);
-        const auto wait = std::chrono::milliseconds(params ? timeouts.params : timeouts.trace) + 2s;
-        const auto result = front.WaitResult(params ? WM_FDP_PARAMS : WM_FDP_TRACE, wait);
-        const unsigned code = !result ? kTimeout : result->wParam == NotifySuccess ? kOk : kFailed;
+        const unsigned code = WaitOutcome(front, params ? JobGetParams : JobGetTrace,
+                                          params ? timeouts.params : timeouts.trace);
         std::printf("%s%s\n", CFdpGui::StageText(params ? 73 : 83).c_str(), CFdpGui::ResultText(code).c_str());
         if (code != 0) return OperationExit(code);
         const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(front.TraceTotal(), buffer->size());
