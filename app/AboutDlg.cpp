@@ -1,5 +1,6 @@
 #include "app/AboutDlg.h"
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,7 +17,7 @@ namespace {
 int g_codeProgress = 0;
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+CAboutDlg::CAboutDlg(const QString& filesFolder, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CAboutDlg"));
     setWindowTitle(DlgText("About Kelvane", "关于 Kelvane"));
 
@@ -25,6 +26,10 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     m_title = new CFontStatic(DlgText("Firmware Manager", "固件管理器"), this);
     SetControlId(m_title, 1046);
     auto* version = new QLabel(DlgText("Kelvane Version 2.8.3", "Kelvane 版本 2.8.3"), this);
+    auto* files = new QLabel(DlgText("Files: %1", "文件夹：%1").arg(QDir::toNativeSeparators(filesFolder)), this);
+    files->setObjectName(QStringLiteral("filesFolder"));
+    files->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    files->setVisible(!filesFolder.isEmpty());
     auto* ok = new QPushButton(DlgText("OK", "确定"), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -42,6 +47,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     auto* text = new QVBoxLayout;
     text->addWidget(m_title);
     text->addWidget(version);
+    text->addWidget(files);
     auto* top = new QHBoxLayout;
     top->addWidget(picture, 0, Qt::AlignTop);
     top->addLayout(text, 1);

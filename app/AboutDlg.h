@@ -1,6 +1,7 @@
 // The About box. Its tiny code box watches what is typed into it: the service code
 // "580TULIP" typed in a row reveals the hidden service buttons of the pages. How far
-// the code has been typed survives closing and reopening the box.
+// the code has been typed survives closing and reopening the box. It also names the
+// folder of the working files, which an installed program keeps per user.
 #pragma once
 
 #include <QDialog>
@@ -13,7 +14,8 @@ class CAboutDlg : public QDialog {
 public:
     static constexpr const char* kServiceCode = "580TULIP";
 
-    explicit CAboutDlg(QWidget* parent = nullptr);
+    // filesFolder: where the working files (kelvane.ini, param.jdp ...) are kept.
+    explicit CAboutDlg(const QString& filesFolder = {}, QWidget* parent = nullptr);
 
     QLineEdit* CodeBox() const { return m_codeBox; }
     // Characters of the service code typed in a row so far (process-wide).

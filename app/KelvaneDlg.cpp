@@ -32,6 +32,7 @@
 #include "controls/FormatBdAddr.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/PcapDriver.h"
+#include "fdp/ProgramFolders.h"
 #include "fdp/param/ParamStore.h"
 #include "pages/PageBurn.h"
 #include "pages/PageCircleTest.h"
@@ -100,12 +101,21 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
 
     BuildMenu();
 
-    std::string folder = m_options.programFolder.empty()
-                             ? QCoreApplication::applicationDirPath().toStdString()
-                             : m_options.programFolder;
+    fdp::ProgramFolders folders;
+    if (m_options.programFolder.empty()) {
+        folders = fdp::ResolveProgramFolders(QCoreApplication::applicationDirPath().toStdString(),
+                                             fdp::FolderEnvironment::FromProcess());
+        // A folder that cannot be made shows up as the link files failing to open.
+        std::string ignored;
+        fdp::PrepareWorkFolder(folders, ignored);
+    } else {
+        folders.work = folders.install = m_options.programFolder;
+    }
+    std::string folder = folders.work.string();
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     folder += '/';
     SetProgramFolder(folder);
+    m_defaultFile = folders.DefaultFile().string();
     m_settingsPath = QString::fromStdString(folder + "kelvane.ini");
     m_backupPath = QString::fromStdString(folder + "kelvane.old");
 
@@ -194,7 +204,7 @@ int CKelvaneDlg::StartLink() {
     }
 
     m_paramStore = std::make_unique<param::CParamStore>();
-    m_paramStore->Init(ProgramFolder() + "param.jdp", ProgramFolder() + "default.jdp");
+    m_paramStore->Init(ProgramFolder() + "param.jdp", m_defaultFile);
     m_paramStore->LoadParam();
     return 1;
 }
@@ -387,7 +397,7 @@ void CKelvaneDlg::ShowMessageBox(const std::string& text) {
 }
 
 void CKelvaneDlg::OpenAboutBox() {
-    CAboutDlg about(this);
+    CAboutDlg about(ProgramDirectory(), this);
     connect(&about, &CAboutDlg::ServiceCodeTyped, this, &CKelvaneDlg::RevealServiceButtons);
     about.exec();
 }

@@ -117,6 +117,7 @@ private:
     Options m_options;
     QString m_backupPath;
     QString m_settingsPath;
+    std::string m_defaultFile;   // default.jdp: beside the program, or in the installation
     CFirmSheet* m_sheet = nullptr;
     QMenuBar* m_menuBar = nullptr;
     CDialogStatusBar* m_statusBar = nullptr;

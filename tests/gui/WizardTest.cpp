@@ -3,6 +3,7 @@
 // and, on the network bench, a connection to the simulated target.
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -208,10 +209,12 @@ private slots:
         // A wrong character starts the code again; closing the box keeps the count.
         const QStringList sessions{QStringLiteral("580TX"), QStringLiteral("580T"), QStringLiteral("ULIP")};
         const int progress[] = {0, 4, 0};
+        QString filesText;
         for (int i = 0; i < sessions.size(); ++i) {
             QTimer::singleShot(0, this, [&, i] {
                 auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
                 if (!about) return;
+                filesText = about->findChild<QLabel*>(QStringLiteral("filesFolder"))->text();
                 QTest::keyClicks(about->CodeBox(), sessions[i]);
                 about->accept();
             });
@@ -219,6 +222,8 @@ private slots:
             QCOMPARE(CAboutDlg::CodeProgress(), progress[i]);
         }
         for (QPushButton* button : buttons) QVERIFY(!button->isHidden() && button->isEnabled());
+        // The box names the folder of the working files.
+        QVERIFY2(filesText.contains(QDir::toNativeSeparators(folder.Path())), qPrintable(filesText));
         window->close();
     }
 

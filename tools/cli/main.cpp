@@ -17,6 +17,7 @@
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/PcapDriver.h"
+#include "fdp/ProgramFolders.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
 
@@ -36,6 +37,7 @@ void Usage() {
     std::fprintf(stderr,
                  "usage: kelvane-cli [--interface IF] [--password PW] [--folder DIR] [--no-progress]\n"
                  "                   [--flash-wait-ms N] OPERATION\n"
+                 "       kelvane-cli --version   the version and the folder of the working files\n"
                  "operations:\n"
                  "  download boot|program|param FILE   transfer, erase and burn a flash area\n"
                  "  erase boot|program|param            erase a flash area\n"
@@ -56,10 +58,12 @@ bool KindFromName(const std::string& name, std::uint8_t& kind) {
     return true;
 }
 
+// The working files' folder: beside the program, or the user's own for an installed one.
 std::string ProgramFolder() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::string(".") : exe.parent_path().string();
+    const ProgramFolders folders = ResolveProgramFolders(ExecutableFolder(), FolderEnvironment::FromProcess());
+    std::string error;
+    if (!PrepareWorkFolder(folders, error)) std::fprintf(stderr, "%s\n", error.c_str());
+    return folders.work.string();
 }
 
 bool WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
@@ -83,6 +87,7 @@ struct Options {
     bool progress = isatty(STDERR_FILENO) != 0;
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
+    bool version = false;
 };
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -107,9 +112,10 @@ bool Parse(int argc, char** argv, Options& options) {
             options.flashWaitMs = static_cast<std::uint32_t>(ms);
         }
         else if (arg == "-h" || arg == "--help") return false;
+        else if (arg == "--version") options.version = true;
         else options.operation.push_back(arg);
     }
-    return !options.operation.empty();
+    return !options.operation.empty() || options.version;
 }
 
 // The result of a submitted job as the engine got it: a target status without a message
@@ -318,6 +324,11 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, options)) {
         Usage();
         return ExitUsage;
+    }
+    if (options.version) {
+        std::printf("kelvane-cli %s\nfiles: %s\n", KELVANE_VERSION,
+                    (options.folder.empty() ? ProgramFolder() : options.folder).c_str());
+        return ExitOk;
     }
     return Run(options);
 }
