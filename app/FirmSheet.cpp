@@ -75,6 +75,11 @@ void CFirmSheet::SetWizardButtons(int flags) {
     m_next->setEnabled(!finish && (flags & WizNext) != 0);
     m_finish->setVisible(finish);
     m_finish->setEnabled((flags & WizFinish) != 0);
+    // Return presses the forward button shown, as in every wizard (a disabled one
+    // leaves Return without effect). No button is auto-default, so the focus never
+    // moves this role to Back.
+    m_next->setDefault(!finish);
+    m_finish->setDefault(finish);
 }
 
 void CFirmSheet::PressBack() {

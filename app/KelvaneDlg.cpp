@@ -13,8 +13,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
@@ -378,10 +380,14 @@ int CKelvaneDlg::ControlIdAt(QWidget* widget) const {
     return 0;
 }
 
+// The help follows the window under the cursor on every move. Enter events would not
+// do: a parent gets none when the pointer comes back to it from a child. Every move
+// over the main window reaches its native window first, whichever child is under it.
 bool CKelvaneDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Enter && watched->isWidgetType()) {
-        auto* widget = static_cast<QWidget*>(watched);
-        if (widget->window() == this) ShowStatusText(ControlIdAt(widget));
+    if (event->type() == QEvent::MouseMove && watched == windowHandle()) {
+        const QPoint position = static_cast<QMouseEvent*>(event)->position().toPoint();
+        QWidget* under = childAt(position);
+        ShowStatusText(ControlIdAt(under ? under : this));
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -28,11 +28,11 @@ CPageLink::CPageLink(CKelvaneDlg& main, WizardJob& job)
                                   "设备已经和你的PC连接上，请选择任务："),
                           this)),
       m_radios{{
-          {1005, TaskDhcpNat, PageConfigIpIndex, &CPageLink::m_dhcpRadio, nullptr},
-          {1004, TaskNamePassword, PageParamIndex, &CPageLink::m_namePasswordRadio, nullptr},
-          {1003, TaskFirmware, PageFirmFileIndex, &CPageLink::m_firmwareRadio, nullptr},
-          {1001, TaskLoopTest, PageCircleTestIndex, &CPageLink::m_loopTestRadio, nullptr},
-          {1095, TaskRegister, PageRegisterIndex, &CPageLink::m_registerRadio, nullptr},
+          {1005, TaskDhcpNat, PageConfigIpIndex, &CPageLink::m_dhcpRadio, nullptr, true},
+          {1004, TaskNamePassword, PageParamIndex, &CPageLink::m_namePasswordRadio, nullptr, true},
+          {1003, TaskFirmware, PageFirmFileIndex, &CPageLink::m_firmwareRadio, nullptr, true},
+          {1001, TaskLoopTest, PageCircleTestIndex, &CPageLink::m_loopTestRadio, nullptr, true},
+          {1095, TaskRegister, PageRegisterIndex, &CPageLink::m_registerRadio, nullptr, true},
       }} {
     auto* instruction = new QLabel(
         DlgText("Please make sure that PC be connected with the target through Ethernet or Usb cable. "
@@ -88,6 +88,9 @@ bool CPageLink::OnInitDialog() {
     const std::pair<int, std::int32_t> switches[] = {
         {1095, Job().showRegister}, {1005, Job().showDhcp}, {1001, Job().showLoopTest}};
     for (const auto& [id, shown] : switches) {
+        for (TaskRadio& radio : m_radios) {
+            if (radio.controlId == id) radio.offered = shown != 0;
+        }
         Radio(id)->setVisible(shown != 0);
         Radio(id)->setEnabled(shown != 0);
     }
@@ -120,10 +123,11 @@ int CPageLink::OnWizardNext() {
 
 bool CPageLink::DoDataExchange(bool toMembers) {
     for (const TaskRadio& radio : m_radios) {
+        // A hidden task is never selected, neither on the page nor for Next.
         if (toMembers) {
-            this->*radio.value = radio.button->isChecked() ? 0 : -1;
+            this->*radio.value = radio.offered && radio.button->isChecked() ? 0 : -1;
         } else {
-            radio.button->setChecked(this->*radio.value == 0);
+            radio.button->setChecked(radio.offered && this->*radio.value == 0);
         }
     }
     return true;
@@ -153,7 +157,7 @@ void CPageLink::ShowLinkState() {
     }
     for (const TaskRadio& radio : m_radios) {
         // Enabling never shows a task that is switched off.
-        radio.button->setEnabled(connected && !radio.button->isHidden());
+        radio.button->setEnabled(connected && radio.offered);
     }
     m_prompt->setEnabled(connected);
     repaint();

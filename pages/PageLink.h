@@ -41,6 +41,9 @@ private:
         int page;
         std::int32_t CPageLink::*value;
         QRadioButton* button;
+        // False when the task's visibility switch hides the radio: it can then never
+        // be selected, whatever the settings file says.
+        bool offered;
     };
 
     void OnConnectMessage(std::uint32_t wParam, std::int32_t lParam);

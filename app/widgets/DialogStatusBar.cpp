@@ -15,8 +15,16 @@ CDialogStatusBar::CDialogStatusBar(QWidget* parent) : QStatusBar(parent), m_pane
     SetControlId(m_pane, kControlId);
 }
 
+// The pane is one line high: a text's line breaks (some status texts end in one) would
+// grow the bar and push the sheet up.
 void CDialogStatusBar::SetPaneText(const QString& text) {
-    m_pane->setText(text);
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    // The help text follows every mouse move; most moves change nothing.
+    if (line == m_pane->text()) return;
+    m_pane->setText(line);
     m_pane->repaint();
 }
 

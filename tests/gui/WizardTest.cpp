@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <array>
 #include <memory>
 
 #include "app/AboutDlg.h"
@@ -51,7 +52,39 @@ protected:
     }
 };
 
+// kelvane.ini as a first run writes it, with the password record and the connection
+// page's radio values (name/password, register, firmware, DHCP/NAT, loop test) given.
+QByteArray Settings(const QByteArray& passwordRecord, const std::array<qint32, 5>& tasks) {
+    QByteArray bytes = passwordRecord;
+    for (qint32 value : tasks) bytes += Le32(value);
+    return bytes + Text("") + Text("") + Text("")                                 // name and password
+           + Text("") + Text("") + Text("") + Text("") + Text("")                // register
+           + Le32(0) + Text("") + Text("")                                       // firmware file
+           + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(1) + Le32(0)  // loop test
+           + Text("");                                                           // download
+}
+
+// A point of the widget where none of its children is.
+QPoint BarePoint(QWidget* widget) {
+    for (int y = widget->height() - 4; y > 0; y -= 4) {
+        for (int x = 4; x < widget->width(); x += 4) {
+            if (!widget->childAt(x, y)) return {x, y};
+        }
+    }
+    return {};
+}
+
 }  // namespace
+
+// QSKIP and QFAIL end only the function they are written in: a macro, so that they end
+// the test.
+#define REQUIRE_BENCH()                                                 \
+    do {                                                                \
+        if (!bench::Available()) {                                      \
+            if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));     \
+            QSKIP(qPrintable(bench::Missing()));                        \
+        }                                                               \
+    } while (false)
 
 class WizardTest : public QObject {
     Q_OBJECT
@@ -80,10 +113,14 @@ private:
         if (!sheet->FinishButton()->isHidden() && sheet->FinishButton()->isEnabled()) shown += QStringLiteral("F");
         return shown;
     }
-    void RequireBench() {
-        if (bench::Available()) return;
-        if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
-        QSKIP(qPrintable(bench::Missing()));
+    // The connection page listening, then the given connection result as the engine
+    // posts it; returns when the page has taken it.
+    void PostConnectResult(CKelvaneDlg& window, std::uint32_t result) {
+        TheWizardJob().linkState = LinkListening;
+        Sheet(window)->SetActivePage(PageLinkIndex);
+        QCOMPARE(Buttons(window), QString());
+        QCoreApplication::postEvent(Link(window), new CFdpEvent(fdp::WM_FDP_CONNECT, result, 0));
+        QTRY_VERIFY(TheWizardJob().linkState != LinkListening);
     }
     // Password page, Next, until the connection page shows the outcome.
     void ConnectWith(CKelvaneDlg& window, const QString& password) {
@@ -153,9 +190,153 @@ private slots:
             QCOMPARE(window->StatusPaneText(), c.text);
         }
 
+        // An aborted listen leaves 57675 as the front end's statusText, the help of
+        // every place without a text of its own.
+        PostConnectResult(*window, fdp::ConnectAborted);
+        Back(*window);
+        QCOMPARE(Sheet(*window)->ActiveIndex(), int(PagePasswdIndex));
+
+        // Moved as the pointer moves over the window: from a control back onto the bare
+        // page beneath it, the control's help must not stay.
         QLineEdit* edit = Passwd(*window)->PasswordEdit();
-        QTest::mouseMove(edit, edit->rect().center());
-        QTRY_COMPARE(window->StatusPaneText(), QStringLiteral("Input passward!"));
+        QWidget* page = Passwd(*window);
+        struct Place { QWidget* widget; QPoint point; QString text; };
+        const Place places[] = {
+            {edit, edit->rect().center(), QStringLiteral("Input passward!")},
+            {page, BarePoint(page), Res(57675)},
+            {window->StatusBar(), window->StatusBar()->rect().center(), Res(57683)},
+            {edit, edit->rect().center(), QStringLiteral("Input passward!")},
+            {Sheet(*window)->NextButton(), Sheet(*window)->NextButton()->rect().center(), Res(2)},
+            {page, BarePoint(page), Res(57675)},
+        };
+        for (const Place& place : places) {
+            QVERIFY(!place.point.isNull());
+            QTest::mouseMove(window->windowHandle(), place.widget->mapTo(window.get(), place.point));
+            QTRY_COMPARE(window->StatusPaneText(), place.text);
+        }
+        window->close();
+    }
+
+    // What a connection result does, posted as the engine posts it: the guide dialog
+    // (or none), the status bar's one line, the page's state text, the link state and
+    // the wizard buttons.
+    void connectionResultsReachTheUser_data() {
+        QTest::addColumn<uint>("result");
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<int>("linkState");
+        QTest::addColumn<QString>("buttons");
+        QTest::addColumn<QString>("frontStatus");
+        const QString address = QStringLiteral("00:00:00:00:00:00");   // no announce seen
+        QTest::newRow("0 connected") << 0u << QString() << Res(57671) + address + QStringLiteral("!")
+                                     << Res(57677) + address << int(LinkConnected) << QStringLiteral("BN") << QString();
+        QTest::newRow("1 bad password") << 1u << Res(111) << Res(111) << Res(57679) << int(LinkNotConnected)
+                                        << QStringLiteral("B") << QString();
+        QTest::newRow("2 timeout") << 2u << Res(57670)
+                                   << QStringLiteral("Cannot connect with target(timeout), please check target system! ")
+                                   << Res(57678) << int(LinkNotConnected) << QStringLiteral("B") << QString();
+        QTest::newRow("4 busy") << 4u << QString() << Res(57675) << Res(57679) << int(LinkNotConnected)
+                                << QStringLiteral("B") << Res(57675);
+        QTest::newRow("6 flash") << 6u << Res(57673) << Res(57673) << Res(57679) << int(LinkNotConnected)
+                                 << QStringLiteral("B") << QString();
+        QTest::newRow("9 version low") << 9u << Res(57674) << Res(57674) << Res(57679) << int(LinkNotConnected)
+                                       << QStringLiteral("B") << QString();
+        QTest::newRow("11 aborted") << 11u << QString() << Res(57675) << Res(57679) << int(LinkNotConnected)
+                                    << QStringLiteral("B") << Res(57675);
+    }
+
+    void connectionResultsReachTheUser() {
+        QFETCH(uint, result);
+        QFETCH(QString, dialog);
+        QFETCH(QString, status);
+        QFETCH(QString, state);
+        QFETCH(int, linkState);
+        QFETCH(QString, buttons);
+        QFETCH(QString, frontStatus);
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        watcher.messages.clear();   // the start's no-adapter message
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const int barHeight = window->StatusBar()->height();
+
+        PostConnectResult(*window, result);
+        QCOMPARE(watcher.messages, dialog.isEmpty() ? QStringList() : QStringList{dialog});
+        QCOMPARE(window->StatusPaneText(), status);
+        QCOMPARE(Link(*window)->StateText()->Text(), state);
+        QCOMPARE(TheWizardJob().linkState, linkState);
+        QCOMPARE(Buttons(*window), buttons);
+        QCOMPARE(QString::fromStdString(window->statusText()), frontStatus);
+        // One line: the bar keeps its height and the sheet its place.
+        QCoreApplication::processEvents();
+        QCOMPARE(window->StatusBar()->height(), barHeight);
+        window->close();
+    }
+
+    // A radio hidden by its visibility switch is never selected, whatever kelvane.ini
+    // says: neither on the page nor for Next.
+    void aHiddenTaskIsNeverChosen() {
+        struct Case {
+            std::array<qint32, 5> tasks;   // name/password, register, firmware, DHCP/NAT, loop test
+            int page;
+            int task;
+        };
+        const Case cases[] = {
+            {{-1, 0, 0, -1, -1}, PageFirmFileIndex, TaskFirmware},   // firmware and hidden register
+            {{-1, 0, -1, -1, -1}, PageLinkIndex, -1},                // hidden register alone: nothing chosen
+            {{-1, -1, -1, 0, 0}, PageLinkIndex, -1},                 // hidden DHCP/NAT and loop test
+        };
+        for (const Case& c : cases) {
+            TheWizardJob() = WizardJob{};
+            DialogWatcher watcher;
+            ProgramFolder folder;
+            {
+                QFile ini(folder.File(QStringLiteral("kelvane.ini")));
+                QVERIFY(ini.open(QIODevice::WriteOnly));
+                ini.write(Settings(Le32(0), c.tasks));
+            }
+            auto window = Open(folder, kNoInterface);
+            PostConnectResult(*window, fdp::ConnectOk);
+            CPageLink* link = Link(*window);
+            for (int id : {1095, 1005, 1001}) QVERIFY(link->Radio(id)->isHidden() && !link->Radio(id)->isChecked());
+            QCOMPARE(link->Radio(1003)->isChecked(), c.tasks[2] == 0);
+            Next(*window);
+            QCOMPARE(Sheet(*window)->ActiveIndex(), c.page);
+            QCOMPARE(TheWizardJob().task, c.task);
+            window->close();
+            QCOMPARE(folder.Read(QStringLiteral("kelvane.ini")).mid(4, 20),
+                     Le32(-1) + Le32(-1) + Le32(c.tasks[2]) + Le32(-1) + Le32(-1));
+        }
+    }
+
+    // Return presses Next, or Finish when that is the button shown, as in any wizard.
+    void returnPressesTheForwardButton() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        watcher.messages.clear();
+        Next(*window);
+        QTest::keyClicks(Passwd(*window)->PasswordEdit(), QStringLiteral("kiwi"));
+        QTest::keyClick(Passwd(*window)->PasswordEdit(), Qt::Key_Return);
+        QCOMPARE(watcher.messages, QStringList{Res(3009)});   // Next tried to listen
+
+        struct Case { int flags; int next; int finish; };
+        const Case cases[] = {
+            {CFirmSheet::WizBack | CFirmSheet::WizNext, 1, 0},
+            {CFirmSheet::WizBack, 0, 0},
+            {CFirmSheet::WizBack | CFirmSheet::WizFinish, 0, 1},
+            {CFirmSheet::WizDisabledFinish, 0, 0},
+        };
+        for (const Case& c : cases) {
+            Sheet(*window)->SetActivePage(PageWelcomeIndex);
+            Sheet(*window)->SetWizardButtons(c.flags);
+            QSignalSpy next(Sheet(*window)->NextButton(), &QPushButton::clicked);
+            QSignalSpy finish(Sheet(*window)->FinishButton(), &QPushButton::clicked);
+            QTest::keyClick(window.get(), Qt::Key_Return);
+            QCOMPARE(next.size(), c.next);
+            QCOMPARE(finish.size(), c.finish);
+        }
         window->close();
     }
 
@@ -172,14 +353,7 @@ private slots:
             exit->trigger();
             QVERIFY(!window->isVisible());
         }
-        const QByteArray expected = Le32(1) + Text("kiwi2")                       // password
-                                    + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1)  // tasks
-                                    + Text("") + Text("") + Text("")              // name and password
-                                    + Text("") + Text("") + Text("") + Text("") + Text("")  // register
-                                    + Le32(0) + Text("") + Text("")               // firmware file
-                                    + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(1) +
-                                    Le32(0)                                       // loop test
-                                    + Text("");                                   // download
+        const QByteArray expected = Settings(Le32(1) + Text("kiwi2"), {-1, -1, -1, -1, -1});
         QCOMPARE(folder.Read(QStringLiteral("kelvane.ini")).toHex(' '), expected.toHex(' '));
         QVERIFY(!QFile::exists(folder.File(QStringLiteral("kelvane.old"))));
 
@@ -259,7 +433,7 @@ private slots:
     }
 
     void connectsToTheSimulatedTarget() {
-        RequireBench();
+        REQUIRE_BENCH();
         SimulatedTarget target;
         QVERIFY(target.Start({QStringLiteral("--program-version"), QStringLiteral("1.2.3.4")}));
         DialogWatcher watcher;
@@ -314,7 +488,7 @@ private slots:
     }
 
     void wrongPasswordIsReportedAndOffersBack() {
-        RequireBench();
+        REQUIRE_BENCH();
         SimulatedTarget target;
         QVERIFY(target.Start({QStringLiteral("--password"), QStringLiteral("kiwi")}));
         DialogWatcher watcher;
