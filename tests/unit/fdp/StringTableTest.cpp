@@ -48,6 +48,30 @@ TEST(StringTable, LooksUpByLanguageAndFallsBackToEmpty) {
     res::SetLanguage(res::Language::English);
 }
 
+// The Chinese wording of the texts translated here (the system gives the others): the
+// wizard's own terms (修改 for name and password, 配置注册参数 as the page title) and
+// plain, polite status lines; line breaks and blanks as in the English.
+TEST(StringTable, ChineseWordingOfOurTranslations) {
+    struct Case { unsigned id; const char* text; };
+    const Case cases[] = {
+        {57680, "正在提交下载操作，请稍候！"},
+        {57743, "============未执行任何操作！=============\r\n "},
+        {57746, "=正在诊断UART、RAM、MAC、FLASH...，请稍候...=\r\n"},
+        {57749, "------------UART检测失败！\r\n"},
+        {57751, "------------MAC检测失败！\r\n"},
+        {57753, "------------RAM检测失败！\r\n"},
+        {57755, "------------FLASH检测失败！\r\n"},
+        {57757, "------------TIMER检测失败！\r\n"},
+        {57759, "------------蓝牙模块检测失败！\r\n"},
+        {57786, "     =========配置注册参数=========\r\n"},
+    };
+    res::SetLanguage(res::Language::Chinese);
+    for (const Case& c : cases) EXPECT_EQ(res::LoadString(c.id), c.text) << c.id;
+    const std::string welcome = res::LoadString(3102);
+    EXPECT_NE(welcome.find("3. 修改名称和密码，或配置IP，\r\n"), std::string::npos) << welcome;
+    res::SetLanguage(res::Language::English);
+}
+
 TEST(StringTable, LanguageFromLocaleName) {
     EXPECT_EQ(res::LanguageForLocale("zh_CN.UTF-8"), res::Language::Chinese);
     EXPECT_EQ(res::LanguageForLocale("zh_TW"), res::Language::Chinese);
