@@ -66,8 +66,11 @@ std::uint8_t CLinkChannel::Connect() {
     if (m_state != ChannelIdle) return 4;
     const LinkTimeouts& timeouts = m_engine->Timeouts();
 
-    m_wait.Arm();
-    m_state = ChannelListening;
+    {
+        std::lock_guard lock(m_announceLock);
+        m_wait.Arm();
+        m_state = ChannelListening;
+    }
     const std::uint8_t announced = MapConnectResult(m_wait.Wait(timeouts.listen));
     if (announced != ConnectOk) {
         m_state = ChannelIdle;
@@ -105,25 +108,30 @@ int CLinkChannel::SendData(std::uint8_t* buffer, std::uint16_t length) {
 void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) {
     const auto view = ParseFrame({frame, length});
     if (!view) return;
-    const ChannelState state = m_state;
+    // The login layer's frames are checked against the state and complete the wait under
+    // the lock under which Connect arms the wait and changes the state: an announce
+    // checked while Listening must not complete the wait armed for the login reply.
     switch (view->type) {
-    case FDP_FRAME_ANNOUNCE:
-        if (state != ChannelListening || view->body.size() < 12) return;
-        {
-            std::lock_guard lock(m_announceLock);
-            m_challenge = ReadLe32(&view->body[0]);
-            m_second = ReadLe32(&view->body[4]);
-            m_third = ReadLe32(&view->body[8]);
-            m_target = view->source;
-        }
+    case FDP_FRAME_ANNOUNCE: {
+        if (view->body.size() < 12) return;
+        std::lock_guard lock(m_announceLock);
+        if (m_state != ChannelListening) return;
+        m_challenge = ReadLe32(&view->body[0]);
+        m_second = ReadLe32(&view->body[4]);
+        m_third = ReadLe32(&view->body[8]);
+        m_target = view->source;
         m_wait.Complete(0);
         return;
-    case FDP_FRAME_LOGIN_REPLY:
-        if (state != ChannelLoggingIn || view->body.empty()) return;
+    }
+    case FDP_FRAME_LOGIN_REPLY: {
+        if (view->body.empty()) return;
+        std::lock_guard lock(m_announceLock);
+        if (m_state != ChannelLoggingIn) return;
         m_wait.Complete(view->body[0]);
         return;
+    }
     case FDP_FRAME_DATA:
-        if (state != ChannelConnected) return;
+        if (m_state != ChannelConnected) return;
         m_protocol->HandleData(view->body.data(), static_cast<std::uint32_t>(view->body.size()));
         return;
     default:

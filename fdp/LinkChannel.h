@@ -54,7 +54,9 @@ private:
     std::atomic<ChannelState> m_state{ChannelIdle};
     CompletionWait m_wait;
 
-    mutable std::mutex m_announceLock;   // announce fields, written by the receiver
+    // The announce fields, and the login layer's state changes with the arming and the
+    // completing of its wait.
+    mutable std::mutex m_announceLock;
     MacAddress m_target{};
     std::uint32_t m_challenge = 0x1234;
     std::uint32_t m_second = 0;
