@@ -180,6 +180,9 @@ int CFdpEngine::PrepareListen() {
 }
 
 int CFdpEngine::Submit(const FdpRequest& request) {
+    // An unknown code would stay recorded, since the worker runs nothing for it, and
+    // leave the engine busy for good.
+    if (MessageForJob(request.job) == 0 && request.job != JobStop) return FdpInvalidOperation;
     std::lock_guard lock(m_requestLock);
     if (request.job == JobStop) {
         m_job = JobStop;
@@ -259,15 +262,24 @@ void CFdpEngine::RunJob(std::uint8_t job) {
     }
 }
 
+// Only a regular file counts as opened: a directory opens on Linux, a FIFO would block
+// the open until a writer came, and a device has no length to announce. Each is a file
+// that cannot be opened, found before anything is sent.
 bool CFdpEngine::OpenDownloadFile(std::int32_t& fileIndex) {
     CloseDownloadFile();
     fileIndex = 0;
-    m_file = ::open(m_runPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_file < 0) return false;
-    fileIndex = -1;
     struct stat info {};
-    if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(UINT32_MAX)) {
-        fileIndex = ::fstat(m_file, &info) != 0 ? FileErrorIndexFor(errno) : FileOtherError;
+    if (::stat(m_runPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    m_file = ::open(m_runPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (m_file < 0) return false;
+    // The path may have been replaced between the look and the open.
+    if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode)) {
+        CloseDownloadFile();
+        return false;
+    }
+    fileIndex = -1;
+    if (info.st_size > static_cast<off_t>(UINT32_MAX)) {
+        fileIndex = FileOtherError;
         info.st_size = 0;
     }
     m_fileLength = static_cast<std::uint32_t>(info.st_size);
@@ -321,6 +333,9 @@ void CFdpEngine::RunDownload(bool staged) {
     Finish(result, m_fileIndex);
     if (!staged) return;
 
+    // From here on the job is no longer recorded: the erase and burn phases end without
+    // a message and must leave alone a request accepted meanwhile, which runs next.
+
     m_frontEnd->Report(63, result, 0, 0);
     if (result != FdpOk) return;
 
@@ -329,7 +344,6 @@ void CFdpEngine::RunDownload(bool staged) {
     m_frontEnd->Report(erase + 1, 0, 0, 0);
     m_frontEnd->Report(erase + 2, 0, 0, 0);
     result = m_protocol->Erase(kind);
-    Finish(result, 0);
     m_frontEnd->Report(erase + 3, result, 0, 0);
     if (result != FdpOk) return;
 
@@ -337,7 +351,6 @@ void CFdpEngine::RunDownload(bool staged) {
     m_frontEnd->Report(burn + 1, 0, 0, 0);
     m_frontEnd->Report(burn + 2, 0, 0, 0);
     result = m_protocol->Burn(kind);
-    Finish(result, 0);
     m_frontEnd->Report(burn + 3, result, 0, 0);
 }
 

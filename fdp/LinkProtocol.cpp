@@ -47,8 +47,12 @@ bool CLinkProtocol::Admit(CommandGroup group, std::uint8_t kind) {
 
 void CLinkProtocol::End() {
     SetAnswer(nullptr, 0);
+    // A Cancel belongs to the group it was made in: one left over would turn the next
+    // download group's success (a burn the target carried out) into "user cancelled".
+    std::lock_guard lock(m_cancelLock);
     m_group = GroupNone;
     m_kind = 0;
+    m_cancel = false;
 }
 
 std::uint8_t CLinkProtocol::AwaitAnswer(std::uint32_t timeoutMs) {
@@ -92,7 +96,6 @@ std::uint8_t CLinkProtocol::Download(std::uint8_t kind, const std::uint8_t* firs
         return FdpInvalidOperation;
     }
     const LinkTimeouts& timeouts = m_engine->Timeouts();
-    m_cancel = false;
     m_blockCounter = 0;
 
     std::uint8_t start[5];
@@ -116,6 +119,9 @@ std::uint8_t CLinkProtocol::Download(std::uint8_t kind, const std::uint8_t* firs
             block = next.data;
             blockLength = next.length;
         }
+        // A Cancel accepted after the last block's answer still ends the download as
+        // cancelled, as its result promised, before anything is burnt.
+        if (result == FdpOk && m_cancel.exchange(false)) result = FdpCancelled;
         if (result == FdpCancelled) {
             Exchange(FDP_CMD_ABORT, nullptr, 0, timeouts.status);
             result = FdpCancelled;
@@ -181,9 +187,11 @@ std::uint8_t CLinkProtocol::GetTraceText(std::uint8_t kind, SharedBuffer buffer,
 }
 
 int CLinkProtocol::Cancel() {
-    bool expected = false;
-    if (!m_linkUp || m_group != GroupDownload || !m_cancel.compare_exchange_strong(expected, true))
-        return FdpInvalidOperation;
+    // Under the lock with which End closes the group, so that the flag is never set for
+    // a group that has already ended.
+    std::lock_guard lock(m_cancelLock);
+    if (!m_linkUp || m_group != GroupDownload || m_cancel) return FdpInvalidOperation;
+    m_cancel = true;
     m_wait.Complete(0);
     return 0;
 }

@@ -18,6 +18,7 @@ void RecordingFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t po
         m_reports.push_back({stage, result, position, total});
     }
     m_cv.notify_all();
+    if (onReport) onReport({stage, result, position, total});
 }
 
 void RecordingFrontEnd::ShowMessageBox(const std::string& text) {

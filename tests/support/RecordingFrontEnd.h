@@ -39,6 +39,8 @@ public:
     std::vector<NotifyCall> Messages();
     std::vector<ReportCall> Reports();
     std::vector<std::string> MessageBoxes();
+    // Called on the worker thread for every report, after it was recorded.
+    std::function<void(const ReportCall&)> onReport;
 
 protected:
     void ShowMessageBox(const std::string& text) override;
