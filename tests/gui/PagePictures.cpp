@@ -1,5 +1,6 @@
 // Saves a picture of every wizard page in English and in Chinese, so that the pages
-// can be looked at: FOLDER/en/NN.png and FOLDER/zh/NN.png (FOLDER: the first argument).
+// can be looked at: FOLDER/en/NN.png and FOLDER/zh/NN.png (FOLDER: the first argument),
+// and pictures of the controls in FOLDER/controls.
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
@@ -11,6 +12,7 @@
 #include "pages/WizardPage.h"
 #include "fdp/FdpTypes.h"
 #include "resources/strings/StringTable.h"
+#include "tests/gui/ControlPictures.h"
 #include "tests/gui/GuiSupport.h"
 
 namespace {
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("pages");
     const bool ok = SavePages(folder + QStringLiteral("/en"), res::Language::English) &&
-                    SavePages(folder + QStringLiteral("/zh"), res::Language::Chinese);
+                    SavePages(folder + QStringLiteral("/zh"), res::Language::Chinese) &&
+                    SaveControlPictures(folder + QStringLiteral("/controls"));
     return ok ? 0 : 1;
 }
