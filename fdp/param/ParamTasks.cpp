@@ -1,0 +1,101 @@
+#include "fdp/param/ParamTasks.h"
+
+#include <charconv>
+
+#include "fdp/param/ParamStore.h"
+
+namespace param {
+
+namespace {
+
+bool SetBytes(CParamStore& store, std::uint16_t id, std::span<const std::uint8_t> bytes) {
+    return store.SetParam(id, bytes);
+}
+
+bool SetByte(CParamStore& store, std::uint16_t id, std::uint8_t value) {
+    const std::uint8_t byte[1] = {value};
+    return SetBytes(store, id, byte);
+}
+
+bool SetDword(CParamStore& store, std::uint16_t id, std::uint32_t value) {
+    const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                                   static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+    return SetBytes(store, id, bytes);
+}
+
+// Both masks into the block, registerMask first, then the working file.
+bool Commit(CParamStore& store, ParamMasks masks) {
+    return SetDword(store, kParamRegisterMask, masks.registered) &&
+           SetDword(store, kParamModifiedMask, masks.modified) && store.SaveParam();
+}
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
+std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return text;
+    std::size_t end = maxBytes;
+    // The byte after the cut continues a character: step back to that character's start.
+    while (end > 0 && IsContinuation(text[end])) --end;
+    return text.substr(0, end);
+}
+
+bool ApplyNamePassword(CParamStore& store, std::string_view name, std::string_view password, ParamMasks masks) {
+    masks.modified = 0;
+    masks.registered = 0;
+    if (!store.SetText(kParamFriendlyName, Utf8Prefix(name, kTextCap))) return false;
+    masks.modified |= kModifiedName;
+    if (!store.SetText(kParamPassword, password.substr(0, std::min(password.size(), kTextCap)))) return false;
+    masks.modified |= kModifiedPassword;
+    return Commit(store, masks);
+}
+
+bool ApplyNetwork(CParamStore& store, const NetworkSettings& settings, ParamMasks masks) {
+    masks.modified = 0;
+    masks.registered = 0;
+    if (settings.mode == NetworkMode::Hub) {
+        if (!SetByte(store, kParamNat, 0) || !SetByte(store, kParamDhcpClient, 0)) return false;
+    } else if (!SetByte(store, kParamNat, 1)) {
+        return false;
+    } else if (settings.mode == NetworkMode::RouterAutomatic) {
+        if (!SetByte(store, kParamDhcpClient, 1)) return false;
+    } else {
+        if (!SetByte(store, kParamDhcpClient, 0) || !SetBytes(store, kParamDnsServer, settings.dns) ||
+            !SetBytes(store, kParamGateway, settings.gateway) || !SetBytes(store, kParamWanAddress, settings.address) ||
+            !SetBytes(store, kParamSubnetMask, settings.subnetMask))
+            return false;
+        masks.modified |= kModifiedStaticAddress;
+    }
+    masks.modified |= kModifiedNetwork;
+    return Commit(store, masks);
+}
+
+bool ApplyRegister(CParamStore& store, const std::array<std::string, 5>& texts, ParamMasks masks) {
+    masks.modified = 0;
+    masks.registered = 0;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const auto id = static_cast<std::uint16_t>(kParamRegisterFirst + i);
+        if (!store.SetText(id, Utf8Prefix(texts[i], kTextCap))) return false;
+        masks.registered |= 1u << i;
+    }
+    return Commit(store, masks);
+}
+
+std::optional<Ipv4> ParseIpv4(std::string_view text) {
+    Ipv4 address{};
+    for (std::size_t field = 0; field < address.size(); ++field) {
+        const std::size_t dot = text.find('.');
+        const std::string_view part = field + 1 < address.size() ? text.substr(0, dot) : text;
+        if ((field + 1 < address.size()) == (dot == std::string_view::npos)) return std::nullopt;
+        if (part.empty() || part.size() > 3) return std::nullopt;
+        unsigned value = 0;
+        const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        if (error != std::errc{} || end != part.data() + part.size() || value > 255) return std::nullopt;
+        address[field] = static_cast<std::uint8_t>(value);
+        if (dot != std::string_view::npos) text.remove_prefix(dot + 1);
+    }
+    return address;
+}
+
+}  // namespace param
