@@ -26,8 +26,12 @@ CKelvaneApp::CKelvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
     const QCommandLineOption interface(QStringLiteral("interface"),
                                        QStringLiteral("Use only this Ethernet interface."), QStringLiteral("IF"));
     parser.addOption(interface);
+    const QCommandLineOption allTasks(QStringLiteral("all-tasks"),
+                                      QStringLiteral("Also offer the DHCP/NAT, register and loop test tasks."));
+    parser.addOption(allTasks);
     parser.process(arguments());
     m_interfaceName = parser.value(interface).toStdString();
+    m_allTasks = parser.isSet(allTasks);
 }
 
 CKelvaneApp::~CKelvaneApp() = default;
@@ -41,6 +45,7 @@ int CKelvaneApp::InitInstance() {
 
     CKelvaneDlg::Options options;
     options.interfaceName = m_interfaceName;
+    options.allTasks = m_allTasks;
     CKelvaneDlg dialog(options);
     m_mainWindow = &dialog;
     dialog.show();

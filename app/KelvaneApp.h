@@ -30,6 +30,7 @@ private:
     void RaiseMainWindow();
 
     std::string m_interfaceName;
+    bool m_allTasks = false;
     QLocalServer* m_server = nullptr;
     CKelvaneDlg* m_mainWindow = nullptr;
 };

@@ -73,9 +73,10 @@ QSize DialogUnits(const QFont& font, int width, int height) {
 CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(parent), m_options(options) {
     InitResources();
     WizardJob& job = TheWizardJob();
-    job.showLoopTest = 0;
-    job.showDhcp = 0;
-    job.showRegister = 0;
+    const std::int32_t show = m_options.allTasks ? 1 : 0;
+    job.showLoopTest = show;
+    job.showDhcp = show;
+    job.showRegister = show;
 
     setObjectName(QStringLiteral("JOXFWMWCLASS"));
     setWindowTitle(QStringLiteral("Kelvane"));
@@ -270,7 +271,7 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
     // target's program version.
     fdp::SharedBuffer version = fdp::MakeBuffer(fdp::kVersionBlockLen);
     (*version)[0] = kProgramVersionWanted;
-    if (GetTargetVersion(version) == 0) WaitForTransferEnd(kVersionWaitCapMs);
+    if (GetTargetVersion(version) == 0) WaitForJobEnd(fdp::JobTransfer, kVersionWaitCapMs);
     const std::uint8_t* b = version->data();
     const std::string versionText = std::to_string(b[3] & 15) + '.' + std::to_string(b[2] & 15) + '.' +
                                     std::to_string(b[1] & 15) + '.' + std::to_string(b[0] & 15);
@@ -280,8 +281,8 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
     WriteAddressLine(reinterpret_cast<const std::uint8_t*>(record.data()), static_cast<std::uint8_t>(record.size()));
 }
 
-void CKelvaneDlg::WaitForTransferEnd(int capMs) {
-    const auto running = [this] { return Engine() && Engine()->CurrentJob() == fdp::JobTransfer; };
+void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
+    const auto running = [this, job] { return Engine() && Engine()->CurrentJob() == job; };
     if (!running()) return;
     QEventLoop loop;
     QElapsedTimer elapsed;
@@ -409,7 +410,7 @@ void CKelvaneDlg::OpenAboutBox() {
 }
 
 void CKelvaneDlg::RevealServiceButtons() {
-    m_pageParam->RevealServiceButtons();
+    m_pageParam->ShowGetParamsButton(true);
     m_pageBurn->RevealServiceButtons();
 }
 

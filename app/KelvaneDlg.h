@@ -45,9 +45,12 @@ public:
         std::string interfaceName;
         // The folder of kelvane.ini, trace.txt, param.jdp ...; empty: the executable's.
         std::string programFolder;
+        // Offer the DHCP/NAT, register and loop test tasks too (--all-tasks); they are
+        // hidden by default.
+        bool allTasks = false;
     };
 
-    explicit CKelvaneDlg(const Options& options = {}, QWidget* parent = nullptr);
+    explicit CKelvaneDlg(const Options& options, QWidget* parent = nullptr);
     ~CKelvaneDlg() override;
 
     // The end of initialisation: start the link, then read kelvane.ini into the pages.
@@ -83,6 +86,10 @@ public:
     // Shows the guide dialog modally over parent (this window when null).
     int ShowInfo(const QString& message, int buttonMask, QWidget* parent = nullptr);
 
+    // Waits, painting but ignoring input, until the engine no longer runs the job
+    // (an FdpJob) or capMs have passed.
+    void WaitForJobEnd(std::uint8_t job, int capMs);
+
     void OpenAboutBox();
     // The service code was typed: show and enable the hidden service buttons.
     void RevealServiceButtons();
@@ -109,9 +116,6 @@ private:
     void BuildMenu();
     void BuildLayout();
     int ControlIdAt(QWidget* widget) const;
-    // Waits, painting but ignoring input, until the version request has ended or
-    // capMs have passed.
-    void WaitForTransferEnd(int capMs);
     void CloseWizard();
 
     Options m_options;

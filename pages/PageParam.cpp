@@ -1,26 +1,75 @@
 #include "pages/PageParam.h"
 
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "app/widgets/ByteLimitEdit.h"
 #include "app/widgets/ControlId.h"
 #include "app/widgets/DialogText.h"
+#include "app/widgets/InfoDlg.h"
 #include "archive/Archive.h"
+#include "fdp/FdpTypes.h"
+#include "fdp/param/ParamStore.h"
+#include "fdp/param/ParamTasks.h"
+
+namespace {
+constexpr unsigned kPasswordsDifferId = 3007;
+// The target sends its whole block well within this; we stop waiting as soon as the
+// request has ended.
+constexpr int kParamsWaitMs = 3200;
+
+QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+}  // namespace
 
 CPageParam::CPageParam(CKelvaneDlg& main, WizardJob& job)
     : CWizardPage(main, job, DlgText("Step 3: Set name/password", "第 3 步：修改设备名称和密码"), 1037),
+      m_nameEdit(new CByteLimitEdit(static_cast<int>(param::kNameLen), this)),
+      m_passwordEdit(new CByteLimitEdit(static_cast<int>(param::kPasswordLen), this)),
+      m_confirmEdit(new CByteLimitEdit(static_cast<int>(param::kPasswordLen), this)),
       m_getParams(new QPushButton(DlgText("Get Parameters", "从设备取参数"), this)) {
+    SetControlId(m_nameEdit, 1020);
+    SetControlId(m_passwordEdit, 1007);
+    SetControlId(m_confirmEdit, 1008);
     SetControlId(m_getParams, 1053);
-    m_getParams->setVisible(false);
-    m_getParams->setEnabled(false);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+    m_confirmEdit->setEchoMode(QLineEdit::Password);
+
+    auto* nameGroup = new QGroupBox(DlgText("Name", "名称"), this);
+    SetControlId(nameGroup, 1038);
+    auto* nameGrid = new QGridLayout(nameGroup);
+    nameGrid->addWidget(new QLabel(DlgText("Input a name for Target:", "设备名称："), nameGroup), 0, 0);
+    nameGrid->addWidget(m_nameEdit, 0, 1);
+
+    auto* passwordGroup = new QGroupBox(DlgText("Password", "密码"), this);
+    SetControlId(passwordGroup, 1039);
+    auto* passwordGrid = new QGridLayout(passwordGroup);
+    passwordGrid->addWidget(new QLabel(DlgText("Input the new password:", "输入设备密码："), passwordGroup), 0, 0);
+    passwordGrid->addWidget(m_passwordEdit, 0, 1);
+    passwordGrid->addWidget(new QLabel(DlgText("Confirm the new password:", "确认设备密码："), passwordGroup), 1, 0);
+    passwordGrid->addWidget(m_confirmEdit, 1, 1);
+
+    PageLayout()->addSpacing(12);
+    PageLayout()->addWidget(nameGroup);
+    PageLayout()->addSpacing(8);
+    PageLayout()->addWidget(passwordGroup);
     PageLayout()->addStretch(1);
     PageLayout()->addWidget(m_getParams, 0, Qt::AlignRight);
+    connect(m_getParams, &QPushButton::clicked, this, &CPageParam::OnGetParams);
+}
+
+bool CPageParam::OnInitDialog() {
+    ShowGetParamsButton(false);
+    return CWizardPage::OnInitDialog();
 }
 
 bool CPageParam::OnSetActive() {
-    Sheet()->SetWizardButtons(CFirmSheet::WizBack);
+    Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
     return CWizardPage::OnSetActive();
 }
 
@@ -29,10 +78,53 @@ int CPageParam::OnWizardBack() {
     return kStay;
 }
 
-void CPageParam::RevealServiceButtons() {
-    m_getParams->setVisible(true);
-    m_getParams->setEnabled(true);
+int CPageParam::OnWizardNext() {
+    UpdateData(true);
+    if (ApplyNamePassword()) Sheet()->SetActivePage(PageBurnIndex);
+    return kStay;
 }
+
+bool CPageParam::DoDataExchange(bool toMembers) {
+    if (toMembers) {
+        m_targetName = m_nameEdit->text().toStdString();
+        m_newPassword = m_passwordEdit->text().toStdString();
+        m_confirmPassword = m_confirmEdit->text().toStdString();
+    } else {
+        m_nameEdit->setText(FromStd(m_targetName));
+        m_passwordEdit->setText(FromStd(m_newPassword));
+        m_confirmEdit->setText(FromStd(m_confirmPassword));
+    }
+    return true;
+}
+
+bool CPageParam::ApplyNamePassword() {
+    UpdateData(true);
+    Job().modifiedMask = 0;
+    Job().registerMask = 0;
+    if (m_newPassword != m_confirmPassword) {
+        Main().ShowInfo(ResString(kPasswordsDifferId), CInfoDlg::ButtonOk, this);
+        return false;
+    }
+    param::CParamStore* store = Main().ParamStore();
+    return store && param::ApplyNamePassword(*store, m_targetName, m_newPassword,
+                                             {Job().modifiedMask, Job().registerMask});
+}
+
+void CPageParam::ShowGetParamsButton(bool show) {
+    m_getParams->setVisible(show);
+    m_getParams->setEnabled(show);
+}
+
+void CPageParam::OnGetParams() {
+    // Shared with the worker, which may still be filling it after our wait has ended.
+    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kParamImageLen);
+    if (Main().GetParams(block) == 0) Main().WaitForJobEnd(fdp::JobGetParams, kParamsWaitMs);
+    Main().SaveParamDump(block->data());
+}
+
+QLineEdit* CPageParam::NameEdit() const { return m_nameEdit; }
+QLineEdit* CPageParam::PasswordEdit() const { return m_passwordEdit; }
+QLineEdit* CPageParam::ConfirmEdit() const { return m_confirmEdit; }
 
 void CPageParam::Save(archive::CArchive& ar) {
     ar.WriteString(m_targetName);

@@ -1,29 +1,51 @@
-// Page 3, the name and password task's input page. The page's own inputs and its
-// commit are still to come; it already keeps its settings record and its hidden
-// service button.
+// Page 3, the name and password task's input page: a new friendly name for the target
+// and a new password typed twice. Next writes both into the parameter block with their
+// change mask, saves param.jdp and moves to the download page, which sends it. The
+// hidden "Get Parameters" service button dumps the target's parameter block into
+// trace.txt.
 #pragma once
+
+#include <string>
 
 #include "pages/WizardPage.h"
 
+class QLineEdit;
 class QPushButton;
+class CByteLimitEdit;
 
 class CPageParam : public CWizardPage {
     Q_OBJECT
 public:
     CPageParam(CKelvaneDlg& main, WizardJob& job);
 
+    bool OnInitDialog() override;
     bool OnSetActive() override;
     int OnWizardBack() override;
+    int OnWizardNext() override;
+    bool DoDataExchange(bool toMembers) override;
     // Target name, new password, its confirmation.
     void Save(archive::CArchive& ar) override;
     void Load(archive::CArchive& ar) override;
 
-    void RevealServiceButtons();
+    // Mismatched passwords are reported (3007); a value the store refuses or a failed
+    // save is not. True when param.jdp holds the new values.
+    bool ApplyNamePassword();
+    // The service code has been typed into the About box (true), or not.
+    void ShowGetParamsButton(bool show);
+    // Fetches the target's block and has the front end dump it into trace.txt.
+    void OnGetParams();
+
+    QLineEdit* NameEdit() const;
+    QLineEdit* PasswordEdit() const;
+    QLineEdit* ConfirmEdit() const;
     QPushButton* GetParamsButton() const { return m_getParams; }
 
 private:
     std::string m_targetName;
     std::string m_newPassword;
     std::string m_confirmPassword;
+    CByteLimitEdit* m_nameEdit;
+    CByteLimitEdit* m_passwordEdit;
+    CByteLimitEdit* m_confirmEdit;
     QPushButton* m_getParams;
 };

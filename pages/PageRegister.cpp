@@ -1,25 +1,79 @@
 #include "pages/PageRegister.h"
 
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "app/widgets/ByteLimitEdit.h"
+#include "app/widgets/ControlId.h"
 #include "app/widgets/DialogText.h"
 #include "archive/Archive.h"
+#include "fdp/param/ParamTasks.h"
 
 CPageRegister::CPageRegister(CKelvaneDlg& main, WizardJob& job)
     : CWizardPage(main, job, DlgText("Step3: Conifgure Register Param", "第 3 步：配置注册参数"), 1037) {
+    const QString labels[] = {
+        DlgText("Register Access Code:", "注册接入码："), DlgText("Deregister Access Code:", "注销接入码："),
+        DlgText("Register Addr:", "注册地址："), DlgText("Ringlet No:", "Ringlet 号码："),
+        DlgText("PSTN No:", "PSTN 号码："),
+    };
+    auto* registerGroup = new QGroupBox(DlgText("Register and Deregister", "注册与注销"), this);
+    auto* callGroup = new QGroupBox(DlgText("Call", "注册电话"), this);
+    auto* registerGrid = new QGridLayout(registerGroup);
+    auto* callGrid = new QGridLayout(callGroup);
+    for (std::size_t i = 0; i < m_edits.size(); ++i) {
+        const bool call = i >= 3;
+        QGroupBox* group = call ? callGroup : registerGroup;
+        QGridLayout* grid = call ? callGrid : registerGrid;
+        m_edits[i] = new CByteLimitEdit(static_cast<int>(param::kRegisterLens[i]), group);
+        SetControlId(m_edits[i], kEditIds[i]);
+        const int row = static_cast<int>(call ? i - 3 : i);
+        grid->addWidget(new QLabel(labels[i], group), row, 0);
+        grid->addWidget(m_edits[i], row, 1);
+    }
+    PageLayout()->addSpacing(12);
+    PageLayout()->addWidget(registerGroup);
+    PageLayout()->addSpacing(8);
+    PageLayout()->addWidget(callGroup);
     PageLayout()->addStretch(1);
 }
 
 bool CPageRegister::OnSetActive() {
-    Sheet()->SetWizardButtons(CFirmSheet::WizBack);
+    Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
     return CWizardPage::OnSetActive();
 }
 
 int CPageRegister::OnWizardBack() {
     Sheet()->SetActivePage(PageLinkIndex);
     return kStay;
+}
+
+int CPageRegister::OnWizardNext() {
+    UpdateData(true);
+    Job().modifiedMask = 0;
+    Job().registerMask = 0;
+    param::CParamStore* store = Main().ParamStore();
+    if (store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask}))
+        Sheet()->SetActivePage(PageBurnIndex);
+    return kStay;
+}
+
+bool CPageRegister::DoDataExchange(bool toMembers) {
+    for (std::size_t i = 0; i < m_edits.size(); ++i) {
+        if (toMembers) m_texts[i] = m_edits[i]->text().toStdString();
+        else m_edits[i]->setText(QString::fromStdString(m_texts[i]));
+    }
+    return true;
+}
+
+QLineEdit* CPageRegister::Edit(int controlId) const {
+    for (std::size_t i = 0; i < m_edits.size(); ++i)
+        if (kEditIds[i] == controlId) return m_edits[i];
+    return nullptr;
 }
 
 void CPageRegister::Save(archive::CArchive& ar) {
