@@ -156,6 +156,7 @@ private slots:
             QTest::keyClick(d.Field(1), Qt::Key_V, Qt::ControlModifier);
         }
         QTRY_COMPARE(d.watcher.messages, messages);
+        QCOMPARE(d.watcher.captions, QStringList(messages.size(), QStringLiteral("Error")));
         QTRY_COMPARE(d.FocusedField(), focused);
         QTEST(d.Field(1)->text(), "field1");
         if (!messages.isEmpty()) QCOMPARE(d.Field(1)->selectedText(), d.Field(1)->text());
@@ -198,6 +199,7 @@ private slots:
         QCOMPARE(int(result.failingField), failingField);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(result.address), 6), address);
         QTEST(d.watcher.messages, "messages");
+        QCOMPARE(d.watcher.captions, QStringList(d.watcher.messages.size(), QStringLiteral("Error")));
         QCOMPARE(d.Texts(), texts);
         if (failingField != 0) {
             QCOMPARE(d.FocusedField(), failingField);

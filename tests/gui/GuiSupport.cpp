@@ -39,6 +39,7 @@ void DialogWatcher::Poll() {
             info->done(CInfoDlg::ResultOk);
         } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
             messages << box->text();
+            captions << box->windowTitle();
             box->done(QMessageBox::Ok);
         }
     }

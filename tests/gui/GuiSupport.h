@@ -17,6 +17,8 @@ class DialogWatcher : public QObject {
 public:
     DialogWatcher();
     QStringList messages;
+    // The captions of the message boxes (not of the guide dialogs), in order.
+    QStringList captions;
     // What probe() said while each dialog was up (e.g. the main window's status bar,
     // which the mouse may change once the dialog has gone).
     std::function<QString()> probe;
