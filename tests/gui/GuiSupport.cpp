@@ -100,8 +100,10 @@ void SimulatedTarget::Stop() {
 }
 
 ProgramFolder::ProgramFolder() {
+    // Both start from the built-in block: the build's own param.jdp is a working file
+    // that a run of the wizard from the build folder may have changed.
     for (const char* name : {"param.jdp", "default.jdp"}) {
-        QFile::copy(QStringLiteral(KELVANE_BIN_DIR "/") + QLatin1String(name), File(QLatin1String(name)));
+        QFile::copy(QStringLiteral(KELVANE_BIN_DIR "/default.jdp"), File(QLatin1String(name)));
         QFile(File(QLatin1String(name))).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     }
 }

@@ -1,0 +1,31 @@
+# Installs the parameter files twice into a scratch prefix, with an edited param.jdp in
+# between: the second install must keep the edited working block and renew default.jdp.
+file(REMOVE_RECURSE ${PREFIX})
+function(install_parameters)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component parameters
+                  RESULT_VARIABLE result OUTPUT_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "install failed: ${result}")
+  endif()
+endfunction()
+
+set(dir ${PREFIX}/share/kelvane)
+install_parameters()
+foreach(name param.jdp default.jdp)
+  if(NOT EXISTS ${dir}/${name})
+    message(FATAL_ERROR "${name} not installed in ${dir}")
+  endif()
+endforeach()
+
+file(WRITE ${dir}/param.jdp "edited by the pages")
+file(WRITE ${dir}/default.jdp "stale")
+install_parameters()
+file(READ ${dir}/param.jdp param)
+if(NOT param STREQUAL "edited by the pages")
+  message(FATAL_ERROR "a reinstall replaced the installed param.jdp")
+endif()
+file(SIZE ${dir}/default.jdp size)
+if(NOT size EQUAL 8192)
+  message(FATAL_ERROR "a reinstall left a stale default.jdp (${size} bytes)")
+endif()
+file(REMOVE_RECURSE ${PREFIX})
