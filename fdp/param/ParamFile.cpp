@@ -16,7 +16,10 @@ public:
     LockedFile(const std::filesystem::path& path, int flags) {
         // Non-blocking so that a FIFO in the file's place cannot hang the open.
         fd_ = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
-        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) Close();
+        // Only another holder of the lock means the file is in use. A file system that
+        // cannot lock (ENOLCK, EOPNOTSUPP, or NFS refusing a read-only descriptor with
+        // EBADF) leaves the file usable, without the lock.
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) Close();
     }
     ~LockedFile() { Close(); }
     LockedFile(const LockedFile&) = delete;

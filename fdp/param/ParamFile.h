@@ -1,6 +1,7 @@
 // Raw access to a parameter file. Each call opens the file with an exclusive lock
 // (flock), so a second opener that also locks is refused, and closes it before
-// returning, so the file is free again for the download.
+// returning, so the file is free again for the download. Where the file system cannot
+// lock at all, the file is used without the lock.
 #pragma once
 
 #include <cstdint>
