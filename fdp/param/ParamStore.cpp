@@ -92,7 +92,7 @@ std::optional<CParamStore::ValueRange> CParamStore::FindValue(std::uint16_t id) 
     // With duplicate ids the length comes from the last row and the offset from the
     // first, so the end is checked as well as the start.
     if (!offset || *offset + desc->length > kImageSize) return std::nullopt;
-    return ValueRange{*offset, desc->length};
+    return ValueRange{*offset, desc->length, desc->type};
 }
 
 bool CParamStore::GetParam(std::uint16_t id, std::span<std::uint8_t> buffer, std::uint16_t& length) const {
@@ -101,7 +101,9 @@ bool CParamStore::GetParam(std::uint16_t id, std::span<std::uint8_t> buffer, std
     std::copy_n(block_.Image().begin() + static_cast<std::ptrdiff_t>(value->offset), value->length,
                 buffer.begin());
     length = static_cast<std::uint16_t>(value->length);
-    return true;
+    // The row's type flag is the sign of success: a row without one copies its value
+    // but answers false.
+    return value->type != 0;
 }
 
 bool CParamStore::SetParam(std::uint16_t id, std::span<const std::uint8_t> data) {

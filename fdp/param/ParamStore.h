@@ -57,8 +57,9 @@ public:
     virtual std::uint32_t GetDword(std::uint16_t id) const;
     virtual std::string GetString(std::uint16_t id) const;
 
-    // Copies the whole value into buffer and sets length to the value's length. Fails,
-    // copying nothing, for an unknown id or a buffer shorter than the value.
+    // Copies the whole value into buffer and sets length to the value's length; true
+    // only when the row's type flag is not zero (a row of type 0 is copied all the
+    // same). Fails, copying nothing, for an unknown id or a buffer shorter than the value.
     virtual bool GetParam(std::uint16_t id, std::span<std::uint8_t> buffer, std::uint16_t& length) const;
     // Replaces the value: the given bytes, then NULs up to the value's length. A value
     // of full length has no terminator. Fails, changing nothing, for an unknown id or
@@ -102,6 +103,7 @@ private:
     struct ValueRange {
         std::size_t offset;
         std::size_t length;
+        std::uint16_t type;   // of the row that gave the length
     };
     // Where the id's value lies in the image, provided all of it lies inside.
     std::optional<ValueRange> FindValue(std::uint16_t id) const;

@@ -185,6 +185,18 @@ TEST_F(StandardStore, GetParamNeedsRoomForTheWholeValue) {
     }
 }
 
+// The type flag is the sign of success: a row whose type is 0 (from a file) is found
+// and copied, but GetParam answers false for it.
+TEST_F(StandardStore, GetParamAnswersFalseForARowOfTypeZero) {
+    ParamBlock block = MakeStandardBlock();
+    block.SetRow(8, {9, 0, 1, 0});                           // parameter 9, type cleared
+    store.LoadBlock(block.bytes);
+    Bytes buffer(8, 0xEE);
+    std::uint16_t length = 0;
+    EXPECT_FALSE(store.GetParam(9, buffer, length));
+    EXPECT_TRUE(store.GetParam(10, buffer, length)) << "the rows beside it keep their types";
+}
+
 TEST_F(StandardStore, TypedReadsAreLittleEndianAndZeroOnFailure) {
     EXPECT_EQ(store.GetByte(4), 1);
     EXPECT_EQ(store.GetWord(19), 0x6580);
