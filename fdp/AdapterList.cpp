@@ -10,6 +10,8 @@
 #include <optional>
 #include <system_error>
 
+#include "fdp/DebugTrace.h"
+
 namespace fdp {
 
 namespace fs = std::filesystem;
@@ -28,14 +30,15 @@ std::optional<std::string> ReadAttribute(const fs::path& path) {
 }
 
 // A decimal or 0x-prefixed number; nothing for anything else.
-std::optional<long> ReadNumber(const fs::path& path) {
-    const auto text = ReadAttribute(path);
+std::optional<long> ParseNumber(const std::optional<std::string>& text) {
     if (!text || text->empty()) return std::nullopt;
     char* end = nullptr;
     const long value = std::strtol(text->c_str(), &end, 0);
     if (end == text->c_str()) return std::nullopt;
     return value;
 }
+
+std::optional<long> ReadNumber(const fs::path& path) { return ParseNumber(ReadAttribute(path)); }
 
 // The kernel driver bound to the interface's device; virtual interfaces (veth, bridges,
 // tunnels) have no device and say so.
@@ -56,10 +59,21 @@ struct Candidate {
 std::vector<AdapterEntry> CAdapterList::Enumerate(std::size_t limit) const {
     std::vector<Candidate> found;
     std::error_code error;
-    for (const auto& item : fs::directory_iterator(m_root, error)) {
+    fs::directory_iterator it(m_root, error);
+    if (error) {
+        DebugTrace("Can't open %s\n", m_root.c_str());
+        return {};
+    }
+    // Stepped with an error code: a failing step ends the list with what it holds.
+    for (const fs::directory_iterator end; it != end; it.increment(error)) {
+        const fs::directory_entry& item = *it;
         const std::string name = item.path().filename().string();
         if (!m_filter.empty() && name != m_filter) continue;
-        const auto type = ReadNumber(item.path() / "type");
+        std::error_code kind;
+        if (!item.is_directory(kind)) continue;   // bonding_masters and other plain files
+        const auto typeText = ReadAttribute(item.path() / "type");
+        if (!typeText) DebugTrace("Can't open %s\n", (item.path() / "type").c_str());
+        const auto type = ParseNumber(typeText);
         if (!type || *type != kArphrdEther) continue;
         const auto flags = ReadNumber(item.path() / "flags");
         if (flags && (*flags & IFF_LOOPBACK)) continue;
@@ -71,6 +85,7 @@ std::vector<AdapterEntry> CAdapterList::Enumerate(std::size_t limit) const {
             candidate.entry.description.find("thernet") != std::string::npos ? 1 : 0;
         found.push_back(std::move(candidate));
     }
+    if (error) DebugTrace("Can't enumerate %s\n", m_root.c_str());
     std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
         return a.ifindex != b.ifindex ? a.ifindex < b.ifindex : a.entry.name < b.entry.name;
     });

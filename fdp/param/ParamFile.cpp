@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
+
+#include "fdp/DebugTrace.h"
 
 namespace param {
 namespace {
@@ -39,7 +40,7 @@ private:
 
 // The diagnostic line for a file that vanished while it was being read or written.
 void TraceFileError() {
-    if (errno == ENOENT) std::fputs("File not found\n", stderr);
+    if (errno == ENOENT) fdp::DebugTrace("File not found\n");
 }
 
 }  // namespace

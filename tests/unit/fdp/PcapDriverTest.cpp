@@ -118,9 +118,22 @@ TEST_F(PcapDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
     EXPECT_NE(driver.LastError().find("nosuch7"), std::string::npos) << driver.LastError();
 }
 
-TEST_F(PcapDriverTest, MissingSysfsRootListsNothing) {
-    driver.SetSysfsRoot((sysfs.root / "absent").string());
+// Discovery that cannot read the adapter folder, or an adapter's type, says so on the
+// debug output and lists what it could read.
+TEST_F(PcapDriverTest, UnreadableSysfsIsTracedOnTheDebugOutput) {
+    const std::string absent = (sysfs.root / "absent").string();
+    driver.SetSysfsRoot(absent);
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(driver.EnumerateAdapters(), 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Can't open " + absent + "\n");
+
+    driver.SetSysfsRoot(sysfs.Net());
+    sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
+    fs::create_directories(sysfs.root / "class/net/eth1");   // no type attribute
+    std::ofstream(sysfs.root / "class/net/bonding_masters") << "\n";   // a plain file: no adapter
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(driver.EnumerateAdapters(), 1);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Can't open " + sysfs.Net() + "/eth1/type\n");
 }
 
 TEST(AdapterListTest, ReadsOnlyWellFormedAddresses) {
