@@ -2,8 +2,11 @@
 //  (a) the raw round trip: ping-pong frames between two libpcap handles, one in each
 //      namespace, the floor of any stop-and-wait protocol on this stack;
 //  (b) a whole program download through the engine to kelvane-nap-sim, with erase and
-//      burn, its time per block set against (a), and the CPU time of the engine's
-//      threads, busy and over an idle link.
+//      burn, its time per block set against (a), the CPU time of the engine's threads,
+//      busy and over an idle link, and the simulator's CPU time per block;
+//  (c) the same download against the benchmark's own echo target, which acknowledges
+//      every block at once with no model behind it: the engine's own cost, whose goal
+//      is at most 1.5 raw round trips per block.
 // Runs itself inside the PC namespace; the far ends run in the target namespace.
 #include <fcntl.h>
 #include <signal.h>
@@ -22,7 +25,9 @@
 #include <fstream>
 #include <numeric>
 #include <random>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +35,7 @@
 #include "fdp/FdpEngine.h"
 #include "fdp/PcapDriver.h"
 #include "tools/bench/BenchFrontEnd.h"
+#include "tools/bench/EchoTarget.h"
 
 extern char** environ;
 
@@ -43,6 +49,9 @@ constexpr std::uint8_t kPong = 0x7F;
 constexpr std::uint32_t kDefaultImage = 2023424;
 constexpr const char* kPcInterface = "kv0";
 constexpr const char* kNapInterface = "kv1";
+// The engine's own cost: a block through it against the echo target takes at most this
+// many raw round trips.
+constexpr double kEngineGoal = 1.5;
 
 std::string EnvOr(const char* name, const char* fallback) {
     const char* value = std::getenv(name);
@@ -97,6 +106,37 @@ double ThreadCpuMs(pid_t tid) {
     timespec ts{};
     if (::clock_gettime(clock, &ts) != 0) return -1;
     return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// CPU time of another process, all its threads: the scheduler's nanosecond account
+// where the kernel keeps one, else the coarser user and system ticks. Negative when the
+// process cannot be read.
+double ProcessCpuMs(pid_t pid) {
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::error_code error;
+    double ns = 0;
+    bool scheduled = false;
+    for (const auto& task : std::filesystem::directory_iterator(proc + "/task", error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        unsigned long long onCpu = 0;
+        if (schedstat >> onCpu) {
+            ns += static_cast<double>(onCpu);
+            scheduled = true;
+        }
+    }
+    if (scheduled) return ns / 1e6;
+    std::ifstream stat(proc + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) return -1;
+    // Fields after the command's closing parenthesis: state is field 3, utime 14, stime 15.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) * 1e3 / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 std::set<pid_t> Tasks() {
@@ -181,6 +221,148 @@ void PrintRtt(const char* what, const RoundTrips& r) {
                 r.us.empty() ? 0 : r.us.front(), r.Percentile(0.99), r.Mean(), r.lost);
 }
 
+// One far end of a download: the command that starts it in the target namespace.
+struct Target {
+    const char* label;
+    const char* title;
+    const char* cpuName;
+    std::vector<std::string> command;
+    std::string storedImage;   // where the target keeps the burnt image; empty: it keeps none
+};
+
+struct DownloadContext {
+    const std::string& folder;
+    const std::string& napNs;
+    const std::vector<std::uint8_t>& image;
+    const std::string& imagePath;
+    const RoundTrips& rtt;     // (a) with block-sized frames
+};
+
+// A whole program download through a fresh engine against the target, with erase and
+// burn; prints its figures. The median time per block in microseconds, or nothing when
+// the download failed. With idleSeconds, the engine's threads are then watched idle.
+std::optional<double> DownloadThroughEngine(const Target& target, const DownloadContext& c, int idleSeconds) {
+    const int targetOut = ::open((c.folder + "/target.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t far = SpawnIn(c.napNs, target.command, targetOut, targetOut);
+    if (targetOut >= 0) ::close(targetOut);
+    if (far <= 0) {
+        std::fprintf(stderr, "kelvane-bench: cannot start the %s in %s\n", target.cpuName, c.napNs.c_str());
+        return std::nullopt;
+    }
+
+    bench::CBenchFrontEnd front;
+    fdp::CPacketDriver driver;
+    fdp::CFdpEngine engine;
+    front.SetProgramFolder(c.folder);
+    front.StartLink();
+    driver.SetInterfaceFilter(kPcInterface);
+    const auto before = Tasks();
+    engine.Start(&driver, &front);
+    front.SetLink(&engine, &driver);
+    std::vector<pid_t> engineThreads;
+    for (const pid_t tid : Tasks())
+        if (!before.count(tid)) engineThreads.push_back(tid);
+    auto fail = [&](const char* why) {
+        std::printf("%s program download %s FAILED: %s\n", target.label, target.title, why);
+        engine.Stop();
+        front.ShutdownLink();
+        StopChild(far);
+        return std::nullopt;
+    };
+    if (engine.EnumerateAdapters() < 1 || engine.OpenAdapter(0) != fdp::OpenOk) return fail("cannot open the adapter");
+    front.SetAdapter(0, 1, true);
+    front.SetPassword("kiwi");
+    front.Listen();
+    // The target is serving once its announce has let the engine log in.
+    const auto connected = front.WaitFor([](const auto& e) { return e.message == fdp::WM_FDP_CONNECT; }, 10s);
+    if (!connected || connected->code != fdp::ConnectOk) return fail("no connection");
+    // The engine starts its worker, then its receiver.
+    std::sort(engineThreads.begin(), engineThreads.end());
+    const pid_t worker = engineThreads.size() == 2 ? engineThreads[0] : 0;
+    const pid_t receiver = engineThreads.size() == 2 ? engineThreads[1] : 0;
+
+    const double workerBefore = ThreadCpuMs(worker), receiverBefore = ThreadCpuMs(receiver);
+    const double farBefore = ProcessCpuMs(far);
+    const auto started = Clock::now();
+    front.Clear();
+    front.StartDownload(fdp::KindProgram, c.imagePath);
+    auto stageAt = [&](unsigned stage) {
+        return front.WaitFor([stage](const auto& e) { return e.message == 0 && e.code == stage; }, 200s);
+    };
+    const auto transferEnd = stageAt(63);
+    const int transferResult = transferEnd ? static_cast<int>(transferEnd->result) : -1;
+    std::optional<bench::CBenchFrontEnd::Event> burnEnd;
+    if (transferResult == 0) burnEnd = stageAt(33);
+    const int burnResult = burnEnd ? static_cast<int>(burnEnd->result) : -1;
+    const auto eraseStart = front.WaitFor([](const auto& e) { return e.message == 0 && e.code == 21; }, 0ms);
+    const double workerBusy = ThreadCpuMs(worker) - workerBefore;
+    const double receiverBusy = ThreadCpuMs(receiver) - receiverBefore;
+    const double farBusy = ProcessCpuMs(far) - farBefore;
+    if (transferResult != 0 || burnResult != 0) {
+        char why[64];
+        std::snprintf(why, sizeof why, "transfer %d, burn %d", transferResult, burnResult);
+        return fail(why);
+    }
+
+    const std::size_t blocks = (c.image.size() + fdp::kBlockDataLen - 1) / fdp::kBlockDataLen;
+    const double totalMs = std::chrono::duration<double, std::milli>(burnEnd->when - started).count();
+    const double transferMs = std::chrono::duration<double, std::milli>(transferEnd->when - started).count();
+    const double flashMs =
+        eraseStart ? std::chrono::duration<double, std::milli>(burnEnd->when - eraseStart->when).count() : 0;
+    const double perBlockUs = transferMs * 1000.0 / static_cast<double>(blocks);
+    const double floorMs = static_cast<double>(blocks) * c.rtt.Median() / 1000.0;
+    std::string stored;
+    bool identical = true;
+    if (!target.storedImage.empty()) {
+        std::ifstream in(target.storedImage, std::ios::binary);
+        const std::vector<std::uint8_t> burnt{std::istreambuf_iterator<char>(in), {}};
+        identical = burnt == c.image;
+        stored = identical ? " (stored image identical)" : " (STORED IMAGE DIFFERS)";
+    }
+    std::printf("%s program download %s\n", target.label, target.title);
+    std::printf("    %zu bytes in %zu blocks, start to burnt: %.1f ms%s\n", c.image.size(), blocks, totalMs,
+                stored.c_str());
+    std::printf("    transfer %.1f ms = %.1f us per block; erase + burn %.1f ms\n", transferMs, perBlockUs, flashMs);
+    std::printf("    ratio transfer / (blocks x median RTT of a) = %.1f ms / %.1f ms = %.2f\n", transferMs, floorMs,
+                transferMs / floorMs);
+    // Block by block: one acknowledged block to the next is one stop-and-wait step.
+    const auto times = front.BlockTimes();
+    std::vector<double> steps;
+    for (std::size_t i = 1; i < times.size(); ++i)
+        steps.push_back(std::chrono::duration<double, std::micro>(times[i] - times[i - 1]).count());
+    std::sort(steps.begin(), steps.end());
+    const double median = steps.empty() ? perBlockUs : steps[steps.size() / 2];
+    if (!steps.empty()) {
+        double mean = 0;
+        for (const double us : steps) mean += us;
+        mean /= static_cast<double>(steps.size());
+        std::printf("    per block: median %.1f us, mean %.1f us, p99 %.1f us\n", median, mean,
+                    steps[steps.size() * 99 / 100]);
+        std::printf("    ratio per block / RTT of a: medians %.2f, means %.2f\n", median / c.rtt.Median(),
+                    mean / c.rtt.Mean());
+    }
+    std::printf("    CPU during the download: worker %.1f ms, receiver %.1f ms (of %.1f ms wall)\n", workerBusy,
+                receiverBusy, totalMs);
+    if (farBusy >= 0) {
+        std::printf("    %s CPU %.1f ms = %.1f us per block\n", target.cpuName, farBusy,
+                    farBusy * 1000.0 / static_cast<double>(blocks));
+    }
+
+    if (idleSeconds > 0) {
+        const double idleBefore = ThreadCpuMs(receiver), idleWorkerBefore = ThreadCpuMs(worker);
+        std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
+        const double idleReceiver = ThreadCpuMs(receiver) - idleBefore;
+        const double idleWorker = ThreadCpuMs(worker) - idleWorkerBefore;
+        std::printf("idle link for %d s: receiver CPU %.3f ms (%.4f %%), worker CPU %.3f ms\n", idleSeconds,
+                    idleReceiver, idleReceiver / (idleSeconds * 10.0), idleWorker);
+    }
+    engine.Stop();
+    front.ShutdownLink();
+    StopChild(far);
+    if (!identical) return std::nullopt;
+    return median;
+}
+
 struct Options {
     int count = 2000;
     std::uint32_t imageSize = kDefaultImage;
@@ -227,124 +409,32 @@ int Run(const Options& options) {
     PrintRtt("1030-byte block / 46 back", blockSized);
     PrintRtt("46 / 46", small);
 
-    // (b) a program download through the engine.
-    // No frame log: it would cost the target time on every frame. The simulator is
-    // serving once its announce has let the engine log in.
-    const int simErr = ::open((folder + "/sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const pid_t sim = SpawnIn(napNs, {SelfPath().substr(0, SelfPath().rfind('/')) + "/kelvane-nap-sim", "--interface",
-                                      kNapInterface, "--state", folder + "/state", "--announce-ms", "100",
-                                      "--reannounce-ms", "0"},
-                              -1, simErr);
-    if (simErr >= 0) ::close(simErr);
-    if (sim <= 0) {
-        std::fprintf(stderr, "kelvane-bench: cannot start kelvane-nap-sim in %s\n", napNs.c_str());
-        return 1;
-    }
+    // (b) against the simulator, (c) against the benchmark's own echo target: the same
+    // download, so that what the simulator's model costs shows apart from the engine.
     std::vector<std::uint8_t> image(options.imageSize);
     std::mt19937 random(42);
     for (auto& b : image) b = static_cast<std::uint8_t>(random());
     const std::string imagePath = folder + "/program.bin";
     std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                       static_cast<std::streamsize>(image.size()));
-
-    bench::CBenchFrontEnd front;
-    fdp::CPacketDriver driver;
-    fdp::CFdpEngine engine;
-    front.SetProgramFolder(folder);
-    front.StartLink();
-    driver.SetInterfaceFilter(kPcInterface);
-    const auto before = Tasks();
-    engine.Start(&driver, &front);
-    front.SetLink(&engine, &driver);
-    std::vector<pid_t> engineThreads;
-    for (const pid_t tid : Tasks())
-        if (!before.count(tid)) engineThreads.push_back(tid);
-    if (engine.EnumerateAdapters() < 1 || engine.OpenAdapter(0) != fdp::OpenOk) {
-        std::fprintf(stderr, "kelvane-bench: cannot open %s: %s\n", kPcInterface, driver.LastError().c_str());
-        StopChild(sim);
-        return 1;
-    }
-    front.SetAdapter(0, 1, true);
-    front.SetPassword("kiwi");
-    front.Listen();
-    const auto connected = front.WaitFor([](const auto& e) { return e.message == fdp::WM_FDP_CONNECT; }, 10s);
-    if (!connected || connected->code != fdp::ConnectOk) {
-        std::fprintf(stderr, "kelvane-bench: no connection with the simulator\n");
-        engine.Stop();
-        StopChild(sim);
-        return 1;
-    }
-    // The engine starts its worker, then its receiver.
-    std::sort(engineThreads.begin(), engineThreads.end());
-    const pid_t worker = engineThreads.size() == 2 ? engineThreads[0] : 0;
-    const pid_t receiver = engineThreads.size() == 2 ? engineThreads[1] : 0;
-
-    const double workerBefore = ThreadCpuMs(worker), receiverBefore = ThreadCpuMs(receiver);
-    const auto started = Clock::now();
-    front.Clear();
-    front.StartDownload(fdp::KindProgram, imagePath);
-    auto stageAt = [&](unsigned stage) {
-        return front.WaitFor([stage](const auto& e) { return e.message == 0 && e.code == stage; }, 200s);
-    };
-    const auto transferEnd = stageAt(63);
-    const int transferResult = transferEnd ? static_cast<int>(transferEnd->result) : -1;
-    std::optional<bench::CBenchFrontEnd::Event> burnEnd;
-    if (transferResult == 0) burnEnd = stageAt(33);
-    const int burnResult = burnEnd ? static_cast<int>(burnEnd->result) : -1;
-    const auto eraseStart = front.WaitFor([](const auto& e) { return e.message == 0 && e.code == 21; }, 0ms);
-    const double workerBusy = ThreadCpuMs(worker) - workerBefore;
-    const double receiverBusy = ThreadCpuMs(receiver) - receiverBefore;
-
-    int status = 0;
-    if (transferResult != 0 || burnResult != 0) {
-        std::printf("(b) program download FAILED (transfer %d, burn %d)\n", transferResult, burnResult);
-        status = 1;
-    } else {
-        const std::size_t blocks = (image.size() + fdp::kBlockDataLen - 1) / fdp::kBlockDataLen;
-        const double totalMs = std::chrono::duration<double, std::milli>(burnEnd->when - started).count();
-        const double transferMs = std::chrono::duration<double, std::milli>(transferEnd->when - started).count();
-        const double flashMs = eraseStart ? std::chrono::duration<double, std::milli>(burnEnd->when - eraseStart->when).count() : 0;
-        const double perBlockUs = transferMs * 1000.0 / static_cast<double>(blocks);
-        const double floorMs = static_cast<double>(blocks) * blockSized.Median() / 1000.0;
-        std::ifstream stored(folder + "/state/program.bin", std::ios::binary);
-        const std::vector<std::uint8_t> burnt{std::istreambuf_iterator<char>(stored), {}};
-        std::printf("(b) program download of %u bytes in %zu blocks, start to burnt: %.1f ms%s\n", options.imageSize,
-                    blocks, totalMs, burnt == image ? " (stored image identical)" : " (STORED IMAGE DIFFERS)");
-        std::printf("    transfer %.1f ms = %.1f us per block; erase + burn %.1f ms\n", transferMs, perBlockUs, flashMs);
-        std::printf("    ratio transfer / (blocks x median RTT of a) = %.1f ms / %.1f ms = %.2f\n", transferMs, floorMs,
-                    transferMs / floorMs);
-        std::printf("    ratio whole download / (blocks x median RTT of a) = %.2f\n", totalMs / floorMs);
-        // Block by block: one acknowledged block to the next is one stop-and-wait step.
-        const auto times = front.BlockTimes();
-        std::vector<double> steps;
-        for (std::size_t i = 1; i < times.size(); ++i)
-            steps.push_back(std::chrono::duration<double, std::micro>(times[i] - times[i - 1]).count());
-        std::sort(steps.begin(), steps.end());
-        if (!steps.empty()) {
-            const double median = steps[steps.size() / 2];
-            double mean = 0;
-            for (const double us : steps) mean += us;
-            mean /= static_cast<double>(steps.size());
-            std::printf("    per block: median %.1f us, mean %.1f us, p99 %.1f us\n", median, mean,
-                        steps[steps.size() * 99 / 100]);
-            std::printf("    ratio per block / RTT of a: medians %.2f, means %.2f\n", median / blockSized.Median(),
-                        mean / blockSized.Mean());
-        }
-        std::printf("    CPU during the download: worker %.1f ms, receiver %.1f ms (of %.1f ms wall)\n", workerBusy,
-                    receiverBusy, totalMs);
-        if (burnt != image) status = 1;
+    const std::string binDir = SelfPath().substr(0, SelfPath().rfind('/'));
+    // No frame log: it would cost the target time on every frame.
+    const Target simulator{"(b)", "against kelvane-nap-sim", "simulator",
+                           {binDir + "/kelvane-nap-sim", "--interface", kNapInterface, "--state", folder + "/state",
+                            "--announce-ms", "100", "--reannounce-ms", "0"},
+                           folder + "/state/program.bin"};
+    const Target echoTarget{"(c)", "against the benchmark's echo target (every block acknowledged at once, no model)",
+                            "echo target", {SelfPath(), "--echo-target", kNapInterface}, ""};
+    DownloadContext context{folder, napNs, image, imagePath, blockSized};
+    const auto simulated = DownloadThroughEngine(simulator, context, options.idleSeconds);
+    const auto echoed = DownloadThroughEngine(echoTarget, context, 0);
+    const int status = simulated && echoed ? 0 : 1;
+    if (simulated && echoed) {
+        std::printf("ratios per block / median RTT of (a): (b) simulator %.2f, (c) echo target %.2f (engine's goal "
+                    "<= %.2f)\n",
+                    *simulated / blockSized.Median(), *echoed / blockSized.Median(), kEngineGoal);
     }
 
-    const double idleBefore = ThreadCpuMs(receiver), idleWorkerBefore = ThreadCpuMs(worker);
-    std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
-    const double idleReceiver = ThreadCpuMs(receiver) - idleBefore;
-    const double idleWorker = ThreadCpuMs(worker) - idleWorkerBefore;
-    std::printf("idle link for %d s: receiver CPU %.3f ms (%.4f %%), worker CPU %.3f ms\n", options.idleSeconds,
-                idleReceiver, idleReceiver / (options.idleSeconds * 10.0), idleWorker);
-
-    engine.Stop();
-    front.ShutdownLink();
-    StopChild(sim);
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     return status;
@@ -358,6 +448,7 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         if (arg == "--echo" && hasValue) return RunEcho(argv[i + 1]);
+        if (arg == "--echo-target" && hasValue) return bench::RunEchoTarget(argv[i + 1]);
         if (arg == "--count" && hasValue) options.count = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--size" && hasValue) options.imageSize = static_cast<std::uint32_t>(std::max(1L, std::atol(argv[++i])));
         else if (arg == "--idle-seconds" && hasValue) options.idleSeconds = std::max(1, std::atoi(argv[++i]));
