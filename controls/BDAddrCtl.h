@@ -20,7 +20,8 @@ struct BDAddrResult {
 
 class CBDAddrCtl : public QWidget {
     Q_OBJECT
-    // Set from a form; the same as kNoCheckStyle given to the constructor.
+    // For forms: noCheck is kNoCheckStyle given to the constructor, readOnly is
+    // SetReadOnly.
     Q_PROPERTY(bool noCheck READ NoCheck WRITE SetNoCheck)
     Q_PROPERTY(bool readOnly READ IsReadOnly WRITE SetReadOnly)
 

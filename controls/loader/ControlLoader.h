@@ -1,7 +1,8 @@
 // A form loader that also knows this program's own controls by class name:
 // CBDAddrCtl, under its class name and under the window class name "BDAddr". A form
-// places it as a custom widget, with the properties the control declares (noCheck) and
-// a "controlId" dynamic property for its id; every other class is QUiLoader's.
+// places it as a custom widget, with the properties the control declares (noCheck,
+// readOnly) and a "controlId" dynamic property for its id; every other class is
+// QUiLoader's.
 #pragma once
 
 #include <QUiLoader>

@@ -449,7 +449,7 @@ private slots:
     }
 
     // In code with Create; in a form by class name or by the window class name, with
-    // the flag and the id the form gives.
+    // the flags and the id the form gives.
     void creation() {
         QWidget parent;
         CBDAddrCtl* created = CBDAddrCtl::Create(CBDAddrCtl::kNoCheckStyle, QRect(5, 6, 200, 24), &parent, 1300);
@@ -469,7 +469,9 @@ private slots:
     </widget>
    </item>
    <item>
-    <widget class="BDAddr" name="windowClass"/>
+    <widget class="BDAddr" name="windowClass">
+     <property name="readOnly"><bool>true</bool></property>
+    </widget>
    </item>
   </layout>
  </widget>
@@ -487,6 +489,8 @@ private slots:
         QVERIFY(address && windowClass);
         QVERIFY(address->NoCheck());
         QVERIFY(!windowClass->NoCheck());
+        QVERIFY(!address->IsReadOnly());
+        QVERIFY(windowClass->IsReadOnly() && windowClass->Field(3)->isReadOnly());
         QString text = QStringLiteral("1:2:3:4:5:6");
         QVERIFY(DDX_BDAddrText(loaded.get(), false, kAddressId, text));
         QCOMPARE(address->Field(6)->text(), QStringLiteral("06"));
