@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "fdp/FdpTypes.h"
+#include "fdp/param/ParamStore.h"
+#include "fdp/param/ParamTasks.h"
 #include "fdp/param/StandardBlock.h"
 
 namespace napsim {
@@ -78,12 +80,26 @@ CNapModel::CNapModel(NapConfig config)
     }
     if (m_config.params.size() == kParamBlockLen)
         m_params = m_config.params;
-    else if (m_paramImage && m_paramImage->size() == kParamBlockLen)
+    else if (m_paramImage && m_paramImage->size() == kParamBlockLen) {
         m_params = *m_paramImage;
-    else {
+        AdoptBurntPassword();
+    } else {
         const param::ParamBlock standard = param::MakeStandardBlock();
         m_params.assign(standard.bytes.begin(), standard.bytes.end());
     }
+}
+
+// The target takes its login password from a burnt block whose change mask marks the
+// password; any other burnt block leaves the password as it was.
+void CNapModel::AdoptBurntPassword() {
+    param::CParamStore store;
+    store.LoadBlock(m_params);
+    if ((store.GetDword(param::kParamModifiedMask) & param::kModifiedPassword) == 0) return;
+    std::array<std::uint8_t, param::kPasswordLen> value{};
+    std::uint16_t length = 0;
+    if (!store.GetParam(param::kParamPassword, value, length)) return;
+    const auto end = std::find(value.begin(), value.begin() + length, std::uint8_t{0});
+    m_config.password.assign(value.begin(), end);
 }
 
 void CNapModel::NewChallenge() { m_challenge = static_cast<std::uint32_t>(m_random()); }
@@ -281,7 +297,10 @@ void CNapModel::OnBurn(std::uint8_t /*code*/, std::span<const std::uint8_t> /*da
         return ReplyDownload(1, 0, "burn: not a parameter block");
     if (m_state.Enabled() && !m_state.Store(d.kind, d.bytes))
         return ReplyDownload(1, 0, "burn: state folder not writable");
-    if (d.kind == fdp::KindParam) m_params = d.bytes;
+    if (d.kind == fdp::KindParam) {
+        m_params = d.bytes;
+        AdoptBurntPassword();
+    }
     (d.kind == fdp::KindBoot ? m_bootErased : m_programErased) = false;
     Area(d.kind) = std::move(d.bytes);
     m_download = {};

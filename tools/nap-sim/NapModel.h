@@ -11,6 +11,9 @@
 //   one gets status 1, a right one the configured status (0 by default). The session
 //   opens (LoggedIn) when the status is one the PC takes as accepted. A new login
 //   replaces the session at any time.
+// - A burnt parameter block whose parameter 12 has bit 28 set (the password changed)
+//   makes its parameter 3 the login password, also when the block comes back from
+//   the state folder at start.
 // - Data frames are served only from the PC of the open session. Every command gets
 //   the replies of its group; malformed frames are logged as dropped and change nothing.
 //
@@ -103,6 +106,7 @@ private:
 
     std::optional<std::vector<std::uint8_t>>& Area(std::uint8_t kind);
     void NewChallenge();
+    void AdoptBurntPassword();
 
     NapConfig m_config;
     CStateDir m_state;

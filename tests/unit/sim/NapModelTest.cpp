@@ -7,6 +7,8 @@
 
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
+#include "fdp/param/ParamStore.h"
+#include "fdp/param/ParamTasks.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/support/Sha256.h"
 #include "tools/nap-sim/FrameLog.h"
@@ -370,6 +372,47 @@ TEST_F(NapModelTest, ParameterDownloadReplacesTheBlockAndOnlyAWholeBlockIsTaken)
     Exchange(Block(fdp::KindParam, 1, Bytes(100, 1)));
     EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_BURN))[0].Status(), 1);
     EXPECT_EQ(model->Params(), params);
+}
+
+// A standard block carrying a new password and the given change mask.
+Bytes BlockWithPassword(std::string_view password, std::uint32_t modifiedMask) {
+    param::CParamStore store;
+    store.LoadBlock(param::MakeStandardBlock().bytes);
+    EXPECT_TRUE(store.SetText(param::kParamPassword, password));
+    const Bytes mask = {static_cast<std::uint8_t>(modifiedMask), static_cast<std::uint8_t>(modifiedMask >> 8),
+                        static_cast<std::uint8_t>(modifiedMask >> 16), static_cast<std::uint8_t>(modifiedMask >> 24)};
+    EXPECT_TRUE(store.SetParam(param::kParamModifiedMask, mask));
+    return Bytes(store.Block().bytes.begin(), store.Block().bytes.end());
+}
+
+TEST_F(NapModelTest, ABurntPasswordReplacesTheLoginPasswordOnlyWhenMarkedChanged) {
+    struct Case { std::uint32_t mask; std::string_view accepted, refused; };
+    const Case cases[] = {
+        {param::kModifiedName | param::kModifiedPassword, "melon", "kiwi"},
+        {param::kModifiedName, "kiwi", "melon"},                 // the password bit is not set
+        {param::kModifiedPassword, "0123456789abcdef", "kiwi"},   // 16 bytes, no terminator
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.accepted);
+        Make();
+        LogIn();
+        Download(fdp::KindParam, BlockWithPassword(c.mask == param::kModifiedName ? "melon" : c.accepted, c.mask));
+        EXPECT_EQ(Exchange(Login(c.refused, model->Challenge()))[0].Code(), fdp::LoginBadPassword);
+        EXPECT_EQ(Exchange(Login(c.accepted, model->Challenge()))[0].Code(), 0);
+    }
+}
+
+TEST_F(NapModelTest, APasswordBurntIntoTheStateFolderHoldsAfterARestart) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-state-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(pattern.data()));
+    NapConfig config;
+    config.stateDir = pattern;
+    Make(config);
+    LogIn();
+    Download(fdp::KindParam, BlockWithPassword("melon", param::kModifiedPassword));
+    Make(config);
+    EXPECT_EQ(Exchange(Login("melon", model->Challenge()))[0].Code(), 0);
+    std::filesystem::remove_all(pattern);
 }
 
 struct TransferCase {
