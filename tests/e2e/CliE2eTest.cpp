@@ -9,6 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <filesystem>
+
+#include "fdp/param/ParamStore.h"
+#include "fdp/param/ParamTasks.h"
 #include "tests/e2e/Bench.h"
 #include "tests/support/Sha256.h"
 
@@ -107,6 +111,40 @@ INSTANTIATE_TEST_SUITE_P(
         CliCase{"DownloadOfAFifo", {}, "--password kiwi download boot FIFO", 3, {": not a regular file"}, 5},
         CliCase{"ParamsIntoADirectory", {}, "--password kiwi params FOLDER", 3, {": Is a directory"}}),
     [](const ::testing::TestParamInfo<CliCase>& p) { return std::string(p.param.name); });
+
+// The name and password task end to end: the block the target burns carries the new
+// values, and from then on only the new password logs in.
+TEST_F(CliE2eTest, SetNamePasswordChangesTheTargetsLogin) {
+    for (const char* name : {"param.jdp", "default.jdp"})
+        std::filesystem::copy_file(std::string(KELVANE_BIN_DIR) + "/" + name, folder / name);
+    ASSERT_TRUE(sim.Start(folder.Path(), {})) << sim.Error();
+    const auto before = fdp::test::Sha256File(folder / "param.jdp");
+
+    // Refused before anything is sent: the working file stays as it was.
+    CliRun run = Run("--password kiwi set-name-password NAP 0123456789abcdefg");
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_NE(run.output.find("the password has 17 bytes"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("Adapter:"), std::string::npos) << run.output;
+    EXPECT_EQ(fdp::test::Sha256File(folder / "param.jdp"), before);
+
+    run = Run("--password kiwi set-name-password 'Shop NAP' melon");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("Operation has been committed successfully!"), std::string::npos) << run.output;
+
+    param::CParamStore burnt;
+    burnt.Init(sim.StatePath("param.bin"), {});
+    ASSERT_TRUE(burnt.LoadParam());
+    EXPECT_EQ(burnt.GetString(param::kParamFriendlyName), "Shop NAP");
+    EXPECT_EQ(burnt.GetString(param::kParamPassword), "melon");
+    EXPECT_EQ(burnt.GetDword(param::kParamModifiedMask), param::kModifiedName | param::kModifiedPassword);
+    EXPECT_EQ(fdp::test::Sha256File(sim.StatePath("param.bin")), fdp::test::Sha256File(folder / "param.jdp"));
+
+    EXPECT_EQ(Run("--password kiwi params OUT").exitCode, 21);
+    run = Run("--password melon params OUT");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(fdp::test::Sha256File(folder / "out.bin"), fdp::test::Sha256File(sim.StatePath("param.bin")));
+    EXPECT_TRUE(sim.Stop());
+}
 
 }  // namespace
 }  // namespace e2e

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,14 +21,16 @@
 #include "fdp/ProgramFolders.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
+#include "tools/cli/ParamTaskArgs.h"
 
 using namespace fdp;
 using namespace std::chrono_literals;
 
 namespace {
 
-// Exit codes: 0 success; 1 usage; 2 no adapter opened; 3 the link files could not be
-// created, or a FILE or OUT named by the user cannot be used; 20 + ConnectResult when the login failed; 40 + result when the operation
+// Exit codes: 0 success; 1 usage, or a parameter task's value the target would not
+// take; 2 no adapter opened; 3 the link files could not be created, a FILE or OUT named
+// by the user cannot be used, or param.jdp cannot be read or saved; 20 + ConnectResult when the login failed; 40 + result when the operation
 // failed (41 failed, 43 time-out, 50 file error, 40 + a target status byte ...).
 constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitConnect = 20, ExitOperation = 40;
 
@@ -46,6 +49,11 @@ void Usage() {
                  "  version boot|program                print the target's firmware version\n"
                  "  diagnose                            run the target's hardware self test\n"
                  "  testmode                            put the target's Bluetooth module into test mode\n"
+                 "  set-name-password NAME PASSWORD     the target's friendly name and login password\n"
+                 "  set-network hub|auto|IP/MASK,GATEWAY,DNS   hub mode, or router mode with an automatic\n"
+                 "                                      or a fixed WAN address (MASK: a.b.c.d or a prefix length)\n"
+                 "  set-register ACCESS DEREG ADDR RINGLET PSTN   the telephone service's register parameters\n"
+                 "    (the set- tasks write the values into the working param.jdp and download it)\n"
                  "  --flash-wait-ms N replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
                  "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 20+connect result, 40+operation result\n");
 }
@@ -169,12 +177,25 @@ int Run(const Options& options) {
         (op == "erase" && !KindFromName(arg(1), kind)) || ((op == "params" || op == "trace") && arg(1).empty()) ||
         (op == "version" && arg(1) != "boot" && arg(1) != "program") ||
         (op != "download" && op != "erase" && op != "params" && op != "trace" && op != "version" &&
-         op != "diagnose" && op != "testmode")) {
+         op != "diagnose" && op != "testmode" && !cli::IsParamTask(op))) {
         Usage();
         return ExitUsage;
     }
 
+    // A parameter task checks its arguments first, then downloads the working file it built.
+    const bool paramTask = cli::IsParamTask(op);
+    std::optional<cli::ParamTaskRequest> paramRequest;
+    if (paramTask) {
+        std::string error;
+        paramRequest = cli::ParseParamTask(options.operation, error);
+        if (!paramRequest) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+            return ExitUsage;
+        }
+    }
+
     std::uint64_t fileSize = 0;
+    std::string downloadPath = arg(2);
     if (op == "download") {
         if (const std::string problem = InputFileProblem(arg(2), fileSize); !problem.empty()) {
             std::fprintf(stderr, "Cannot read %s: %s\n", arg(2).c_str(), problem.c_str());
@@ -188,10 +209,22 @@ int Run(const Options& options) {
         }
     }
 
+    const std::string folder = options.folder.empty() ? ProgramFolder() : options.folder;
+    if (paramRequest) {
+        std::string error;
+        if (!cli::BuildParamFile(*paramRequest, folder, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return ExitFiles;
+        }
+        kind = KindParam;
+        downloadPath = (std::filesystem::path(folder) / "param.jdp").string();
+        fileSize = kParamImageLen;
+    }
+
     cli::CCliFrontEnd front(options.progress);
     CPacketDriver driver;
     CFdpEngine engine;
-    front.SetProgramFolder(options.folder.empty() ? ProgramFolder() : options.folder);
+    front.SetProgramFolder(folder);
     if (!front.StartLink()) {
         std::fprintf(stderr, "Cannot create trace.txt and Target_Bt_Addr.txt in %s\n", front.ProgramFolder().c_str());
         return ExitFiles;
@@ -236,9 +269,9 @@ int Run(const Options& options) {
                   address[3], address[4], address[5]);
     std::printf("%s %s\n", ConnectText(connect), addressText);
 
-    if (op == "download") {
+    if (op == "download" || paramTask) {
         front.BeginDownload();
-        if (front.StartDownload(kind, arg(2)) != 0) {
+        if (front.StartDownload(kind, downloadPath) != 0) {
             std::printf("%s\n", front.resultText().c_str());
             return OperationExit(FdpBusy);
         }
