@@ -39,19 +39,8 @@ void CCliFrontEnd::OnJobEnd(std::uint8_t job, unsigned result) {
 }
 
 std::optional<unsigned> CCliFrontEnd::WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
-    std::optional<unsigned> found;
-    m_cv.wait_for(lock, timeout, [&] {
-        for (auto it = m_jobEnds.begin(); it != m_jobEnds.end(); ++it) {
-            if (it->first == job) {
-                found = it->second;
-                m_jobEnds.erase(it);
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
+    const auto end = Take(m_jobEnds, [job](const auto& e) { return e.first == job; }, timeout);
+    return end ? std::optional<unsigned>(end->second) : std::nullopt;
 }
 
 void CCliFrontEnd::OnTraceLength(std::uint32_t total) {
@@ -77,19 +66,7 @@ unsigned CCliFrontEnd::DownloadResult() {
 }
 
 std::optional<Message> CCliFrontEnd::WaitResult(std::uint32_t message, std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
-    std::optional<Message> found;
-    m_cv.wait_for(lock, timeout, [&] {
-        for (auto it = m_results.begin(); it != m_results.end(); ++it) {
-            if (it->message == message) {
-                found = *it;
-                m_results.erase(it);
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
+    return Take(m_results, [message](const Message& m) { return m.message == message; }, timeout);
 }
 
 bool CCliFrontEnd::WaitDownloadEnd(std::chrono::milliseconds timeout) {

@@ -2,6 +2,7 @@
 // main thread wait for a job's result message.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -42,6 +43,20 @@ public:
     unsigned DownloadResult();
 
 private:
+    // Takes the first queued item that matches, waiting up to the time given.
+    template <typename Item, typename Match>
+    std::optional<Item> Take(std::deque<Item>& queue, Match match, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(m_mutex);
+        std::optional<Item> found;
+        m_cv.wait_for(lock, timeout, [&] {
+            const auto it = std::find_if(queue.begin(), queue.end(), match);
+            if (it == queue.end()) return false;
+            found = *it;
+            queue.erase(it);
+            return true;
+        });
+        return found;
+    }
     void PrintLine(const std::string& line);
     void ShowProgress(int bar);
 

@@ -108,16 +108,17 @@ TEST_F(JobLifecycleTest, UnknownJobCodesAreRefusedAndLeaveTheEngineIdle) {
 
 struct UnopenableCase {
     const char* name;
-    enum { Directory, Fifo, Device } kind;
+    enum { Missing, Directory, Fifo, Device } kind;
 };
 
 class UnopenableFileTest : public JobLifecycleTest, public ::testing::WithParamInterface<UnopenableCase> {};
 
-// Only a regular file can be sent: anything else is a file that cannot be opened,
-// found before the start command.
+// Only a regular file that exists can be sent: anything else is a file that cannot be
+// opened, found before the start command.
 TEST_P(UnopenableFileTest, ReportsStage61AndSendsNothing) {
     std::string path = (folder / "thing").string();
     switch (GetParam().kind) {
+    case UnopenableCase::Missing: break;
     case UnopenableCase::Directory: ASSERT_TRUE(std::filesystem::create_directory(path)); break;
     case UnopenableCase::Fifo: ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); break;
     case UnopenableCase::Device: path = "/dev/zero"; break;
@@ -136,7 +137,8 @@ TEST_P(UnopenableFileTest, ReportsStage61AndSendsNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, UnopenableFileTest,
-                         ::testing::Values(UnopenableCase{"Directory", UnopenableCase::Directory},
+                         ::testing::Values(UnopenableCase{"Missing", UnopenableCase::Missing},
+                                           UnopenableCase{"Directory", UnopenableCase::Directory},
                                            UnopenableCase{"Fifo", UnopenableCase::Fifo},
                                            UnopenableCase{"Device", UnopenableCase::Device}),
                          [](const ::testing::TestParamInfo<UnopenableCase>& p) { return std::string(p.param.name); });

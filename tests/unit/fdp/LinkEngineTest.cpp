@@ -242,20 +242,6 @@ TEST_F(LinkTest, StagedDownloadWhoseEraseFailsNeverStartsToBurn) {
     EXPECT_EQ(front.resultText(), "Operation failed, please try again!");
 }
 
-TEST_F(LinkTest, AFileThatCannotBeOpenedReportsStage61AndAFileError) {
-    Connect();
-    ASSERT_EQ(front.StartDownload(KindBoot, (folder / "missing.bin").string()), 0);
-    const auto result = front.WaitResult(WM_FDP_DOWNLOAD);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->wParam, NotifyFileError);
-    EXPECT_EQ(result->lParam, 0);
-    const auto reports = front.Reports();
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].stage, 61u);
-    EXPECT_EQ(reports[0].result, FdpFileError);
-    EXPECT_EQ(driver.SentCount(), 1u) << "only the login was sent";
-}
-
 TEST_F(LinkTest, AFileThatEndsEarlyStopsTheDownloadWithoutBurning) {
     Connect();
     const auto path = WriteFile("shrinking.bin", 4096);
