@@ -48,6 +48,8 @@ CPagePasswd::CPagePasswd(CKelvaneDlg& main, WizardJob& job)
 
 bool CPagePasswd::OnSetActive() {
     Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
+    // The technician types the password at once, without reaching for the mouse.
+    m_passwordEdit->setFocus();
     return CWizardPage::OnSetActive();
 }
 

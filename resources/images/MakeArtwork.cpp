@@ -1,4 +1,5 @@
-// Draws the program's own artwork: the window icon (kelvane.png), the picture strip at
+// Draws the program's own artwork: the window icon (kelvane.png, and the desktop menu's
+// icon-48.png, icon-128.png, icon-256.png), the picture strip at
 // the main window's left edge (bitmap132.png) and the small banner of the About box and
 // the guide dialog (bitmap133.png). Run by hand when the pictures change:
 //   g++ -std=c++20 -fPIC MakeArtwork.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make-artwork
@@ -38,11 +39,14 @@ void DrawBox(QPainter& p, QRectF box, const QColor& body, const QColor& ports) {
     }
 }
 
-QImage Icon() {
-    QImage image(64, 64, QImage::Format_ARGB32);
+// Drawn on a 64-pixel grid and scaled, so that the desktop's sizes are sharp too;
+// kelvane.svg beside it draws the same shapes.
+QImage Icon(int size = 64) {
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);
     QLinearGradient fill(0, 0, 0, 64);
     fill.setColorAt(0, kNavy);
     fill.setColorAt(1, kTeal);
@@ -115,6 +119,9 @@ int main(int argc, char** argv) {
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     const bool ok = Icon().save(folder + QStringLiteral("/kelvane.png")) &&
                     Strip().save(folder + QStringLiteral("/bitmap132.png")) &&
-                    Banner().save(folder + QStringLiteral("/bitmap133.png"));
+                    Banner().save(folder + QStringLiteral("/bitmap133.png")) &&
+                    Icon(48).save(folder + QStringLiteral("/icon-48.png")) &&
+                    Icon(128).save(folder + QStringLiteral("/icon-128.png")) &&
+                    Icon(256).save(folder + QStringLiteral("/icon-256.png"));
     return ok ? 0 : 1;
 }
