@@ -49,15 +49,44 @@ std::string DriverOf(const fs::path& interfaceDir) {
     return target.filename().string();
 }
 
-struct Candidate {
-    long ifindex = 0;
+// Wi-Fi interfaces carry a "wireless" folder or a "phy80211" link; USB adapters sit on
+// a device of the usb subsystem; interfaces without a device are virtual.
+AdapterRank RankOf(const fs::path& interfaceDir) {
+    std::error_code error;
+    if (!fs::exists(interfaceDir / "device", error)) return RankVirtual;
+    if (fs::exists(interfaceDir / "wireless", error) || fs::exists(interfaceDir / "phy80211", error))
+        return RankWireless;
+    const fs::path subsystem = fs::read_symlink(interfaceDir / "device" / "subsystem", error);
+    if (!error && subsystem.filename() == "usb") return RankUsb;
+    return RankWired;
+}
+
+// The row of the interface in this folder; nothing unless it is Ethernet and not loopback.
+std::optional<AdapterEntry> ReadEntry(const fs::path& dir) {
+    const auto typeText = ReadAttribute(dir / "type");
+    if (!typeText) DebugTrace("Can't open %s\n", (dir / "type").c_str());
+    const auto type = ParseNumber(typeText);
+    if (!type || *type != kArphrdEther) return std::nullopt;
+    const auto flags = ReadNumber(dir / "flags");
+    if (flags && (*flags & IFF_LOOPBACK)) return std::nullopt;
     AdapterEntry entry;
-};
+    entry.name = dir.filename().string();
+    entry.ifindex = ReadNumber(dir / "ifindex").value_or(0);
+    entry.rank = RankOf(dir);
+    entry.description = entry.name + ": Ethernet adapter (" + DriverOf(dir) + ")";
+    entry.ethernet = entry.description.find("thernet") != std::string::npos ? 1 : 0;
+    return entry;
+}
+
+bool Better(const AdapterEntry& a, const AdapterEntry& b) {
+    if (a.rank != b.rank) return a.rank < b.rank;
+    return a.ifindex != b.ifindex ? a.ifindex < b.ifindex : a.name < b.name;
+}
 
 }  // namespace
 
 std::vector<AdapterEntry> CAdapterList::Enumerate(std::size_t limit) const {
-    std::vector<Candidate> found;
+    std::vector<AdapterEntry> found;
     std::error_code error;
     fs::directory_iterator it(m_root, error);
     if (error) {
@@ -71,30 +100,23 @@ std::vector<AdapterEntry> CAdapterList::Enumerate(std::size_t limit) const {
         if (!m_filter.empty() && name != m_filter) continue;
         std::error_code kind;
         if (!item.is_directory(kind)) continue;   // bonding_masters and other plain files
-        const auto typeText = ReadAttribute(item.path() / "type");
-        if (!typeText) DebugTrace("Can't open %s\n", (item.path() / "type").c_str());
-        const auto type = ParseNumber(typeText);
-        if (!type || *type != kArphrdEther) continue;
-        const auto flags = ReadNumber(item.path() / "flags");
-        if (flags && (*flags & IFF_LOOPBACK)) continue;
-        Candidate candidate;
-        candidate.ifindex = ReadNumber(item.path() / "ifindex").value_or(0);
-        candidate.entry.name = name;
-        candidate.entry.description = name + ": Ethernet adapter (" + DriverOf(item.path()) + ")";
-        candidate.entry.ethernet =
-            candidate.entry.description.find("thernet") != std::string::npos ? 1 : 0;
-        found.push_back(std::move(candidate));
+        if (auto entry = ReadEntry(item.path())) found.push_back(std::move(*entry));
     }
     if (error) DebugTrace("Can't enumerate %s\n", m_root.c_str());
-    std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
-        return a.ifindex != b.ifindex ? a.ifindex < b.ifindex : a.entry.name < b.entry.name;
-    });
-    std::vector<AdapterEntry> adapters;
-    for (auto& candidate : found) {
-        if (adapters.size() >= limit) break;
-        adapters.push_back(std::move(candidate.entry));
-    }
-    return adapters;
+    std::sort(found.begin(), found.end(), Better);
+    if (found.size() > limit) found.resize(limit);
+    return found;
+}
+
+std::optional<AdapterEntry> CAdapterList::Describe(const std::string& interfaceName) const {
+    if (interfaceName.empty() || interfaceName.find('/') != std::string::npos || interfaceName == "." ||
+        interfaceName == "..")
+        return std::nullopt;
+    if (!m_filter.empty() && interfaceName != m_filter) return std::nullopt;
+    std::error_code error;
+    const fs::path dir = fs::path(m_root) / interfaceName;
+    if (!fs::is_directory(dir, error)) return std::nullopt;
+    return ReadEntry(dir);
 }
 
 bool CAdapterList::ReadAddress(const std::string& interfaceName, MacAddress& address) const {

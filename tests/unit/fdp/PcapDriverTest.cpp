@@ -26,6 +26,8 @@ struct FakeInterface {
     unsigned flags;
     const char* driver;   // null: a virtual interface without a device
     const char* address;
+    const char* bus = "pci";   // the subsystem of its device
+    bool wireless = false;
 };
 
 class FakeSysfs {
@@ -48,12 +50,15 @@ public:
         Write(dir / "flags", flags);
         Write(dir / "address", i.address);
         if (i.driver) {
-            const fs::path driverDir = root / "bus/pci/drivers" / i.driver;
+            const fs::path bus = root / "bus" / i.bus;
+            const fs::path driverDir = bus / "drivers" / i.driver;
             fs::create_directories(driverDir);
             fs::create_directories(root / "devices" / i.name);
             fs::create_directory_symlink(driverDir, root / "devices" / i.name / "driver");
+            fs::create_directory_symlink(bus, root / "devices" / i.name / "subsystem");
             fs::create_directory_symlink(root / "devices" / i.name, dir / "device");
         }
+        if (i.wireless) fs::create_directories(dir / "wireless");
     }
     std::string Net() const { return (root / "class/net").string(); }
     fs::path root;
@@ -74,32 +79,53 @@ protected:
     CPacketDriver driver;
 };
 
-TEST_F(PcapDriverTest, ListsEthernetInterfacesInIfindexOrderWithoutLoopbackAtMostFive) {
+// A technician's laptop: the adapter to the target is rarely the first by ifindex.
+TEST_F(PcapDriverTest, RanksWiredThenUsbThenWirelessThenVirtualByIfindexWithoutLoopback) {
     const FakeInterface interfaces[] = {
         {"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"},
         {"loeth", 1, 2, 0x9, nullptr, "02:00:00:00:00:09"},          // loopback flag on type 1
-        {"wan9", 1, 9, 0x1003, "r8169", "02:00:00:00:00:08"},
-        {"eth1", 1, 3, 0x1003, "e1000e", "02:00:00:00:00:01"},
-        {"veth0", 1, 4, 0x1003, nullptr, "02:00:00:00:00:02"},
-        {"sit0", 776, 5, 0x80, nullptr, "00:00:00:00"},
-        {"can0", 280, 6, 0xc1, nullptr, ""},
-        {"usb0", 1, 7, 0x1003, "cdc_ether", "02:00:00:00:00:03"},
-        {"br0", 1, 8, 0x1003, nullptr, "02:00:00:00:00:04"},
-        {"eth0", 1, 5, 0x1003, "virtio_net", "02:00:00:00:00:05"},
+        {"docker0", 1, 3, 0x1003, nullptr, "02:00:00:00:00:01"},     // bridge: no device
+        {"wlp2s0", 1, 4, 0x1003, "iwlwifi", "02:00:00:00:00:02", "pci", true},
+        {"veth1a", 1, 5, 0x1003, nullptr, "02:00:00:00:00:03"},
+        {"sit0", 776, 6, 0x80, nullptr, "00:00:00:00"},
+        {"enx0050b6", 1, 7, 0x1003, "r8152", "02:00:00:00:00:04", "usb"},
+        {"enp0s31f6", 1, 9, 0x1003, "e1000e", "02:00:00:00:00:05"},
+        {"usb0", 1, 8, 0x1003, "cdc_ether", "02:00:00:00:00:06", "usb"},
+        {"eth0", 1, 10, 0x1003, "virtio_net", "02:00:00:00:00:07", "virtio"},
     };
     for (const auto& i : interfaces) sysfs.Add(i);
 
+    struct Row {
+        const char* name;
+        AdapterRank rank;
+    };
+    const Row expected[] = {{"enp0s31f6", RankWired}, {"eth0", RankWired},      {"enx0050b6", RankUsb},
+                            {"usb0", RankUsb},        {"wlp2s0", RankWireless}, {"docker0", RankVirtual},
+                            {"veth1a", RankVirtual}};
+    CAdapterList list(sysfs.Net());
+    const auto all = list.Enumerate(16);
+    ASSERT_EQ(all.size(), std::size(expected));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_EQ(all[i].name, expected[i].name) << i;
+        EXPECT_EQ(all[i].rank, expected[i].rank) << i;
+    }
+
+    // The table holds the five best; the virtual ones fall off first.
     ASSERT_EQ(driver.EnumerateAdapters(), kMaxAdapters);
-    const char* expected[] = {"eth1", "veth0", "eth0", "usb0", "br0"};   // wan9 is the sixth
     for (int i = 0; i < kMaxAdapters; ++i) {
-        EXPECT_EQ(driver.GetAdapterName(i), expected[i]) << i;
+        EXPECT_EQ(driver.GetAdapterName(i), expected[i].name) << i;
         EXPECT_EQ(driver.IsEthernet(i), 1) << i;
     }
-    EXPECT_EQ(driver.GetAdapterDescription(0), "eth1: Ethernet adapter (e1000e)");
-    EXPECT_EQ(driver.GetAdapterDescription(1), "veth0: Ethernet adapter (virtual)");
+    EXPECT_EQ(driver.GetAdapterDescription(0), "enp0s31f6: Ethernet adapter (e1000e)");
     EXPECT_EQ(driver.GetAdapterDescription(kMaxAdapters), "");
     EXPECT_EQ(driver.GetAdapterName(-1), "");
     EXPECT_EQ(driver.IsEthernet(kMaxAdapters), 0);
+
+    // One interface on its own, as a late arrival is looked at.
+    EXPECT_EQ(list.Describe("veth1a")->description, "veth1a: Ethernet adapter (virtual)");
+    EXPECT_EQ(list.Describe("usb0")->rank, RankUsb);
+    for (const char* refused : {"lo", "loeth", "sit0", "nosuch", "..", "a/b", ""})
+        EXPECT_FALSE(list.Describe(refused).has_value()) << refused;
 }
 
 TEST_F(PcapDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
