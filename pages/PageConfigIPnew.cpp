@@ -47,8 +47,9 @@ CPageConfigIPnew::CPageConfigIPnew(CKelvaneDlg& main, WizardJob& job)
     int row = 0;
     for (const auto& [control, label] : rows) {
         addressGrid->addWidget(new QLabel(label, addresses), row, 0);
-        addressGrid->addWidget(control, row++, 1);
+        addressGrid->addWidget(control, row++, 1, Qt::AlignLeft);
     }
+    addressGrid->setColumnStretch(2, 1);
 
     auto* routerFrame = new QGroupBox(this);
     SetControlId(routerFrame, 1063);

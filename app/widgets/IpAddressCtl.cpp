@@ -23,17 +23,22 @@ public:
 
 }  // namespace
 
-CIpAddressCtl::CIpAddressCtl(QWidget* parent) : QWidget(parent) {
+CIpAddressCtl::CIpAddressCtl(QWidget* parent) : QFrame(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setBackgroundRole(QPalette::Base);
+    setAutoFillBackground(true);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(2);
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(0);
     auto* validator = new FieldValidator(this);
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
         if (i > 0) layout->addWidget(new QLabel(QStringLiteral("."), this));
         auto* field = new QLineEdit(this);
         field->setValidator(validator);
+        field->setFrame(false);
         field->setAlignment(Qt::AlignCenter);
-        field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 12);
+        field->setFixedWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("0000")) + 4);
         field->installEventFilter(this);
         m_fields[i] = field;
         layout->addWidget(field);
@@ -43,7 +48,6 @@ CIpAddressCtl::CIpAddressCtl(QWidget* parent) : QWidget(parent) {
             });
         }
     }
-    layout->addStretch(1);
     setFocusProxy(m_fields[0]);
 }
 
@@ -74,5 +78,5 @@ bool CIpAddressCtl::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;   // no field after the last
     }
-    return QWidget::eventFilter(watched, event);
+    return QFrame::eventFilter(watched, event);
 }

@@ -1,15 +1,15 @@
 // An IPv4 address in four fields of 0 to 255. A field takes digits only and never a
 // value above 255; a blank field counts as 0. A dot or a third digit moves on to the
-// next field.
+// next field. Drawn as one edit box holding the four fields and their dots.
 #pragma once
 
-#include <QWidget>
+#include <QFrame>
 #include <array>
 #include <cstdint>
 
 class QLineEdit;
 
-class CIpAddressCtl : public QWidget {
+class CIpAddressCtl : public QFrame {
     Q_OBJECT
 public:
     explicit CIpAddressCtl(QWidget* parent = nullptr);
