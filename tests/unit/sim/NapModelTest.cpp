@@ -82,6 +82,18 @@ protected:
         });
     }
     void SetUp() override { Make(); }
+    void TearDown() override {
+        if (!stateDir.empty()) std::filesystem::remove_all(stateDir);
+    }
+    // A configuration keeping its images in a fresh folder, removed after the test.
+    NapConfig WithStateDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-state-XXXXXX").string();
+        EXPECT_TRUE(::mkdtemp(pattern.data()));
+        stateDir = pattern;
+        NapConfig config;
+        config.stateDir = pattern;
+        return config;
+    }
 
     // Hands the frame over and returns what the target sent in answer.
     std::vector<Sent> Exchange(const Bytes& frame) {
@@ -119,6 +131,7 @@ protected:
     std::unique_ptr<CNapModel> model;
     std::vector<Sent> sent;
     std::vector<std::string> log;
+    std::string stateDir;
 };
 
 Bytes Pattern(std::size_t size, std::uint8_t seed = 1) {
@@ -223,10 +236,8 @@ TEST_F(NapModelTest, StoresEachAreaByteExact) {
 }
 
 TEST_F(NapModelTest, KeepsBurntImagesInItsStateFolderAcrossRuns) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-state-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(pattern.data()));
-    NapConfig config;
-    config.stateDir = pattern;
+    const NapConfig config = WithStateDir();
+    const std::string& pattern = config.stateDir;
     Make(config);
     LogIn();
     const Bytes program = Pattern(3000);
@@ -236,7 +247,6 @@ TEST_F(NapModelTest, KeepsBurntImagesInItsStateFolderAcrossRuns) {
     Make(config);
     ASSERT_TRUE(model->Image(fdp::KindProgram));
     EXPECT_EQ(*model->Image(fdp::KindProgram), program);
-    std::filesystem::remove_all(pattern);
 }
 
 TEST_F(NapModelTest, ChecksTheBlockNumbering) {
@@ -403,16 +413,12 @@ TEST_F(NapModelTest, ABurntPasswordReplacesTheLoginPasswordOnlyWhenMarkedChanged
 }
 
 TEST_F(NapModelTest, APasswordBurntIntoTheStateFolderHoldsAfterARestart) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-state-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(pattern.data()));
-    NapConfig config;
-    config.stateDir = pattern;
+    const NapConfig config = WithStateDir();
     Make(config);
     LogIn();
     Download(fdp::KindParam, BlockWithPassword("melon", param::kModifiedPassword));
     Make(config);
     EXPECT_EQ(Exchange(Login("melon", model->Challenge()))[0].Code(), 0);
-    std::filesystem::remove_all(pattern);
 }
 
 struct TransferCase {
