@@ -29,8 +29,14 @@ CKelvaneApp::CKelvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
     const QCommandLineOption allTasks(QStringLiteral("all-tasks"),
                                       QStringLiteral("Also offer the DHCP/NAT, register and loop test tasks."));
     parser.addOption(allTasks);
+    const QCommandLineOption dongle(QStringLiteral("dongle"),
+                                    QStringLiteral("The USB Bluetooth dongle of the loop test: hciN, /dev/tty... or "
+                                                   "unix:PATH."),
+                                    QStringLiteral("DEVICE"));
+    parser.addOption(dongle);
     parser.process(arguments());
     m_interfaceName = parser.value(interface).toStdString();
+    m_dongleDevice = parser.value(dongle).toStdString();
     m_allTasks = parser.isSet(allTasks);
 }
 
@@ -46,6 +52,7 @@ int CKelvaneApp::InitInstance() {
     CKelvaneDlg::Options options;
     options.interfaceName = m_interfaceName;
     options.allTasks = m_allTasks;
+    options.dongleDevice = m_dongleDevice;
     CKelvaneDlg dialog(options);
     m_mainWindow = &dialog;
     dialog.show();

@@ -31,6 +31,7 @@ private:
 
     std::string m_interfaceName;
     bool m_allTasks = false;
+    std::string m_dongleDevice;
     QLocalServer* m_server = nullptr;
     CKelvaneDlg* m_mainWindow = nullptr;
 };

@@ -45,6 +45,7 @@
 #include "pages/PagePasswd.h"
 #include "pages/PageRegister.h"
 #include "pages/PageWelcome.h"
+#include "resources/strings/StringIds.h"
 
 // The pictures are compiled into the UI library, a static library: register them
 // explicitly, or the linker leaves them out.
@@ -53,6 +54,7 @@ static void InitResources() { Q_INIT_RESOURCE(kelvane); }
 namespace {
 
 constexpr std::uint8_t kProgramVersionWanted = 14;
+constexpr unsigned kNoInterfaceId = 3009;
 // The system reads the version answer after a fixed 100 ms. We wait for the request to
 // end instead, so a busy machine still records the real version; this only bounds the
 // wait should the request hang.
@@ -181,7 +183,13 @@ void CKelvaneDlg::Start() {
 }
 
 int CKelvaneDlg::StartLink() {
-    if (!fdp::CFdpGui::StartLink()) return 0;
+    if (!fdp::CFdpGui::StartLink()) {
+        // trace.txt or Target_Bt_Addr.txt cannot be created: the folder is at fault,
+        // not the hardware, and the user is told which folder.
+        m_linkUnavailable = QString::fromStdString(res::FormatString(res::IDS_FOLDER_NOT_WRITABLE, {ProgramFolder()}));
+        ShowInfo(m_linkUnavailable, CInfoDlg::ButtonOk);
+        return 0;
+    }
 
     m_driver = std::make_unique<fdp::CPacketDriver>();
     if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
@@ -412,6 +420,10 @@ void CKelvaneDlg::OpenAboutBox() {
 void CKelvaneDlg::RevealServiceButtons() {
     m_pageParam->ShowGetParamsButton(true);
     m_pageBurn->RevealServiceButtons();
+}
+
+QString CKelvaneDlg::LinkUnavailableText() const {
+    return m_linkUnavailable.isEmpty() ? ResString(kNoInterfaceId) : m_linkUnavailable;
 }
 
 CWizardPage* CKelvaneDlg::PageAt(int index) const { return m_sheet->Page(index); }

@@ -43,6 +43,9 @@ public:
     struct Options {
         // Restricts adapter discovery to this interface (--interface); empty: all.
         std::string interfaceName;
+        // The loop test's dongle (--dongle): hciN, /dev/tty... or unix:PATH; empty: none
+        // named.
+        std::string dongleDevice;
         // The folder of kelvane.ini, trace.txt, param.jdp ...; empty: the executable's.
         std::string programFolder;
         // Offer the DHCP/NAT, register and loop test tasks too (--all-tasks); they are
@@ -83,6 +86,10 @@ public:
     void ShowStatusText(int controlId);
     QString StatusPaneText() const;
 
+    // Why a link request is refused when the link did not start: 3009 (no interface),
+    // or the program folder that cannot be written.
+    QString LinkUnavailableText() const;
+
     // Shows the guide dialog modally over parent (this window when null).
     int ShowInfo(const QString& message, int buttonMask, QWidget* parent = nullptr);
 
@@ -99,6 +106,7 @@ public:
     param::CParamStore* ParamStore() const { return m_paramStore.get(); }
     QString ProgramDirectory() const { return QString::fromStdString(ProgramFolder()); }
     QString SettingsPath() const { return m_settingsPath; }
+    const std::string& DongleDevice() const { return m_options.dongleDevice; }
     QString BackupPath() const { return m_backupPath; }
     CDialogStatusBar* StatusBar() const { return m_statusBar; }
     QMenuBar* MenuBar() const { return m_menuBar; }
@@ -143,6 +151,9 @@ private:
 
     // The last report posted (worker thread only): a repeat of it is not posted again.
     fdp::CReportFilter m_reportFilter;
+
+    // Set when the link could not start because its files cannot be created.
+    QString m_linkUnavailable;
 
     bool m_closed = false;
 };

@@ -88,7 +88,8 @@ public:
     virtual int IsLinkFrame(const std::uint8_t* frame) = 0;
     // Makes a ReceiveFrames in progress return at once; called when the link stops.
     virtual void WakeReceiver() = 0;
-    // Why the last OpenAdapter failed, in words a user can act on; empty otherwise.
+    // Why the last OpenAdapter failed, in words a user can act on, in the language of
+    // the string tables; empty otherwise.
     virtual std::string LastError() const = 0;
 };
 

@@ -12,6 +12,9 @@
 #include <span>
 #include <type_traits>
 
+#include "resources/strings/StringIds.h"
+#include "resources/strings/StringTable.h"
+
 namespace fdp {
 
 namespace {
@@ -100,7 +103,7 @@ int CPacketDriver::Uninit() {
 int CPacketDriver::EnumerateAdapters() {
     m_table = m_adapters.Enumerate(kMaxAdapters);
     if (m_table.empty() && !m_adapters.InterfaceFilter().empty())
-        SetLastError("There is no Ethernet interface named " + m_adapters.InterfaceFilter() + ".");
+        SetFailure(res::IDS_NO_SUCH_INTERFACE, {m_adapters.InterfaceFilter()});
     return static_cast<int>(m_table.size());
 }
 
@@ -111,8 +114,7 @@ bool CPacketDriver::LoadLibrary() {
         if (m_library) break;
     }
     if (!m_library) {
-        m_lastError = "The packet capture library could not be loaded (libpcap.so.1 or "
-                      "libpcap.so.0.8): install the package libpcap0.8.";
+        SetFailureLocked(res::IDS_CAPTURE_LIBRARY_MISSING, {});
         return false;
     }
     auto api = std::make_unique<Api>();
@@ -121,7 +123,7 @@ bool CPacketDriver::LoadLibrary() {
         function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(
             ::dlsym(m_library, symbol));
         if (!function) {
-            if (complete) m_lastError = std::string("The packet capture library lacks ") + symbol + ".";
+            if (complete) SetFailureLocked(res::IDS_CAPTURE_LIBRARY_INCOMPLETE, {symbol});
             complete = false;
         }
     };
@@ -162,7 +164,7 @@ int CPacketDriver::OpenAdapter(std::uint16_t index) {
     WakeReceiver();
     std::lock_guard lock(m_lock);
     CloseHandleLocked();
-    m_lastError.clear();
+    SetFailureLocked(0, {});
     if (m_sendBuffer.empty()) return OpenNoSendPacket;        // not initialised, or after Uninit
     if (m_receiveBuffer.empty()) return OpenNoReceivePacket;
     if (!LoadLibrary()) return OpenFailed;
@@ -171,7 +173,7 @@ int CPacketDriver::OpenAdapter(std::uint16_t index) {
     const int result = OpenHandle(name);
     if (result != OpenOk) return result;
     if (!m_adapters.ReadAddress(name, m_localAddress)) {
-        m_lastError = "The Ethernet address of " + name + " could not be read.";
+        SetFailureLocked(res::IDS_ADDRESS_UNREADABLE, {name});
         CloseHandleLocked();
         return OpenNoAddress;
     }
@@ -183,7 +185,7 @@ int CPacketDriver::OpenHandle(const std::string& name) {
     char errorText[PCAP_ERRBUF_SIZE] = {};
     pcap_t* handle = m_api->create(name.c_str(), errorText);
     if (!handle) {
-        m_lastError = "Cannot open " + name + ": " + errorText;
+        SetFailureLocked(res::IDS_CANNOT_OPEN_INTERFACE, {name, errorText});
         return OpenFailed;
     }
     m_api->setSnaplen(handle, kSnapLen);
@@ -194,8 +196,8 @@ int CPacketDriver::OpenHandle(const std::string& name) {
     m_api->setTimeout(handle, kReadTimeoutMs);
     m_api->setBufferSize(handle, kKernelBufferLen);
 
-    auto fail = [&](const std::string& text) {
-        m_lastError = text;
+    auto fail = [&](unsigned textId, std::vector<std::string> words) {
+        SetFailureLocked(textId, std::move(words));
         m_api->close(handle);
         return OpenFailed;
     };
@@ -204,30 +206,27 @@ int CPacketDriver::OpenHandle(const std::string& name) {
         const std::string detail = m_api->getErr(handle);
         if (activated == PCAP_ERROR_PERM_DENIED ||
             (activated == PCAP_ERROR && detail.find("ermission") != std::string::npos))
-            return fail("Opening " + name + " needs the right to send and capture raw frames. Run "
-                        "the program as root, or give it that right once with: sudo setcap "
-                        "cap_net_raw,cap_net_admin+ep " + ProgramPath());
+            return fail(res::IDS_NO_RAW_PRIVILEGE, {name, ProgramPath()});
         if (activated == PCAP_ERROR_NO_SUCH_DEVICE)
-            return fail("There is no network interface named " + name + ".");
+            return fail(res::IDS_NO_SUCH_INTERFACE, {name});
         if (activated == PCAP_ERROR_IFACE_NOT_UP)
-            return fail("The interface " + name + " is down: bring it up with: ip link set " +
-                        name + " up");
-        return fail("Cannot open " + name + ": " + detail);
+            return fail(res::IDS_INTERFACE_DOWN, {name});
+        return fail(res::IDS_CANNOT_OPEN_INTERFACE, {name, detail});
     }
     // Only frames that arrive: the link must never read its own commands as replies.
     if (m_api->setDirection(handle, PCAP_D_IN) != 0)
-        return fail("Cannot restrict " + name + " to incoming frames: " + m_api->getErr(handle));
+        return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, m_api->getErr(handle)});
     bpf_program program{};
     if (m_api->compile(handle, &program, kFilter, 1, PCAP_NETMASK_UNKNOWN) != 0)
-        return fail("Cannot compile the frame filter: " + std::string(m_api->getErr(handle)));
+        return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, m_api->getErr(handle)});
     const int filtered = m_api->setFilter(handle, &program);
     m_api->freeCode(&program);
     if (filtered != 0)
-        return fail("Cannot set the frame filter on " + name + ": " + m_api->getErr(handle));
+        return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, m_api->getErr(handle)});
     if (m_api->setNonblock(handle, 1, errorText) != 0)
-        return fail("Cannot switch " + name + " to non-blocking reads: " + errorText);
+        return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, errorText});
     const int fd = m_api->selectableFd(handle);
-    if (fd < 0) return fail("The capture handle of " + name + " offers no descriptor to wait on.");
+    if (fd < 0) return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, "pcap_get_selectable_fd"});
     m_handle = handle;
     m_selectableFd = fd;
     return OpenOk;
@@ -350,14 +349,19 @@ void CPacketDriver::WakeReceiver() {
     if (m_wakeFd >= 0) ::eventfd_write(m_wakeFd, 1);
 }
 
-void CPacketDriver::SetLastError(std::string text) {
+void CPacketDriver::SetFailure(unsigned textId, std::vector<std::string> words) {
     std::lock_guard lock(m_lock);
-    m_lastError = std::move(text);
+    SetFailureLocked(textId, std::move(words));
+}
+
+void CPacketDriver::SetFailureLocked(unsigned textId, std::vector<std::string> words) {
+    m_failureId = textId;
+    m_failureWords = std::move(words);
 }
 
 std::string CPacketDriver::LastError() const {
     std::lock_guard lock(m_lock);
-    return m_lastError;
+    return m_failureId ? res::FormatString(m_failureId, m_failureWords) : std::string();
 }
 
 }  // namespace fdp

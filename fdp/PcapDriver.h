@@ -61,7 +61,10 @@ private:
     void CloseHandleLocked();
     // Reads every frame waiting on the handle of this generation into the receive buffer.
     const std::uint8_t* DispatchFrames(unsigned generation, std::uint32_t& count);
-    void SetLastError(std::string text);
+    // Records why the last discovery or open failed: a text id and its words, so that
+    // LastError speaks the user's language. The Locked form runs under m_lock.
+    void SetFailure(unsigned textId, std::vector<std::string> words);
+    void SetFailureLocked(unsigned textId, std::vector<std::string> words);
 
     CAdapterList m_adapters;
     std::vector<AdapterEntry> m_table;
@@ -77,7 +80,8 @@ private:
     MacAddress m_localAddress{};
     std::vector<std::uint8_t> m_sendBuffer;
     std::vector<std::uint8_t> m_receiveBuffer;
-    std::string m_lastError;
+    unsigned m_failureId = 0;            // 0: no failure
+    std::vector<std::string> m_failureWords;
 
     int m_wakeFd = -1;                   // eventfd: WakeReceiver writes, ReceiveFrames drains
 };

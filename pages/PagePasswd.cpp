@@ -15,10 +15,6 @@
 #include "app/widgets/InfoDlg.h"
 #include "archive/Archive.h"
 
-namespace {
-constexpr unsigned kNoInterfaceId = 3009;
-}
-
 CPagePasswd::CPagePasswd(CKelvaneDlg& main, WizardJob& job)
     : CWizardPage(main, job, DlgText("Step 1: Input password", "第 1 步：输入密码"), 1030),
       m_passwordEdit(new QLineEdit(this)),
@@ -64,7 +60,7 @@ int CPagePasswd::OnWizardNext() {
         Job().linkState = LinkListening;
         Sheet()->SetActivePage(PageLinkIndex);
     } else {
-        Main().ShowInfo(ResString(kNoInterfaceId), CInfoDlg::ButtonOk, this);
+        Main().ShowInfo(Main().LinkUnavailableText(), CInfoDlg::ButtonOk, this);
     }
     return kStay;
 }

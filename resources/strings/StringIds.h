@@ -27,6 +27,18 @@ enum StringId : unsigned {
     IDS_DOWNLOAD_STOPPED = 57730,
     IDS_OPERATION_FAILED = 57731,
     IDS_OPERATION_OK = 57732,
+
+    // Our own texts, numbered beyond the system's (which end at 57787). %1, %2: the
+    // words FormatString fills in.
+    IDS_NO_SUCH_INTERFACE = 61001,        // %1 interface
+    IDS_NO_RAW_PRIVILEGE = 61002,         // %1 interface, %2 program path
+    IDS_CAPTURE_LIBRARY_MISSING = 61003,
+    IDS_CAPTURE_LIBRARY_INCOMPLETE = 61004,  // %1 missing function
+    IDS_INTERFACE_DOWN = 61005,           // %1 interface
+    IDS_ADDRESS_UNREADABLE = 61006,       // %1 interface
+    IDS_CANNOT_OPEN_INTERFACE = 61007,    // %1 interface, %2 the capture library's words
+    IDS_CANNOT_PREPARE_CAPTURE = 61008,   // %1 interface, %2 the capture library's words
+    IDS_FOLDER_NOT_WRITABLE = 61020,      // %1 folder
 };
 
 }  // namespace res

@@ -45,4 +45,21 @@ std::string LoadString(unsigned id) {
     return text ? std::string(text) : std::string();
 }
 
+std::string FormatString(unsigned id, const std::vector<std::string>& words) {
+    const std::string text = LoadString(id);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        const std::size_t word = static_cast<std::size_t>(next - '1');
+        if (text[i] == '%' && next >= '1' && next <= '9' && word < words.size()) {
+            out += words[word];
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace res

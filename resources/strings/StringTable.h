@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace res {
 
@@ -21,6 +22,10 @@ Language CurrentLanguage();
 // The text of id in the current language (UTF-8); the English text when the current
 // table lacks it; empty when neither has it.
 std::string LoadString(unsigned id);
+
+// LoadString(id) with %1 ... %9 replaced by the words given, in one pass: a word that
+// itself contains "%2" is not replaced again. A number without a word stays as it is.
+std::string FormatString(unsigned id, const std::vector<std::string>& words);
 
 struct StringEntry {
     unsigned id;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QMessageBox>
 #include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/syscall.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -69,7 +71,7 @@ bool InCi() { return qEnvironmentVariable("CI") == QLatin1String("true"); }
 QString Missing() {
     if (geteuid() != 0) return QStringLiteral("the bench needs root");
     if (!g_enteredPcSide) return QStringLiteral("the bench is down (run scripts/bench up)");
-    if (!QFile::exists(QStringLiteral(KELVANE_BIN_DIR "/kelvane-nap-sim"))) return QStringLiteral("kelvane-nap-sim is not built");
+    if (!QFile::exists(BuiltProgram("kelvane-nap-sim"))) return QStringLiteral("kelvane-nap-sim is not built");
     return {};
 }
 
@@ -77,11 +79,13 @@ bool Available() { return Missing().isEmpty(); }
 
 }  // namespace bench
 
+QString BuiltProgram(const char* name) { return QStringLiteral(KELVANE_BIN_DIR "/") + QLatin1String(name); }
+
 SimulatedTarget::~SimulatedTarget() { Stop(); }
 
 bool SimulatedTarget::Start(const QStringList& extraArguments) {
     QStringList arguments{QStringLiteral("netns"), QStringLiteral("exec"), Namespace("KELVANE_NAP_NS", "kvnap"),
-                          QStringLiteral(KELVANE_BIN_DIR "/kelvane-nap-sim"), QStringLiteral("--interface"),
+                          BuiltProgram("kelvane-nap-sim"), QStringLiteral("--interface"),
                           QStringLiteral("kv1")};
     arguments << extraArguments;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -111,6 +115,28 @@ ProgramFolder::ProgramFolder() {
 QByteArray ProgramFolder::Read(const QString& name) const {
     QFile file(File(name));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+namespace {
+bool CapabilityCall(long call, __user_cap_data_struct (&data)[2]) {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    return ::syscall(call, &header, data) == 0;
+}
+}  // namespace
+
+DroppedCapabilities::DroppedCapabilities(std::initializer_list<int> capabilities) {
+    __user_cap_data_struct data[2] = {};
+    if (!CapabilityCall(SYS_capget, data)) return;
+    for (int i = 0; i < 2; ++i) m_saved[i] = data[i].effective;
+    for (int capability : capabilities) data[capability / 32].effective &= ~(1u << (capability % 32));
+    m_changed = CapabilityCall(SYS_capset, data);
+}
+
+DroppedCapabilities::~DroppedCapabilities() {
+    __user_cap_data_struct data[2] = {};
+    if (!m_changed || !CapabilityCall(SYS_capget, data)) return;
+    for (int i = 0; i < 2; ++i) data[i].effective = m_saved[i];
+    CapabilityCall(SYS_capset, data);
 }
 
 QByteArray Le32(qint32 value) {

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
+#include <initializer_list>
 
 // Answers every guide dialog and message box that comes up with its Ok (or the given
 // answer) and remembers their messages.
@@ -42,6 +44,9 @@ bool InCi();
 inline constexpr const char* kPcInterface = "kv0";
 }  // namespace bench
 
+// The path of a program of the build, e.g. "kelvane".
+QString BuiltProgram(const char* name);
+
 // kelvane-nap-sim on the target side, stopped when the object goes away.
 class SimulatedTarget {
 public:
@@ -63,6 +68,22 @@ public:
 
 private:
     QTemporaryDir m_dir;
+};
+
+// Takes capabilities out of the calling thread's effective set while it lives (threads
+// started meanwhile inherit the reduced set), so that a test running as root meets
+// what a user meets: a folder without write permission (CAP_DAC_OVERRIDE), raw frames
+// refused (CAP_NET_RAW). Restores the set at its end.
+class DroppedCapabilities {
+public:
+    explicit DroppedCapabilities(std::initializer_list<int> capabilities);
+    ~DroppedCapabilities();
+    DroppedCapabilities(const DroppedCapabilities&) = delete;
+    DroppedCapabilities& operator=(const DroppedCapabilities&) = delete;
+
+private:
+    std::uint32_t m_saved[2] = {};
+    bool m_changed = false;
 };
 
 // Bytes of a settings record, for comparing kelvane.ini.

@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <linux/capability.h>
 
 #include "app/FirmSheet.h"
 #include "app/KelvaneApp.h"
@@ -30,7 +31,10 @@ private slots:
         window.show();
         window.Start();
         QCOMPARE(watcher.messages.size(), 1);
+        // The packet driver's reason is Chinese too.
         QVERIFY(watcher.messages[0].startsWith(QStringLiteral("打开默认的网卡或USB设备失败")));
+        QVERIFY2(watcher.messages[0].endsWith(QStringLiteral("\r\n\r\n没有名为 kvnone 的以太网接口。")),
+                 qPrintable(watcher.messages[0]));
 
         struct Case { int page; const char* title; };
         const Case titles[] = {
@@ -50,6 +54,27 @@ private slots:
         window.Sheet()->PressNext();
         QCOMPARE(watcher.messages.last(), QStringLiteral("没有可用的以太网或USB接口，请检查您的硬件。"));
         window.close();
+    }
+
+    void unwritableProgramFolderIsNamedInChinese() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        const QFile::Permissions writable = QFileInfo(folder.Path()).permissions();
+        QVERIFY(QFile::setPermissions(folder.Path(), QFile::ReadOwner | QFile::ExeOwner));
+        {
+            DroppedCapabilities user{CAP_DAC_OVERRIDE};
+            CKelvaneDlg::Options options;
+            options.interfaceName = "kvnone";
+            options.programFolder = folder.Path().toStdString();
+            CKelvaneDlg window(options);
+            window.show();
+            window.Start();
+            QVERIFY2(watcher.messages.value(0).startsWith(QStringLiteral("无法写入文件夹 ") + folder.Path() +
+                                                         QStringLiteral("。")),
+                     qPrintable(watcher.messages.value(0)));
+            window.close();
+        }
+        QFile::setPermissions(folder.Path(), writable);
     }
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "resources/strings/StringTable.h"
 
@@ -69,6 +70,23 @@ TEST(StringTable, ChineseWordingOfOurTranslations) {
     for (const Case& c : cases) EXPECT_EQ(res::LoadString(c.id), c.text) << c.id;
     const std::string welcome = res::LoadString(3102);
     EXPECT_NE(welcome.find("3. 修改名称和密码，或配置IP，\r\n"), std::string::npos) << welcome;
+    res::SetLanguage(res::Language::English);
+}
+
+// Words come from outside (interface names, paths): each fills its place once and is
+// never read as a place itself.
+TEST(StringTable, FormatFillsEachPlaceOnce) {
+    struct Case { unsigned id; std::vector<std::string> words; const char* text; };
+    const Case cases[] = {
+        {61005, {"kv0"}, "The interface kv0 is down: bring it up with: ip link set kv0 up"},
+        {61007, {"eth%2", "%1 gone"}, "Cannot open eth%2: %1 gone"},
+        {61007, {"eth0"}, "Cannot open eth0: %2"},
+        {61003, {"unused"}, "The packet capture library could not be loaded (libpcap.so.1 or libpcap.so.0.8): "
+                            "install the package libpcap0.8."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(res::FormatString(c.id, c.words), c.text) << c.id;
+    res::SetLanguage(res::Language::Chinese);
+    EXPECT_EQ(res::FormatString(61001, {"kv9"}), "没有名为 kv9 的以太网接口。");
     res::SetLanguage(res::Language::English);
 }
 
