@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -11,6 +12,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include "app/KelvaneDlg.h"
 #include "app/widgets/InfoDlg.h"
 
 #ifndef KELVANE_BIN_DIR
@@ -137,6 +139,27 @@ DroppedCapabilities::~DroppedCapabilities() {
     if (!m_changed || !CapabilityCall(SYS_capget, data)) return;
     for (int i = 0; i < 2; ++i) data[i].effective = m_saved[i];
     CapabilityCall(SYS_capset, data);
+}
+
+UnwritableFolder::UnwritableFolder(const ProgramFolder& folder)
+    : m_path(folder.Path()), m_permissions(QFileInfo(m_path).permissions()) {
+    QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ExeOwner);
+    m_user = std::make_unique<DroppedCapabilities>(std::initializer_list<int>{CAP_DAC_OVERRIDE});
+}
+
+UnwritableFolder::~UnwritableFolder() {
+    m_user.reset();
+    QFile::setPermissions(m_path, m_permissions);
+}
+
+std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName) {
+    CKelvaneDlg::Options options;
+    options.interfaceName = interfaceName;
+    options.programFolder = folder.Path().toStdString();
+    auto window = std::make_unique<CKelvaneDlg>(options);
+    window->show();
+    window->Start();
+    return window;
 }
 
 QByteArray Le32(qint32 value) {

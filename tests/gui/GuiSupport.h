@@ -3,6 +3,7 @@
 // target, and a scratch program folder.
 #pragma once
 
+#include <QFile>
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
@@ -11,6 +12,9 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
+
+class CKelvaneDlg;
 
 // Answers every guide dialog and message box that comes up with its Ok (or the given
 // answer) and remembers their messages.
@@ -85,6 +89,23 @@ private:
     std::uint32_t m_saved[2] = {};
     bool m_changed = false;
 };
+
+// A program folder without write permission, as a user meets it: mode r-x and, for a
+// test running as root, no CAP_DAC_OVERRIDE on this thread. Restored at its end.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const ProgramFolder& folder);
+    ~UnwritableFolder();
+
+private:
+    QString m_path;
+    QFile::Permissions m_permissions;
+    std::unique_ptr<DroppedCapabilities> m_user;
+};
+
+// The real main window over the folder, restricted to the interface, shown and
+// started as the program starts it.
+std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName);
 
 // Bytes of a settings record, for comparing kelvane.ini.
 QByteArray Le32(qint32 value);

@@ -3,7 +3,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
-#include <linux/capability.h>
 
 #include "app/FirmSheet.h"
 #include "app/KelvaneApp.h"
@@ -24,12 +23,8 @@ private slots:
 
         DialogWatcher watcher;
         ProgramFolder folder;
-        CKelvaneDlg::Options options;
-        options.interfaceName = "kvnone";
-        options.programFolder = folder.Path().toStdString();
-        CKelvaneDlg window(options);
-        window.show();
-        window.Start();
+        auto opened = OpenMainWindow(folder, "kvnone");
+        CKelvaneDlg& window = *opened;
         QCOMPARE(watcher.messages.size(), 1);
         // The packet driver's reason is Chinese too.
         QVERIFY(watcher.messages[0].startsWith(QStringLiteral("打开默认的网卡或USB设备失败")));
@@ -59,22 +54,14 @@ private slots:
     void unwritableProgramFolderIsNamedInChinese() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        const QFile::Permissions writable = QFileInfo(folder.Path()).permissions();
-        QVERIFY(QFile::setPermissions(folder.Path(), QFile::ReadOwner | QFile::ExeOwner));
         {
-            DroppedCapabilities user{CAP_DAC_OVERRIDE};
-            CKelvaneDlg::Options options;
-            options.interfaceName = "kvnone";
-            options.programFolder = folder.Path().toStdString();
-            CKelvaneDlg window(options);
-            window.show();
-            window.Start();
+            UnwritableFolder unwritable(folder);
+            auto window = OpenMainWindow(folder, "kvnone");
             QVERIFY2(watcher.messages.value(0).startsWith(QStringLiteral("无法写入文件夹 ") + folder.Path() +
                                                          QStringLiteral("。")),
                      qPrintable(watcher.messages.value(0)));
-            window.close();
+            window->close();
         }
-        QFile::setPermissions(folder.Path(), writable);
     }
 };
 

@@ -22,12 +22,8 @@ bool SavePages(const QString& folder, res::Language language) {
     TheWizardJob() = WizardJob{};
     DialogWatcher watcher;
     ProgramFolder programFolder;
-    CKelvaneDlg::Options options;
-    options.interfaceName = "kvnone";
-    options.programFolder = programFolder.Path().toStdString();
-    CKelvaneDlg window(options);
-    window.show();
-    window.Start();
+    auto opened = OpenMainWindow(programFolder, "kvnone");
+    CKelvaneDlg& window = *opened;
     QDir().mkpath(folder);
     bool ok = true;
     for (int index = 0; index < PageCount; ++index) {

@@ -92,13 +92,7 @@ class WizardTest : public QObject {
 
 private:
     std::unique_ptr<CKelvaneDlg> Open(const ProgramFolder& folder, const char* interfaceName) {
-        CKelvaneDlg::Options options;
-        options.interfaceName = interfaceName;
-        options.programFolder = folder.Path().toStdString();
-        auto window = std::make_unique<CKelvaneDlg>(options);
-        window->show();
-        window->Start();
-        return window;
+        return OpenMainWindow(folder, interfaceName);
     }
     static CFirmSheet* Sheet(CKelvaneDlg& window) { return window.Sheet(); }
     static void Next(CKelvaneDlg& window) { QTest::mouseClick(window.Sheet()->NextButton(), Qt::LeftButton); }
@@ -193,10 +187,8 @@ private slots:
     void unwritableProgramFolderIsNamed() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        const QFile::Permissions writable = QFileInfo(folder.Path()).permissions();
-        QVERIFY(QFile::setPermissions(folder.Path(), QFile::ReadOwner | QFile::ExeOwner));
         {
-            DroppedCapabilities user{CAP_DAC_OVERRIDE};
+            UnwritableFolder unwritable(folder);
             auto window = Open(folder, kNoInterface);
             const QString text = QStringLiteral("The folder ") + folder.Path() +
                                  QStringLiteral(" cannot be written. The wizard keeps trace.txt and Target_Bt_Addr.txt "
@@ -210,7 +202,6 @@ private slots:
             QVERIFY(!QFile::exists(folder.File(QStringLiteral("trace.txt"))));
             window->close();   // the settings cannot be saved either; that is asked about
         }
-        QFile::setPermissions(folder.Path(), writable);
     }
 
     // --dongle is accepted (the loop test's dongle) and listed with --interface.
