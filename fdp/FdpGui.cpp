@@ -1,5 +1,7 @@
 #include "fdp/FdpGui.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <iostream>
 #include <iterator>
@@ -22,6 +24,8 @@ int CFdpGui::StartLink() {
     std::lock_guard lock(m_traceLock);
     m_traceFile = std::fopen(trace.c_str(), "w+b");
     if (!m_traceFile) return 0;
+    // A parameter dump puts the target's login password in the trace.
+    ::fchmod(::fileno(m_traceFile), S_IRUSR | S_IWUSR);
     m_addressFile = std::fopen(address.c_str(), "wb");
     return m_addressFile ? 1 : 0;
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +68,10 @@ std::optional<std::size_t> ReadParamFile(const std::filesystem::path& path,
 bool WriteParamFile(const std::filesystem::path& path, std::span<const std::uint8_t, kBlockSize> block) {
     LockedFile file(path, O_WRONLY);
     if (file.fd() < 0) return false;
+    // The working block holds the target's login password once it has been changed:
+    // readable by its owner only, before the bytes go in. (A file of another owner
+    // keeps its mode; the write decides.)
+    ::fchmod(file.fd(), S_IRUSR | S_IWUSR);
     std::size_t done = 0;
     while (done < block.size()) {
         const ssize_t n = ::pwrite(file.fd(), block.data() + done, block.size() - done,

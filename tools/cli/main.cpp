@@ -22,6 +22,7 @@
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "tools/cli/ParamTaskArgs.h"
+#include "tools/cli/SecretInput.h"
 
 using namespace fdp;
 using namespace std::chrono_literals;
@@ -38,8 +39,8 @@ int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<i
 
 void Usage() {
     std::fprintf(stderr,
-                 "usage: kelvane-cli [--interface IF] [--password PW] [--folder DIR] [--no-progress]\n"
-                 "                   [--flash-wait-ms N] OPERATION\n"
+                 "usage: kelvane-cli [--interface IF] [--password-file FILE | --password -|PW] [--folder DIR]\n"
+                 "                   [--no-progress] [--flash-wait-ms N] OPERATION\n"
                  "       kelvane-cli --version   the version and the folder of the working files\n"
                  "operations:\n"
                  "  download boot|program|param FILE   transfer, erase and burn a flash area\n"
@@ -49,12 +50,17 @@ void Usage() {
                  "  version boot|program                print the target's firmware version\n"
                  "  diagnose                            run the target's hardware self test\n"
                  "  testmode                            put the target's Bluetooth module into test mode\n"
-                 "  set-name-password NAME PASSWORD     the target's friendly name and login password\n"
+                 "  set-name-password NAME [PASSWORD|-] the target's friendly name and login password; the\n"
+                 "                                      password also from --new-password-file FILE or\n"
+                 "                                      KELVANE_NEW_PASSWORD, \"-\" reads it from standard input\n"
                  "  set-network hub|auto|IP/MASK,GATEWAY,DNS   hub mode, or router mode with an automatic\n"
                  "                                      or a fixed WAN address (MASK: a.b.c.d or a prefix length)\n"
                  "  set-register ACCESS DEREG ADDR RINGLET PSTN   the telephone service's register parameters\n"
                  "    (the set- tasks write the values into the working param.jdp and download it)\n"
                  "  --flash-wait-ms N replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
+                 "passwords: prefer --password-file FILE (readable by you only) or KELVANE_PASSWORD;\n"
+                 "  --password - reads a line from standard input (after it, \"-\" for the new password\n"
+                 "  reads the next line). --password PW is seen by every user in the process list.\n"
                  "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 20+connect result, 40+operation result\n");
 }
 
@@ -90,7 +96,10 @@ const char* ConnectText(unsigned result) {
 
 struct Options {
     std::string interface;
-    std::string password = "4826";
+    std::string password = "4826";             // resolved from the options below
+    std::optional<std::string> passwordArg;    // --password PW or -
+    std::optional<std::string> passwordFile;   // --password-file FILE
+    std::optional<std::string> newPasswordFile;
     std::string folder;
     bool progress = isatty(STDERR_FILENO) != 0;
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
@@ -107,7 +116,9 @@ bool Parse(int argc, char** argv, Options& options) {
             return true;
         };
         if (arg == "--interface") { if (!value(options.interface)) return false; }
-        else if (arg == "--password") { if (!value(options.password)) return false; }
+        else if (arg == "--password") { if (!value(options.passwordArg.emplace())) return false; }
+        else if (arg == "--password-file") { if (!value(options.passwordFile.emplace())) return false; }
+        else if (arg == "--new-password-file") { if (!value(options.newPasswordFile.emplace())) return false; }
         else if (arg == "--folder") { if (!value(options.folder)) return false; }
         else if (arg == "--no-progress") options.progress = false;
         else if (arg == "--flash-wait-ms") {
@@ -167,6 +178,36 @@ std::string OutputFileProblem(const std::string& path) {
     const std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     if (::stat(parent.c_str(), &info) != 0) return std::strerror(errno);
     return S_ISDIR(info.st_mode) ? std::string() : std::strerror(ENOTDIR);
+}
+
+// The login password and set-name-password's new one from their sources; an exit code
+// when one cannot be had.
+std::optional<int> ResolvePasswords(Options& options) {
+    cli::CSecretInput secrets;
+    std::string error;
+    // A file that cannot be read is a file error; two sources at once, wrong usage.
+    const auto fail = [&](const std::optional<std::string>& file) {
+        std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+        return file && error.find(*file) != std::string::npos ? ExitFiles : ExitUsage;
+    };
+    for (const auto& file : {options.passwordFile, options.newPasswordFile})
+        if (file) {
+            if (const std::string warning = cli::CSecretInput::ExposureWarning(*file); !warning.empty())
+                std::fprintf(stderr, "kelvane-cli: %s\n", warning.c_str());
+        }
+    const auto login = secrets.Resolve(options.passwordArg, options.passwordFile, "KELVANE_PASSWORD",
+                                       options.password, error);
+    if (!login) return fail(options.passwordFile);
+    options.password = *login;
+    auto& operation = options.operation;
+    if (!operation.empty() && operation[0] == "set-name-password" && (operation.size() == 2 || operation.size() == 3)) {
+        const auto given = operation.size() == 3 ? std::optional<std::string>(operation[2]) : std::nullopt;
+        const auto fresh = secrets.Resolve(given, options.newPasswordFile, "KELVANE_NEW_PASSWORD", std::nullopt, error);
+        if (!fresh) return fail(options.newPasswordFile);
+        operation.resize(3);
+        operation[2] = *fresh;
+    }
+    return std::nullopt;
 }
 
 int Run(const Options& options) {
@@ -363,5 +404,6 @@ int main(int argc, char** argv) {
                     (options.folder.empty() ? ProgramFolder() : options.folder).c_str());
         return ExitOk;
     }
+    if (const auto failed = ResolvePasswords(options)) return *failed;
     return Run(options);
 }

@@ -110,6 +110,14 @@ TEST_F(FrontEndFiles, AddressLinesEndInCrLf) {
     EXPECT_EQ(front.WriteAddressLine(line, 3), 0) << "the file is closed";
 }
 
+// A parameter dump puts the login password into trace.txt, also one left by an older run.
+TEST_F(FrontEndFiles, TraceIsReadableByItsOwnerOnly) {
+    front.ShutdownLink();
+    std::filesystem::permissions(folder / "trace.txt", std::filesystem::perms(0644));
+    ASSERT_EQ(front.StartLink(), 1);
+    EXPECT_EQ(std::filesystem::status(folder / "trace.txt").permissions(), std::filesystem::perms(0600));
+}
+
 TEST(FrontEndStart, FailsWhenTheFilesCannotBeCreated) {
     RecordingFrontEnd front;
     front.SetProgramFolder("/nonexistent/kelvane");

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fdp/Frame.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
+#include "tests/unit/param/ScratchDir.h"
 
 namespace param {
 namespace {
@@ -313,6 +315,19 @@ TEST_F(StandardStore, SetBlockCopiesWithoutRebindingTheView) {
     EXPECT_EQ(store.Block().bytes[99], 0xAB);
     EXPECT_EQ(store.Block().bytes[100], MakeStandardBlock().bytes[100]);
     EXPECT_EQ(store.View().rowCount, 91);
+}
+
+// After a name and password change the working file holds the target's password.
+TEST(ParamStoreFile, SavedFileIsReadableByItsOwnerOnly) {
+    kelvane_test::ScratchDir dir;
+    const auto block = MakeStandardBlock();
+    kelvane_test::WriteFile(dir / "param.jdp", Bytes(block.bytes.begin(), block.bytes.end()));
+    std::filesystem::permissions(dir / "param.jdp", std::filesystem::perms(0644));
+    CParamStore store;
+    store.Init(dir / "param.jdp", {});
+    ASSERT_TRUE(store.LoadParam());
+    ASSERT_TRUE(store.SaveParam());
+    EXPECT_EQ(std::filesystem::status(dir / "param.jdp").permissions(), std::filesystem::perms(0600));
 }
 
 }  // namespace
