@@ -105,6 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A target status without a message of its own is reported at once (the erase wait is 30 s).
         CliCase{"EraseStatusWithoutMessage", {"--erase-status", "5"}, "--password kiwi erase boot", 45,
                 {"Erase boot area unkonwn error!"}, 2},
+        // The same for a transfer (the transfer wait is 40 s).
+        CliCase{"VersionStatusWithoutMessage", {"--transfer-status", "5"}, "--password kiwi version boot", 45,
+                {"Transfer data to target unkonwn error!"}, 2},
         CliCase{"EraseReplyPastTheWait", {"--erase-delay-ms", "1500"}, "--password kiwi --flash-wait-ms 400 erase boot",
                 43, {"Erase boot area time out!"}},
         CliCase{"DownloadOfADirectory", {}, "--password kiwi download program FOLDER", 3, {": Is a directory"}},

@@ -44,6 +44,7 @@ struct NapConfig {
 
     std::uint8_t diagnose = 0x3F;          // one bit per unit: UART, MAC, RAM, FLASH, TIMER, BT
     std::uint8_t testModeStatus = 0;
+    std::uint8_t transferStatus = 0;       // end status of every transfer answer that succeeds
 
     // Where burnt images are kept across runs (boot.bin, program.bin, param.bin);
     // empty: in memory only.

@@ -367,6 +367,7 @@ void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> 
     }
     if (!answer.empty()) SendAnswer(fdp::FDP_RSP_TRANSFER_DATA, answer);
     if (status != 0) Note("transfer: unknown request");
+    else status = m_config.transferStatus;
     SendStatus(fdp::FDP_RSP_TRANSFER_END, status);
 }
 

@@ -36,6 +36,7 @@ const char* const kNapUsage =
     "  --program-version V     program version reported (255.255.255.255: no program)\n"
     "  --diagnose N            self-test result byte (default 0x3f)\n"
     "  --test-mode-status N    status of the test-mode request (default 0)\n"
+    "  --transfer-status N     end status of a transfer answer (default 0)\n"
     "SIGINT or SIGTERM ends it.\n";
 
 namespace {
@@ -127,6 +128,7 @@ bool ParseNapOptions(const std::vector<std::string>& args, NapOptions& options, 
         {"--program-version", [&](const std::string& v) { std::uint32_t n = 0; if (!ParseVersion(v, n)) return false; c.programVersion = n; return true; }},
         {"--diagnose", [&](const std::string& v) { return ParseInto(v, c.diagnose); }},
         {"--test-mode-status", [&](const std::string& v) { return ParseInto(v, c.testModeStatus); }},
+        {"--transfer-status", [&](const std::string& v) { return ParseInto(v, c.transferStatus); }},
     };
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
