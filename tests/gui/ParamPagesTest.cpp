@@ -91,6 +91,14 @@ private:
             QTest::keyClicks(control->Field(i), fields.value(i));
         }
     }
+    // The password page's Next with this password: true once the wizard listens for the
+    // target on the connection page.
+    static bool ConnectWith(CKelvaneDlg& window, const QString& password) {
+        auto* passwd = Show<CPagePasswd>(window, PagePasswdIndex);
+        passwd->PasswordEdit()->setText(password);
+        Next(window);
+        return Active(window) == PageLinkIndex;
+    }
     void RequireBench() {
         if (bench::Available()) return;
         if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
@@ -406,9 +414,7 @@ private slots:
         QVERIFY(target.Start({QStringLiteral("--params"), paramsFile.fileName()}));
         DialogWatcher watcher;
         auto window = Open(folder, bench::kPcInterface);
-        Next(*window);
-        static_cast<CPagePasswd*>(window->PageAt(PagePasswdIndex))->PasswordEdit()->setText(QStringLiteral("kiwi"));
-        Next(*window);
+        QVERIFY(ConnectWith(*window, QStringLiteral("kiwi")));
         QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
 
         const QByteArray jdp = folder.Read(QStringLiteral("param.jdp"));
