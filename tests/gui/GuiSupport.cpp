@@ -152,10 +152,11 @@ UnwritableFolder::~UnwritableFolder() {
     QFile::setPermissions(m_path, m_permissions);
 }
 
-std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName) {
+std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName, bool allTasks) {
     CKelvaneDlg::Options options;
     options.interfaceName = interfaceName;
     options.programFolder = folder.Path().toStdString();
+    options.allTasks = allTasks;
     auto window = std::make_unique<CKelvaneDlg>(options);
     window->show();
     window->Start();

@@ -104,8 +104,9 @@ private:
 };
 
 // The real main window over the folder, restricted to the interface, shown and
-// started as the program starts it.
-std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName);
+// started as the program starts it; allTasks as with --all-tasks.
+std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName,
+                                            bool allTasks = false);
 
 // Bytes of a settings record, for comparing kelvane.ini.
 QByteArray Le32(qint32 value);

@@ -63,16 +63,6 @@ class ParamPagesTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<CKelvaneDlg> Open(const ProgramFolder& folder, const char* interfaceName, bool allTasks = false) {
-        CKelvaneDlg::Options options;
-        options.interfaceName = interfaceName;
-        options.programFolder = folder.Path().toStdString();
-        options.allTasks = allTasks;
-        auto window = std::make_unique<CKelvaneDlg>(options);
-        window->show();
-        window->Start();
-        return window;
-    }
     // The page, reached as the connection page's Next reaches it.
     template <typename Page>
     static Page* Show(CKelvaneDlg& window, int index) {
@@ -138,7 +128,7 @@ private slots:
         QFETCH(QString, message);
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
         QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
         const QByteArray before = folder.Read(QStringLiteral("param.jdp"));
         auto* page = Show<CPageParam>(*window, PageParamIndex);
@@ -169,7 +159,7 @@ private slots:
     void editsTakeWhatFits() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         auto* param = Show<CPageParam>(*window, PageParamIndex);
         auto* reg = Show<CPageRegister>(*window, PageRegisterIndex);
         struct Case { QLineEdit* edit; QString typed; QString kept; };
@@ -201,7 +191,7 @@ private slots:
     void radioClicksKeepOneChoice() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         auto* page = Show<CPageConfigIPnew>(*window, PageConfigIpIndex);
         auto checked = [page] {
             QList<int> ids;
@@ -269,7 +259,7 @@ private slots:
         QFETCH(QByteArray, mask);
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
         const QByteArray standardWan = SavedValue(folder, 15) + SavedValue(folder, 16) + SavedValue(folder, 17) +
                                        SavedValue(folder, 18);
         auto* page = Show<CPageConfigIPnew>(*window, PageConfigIpIndex);
@@ -300,7 +290,7 @@ private slots:
         RequireBench();
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
         auto* page = Show<CPageRegister>(*window, PageRegisterIndex);
         Next(*window);
         QCOMPARE(Active(*window), int(PageBurnIndex));
@@ -324,7 +314,7 @@ private slots:
         DialogWatcher watcher;
         ProgramFolder folder;
         QVERIFY(QFile::remove(folder.File(QStringLiteral("param.jdp"))));
-        auto window = Open(folder, bench::kPcInterface);
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
         for (int index : {int(PageParamIndex), int(PageRegisterIndex), int(PageConfigIpIndex)}) {
             window->Sheet()->SetActivePage(index);
             Next(*window);
@@ -341,7 +331,7 @@ private slots:
         const QString texts[] = {QStringLiteral("*21#"), QStringLiteral("#21#"), QStringLiteral("sip.example"),
                                  QStringLiteral("12"), QStringLiteral("5550100")};
         {
-            auto window = Open(folder, kNoInterface);
+            auto window = OpenMainWindow(folder, kNoInterface);
             auto* param = Show<CPageParam>(*window, PageParamIndex);
             QTest::keyClicks(param->NameEdit(), QStringLiteral("Shop NAP"));
             QTest::keyClicks(param->PasswordEdit(), QStringLiteral("melon"));
@@ -355,7 +345,7 @@ private slots:
         QVERIFY(ini.contains(Text("Shop NAP") + Text("melon") + Text("melo") + Text("*21#") + Text("#21#") +
                              Text("sip.example") + Text("12") + Text("5550100")));
 
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         auto* param = Show<CPageParam>(*window, PageParamIndex);
         QCOMPARE(param->NameEdit()->text(), QStringLiteral("Shop NAP"));
         QCOMPARE(param->PasswordEdit()->text(), QStringLiteral("melon"));
@@ -370,7 +360,7 @@ private slots:
         for (bool all : {false, true}) {
             TheWizardJob() = WizardJob{};
             ProgramFolder folder;
-            auto window = Open(folder, kNoInterface, all);
+            auto window = OpenMainWindow(folder, kNoInterface, all);
             auto* link = Show<CPageLink>(*window, PageLinkIndex);
             for (int id : {1005, 1001, 1095}) QCOMPARE(!link->Radio(id)->isHidden(), all);
             for (int id : {1004, 1003}) QVERIFY(!link->Radio(id)->isHidden());
@@ -381,7 +371,7 @@ private slots:
     void getParamsWithoutAnswerShowsTheMessage() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         watcher.messages.clear();   // no adapter
         auto* page = Show<CPageParam>(*window, PageParamIndex);
         QVERIFY(page->GetParamsButton()->isHidden());
@@ -413,7 +403,7 @@ private slots:
         SimulatedTarget target;
         QVERIFY(target.Start({QStringLiteral("--params"), paramsFile.fileName()}));
         DialogWatcher watcher;
-        auto window = Open(folder, bench::kPcInterface);
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
         QVERIFY(ConnectWith(*window, QStringLiteral("kiwi")));
         QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
 
