@@ -1,0 +1,175 @@
+#include "hci/HciTransport.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+
+namespace hci {
+
+namespace {
+
+// The kernel's HCI socket interface (linux/bluetooth.h, net/bluetooth/hci_sock.h).
+constexpr int kAfBluetooth = 31;
+constexpr int kBtProtoHci = 1;
+constexpr unsigned short kHciChannelUser = 1;
+struct SockaddrHci {
+    sa_family_t family;
+    unsigned short dev;
+    unsigned short channel;
+};
+
+std::string Errno(int error) { return std::strerror(error); }
+
+bool ParseUnsigned(std::string_view text, unsigned& value) {
+    if (text.empty()) return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+HciOpenResult OpenUserChannel(const std::string& name, unsigned index) {
+    HciOpenResult result;
+    const int fd = ::socket(kAfBluetooth, SOCK_RAW | SOCK_CLOEXEC, kBtProtoHci);
+    if (fd < 0) {
+        result.error = name + ": this system offers no Bluetooth sockets (" + Errno(errno) + ")";
+        return result;
+    }
+    SockaddrHci address{static_cast<sa_family_t>(kAfBluetooth), static_cast<unsigned short>(index), kHciChannelUser};
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        ::close(fd);
+        if (error == EBUSY || error == EALREADY)
+            result.error = name + " is in use by the kernel's Bluetooth stack: stop bluetoothd and take the "
+                                  "controller down (hciconfig " + name + " down, or btmgmt --index " +
+                           std::to_string(index) + " power off)";
+        else if (error == ENODEV)
+            result.error = name + ": no such Bluetooth controller";
+        else if (error == EPERM || error == EACCES)
+            result.error = name + ": the HCI user channel needs root or CAP_NET_ADMIN";
+        else
+            result.error = name + ": " + Errno(error);
+        return result;
+    }
+    result.fd = fd;
+    return result;
+}
+
+HciOpenResult OpenUnixSocket(const std::string& path) {
+    HciOpenResult result;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
+        result.error = "unix:" + path + ": not a usable socket path";
+        return result;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        result.error = path + ": " + Errno(errno);
+        if (fd >= 0) ::close(fd);
+        return result;
+    }
+    result.fd = fd;
+    return result;
+}
+
+speed_t BaudConstant(unsigned baud) {
+    switch (baud) {
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    case 1000000: return B1000000;
+    case 3000000: return B3000000;
+    default: return 0;
+    }
+}
+
+HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
+    HciOpenResult result;
+    const speed_t speed = BaudConstant(baud);
+    if (speed == 0) {
+        result.error = path + ": unsupported baud rate " + std::to_string(baud);
+        return result;
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        result.error = path + ": " + Errno(errno);
+        return result;
+    }
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0) {
+        result.error = path + ": not a serial device (" + Errno(errno) + ")";
+        ::close(fd);
+        return result;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, speed);
+    ::cfsetospeed(&tio, speed);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        result.error = path + ": " + Errno(errno);
+        ::close(fd);
+        return result;
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    result.fd = fd;
+    return result;
+}
+
+}  // namespace
+
+HciOpenResult OpenHciTransport(const std::string& device) {
+    if (device.starts_with("unix:")) return OpenUnixSocket(device.substr(5));
+    unsigned index = 0;
+    if (device.starts_with("hci") && ParseUnsigned(std::string_view(device).substr(3), index))
+        return OpenUserChannel(device, index);
+    std::string path = device;
+    unsigned baud = 115200;
+    if (const auto colon = device.rfind(':'); colon != std::string::npos && colon > 0) {
+        unsigned parsed = 0;
+        if (ParseUnsigned(std::string_view(device).substr(colon + 1), parsed)) {
+            path = device.substr(0, colon);
+            baud = parsed;
+        }
+    }
+    if (path.empty() || path[0] != '/') {
+        HciOpenResult result;
+        result.error = device + ": not a Bluetooth device (hciN, a serial device path, or unix:PATH)";
+        return result;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return OpenUnixSocket(path);
+    return OpenSerial(path, baud);
+}
+
+std::vector<std::string> ListHciControllers() {
+    std::vector<std::pair<unsigned, std::string>> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/bluetooth", error)) {
+        const std::string name = entry.path().filename().string();
+        unsigned index = 0;
+        if (name.starts_with("hci") && ParseUnsigned(std::string_view(name).substr(3), index))
+            found.emplace_back(index, name);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> names;
+    for (auto& [index, name] : found) names.push_back(std::move(name));
+    return names;
+}
+
+}  // namespace hci

@@ -1,0 +1,27 @@
+// Opens the byte channel to a Bluetooth controller named by a device string:
+//   hciN        the Linux HCI user channel of controller N (a real USB dongle). The
+//               kernel must have let go of it: no bluetoothd using it, the controller
+//               down (`hciconfig hciN down` or `btmgmt --index N power off`).
+//               Needs CAP_NET_ADMIN. Reads return whole packets.
+//   unix:PATH   H4 over a Unix stream socket, as BlueZ's `btvirt -s` serves it.
+//   PATH[:BAUD] H4 over a serial device in raw mode, 115200 baud unless given; a path
+//               naming a Unix socket is connected as with unix:.
+// The descriptor is blocking, close-on-exec, and the caller's to close.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace hci {
+
+struct HciOpenResult {
+    int fd = -1;
+    std::string error;   // why it did not open, naming the remedy where there is one
+};
+
+HciOpenResult OpenHciTransport(const std::string& device);
+
+// The controllers the kernel knows (hci0, hci1, ...), in index order.
+std::vector<std::string> ListHciControllers();
+
+}  // namespace hci

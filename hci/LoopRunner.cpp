@@ -1,0 +1,189 @@
+#include "hci/LoopRunner.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "fdp/FdpEngine.h"
+#include "fdp/FdpGui.h"
+#include "fdp/Frame.h"
+#include "hci/DongleLink.h"
+#include "resources/strings/StringTable.h"
+
+namespace hci {
+
+namespace {
+
+enum ReportId : unsigned {
+    IDS_READ_BDADDR_FAILED = 57763,
+    IDS_ESTABLISHING_ACL = 57764,
+    IDS_ACL_ESTABLISHED = 57765,
+    IDS_TARGET_TO_DONGLE = 57766,
+    IDS_TARGET_LOST_RATE = 57767,
+    IDS_DONGLE_TO_TARGET = 57768,
+    IDS_DONGLE_LOST_RATE = 57769,
+    IDS_ACL_TIMEOUT = 57770,
+    IDS_DONGLE_TEST_MODE_OK = 57744,
+    IDS_DONGLE_TEST_MODE_FAILED = 57745,
+    IDS_TARGET_TEST_MODE_OK = 57761,
+    IDS_TARGET_TEST_MODE_FAILED = 57762,
+};
+
+constexpr std::uint8_t kTargetSends = 0x05;
+constexpr std::uint8_t kDongleSends = 0x06;
+constexpr std::uint32_t kConnectWaitMs = 4000;
+constexpr std::uint32_t kTestModeWaitMs = 1000;
+// How long a run waits beyond its sleep for the target's receive report to be complete.
+constexpr std::uint32_t kReportGraceMs = 2000;
+
+}  // namespace
+
+std::uint32_t CountLoopReport(std::span<const std::uint8_t> report) {
+    std::uint32_t total = 0;
+    std::size_t offset = 0;
+    while (offset + 6 <= report.size() && report[offset] == 0x02 && report[offset + 5] == kDongleSends) {
+        const std::size_t n = fdp::ReadLe16(report.data() + offset + 3);
+        if (offset + 5 + n > report.size()) break;
+        total += static_cast<std::uint32_t>(n);
+        offset += n + 5;
+    }
+    return total;
+}
+
+std::string LostRateText(std::uint32_t sent, std::uint32_t counted) {
+    const std::uint32_t lost = counted < sent ? sent - counted : 0;
+    const double rate = sent ? static_cast<double>(lost) / sent * 100 : 0.0;
+    char text[64];
+    std::snprintf(text, sizeof text, ": %f", rate);
+    return std::string(text) + "%!\r\n";
+}
+
+CLoopRunner::CLoopRunner(fdp::CFdpGui& front, CDongleLink& dongle, ReportFn report)
+    : m_front(front), m_dongle(dongle), m_report(std::move(report)) {}
+
+void CLoopRunner::Append(unsigned id) { m_report(res::LoadString(id)); }
+
+bool CLoopRunner::WaitLinkIdle(std::uint32_t ms) {
+    const fdp::CFdpEngine* engine = m_front.Engine();
+    for (std::uint32_t waited = 0;; waited += 10) {
+        if (!engine || engine->CurrentJob() == fdp::JobNone) return true;
+        if (waited >= ms) return false;
+        m_dongle.Sleep(10);
+    }
+}
+
+fdp::SharedBuffer CLoopRunner::WorkBuffer() {
+    try {
+        return fdp::MakeBuffer(kLoopReceiveAreaLen);
+    } catch (const std::bad_alloc&) {
+        m_dongle.Message("Memory is not enough!");
+        return nullptr;
+    }
+}
+
+fdp::SharedBuffer CLoopRunner::TargetTestModeBlock() {
+    auto block = fdp::MakeBuffer(fdp::kTestBlockLen);
+    const auto command = CommandPacket(OpEnableDeviceUnderTestMode);
+    std::copy(command.begin(), command.end(), block->begin());
+    return block;
+}
+
+bool CLoopRunner::Connect(const LoopSettings& settings, int& result) {
+    m_dongle.Sleep(100);
+    const BdAddr address = m_dongle.DongleAddress();
+    if (address == BdAddr{}) {
+        Append(IDS_READ_BDADDR_FAILED);
+        return false;
+    }
+    auto block = fdp::MakeBuffer(fdp::kTestBlockLen);
+    std::copy(address.begin(), address.end(), block->begin());
+    (*block)[8] = static_cast<std::uint8_t>(settings.speed);
+    fdp::WriteLe32(block->data() + 9, settings.dataSize);
+    m_dongle.Sleep(200);
+    // Armed before the target is asked to connect: the connection may complete before
+    // the report line below is shown.
+    m_dongle.ArmDongleEvent();
+    result = m_front.StartLoopTest(block);
+    Append(IDS_ESTABLISHING_ACL);
+    if (!m_dongle.WaitDongleEvent(kConnectWaitMs)) {
+        Append(IDS_ACL_TIMEOUT);
+        return false;
+    }
+    return true;
+}
+
+int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
+    int result = 0;
+    auto work = WorkBuffer();
+    if (!work) return result;
+    if (Connect(settings, result)) {
+        std::fill_n(work->begin(), settings.dataSize, kTargetSends);
+        Append(IDS_ACL_ESTABLISHED);
+        m_dongle.Sleep(4000);
+        m_dongle.ArmDongleEvent();   // the end marker may come before the wait below
+        result = m_front.SendLoopData(work, settings.dataSize);
+        m_dongle.Sleep(200);
+        Append(IDS_TARGET_TO_DONGLE);
+        m_dongle.WaitDongleEvent(settings.dataSize / std::max<std::uint32_t>(settings.speed, 1) + 1000);
+        const std::uint32_t counted = m_dongle.LoopReceivedBytes();
+        m_report(res::LoadString(IDS_TARGET_LOST_RATE) + LostRateText(settings.dataSize, counted));
+    }
+    m_dongle.ResetLoopReceivedBytes();
+    return result;
+}
+
+int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
+    int result = 0;
+    auto work = WorkBuffer();
+    if (!work) return result;
+    if (Connect(settings, result)) {
+        std::fill_n(work->begin(), settings.dataSize, kTargetSends);
+        Append(IDS_ACL_ESTABLISHED);
+        m_dongle.Sleep(4000);
+        m_dongle.Sleep(settings.dataSize / 100 + 500);
+        Append(IDS_DONGLE_TO_TARGET);
+        // The target's receive report: a fresh area, held by the link until it is done.
+        auto report = WorkBuffer();
+        if (report) result = m_front.ReceiveLoopData(report, static_cast<std::uint32_t>(kLoopReceiveAreaLen));
+        m_dongle.Sleep(100);
+        std::fill_n(work->begin(), settings.dataSize, kDongleSends);
+        auto acl = NewHciPacket(105);
+        if (!acl) {
+            m_dongle.Message("No enough memory!");
+        } else {
+            const std::uint32_t pause = 100 / std::max<std::uint32_t>(settings.speed, 1);
+            for (std::uint32_t sent = 0; sent < settings.dataSize;) {
+                const std::uint32_t n = std::min<std::uint32_t>(settings.dataSize - sent, kMaxAclChunk);
+                m_dongle.SendAcl(*acl, std::span(work->data() + sent, n));
+                sent += n;
+                m_dongle.Sleep(pause);
+            }
+            acl.reset();
+            m_dongle.Sleep(settings.dataSize / 500 + 500);
+            // The report is read only once the link has finished writing it.
+            const std::uint32_t counted =
+                report && WaitLinkIdle(kReportGraceMs) ? CountLoopReport(*report) : 0;
+            m_report(res::LoadString(IDS_DONGLE_LOST_RATE) + LostRateText(settings.dataSize, counted));
+        }
+    }
+    m_dongle.ResetLoopReceivedBytes();
+    return result;
+}
+
+bool CLoopRunner::RunDongleTestMode() {
+    const bool ok = m_dongle.EnableDongleTestMode();
+    Append(ok ? IDS_DONGLE_TEST_MODE_OK : IDS_DONGLE_TEST_MODE_FAILED);
+    return ok;
+}
+
+bool CLoopRunner::RunTargetTestMode() {
+    auto block = TargetTestModeBlock();
+    const bool accepted = m_front.EnableTargetTestMode(block) == 0;
+    // The answer is read only when the link has finished with the block.
+    const bool ok = accepted && WaitLinkIdle(kTestModeWaitMs) && (*block)[0] == 0;
+    Append(ok ? IDS_TARGET_TEST_MODE_OK : IDS_TARGET_TEST_MODE_FAILED);
+    return ok;
+}
+
+}  // namespace hci

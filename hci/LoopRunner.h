@@ -1,0 +1,69 @@
+// The loop test's runs: data from the target to the dongle, data from the dongle to the
+// target, and the two test modes. Each appends its report lines through the report
+// handler (which also shows them) and returns when the run has ended. They run on the
+// user-interface thread and wait through the dongle link, whose idle handler keeps the
+// window painting.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "fdp/FdpTypes.h"
+
+namespace fdp {
+class CFdpGui;
+}
+
+namespace hci {
+
+class CDongleLink;
+
+struct LoopSettings {
+    std::uint32_t dataSize = 1;   // bytes, 1 to 1000
+    std::uint32_t speed = 10;     // KBytes/s = bytes per millisecond, 10 to 80
+};
+
+// Bytes of the target's receive report that count: the leading records (0x02, handle,
+// length n, n data bytes) whose first data byte is 0x06, each lying wholly in report.
+std::uint32_t CountLoopReport(std::span<const std::uint8_t> report);
+
+// The lost-rate line's number part: ": %f" of lost / sent x 100, then "%!\r\n". More
+// bytes counted than sent lose nothing.
+std::string LostRateText(std::uint32_t sent, std::uint32_t counted);
+
+class CLoopRunner {
+public:
+    using ReportFn = std::function<void(const std::string&)>;
+
+    // front: the request front end of the open link. dongle: opened and started.
+    CLoopRunner(fdp::CFdpGui& front, CDongleLink& dongle, ReportFn report);
+
+    // Both return the result of the last front-end request they made, 0 when none.
+    int RunTargetLoopTest(const LoopSettings& settings);
+    int RunDongleLoopTest(const LoopSettings& settings);
+    // Report 57744 or 57745; true when the dongle confirmed test mode.
+    bool RunDongleTestMode();
+    // Report 57761 or 57762; true when the target confirmed test mode.
+    bool RunTargetTestMode();
+
+    // The test-mode block handed to the target: Enable_Device_Under_Test_Mode, which
+    // the target passes to its Bluetooth module.
+    static fdp::SharedBuffer TargetTestModeBlock();
+
+private:
+    void Append(unsigned id);
+    // Waits, bounded, until the link has finished its request, so that its answer can
+    // be read; false when it had not finished.
+    bool WaitLinkIdle(std::uint32_t ms);
+    fdp::SharedBuffer WorkBuffer();
+    // Steps 1 to 5 of both runs; false when the run ends there.
+    bool Connect(const LoopSettings& settings, int& result);
+
+    fdp::CFdpGui& m_front;
+    CDongleLink& m_dongle;
+    ReportFn m_report;
+};
+
+}  // namespace hci
