@@ -343,14 +343,22 @@ void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> 
         break;
     case fdp::TransferLoopSetup:
         m_loopData.clear();
+        if (m_bluetooth) m_bluetooth->LoopSetup(block);
         break;
     case fdp::TransferLoopSend:
+        if (m_bluetooth) m_bluetooth->LoopSend();
         break;
     case fdp::TransferTestMode:
         answer.assign(kTestBlockLen, 0);
-        answer[0] = m_config.testModeStatus;
+        answer[0] = m_bluetooth ? m_bluetooth->RunCommand(block) : m_config.testModeStatus;
         break;
     case fdp::TransferLoopReceive:
+        if (m_bluetooth) {
+            // Answered once the dongle's data has arrived (AnswerLoopReport).
+            m_loopReportPending = true;
+            m_bluetooth->RequestLoopReport();
+            return;
+        }
         answer = m_loopData;
         break;
     case fdp::TransferVersion:
@@ -369,6 +377,14 @@ void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> 
     if (status != 0) Note("transfer: unknown request");
     else status = m_config.transferStatus;
     SendStatus(fdp::FDP_RSP_TRANSFER_END, status);
+}
+
+void CNapModel::AnswerLoopReport(std::span<const std::uint8_t> report) {
+    if (!m_loopReportPending || !m_loggedIn) return;
+    m_loopReportPending = false;
+    if (!report.empty()) SendAnswer(fdp::FDP_RSP_TRANSFER_DATA, report.first(std::min(report.size(), kMaxAnswerLen)));
+    SendStatus(fdp::FDP_RSP_TRANSFER_END, 0);
+    Flush("loop report");
 }
 
 void CNapModel::OnGetTrace(std::uint8_t /*code*/, std::span<const std::uint8_t> /*data*/) {

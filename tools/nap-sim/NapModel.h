@@ -47,6 +47,25 @@ inline constexpr std::uint32_t kMaxDownloadLen = 8 * 1024 * 1024;
 
 enum class FrameDirection { In, Out };
 
+// The target's Bluetooth module, when the simulator has one: the loop test and
+// test-mode requests go to it. Called with the model's calls serialised.
+class IBluetoothModule {
+public:
+    virtual ~IBluetoothModule() = default;
+    // The loop test's block: the dongle's address (least significant byte first), the
+    // speed at offset 8 (bytes per millisecond), the data size at offset 9 (u32 LE).
+    // Pages the dongle; returns at once.
+    virtual void LoopSetup(std::span<const std::uint8_t> block) = 0;
+    // Sends the data over the connection at the speed, then the end marker; returns at once.
+    virtual void LoopSend() = 0;
+    // Asks for the receive report; the owner hands it to AnswerLoopReport once the
+    // data has arrived or the module has stopped waiting for it.
+    virtual void RequestLoopReport() = 0;
+    // Runs an HCI command packet (from its indicator on) on the controller; its status,
+    // or 0xFF when the controller did not complete it.
+    virtual std::uint8_t RunCommand(std::span<const std::uint8_t> command) = 0;
+};
+
 class CNapModel {
 public:
     // A frame to put on the wire, after delayMs milliseconds (0: at once).
@@ -62,6 +81,11 @@ public:
 
     void Announce();
     void HandleFrame(std::span<const std::uint8_t> frame);
+    // The Bluetooth module serving the loop test; none: the loop requests are answered
+    // without radio (setup and send do nothing, the report is empty).
+    void SetBluetooth(IBluetoothModule* bluetooth) { m_bluetooth = bluetooth; }
+    // The answer to a loop receive request that waited for the module's report.
+    void AnswerLoopReport(std::span<const std::uint8_t> report);
 
     bool LoggedIn() const { return m_loggedIn; }
     std::uint32_t Challenge() const { return m_challenge; }
@@ -140,6 +164,8 @@ private:
     bool m_bootErased = false, m_programErased = false;
     std::vector<std::uint8_t> m_params;
     std::vector<std::uint8_t> m_loopData;   // what a loop setup last handed over
+    IBluetoothModule* m_bluetooth = nullptr;
+    bool m_loopReportPending = false;       // a loop receive request awaits its report
 };
 
 }  // namespace napsim

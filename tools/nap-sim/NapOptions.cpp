@@ -21,6 +21,9 @@ const char* const kNapUsage =
     "  --log FILE              log every frame in and out as JSON lines\n"
     "  --params FILE           the 8192-byte parameter block at start\n"
     "  --trace-file FILE       the trace text (default a built-in text)\n"
+    "  --bt DEVICE             the target's Bluetooth module for the loop test: a\n"
+    "                          controller as unix:PATH (btvirt -s), hciN or a serial path\n"
+    "  --bt-radio on|off       off: the module pages nobody (default on)\n"
     "faults:\n"
     "  --login-status N        login status for a right password (default 0)\n"
     "  --drop-first-send N,... ignore the first send of these blocks (counted from 1)\n"
@@ -97,6 +100,8 @@ bool ParseNapOptions(const std::vector<std::string>& args, NapOptions& options, 
         {"--log", [&](const std::string& v) { options.logPath = v; return !v.empty(); }},
         {"--params", [&](const std::string& v) { options.paramsPath = v; return !v.empty(); }},
         {"--trace-file", [&](const std::string& v) { options.traceFile = v; return !v.empty(); }},
+        {"--bt", [&](const std::string& v) { options.btDevice = v; return !v.empty(); }},
+        {"--bt-radio", [&](const std::string& v) { options.btRadioOn = v == "on"; return v == "on" || v == "off"; }},
         {"--login-status", [&](const std::string& v) { return ParseInto(v, c.loginStatus); }},
         {"--drop-first-send", [&](const std::string& v) {
              for (const auto& part : Split(v, ',')) {

@@ -19,6 +19,10 @@ struct NapOptions {
     std::string logPath;
     std::string paramsPath;
     std::string traceFile;
+    // The target's Bluetooth module: a controller device (unix:PATH, hciN, a serial
+    // path); empty: none, the loop requests are answered without radio.
+    std::string btDevice;
+    bool btRadioOn = true;
     bool help = false;
     NapConfig config;
 };

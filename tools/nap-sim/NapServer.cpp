@@ -58,6 +58,11 @@ void CNapServer::ReceiverMain() {
     }
 }
 
+void CNapServer::WithModel(const std::function<void(CNapModel&)>& fn) {
+    std::lock_guard lock(m_modelLock);
+    fn(m_model);
+}
+
 void CNapServer::Run(int stopFd) {
     std::thread receiver([this] { ReceiverMain(); });
     Clock::time_point nextAnnounce = Clock::now();

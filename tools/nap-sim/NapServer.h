@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -36,6 +37,9 @@ public:
     // Serves until stopFd becomes readable (e.g. a signalfd); then stops the receiver
     // and returns. Frames still delayed are not sent.
     void Run(int stopFd);
+    // Runs fn on the model from another thread (the Bluetooth module's), serialised
+    // with the frames; what the model sends goes out as its replies do.
+    void WithModel(const std::function<void(CNapModel&)>& fn);
 
 private:
     using Clock = std::chrono::steady_clock;

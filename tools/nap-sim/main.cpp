@@ -6,12 +6,14 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "fdp/PcapDriver.h"
 #include "tools/nap-sim/FrameLog.h"
+#include "tools/nap-sim/NapBluetooth.h"
 #include "tools/nap-sim/NapModel.h"
 #include "tools/nap-sim/NapOptions.h"
 #include "tools/nap-sim/NapServer.h"
@@ -86,11 +88,26 @@ int main(int argc, char** argv) {
         CNapModel model(options.config);
         CNapServer server(driver, model, options.logPath.empty() ? nullptr : &log,
                           {options.announceMs, options.reannounceMs});
+        std::unique_ptr<CNapBluetooth> bluetooth;
+        if (!options.btDevice.empty()) {
+            bluetooth = std::make_unique<CNapBluetooth>(
+                [&server](std::vector<std::uint8_t> report) {
+                    server.WithModel([&report](CNapModel& m) { m.AnswerLoopReport(report); });
+                },
+                [&log](const std::string& event, const std::string& detail) { log.Event(event, detail); });
+            if (!bluetooth->Open(options.btDevice)) return Fail("--bt " + bluetooth->Error(), 2);
+            bluetooth->SetRadio(options.btRadioOn);
+            server.WithModel([&bluetooth](CNapModel& m) { m.SetBluetooth(bluetooth.get()); });
+            log.Event("bt ready", bluetooth->AddressText());
+            std::fprintf(stderr, "kelvane-nap-sim: Bluetooth module %s on %s%s\n", bluetooth->AddressText().c_str(),
+                         options.btDevice.c_str(), options.btRadioOn ? "" : " (radio off)");
+        }
         log.Event("ready", options.interfaceName + " " + FormatMac(options.config.address));
         std::fprintf(stderr, "kelvane-nap-sim: serving on %s (%s), password \"%s\"\n",
                      options.interfaceName.c_str(), FormatMac(options.config.address).c_str(),
                      options.config.password.c_str());
         server.Run(signalFd);
+        server.WithModel([](CNapModel& m) { m.SetBluetooth(nullptr); });
     }
     driver.Uninit();
     log.Event("stopped");
