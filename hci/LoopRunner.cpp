@@ -39,6 +39,13 @@ constexpr std::uint32_t kReportGraceMs = 2000;
 
 }  // namespace
 
+const char* LoopSettingsProblem(const LoopSettings& settings) {
+    if (settings.dataSize < 1 || settings.dataSize > 1000)
+        return "Please input a number(1<=number<=1000) in DataSize Area!";
+    if (settings.speed < 10 || settings.speed > 80) return "Please input a number(10<=number<=80)in Speed Area!";
+    return nullptr;
+}
+
 std::uint32_t CountLoopReport(std::span<const std::uint8_t> report) {
     std::uint32_t total = 0;
     std::size_t offset = 0;
@@ -59,13 +66,13 @@ std::string LostRateText(std::uint32_t sent, std::uint32_t counted) {
     return std::string(text) + "%!\r\n";
 }
 
-CLoopRunner::CLoopRunner(fdp::CFdpGui& front, CDongleLink& dongle, ReportFn report)
+CLoopRunner::CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn report)
     : m_front(front), m_dongle(dongle), m_report(std::move(report)) {}
 
 void CLoopRunner::Append(unsigned id) { m_report(res::LoadString(id)); }
 
 bool CLoopRunner::WaitLinkIdle(std::uint32_t ms) {
-    const fdp::CFdpEngine* engine = m_front.Engine();
+    const fdp::CFdpEngine* engine = m_front ? m_front->Engine() : nullptr;
     for (std::uint32_t waited = 0;; waited += 10) {
         if (!engine || engine->CurrentJob() == fdp::JobNone) return true;
         if (waited >= ms) return false;
@@ -104,7 +111,7 @@ bool CLoopRunner::Connect(const LoopSettings& settings, int& result) {
     // Armed before the target is asked to connect: the connection may complete before
     // the report line below is shown.
     m_dongle.ArmDongleEvent();
-    result = m_front.StartLoopTest(block);
+    result = m_front->StartLoopTest(block);
     Append(IDS_ESTABLISHING_ACL);
     if (!m_dongle.WaitDongleEvent(kConnectWaitMs)) {
         Append(IDS_ACL_TIMEOUT);
@@ -115,6 +122,7 @@ bool CLoopRunner::Connect(const LoopSettings& settings, int& result) {
 
 int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
     int result = 0;
+    if (!m_front) return result;
     auto work = WorkBuffer();
     if (!work) return result;
     if (Connect(settings, result)) {
@@ -122,7 +130,7 @@ int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
         Append(IDS_ACL_ESTABLISHED);
         m_dongle.Sleep(4000);
         m_dongle.ArmDongleEvent();   // the end marker may come before the wait below
-        result = m_front.SendLoopData(work, settings.dataSize);
+        result = m_front->SendLoopData(work, settings.dataSize);
         m_dongle.Sleep(200);
         Append(IDS_TARGET_TO_DONGLE);
         m_dongle.WaitDongleEvent(settings.dataSize / std::max<std::uint32_t>(settings.speed, 1) + 1000);
@@ -135,6 +143,7 @@ int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
 
 int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
     int result = 0;
+    if (!m_front) return result;
     auto work = WorkBuffer();
     if (!work) return result;
     if (Connect(settings, result)) {
@@ -145,7 +154,7 @@ int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
         Append(IDS_DONGLE_TO_TARGET);
         // The target's receive report: a fresh area, held by the link until it is done.
         auto report = WorkBuffer();
-        if (report) result = m_front.ReceiveLoopData(report, static_cast<std::uint32_t>(kLoopReceiveAreaLen));
+        if (report) result = m_front->ReceiveLoopData(report, static_cast<std::uint32_t>(kLoopReceiveAreaLen));
         m_dongle.Sleep(100);
         std::fill_n(work->begin(), settings.dataSize, kDongleSends);
         auto acl = NewHciPacket(105);
@@ -179,7 +188,7 @@ bool CLoopRunner::RunDongleTestMode() {
 
 bool CLoopRunner::RunTargetTestMode() {
     auto block = TargetTestModeBlock();
-    const bool accepted = m_front.EnableTargetTestMode(block) == 0;
+    const bool accepted = m_front && m_front->EnableTargetTestMode(block) == 0;
     // The answer is read only when the link has finished with the block.
     const bool ok = accepted && WaitLinkIdle(kTestModeWaitMs) && (*block)[0] == 0;
     Append(ok ? IDS_TARGET_TEST_MODE_OK : IDS_TARGET_TEST_MODE_FAILED);

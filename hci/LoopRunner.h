@@ -25,6 +25,10 @@ struct LoopSettings {
     std::uint32_t speed = 10;     // KBytes/s = bytes per millisecond, 10 to 80
 };
 
+// The message for settings the loop test cannot run with (the page's and the command
+// line's checks), nothing when they are good.
+const char* LoopSettingsProblem(const LoopSettings& settings);
+
 // Bytes of the target's receive report that count: the leading records (0x02, handle,
 // length n, n data bytes) whose first data byte is 0x06, each lying wholly in report.
 std::uint32_t CountLoopReport(std::span<const std::uint8_t> report);
@@ -37,8 +41,9 @@ class CLoopRunner {
 public:
     using ReportFn = std::function<void(const std::string&)>;
 
-    // front: the request front end of the open link. dongle: opened and started.
-    CLoopRunner(fdp::CFdpGui& front, CDongleLink& dongle, ReportFn report);
+    // front: the request front end of the open link; may be null for the dongle test
+    // mode alone, which needs no target. dongle: opened and started.
+    CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn report);
 
     // Both return the result of the last front-end request they made, 0 when none.
     int RunTargetLoopTest(const LoopSettings& settings);
@@ -61,7 +66,7 @@ private:
     // Steps 1 to 5 of both runs; false when the run ends there.
     bool Connect(const LoopSettings& settings, int& result);
 
-    fdp::CFdpGui& m_front;
+    fdp::CFdpGui* m_front;
     CDongleLink& m_dongle;
     ReportFn m_report;
 };

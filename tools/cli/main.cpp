@@ -21,6 +21,7 @@
 #include "fdp/ProgramFolders.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
+#include "tools/cli/LoopTestCommand.h"
 #include "tools/cli/ParamTaskArgs.h"
 #include "tools/cli/SecretInput.h"
 
@@ -40,7 +41,7 @@ int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<i
 void Usage() {
     std::fprintf(stderr,
                  "usage: kelvane-cli [--interface IF] [--password-file FILE | --password -|PW] [--folder DIR]\n"
-                 "                   [--no-progress] [--flash-wait-ms N] OPERATION\n"
+                 "                   [--no-progress] [--flash-wait-ms N] [--dongle DEVICE] OPERATION\n"
                  "       kelvane-cli --version   the version and the folder of the working files\n"
                  "operations:\n"
                  "  download boot|program|param FILE   transfer, erase and burn a flash area\n"
@@ -50,6 +51,10 @@ void Usage() {
                  "  version boot|program                print the target's firmware version\n"
                  "  diagnose                            run the target's hardware self test\n"
                  "  testmode                            put the target's Bluetooth module into test mode\n"
+                 "  looptest target|dongle|target-testmode|dongle-testmode [--size N] [--speed S]\n"
+                 "           [--master|--slave]          the Bluetooth loop test with the dongle of --dongle\n"
+                 "                                      DEVICE (hciN, a serial path, unix:PATH); size 1-1000\n"
+                 "                                      bytes (1000), speed 10-80 KBytes/s (10), slave\n"
                  "  set-name-password NAME [PASSWORD|-] the target's friendly name and login password; the\n"
                  "                                      password also from --new-password-file FILE or\n"
                  "                                      KELVANE_NEW_PASSWORD, \"-\" reads it from standard input\n"
@@ -61,7 +66,8 @@ void Usage() {
                  "passwords: prefer --password-file FILE (readable by you only) or KELVANE_PASSWORD;\n"
                  "  --password - reads a line from standard input (after it, \"-\" for the new password\n"
                  "  reads the next line). --password PW is seen by every user in the process list.\n"
-                 "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 20+connect result, 40+operation result\n");
+                 "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
+                 "      20+connect result, 40+operation result\n");
 }
 
 bool KindFromName(const std::string& name, std::uint8_t& kind) {
@@ -105,6 +111,7 @@ struct Options {
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
     bool version = false;
+    std::string dongle;   // the loop test's dongle; empty: the first hciN that opens
 };
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -121,6 +128,7 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--new-password-file") { if (!value(options.newPasswordFile.emplace())) return false; }
         else if (arg == "--folder") { if (!value(options.folder)) return false; }
         else if (arg == "--no-progress") options.progress = false;
+        else if (arg == "--dongle") { if (!value(options.dongle)) return false; }
         else if (arg == "--flash-wait-ms") {
             std::string text;
             if (!value(text)) return false;
@@ -218,7 +226,7 @@ int Run(const Options& options) {
         (op == "erase" && !KindFromName(arg(1), kind)) || ((op == "params" || op == "trace") && arg(1).empty()) ||
         (op == "version" && arg(1) != "boot" && arg(1) != "program") ||
         (op != "download" && op != "erase" && op != "params" && op != "trace" && op != "version" &&
-         op != "diagnose" && op != "testmode" && !cli::IsParamTask(op))) {
+         op != "diagnose" && op != "testmode" && op != "looptest" && !cli::IsParamTask(op))) {
         Usage();
         return ExitUsage;
     }
@@ -233,6 +241,18 @@ int Run(const Options& options) {
             std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
             return ExitUsage;
         }
+    }
+
+    std::optional<cli::LoopTestRequest> loopRequest;
+    if (op == "looptest") {
+        std::string error;
+        loopRequest = cli::ParseLoopTest(options.operation, error);
+        if (!loopRequest) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+            return ExitUsage;
+        }
+        // The dongle's own test mode needs no target.
+        if (loopRequest->kind == cli::LoopTestKind::DongleTestMode) return cli::RunLoopTest(nullptr, *loopRequest, options.dongle);
     }
 
     std::uint64_t fileSize = 0;
@@ -310,6 +330,7 @@ int Run(const Options& options) {
                   address[3], address[4], address[5]);
     std::printf("%s %s\n", ConnectText(connect), addressText);
 
+    if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (op == "download" || paramTask) {
         front.BeginDownload();
         if (front.StartDownload(kind, downloadPath) != 0) {

@@ -1,0 +1,93 @@
+#include "tools/cli/LoopTestCommand.h"
+
+#include <charconv>
+#include <cstdio>
+
+#include "fdp/FdpTypes.h"
+#include "hci/DongleLink.h"
+
+namespace cli {
+
+namespace {
+
+bool ParseNumber(const std::string& text, std::uint32_t& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+// The report's lines as a terminal shows them: without the carriage returns.
+void Print(const std::string& text) {
+    std::string line;
+    for (char c : text)
+        if (c != '\r') line += c;
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+std::optional<LoopTestRequest> ParseLoopTest(const std::vector<std::string>& operation, std::string& error) {
+    LoopTestRequest request;
+    if (operation.size() < 2) {
+        error = "looptest needs target, dongle, target-testmode or dongle-testmode";
+        return std::nullopt;
+    }
+    const std::string& what = operation[1];
+    if (what == "target") request.kind = LoopTestKind::Target;
+    else if (what == "dongle") request.kind = LoopTestKind::Dongle;
+    else if (what == "target-testmode") request.kind = LoopTestKind::TargetTestMode;
+    else if (what == "dongle-testmode") request.kind = LoopTestKind::DongleTestMode;
+    else {
+        error = "looptest: unknown test " + what;
+        return std::nullopt;
+    }
+    for (std::size_t i = 2; i < operation.size(); ++i) {
+        const std::string& word = operation[i];
+        if (word == "--master") request.dongleMaster = true;
+        else if (word == "--slave") request.dongleMaster = false;
+        else if ((word == "--size" || word == "--speed") && i + 1 < operation.size()) {
+            std::uint32_t& into = word == "--size" ? request.settings.dataSize : request.settings.speed;
+            if (!ParseNumber(operation[++i], into)) {
+                error = word + ": not a number: " + operation[i];
+                return std::nullopt;
+            }
+        } else {
+            error = "looptest: unknown argument " + word;
+            return std::nullopt;
+        }
+    }
+    if (const char* problem = hci::LoopSettingsProblem(request.settings)) {
+        error = problem;
+        return std::nullopt;
+    }
+    return request;
+}
+
+int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::string& device) {
+    hci::CDongleLink dongle;
+    dongle.SetDevice(device);
+    dongle.SetMessageHandler([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    dongle.SetDongleMaster(request.dongleMaster);
+    if (!dongle.OpenDongle()) {
+        std::fprintf(stderr, "%s\n", dongle.OpenError().c_str());
+        return ExitNoDongle;
+    }
+    const bool dataTest = request.kind == LoopTestKind::Target || request.kind == LoopTestKind::Dongle;
+    dongle.StartDongle(dataTest);
+    if (!dongle.DongleAddressText().empty()) std::printf("Dongle: %s\n", dongle.DongleAddressText().c_str());
+
+    std::string report;
+    const auto append = [&report](const std::string& text) {
+        report += text;
+        Print(text);
+    };
+    hci::CLoopRunner runner(front, dongle, append);
+    if (request.kind == LoopTestKind::DongleTestMode) return runner.RunDongleTestMode() ? 0 : 40 + fdp::FdpFailed;
+    if (request.kind == LoopTestKind::TargetTestMode) return runner.RunTargetTestMode() ? 0 : 40 + fdp::FdpFailed;
+    if (request.kind == LoopTestKind::Target) runner.RunTargetLoopTest(request.settings);
+    else runner.RunDongleLoopTest(request.settings);
+    // The run completed when it printed its lost rate; the rate itself is not judged.
+    return report.find("%!") != std::string::npos ? 0 : ExitLoopStopped;
+}
+
+}  // namespace cli
