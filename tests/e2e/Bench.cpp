@@ -75,8 +75,9 @@ std::optional<std::string> BenchProblem() {
     return std::nullopt;
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-e2e-XXXXXX").string();
+TempDir::TempDir(const std::string& base) {
+    std::string pattern =
+        ((base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base)) / "kelvane-e2e-XXXXXX").string();
     if (::mkdtemp(pattern.data())) m_path = pattern;
 }
 
@@ -94,6 +95,7 @@ bool SimProcess::Start(const std::string& folder, const std::vector<std::string>
                                         "--interface", kNapInterface, "--log", log,
                                         "--state", folder + "/state", "--announce-ms", "100"};
     command.insert(command.end(), options.begin(), options.end());
+    command.insert(command.begin(), m_launcher.begin(), m_launcher.end());
     std::vector<char*> argv;
     for (auto& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -107,7 +109,7 @@ bool SimProcess::Start(const std::string& folder, const std::vector<std::string>
         // Its banner and any complaint go to a file beside the log, not into the test output.
         const int err = ::open((folder + "/sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (err >= 0) ::dup2(err, STDERR_FILENO);
-        ::execvp("ip", argv.data());
+        ::execvp(argv[0], argv.data());
         ::_exit(127);
     }
     // Serving once the log says so; a simulator that cannot open its interface ends.

@@ -29,7 +29,8 @@ std::optional<std::string> BenchProblem();
 // A fresh folder, removed with its contents at the end.
 class TempDir {
 public:
-    TempDir();
+    // Under the system's temporary folder, or under base when given.
+    explicit TempDir(const std::string& base = {});
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -49,6 +50,9 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
+    // Words put before the command that starts it (e.g. nsenter into another mount
+    // namespace).
+    void SetLauncher(std::vector<std::string> launcher) { m_launcher = std::move(launcher); }
     // Starts it with these extra options and waits until it serves; false with the
     // reason in Error() when it does not come up.
     bool Start(const std::string& folder, const std::vector<std::string>& options);
@@ -65,6 +69,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    std::vector<std::string> m_launcher;
     std::string m_folder;
     std::string m_error;
     std::chrono::milliseconds m_stopTime{0};

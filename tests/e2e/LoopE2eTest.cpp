@@ -1,0 +1,238 @@
+// The loop test for real: kelvane-cli with a dongle and the simulator with its Bluetooth
+// module, both controllers emulated by BlueZ's btvirt. btvirt's server sockets have
+// fixed names in /tmp, so the suite runs its own btvirt in a private mount namespace
+// with a tmpfs on /tmp, and starts the simulator and the program under test inside it.
+// Between the dongle and btvirt sits a proxy that reads the commands on their way to
+// the controller, so the test sees the role byte the controller was given.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "hci/H4Reassembler.h"
+#include "tests/e2e/Bench.h"
+
+namespace e2e {
+namespace {
+
+// btvirt -s in a mount namespace of its own; the namespace lives as long as btvirt.
+class BtServer {
+public:
+    bool Start(const std::string& logPath) {
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int log = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (log >= 0) {
+                ::dup2(log, STDOUT_FILENO);
+                ::dup2(log, STDERR_FILENO);
+            }
+            ::execlp("unshare", "unshare", "-m", "--propagation", "private", "sh", "-c",
+                     "mount -t tmpfs kelvane-bt /tmp && exec btvirt -s -l0", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (std::filesystem::exists(Root() + "/tmp/bt-server-bredr")) return true;
+            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    ~BtServer() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    // The namespace's root as this process reaches it.
+    std::string Root() const { return "/proc/" + std::to_string(m_pid) + "/root"; }
+    std::vector<std::string> Enter() const { return {"nsenter", "--mount=/proc/" + std::to_string(m_pid) + "/ns/mnt"}; }
+
+private:
+    pid_t m_pid = -1;
+};
+
+int UnixSocket(const std::string& path, bool listen) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const auto* sa = reinterpret_cast<const sockaddr*>(&address);
+    const bool ok = listen ? ::bind(fd, sa, sizeof address) == 0 && ::listen(fd, 4) == 0
+                           : ::connect(fd, sa, sizeof address) == 0;
+    if (!ok) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Passes one dongle connection through to btvirt, noting the role byte of every
+// Accept_Connection_Request on its way to the controller.
+class DongleProxy {
+public:
+    DongleProxy(const std::string& path, const std::string& upstream) : m_upstream(upstream) {
+        m_listen = UnixSocket(path, true);
+        m_stop = ::eventfd(0, EFD_CLOEXEC);
+        m_thread = std::thread([this] { Main(); });
+    }
+    ~DongleProxy() {
+        ::eventfd_write(m_stop, 1);
+        m_thread.join();
+        ::close(m_listen);
+        ::close(m_stop);
+    }
+    bool Listening() const { return m_listen >= 0; }
+    std::vector<std::uint8_t> AcceptRoles() {
+        std::lock_guard lock(m_lock);
+        return m_roles;
+    }
+
+private:
+    void Main() {
+        pollfd wait[2] = {{m_listen, POLLIN, 0}, {m_stop, POLLIN, 0}};
+        if (::poll(wait, 2, -1) <= 0 || (wait[1].revents & POLLIN)) return;
+        const int host = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+        const int controller = UnixSocket(m_upstream, false);
+        hci::CH4Reassembler commands;
+        std::uint8_t chunk[4096];
+        for (;;) {
+            pollfd fds[3] = {{host, POLLIN, 0}, {controller, POLLIN, 0}, {m_stop, POLLIN, 0}};
+            if (::poll(fds, 3, -1) <= 0 || (fds[2].revents & POLLIN)) break;
+            const bool fromHost = fds[0].revents != 0;
+            const int from = fromHost ? host : controller;
+            const ssize_t n = ::read(from, chunk, sizeof chunk);
+            if (n <= 0) break;
+            if (::write(fromHost ? controller : host, chunk, static_cast<std::size_t>(n)) != n) break;
+            if (!fromHost) continue;
+            commands.Feed(std::span(chunk, static_cast<std::size_t>(n)), [this](std::span<const std::uint8_t> packet) {
+                // 4 unused, 01, opcode 09 04, length 7, address, role
+                if (packet.size() == 15 && packet[4] == 0x01 && packet[5] == 0x09 && packet[6] == 0x04) {
+                    std::lock_guard lock(m_lock);
+                    m_roles.push_back(packet[14]);
+                }
+            });
+        }
+        ::close(host);
+        if (controller >= 0) ::close(controller);
+    }
+
+    std::string m_upstream;
+    int m_listen = -1;
+    int m_stop = -1;
+    std::thread m_thread;
+    std::mutex m_lock;
+    std::vector<std::uint8_t> m_roles;
+};
+
+struct LoopCase {
+    const char* name;
+    std::string arguments;                 // after looptest
+    std::vector<std::string> simOptions;
+    int exitCode;
+    std::vector<std::string> lines;        // each must appear in the output
+    std::optional<std::uint8_t> role;      // the accept's role byte the controller saw
+    std::string dongle = "PROXY";          // PROXY: through the proxy to btvirt
+};
+
+class LoopE2eTest : public ::testing::TestWithParam<LoopCase> {
+protected:
+    static void SetUpTestSuite() {
+        if (BenchProblem() || ::access("/usr/bin/btvirt", X_OK) != 0) return;
+        s_server = new BtServer;
+        if (!s_server->Start("/var/tmp/kelvane-btvirt.log")) {
+            delete s_server;
+            s_server = nullptr;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete s_server;
+        s_server = nullptr;
+    }
+    void SetUp() override {
+        std::optional<std::string> problem = BenchProblem();
+        if (!problem && ::access("/usr/bin/btvirt", X_OK) != 0) problem = "btvirt is missing (package bluez-test-tools)";
+        if (!problem && !s_server) problem = "btvirt -s did not start in a private mount namespace";
+        if (problem) {
+            if (std::getenv("CI")) FAIL() << "loop bench not usable: " << *problem;
+            GTEST_SKIP() << *problem;
+        }
+    }
+
+    static BtServer* s_server;
+};
+BtServer* LoopE2eTest::s_server = nullptr;
+
+TEST_P(LoopE2eTest, RunsTheLoopTestBetweenTheSimulatorAndTheDongle) {
+    const LoopCase& c = GetParam();
+    // Outside /tmp, which is btvirt's own inside its namespace.
+    TempDir folder("/var/tmp");
+    DongleProxy proxy(folder / "dongle.sock", s_server->Root() + "/tmp/bt-server-bredr");
+    ASSERT_TRUE(proxy.Listening());
+    SimProcess sim;
+    sim.SetLauncher(s_server->Enter());
+    std::vector<std::string> simOptions = {"--password", "kiwi", "--bt", "unix:/tmp/bt-server-bredr"};
+    simOptions.insert(simOptions.end(), c.simOptions.begin(), c.simOptions.end());
+    ASSERT_TRUE(sim.Start(folder.Path(), simOptions)) << sim.Error();
+
+    std::string command;
+    for (const auto& word : s_server->Enter()) command += word + " ";
+    command += std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " + kPcInterface +
+               " --password kiwi --folder " + folder.Path() + " --dongle " +
+               (c.dongle == "PROXY" ? "unix:" + (folder / "dongle.sock") : c.dongle) + " looptest " + c.arguments +
+               " 2>&1";
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char chunk[512];
+    while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+    const int status = ::pclose(pipe);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.exitCode) << output;
+    for (const std::string& line : c.lines) EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
+    if (c.role) {
+        EXPECT_EQ(proxy.AcceptRoles(), std::vector<std::uint8_t>{*c.role}) << output;
+    }
+    EXPECT_TRUE(sim.Stop());
+}
+
+const std::string kLostNothing = "---------------Lost rate is: 0.000000%!\n";
+const std::string kConnected = "-------------ACL connection is established successfully!";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, LoopE2eTest,
+    ::testing::Values(
+        LoopCase{"TargetToDongle1At10Master", "target --size 1 --speed 10 --master", {}, 0,
+                 {kConnected, "Transferring data from Target to Dongle...", kLostNothing}, 0x00},
+        LoopCase{"TargetToDongle1000At10Slave", "target --size 1000 --speed 10 --slave", {}, 0, {kLostNothing}, 0x01},
+        LoopCase{"TargetToDongle1At80", "target --size 1 --speed 80", {}, 0, {kLostNothing}, 0x01},
+        LoopCase{"TargetToDongle1000At80Master", "target --size 1000 --speed 80 --master", {}, 0, {kLostNothing}, 0x00},
+        LoopCase{"DongleToTarget1At10Slave", "dongle --size 1 --speed 10", {}, 0,
+                 {kConnected, "Transferring data from Dongle to Target...", kLostNothing}, 0x01},
+        LoopCase{"DongleToTarget1000At10Master", "dongle --size 1000 --speed 10 --master", {}, 0, {kLostNothing}, 0x00},
+        LoopCase{"DongleToTarget1At80Master", "dongle --size 1 --speed 80 --master", {}, 0, {kLostNothing}, 0x00},
+        LoopCase{"DongleToTarget1000At80Slave", "dongle --size 1000 --speed 80 --slave", {}, 0, {kLostNothing}, 0x01},
+        LoopCase{"TargetTestMode", "target-testmode", {}, 0, {"Target has been under the Test Mode!"}, std::nullopt},
+        LoopCase{"DongleTestMode", "dongle-testmode", {}, 0, {"Dongle has been under the Test Mode!"}, std::nullopt},
+        LoopCase{"RadioOff", "target --size 10 --speed 10", {"--bt-radio", "off"}, 5,
+                 {"Timeout and ACL connection is not established in 4 seconds!"}, std::nullopt},
+        LoopCase{"NoSuchDongle", "dongle --size 10 --speed 10", {}, 4,
+                 {" There is no USB device in the port or the usb port is used by other program!"}, std::nullopt,
+                 "unix:/var/tmp/kelvane-no-such-dongle"}),
+    [](const ::testing::TestParamInfo<LoopCase>& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace e2e
