@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static hci::CDongleLink link;   // not opened: an accept it would send goes nowhere
-    link.ClearState();
+    link.ResetLoopReceivedBytes();
     link.SetDongleMaster(size % 2 == 0);
     hci::CH4Reassembler reassembler;
     std::span<const std::uint8_t> rest(data, size);
