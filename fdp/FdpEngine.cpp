@@ -375,19 +375,15 @@ void CFdpEngine::Finish(unsigned result, std::int32_t fileIndex) {
     CloseDownloadFile();
     const std::uint8_t job = m_job;
     const std::uint32_t message = job == JobStop ? 0 : MessageForJob(job);
-    if (message != 0) m_frontEnd->OnJobEnd(job, result);
     std::uint32_t wParam = result;
-    if (message != WM_FDP_CONNECT) {
-        NotifyCode code;
-        if (!NotifyCodeFor(result, code)) {
-            ClearJob();
-            return;
-        }
-        wParam = code;
-    }
+    NotifyCode code = NotifyProgress;
+    const bool hasMessage = message == WM_FDP_CONNECT || (message != 0 && NotifyCodeFor(result, code));
+    if (message != WM_FDP_CONNECT) wParam = code;
     const std::int32_t lParam = result == FdpFileError ? fileIndex : m_runKind;
+    // Idle before anyone hears of the end, so that a request made on hearing it is taken.
     ClearJob();
-    m_frontEnd->Notify(message, wParam, lParam);
+    if (message != 0) m_frontEnd->OnJobEnd(job, result);
+    if (hasMessage) m_frontEnd->Notify(message, wParam, lParam);
 }
 
 // A stop request recorded while the job ran stays recorded, so the worker still ends.

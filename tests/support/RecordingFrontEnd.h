@@ -30,6 +30,9 @@ class RecordingFrontEnd : public CHeadlessFrontEnd {
 public:
     int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
+    void OnJobEnd(std::uint8_t job, unsigned result) override {
+        if (onJobEnd) onJobEnd(job, result);
+    }
 
     // The first result (wParam != 0 for downloads) of a message not yet taken.
     std::optional<NotifyCall> WaitResult(std::uint32_t message,
@@ -41,6 +44,8 @@ public:
     std::vector<std::string> MessageBoxes();
     // Called on the worker thread for every report, after it was recorded.
     std::function<void(const ReportCall&)> onReport;
+    // Called on the worker thread at every job's end.
+    std::function<void(std::uint8_t job, unsigned result)> onJobEnd;
 
 protected:
     void ShowMessageBox(const std::string& text) override;

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <thread>
 
 #include "tests/unit/fdp/LinkFixture.h"
@@ -90,6 +91,32 @@ TEST_F(JobLifecycleTest, ACancelAfterTheLastBlockEndsWithTheDownloadGroup) {
     ASSERT_TRUE(front.WaitStage(13));
     EXPECT_EQ(front.Reports().back().result, 0u);
     EXPECT_EQ(front.resultText(), "Operation has been committed successfully!");
+}
+
+// A front end that hears of a job's end (the command-line tool) may ask for the next job
+// at once: by then the engine is idle.
+TEST_F(JobLifecycleTest, AJobsEndIsHeardOnceTheEngineIsIdle) {
+    Connect();
+    FdpRequest erase;
+    erase.job = JobErase;
+    erase.kind = KindBoot;
+    std::atomic<int> next{-1};
+    std::atomic<unsigned> firstResult{0};
+    front.onJobEnd = [&](std::uint8_t job, unsigned result) {
+        EXPECT_EQ(job, JobErase);
+        if (next >= 0) return;
+        firstResult = result;
+        next = engine.Submit(erase);
+    };
+    ASSERT_EQ(engine.Submit(erase), 0);
+    EXPECT_EQ(NextData().code, EraseCode(KindBoot));
+    driver.Inject(TargetFrames::Status(FDP_RSP_ERASE, 5));   // a status without a message
+    EXPECT_EQ(NextData().code, EraseCode(KindBoot)) << "the request made on hearing the end was lost";
+    driver.Inject(TargetFrames::Status(FDP_RSP_ERASE, 0));
+    ASSERT_TRUE(front.WaitResult(WM_FDP_ERASE));   // the worker is done with the hook
+    EXPECT_EQ(next, 0);
+    EXPECT_EQ(firstResult, 5u) << "the target's status as it came";
+    front.onJobEnd = nullptr;
 }
 
 // Codes outside the engine's jobs are refused; none of them may stay recorded.
