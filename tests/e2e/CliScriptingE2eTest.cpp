@@ -1,5 +1,5 @@
 // kelvane-cli as scripts use it, against the simulator: passwords that stay out of the
-// process list.
+// process list, the --json report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -7,12 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <map>
+#include <optional>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "fdp/Sha256.h"
 #include "tests/e2e/Bench.h"
 
 namespace e2e {
@@ -24,6 +28,80 @@ std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
+// A strict reader of one JSON object whose values are strings, numbers, true/false or
+// objects of strings: member names (nested ones as "outer.inner") to their texts.
+// Nothing when the text is not exactly one such object.
+class JsonObject {
+public:
+    static std::optional<std::map<std::string, std::string>> Parse(const std::string& text) {
+        JsonObject reader(text);
+        std::map<std::string, std::string> members;
+        if (!reader.Object("", members)) return std::nullopt;
+        reader.Space();
+        if (reader.m_at != text.size()) return std::nullopt;
+        return members;
+    }
+
+private:
+    explicit JsonObject(const std::string& text) : m_text(text) {}
+    void Space() {
+        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at]))) ++m_at;
+    }
+    bool Take(char c) {
+        Space();
+        if (m_at >= m_text.size() || m_text[m_at] != c) return false;
+        ++m_at;
+        return true;
+    }
+    bool String(std::string& out) {
+        if (!Take('"')) return false;
+        while (m_at < m_text.size() && m_text[m_at] != '"') {
+            char c = m_text[m_at++];
+            if (static_cast<unsigned char>(c) < 0x20) return false;
+            if (c == '\\') {
+                if (m_at >= m_text.size()) return false;
+                const char e = m_text[m_at++];
+                if (e == 'u') {
+                    if (m_at + 4 > m_text.size()) return false;
+                    c = static_cast<char>(std::stoi(m_text.substr(m_at, 4), nullptr, 16));
+                    m_at += 4;
+                } else {
+                    const std::string from = "\"\\/nrt", to = "\"\\/\n\r\t";
+                    if (from.find(e) == std::string::npos) return false;
+                    c = to[from.find(e)];
+                }
+            }
+            out += c;
+        }
+        return Take('"');
+    }
+    bool Value(const std::string& name, std::map<std::string, std::string>& members) {
+        Space();
+        if (m_at >= m_text.size()) return false;
+        if (m_text[m_at] == '"') return String(members[name]);
+        if (m_text[m_at] == '{') return Object(name + ".", members);
+        const std::size_t start = m_at;
+        while (m_at < m_text.size() && (std::isalnum(static_cast<unsigned char>(m_text[m_at])) || m_text[m_at] == '-')) ++m_at;
+        const std::string word = m_text.substr(start, m_at - start);
+        if (word != "true" && word != "false" && (word.empty() || word.find_first_not_of("-0123456789") != std::string::npos))
+            return false;
+        members[name] = word;
+        return true;
+    }
+    bool Object(const std::string& prefix, std::map<std::string, std::string>& members) {
+        if (!Take('{')) return false;
+        if (Take('}')) return true;
+        do {
+            std::string name;
+            if (!String(name) || !Take(':') || !Value(prefix + name, members)) return false;
+        } while (Take(','));
+        return Take('}');
+    }
+
+    const std::string& m_text;
+    std::size_t m_at = 0;
+};
 
 // One kelvane-cli process: standard input from a string, standard output and error
 // into files of the folder, so that a test can look at it while it runs.
@@ -168,6 +246,63 @@ TEST_F(CliScriptingTest, NewPasswordFromStandardInput) {
     ASSERT_EQ(::stat((folder / "param.jdp").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
+
+struct JsonCase {
+    const char* name;
+    std::vector<std::string> arguments;   // IMAGE names a boot image of the test
+    int exitCode;
+    std::map<std::string, std::string> expected;
+};
+
+class CliJsonTest : public CliScriptingTest, public ::testing::WithParamInterface<JsonCase> {};
+
+// Standard output holds the one object and nothing else; the human texts went to
+// standard error.
+TEST_P(CliJsonTest, OneObjectOnStandardOutput) {
+    const JsonCase& c = GetParam();
+    const auto image = RandomBytes(3000, 11);
+    ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
+    std::vector<std::string> arguments = c.arguments;
+    for (auto& arg : arguments)
+        if (arg == "IMAGE") arg = folder / "image.bin";
+    ASSERT_TRUE(sim.Start(folder.Path(), {"--password", "kiwi", "--boot-version", "1.2.3.4"})) << sim.Error();
+    CliProcess cli(folder);
+    ASSERT_TRUE(cli.Start(arguments, ""));
+    ASSERT_EQ(cli.Wait(30s), c.exitCode) << cli.Out() << cli.Err();
+    const std::string out = cli.Out();
+    ASSERT_TRUE(!out.empty() && out.back() == '\n' && out.find('\n') == out.size() - 1) << out;
+    const auto members = JsonObject::Parse(out);
+    ASSERT_TRUE(members) << out;
+    for (const auto& [name, value] : c.expected) {
+        const auto found = members->find(name);
+        ASSERT_NE(found, members->end()) << name << " missing in " << out;
+        const std::string expected = value == "SHA"     ? *fdp::Sha256File(folder / "image.bin")
+                                     : value == "IMAGE" ? folder / "image.bin"
+                                                        : value;
+        EXPECT_EQ(found->second, expected) << name;
+    }
+    EXPECT_TRUE(members->count("durationMs")) << out;
+    if (c.exitCode != 1) {
+        EXPECT_NE(cli.Err().find("System is listening"), std::string::npos) << cli.Err();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, CliJsonTest,
+    ::testing::Values(
+        JsonCase{"Download", {"--json", "--password", "kiwi", "download", "boot", "IMAGE"}, 0,
+                 {{"operation", "download boot"}, {"adapter", "kv0: Ethernet adapter (virtual)"},
+                  {"target", "02:4b:56:00:00:02"}, {"file", "IMAGE"}, {"sha256", "SHA"}, {"stage", "burn"},
+                  {"result", "Burn boot area successfully!"}, {"code", "0"}, {"exitCode", "0"}, {"ok", "true"}}},
+        JsonCase{"Version", {"--json", "--password", "kiwi", "version", "boot"}, 0,
+                 {{"versions.boot", "1.2.3.4"}, {"stage", "transfer"}, {"ok", "true"}}},
+        JsonCase{"WrongPassword", {"--json", "--password", "pear", "version", "boot"}, 21,
+                 {{"operation", "version boot"}, {"stage", "login"}, {"result", "Connect Failed"}, {"code", "1"},
+                  {"exitCode", "21"}, {"ok", "false"}}},
+        JsonCase{"Usage", {"--json", "erase", "flash"}, 1,
+                 {{"operation", "erase flash"}, {"stage", "usage"}, {"exitCode", "1"}, {"ok", "false"}}},
+        JsonCase{"OptionWithoutValue", {"--json", "--password-file"}, 1, {{"stage", "usage"}, {"ok", "false"}}}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace e2e

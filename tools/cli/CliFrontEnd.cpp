@@ -19,6 +19,7 @@ void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t positio
     std::lock_guard lock(m_mutex);
     std::int32_t lParam = 0;
     if (!m_filter.Pass(stage, result, position, total, lParam)) return;
+    m_lastStage = stage;
     if (const auto line = m_report.OnReport(stage, lParam, statusText())) PrintLine(*line);
     if (stage == fdp::kStageTransferring) ShowProgress(m_report.Bar());
     // The last stage of a staged download: a failed step, or the end of its burn.
@@ -58,6 +59,11 @@ void CCliFrontEnd::BeginDownload() {
     std::lock_guard lock(m_mutex);
     m_report.Begin();
     m_downloadEnded = false;
+}
+
+unsigned CCliFrontEnd::LastStage() {
+    std::lock_guard lock(m_mutex);
+    return m_lastStage;
 }
 
 unsigned CCliFrontEnd::DownloadResult() {

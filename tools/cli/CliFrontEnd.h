@@ -41,6 +41,8 @@ public:
     void BeginDownload();
     // The download's outcome: 0 when burnt, else the failing step's result.
     unsigned DownloadResult();
+    // The stage code (10 x step + phase) of the last report shown.
+    unsigned LastStage();
 
 private:
     // Takes the first queued item that matches, waiting up to the time given.
@@ -69,6 +71,7 @@ private:
     fdp::CDownloadReport m_report;
     bool m_downloadEnded = false;
     unsigned m_downloadResult = 0;
+    unsigned m_lastStage = 0;
     std::uint32_t m_traceTotal = 0;
     bool m_progressShown = false;
 };

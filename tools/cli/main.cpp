@@ -19,10 +19,12 @@
 #include "fdp/FirmwareVersion.h"
 #include "fdp/PcapDriver.h"
 #include "fdp/ProgramFolders.h"
+#include "fdp/Sha256.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "tools/cli/LoopTestCommand.h"
 #include "tools/cli/ParamTaskArgs.h"
+#include "tools/cli/RunReport.h"
 #include "tools/cli/SecretInput.h"
 
 using namespace fdp;
@@ -41,7 +43,8 @@ int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<i
 void Usage() {
     std::fprintf(stderr,
                  "usage: kelvane-cli [--interface IF] [--password-file FILE | --password -|PW] [--folder DIR]\n"
-                 "                   [--no-progress] [--flash-wait-ms N] [--dongle DEVICE] OPERATION\n"
+                 "                   [--json] [--quiet] [--no-progress] [--flash-wait-ms N] [--dongle DEVICE]\n"
+                 "                   OPERATION\n"
                  "       kelvane-cli --version   the version and the folder of the working files\n"
                  "operations:\n"
                  "  download boot|program|param FILE   transfer, erase and burn a flash area\n"
@@ -63,6 +66,9 @@ void Usage() {
                  "  set-register ACCESS DEREG ADDR RINGLET PSTN   the telephone service's register parameters\n"
                  "    (the set- tasks write the values into the working param.jdp and download it)\n"
                  "  --flash-wait-ms N replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
+                 "  --json    one JSON object on standard output (operation, adapter, target, versions,\n"
+                 "            file and sha256, stage, result, code, exitCode, ok, durationMs); texts on stderr\n"
+                 "  --quiet   no status texts; a progress bar is drawn only when stdout is a terminal\n"
                  "passwords: prefer --password-file FILE (readable by you only) or KELVANE_PASSWORD;\n"
                  "  --password - reads a line from standard input (after it, \"-\" for the new password\n"
                  "  reads the next line). --password PW is seen by every user in the process list.\n"
@@ -76,6 +82,15 @@ bool KindFromName(const std::string& name, std::uint8_t& kind) {
     else if (name == "param") kind = KindParam;
     else return false;
     return true;
+}
+
+// What this run did, for --json.
+cli::CRunReport g_report;
+
+// A link step's end as the report's outcome: its stage word and the wizard's words.
+void RecordOutcome(unsigned stage, unsigned code) {
+    g_report.SetOutcome(cli::CRunReport::StageWord(stage),
+                        CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code), code);
 }
 
 // The working files' folder: beside the program, or the user's own for an installed one.
@@ -107,7 +122,9 @@ struct Options {
     std::optional<std::string> passwordFile;   // --password-file FILE
     std::optional<std::string> newPasswordFile;
     std::string folder;
-    bool progress = isatty(STDERR_FILENO) != 0;
+    bool progress = true;   // when standard output is a terminal, and not --quiet
+    bool json = false;
+    bool quiet = false;
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
     bool version = false;
@@ -129,6 +146,8 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--folder") { if (!value(options.folder)) return false; }
         else if (arg == "--no-progress") options.progress = false;
         else if (arg == "--dongle") { if (!value(options.dongle)) return false; }
+        else if (arg == "--json") options.json = true;
+        else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--flash-wait-ms") {
             std::string text;
             if (!value(text)) return false;
@@ -221,6 +240,8 @@ std::optional<int> ResolvePasswords(Options& options) {
 int Run(const Options& options) {
     const std::string& op = options.operation[0];
     const auto arg = [&](std::size_t i) { return i < options.operation.size() ? options.operation[i] : std::string(); };
+    // The operation and its area; a task's arguments may hold a password.
+    g_report.SetOperation(op == "download" || op == "erase" || op == "version" ? op + " " + arg(1) : op);
     std::uint8_t kind = 0;
     if ((op == "download" && (!KindFromName(arg(1), kind) || arg(2).empty())) ||
         (op == "erase" && !KindFromName(arg(1), kind)) || ((op == "params" || op == "trace") && arg(1).empty()) ||
@@ -230,6 +251,9 @@ int Run(const Options& options) {
         Usage();
         return ExitUsage;
     }
+
+    // The operation and its area; a task's arguments may hold a password.
+    g_report.SetOperation(op == "download" || op == "erase" || op == "version" ? op + " " + arg(1) : op);
 
     // A parameter task checks its arguments first, then downloads the working file it built.
     const bool paramTask = cli::IsParamTask(op);
@@ -262,6 +286,7 @@ int Run(const Options& options) {
             std::fprintf(stderr, "Cannot read %s: %s\n", arg(2).c_str(), problem.c_str());
             return ExitFiles;
         }
+        g_report.SetFile(arg(2), Sha256File(arg(2)));
     }
     if (op == "params" || op == "trace") {
         if (const std::string problem = OutputFileProblem(arg(1)); !problem.empty()) {
@@ -279,6 +304,7 @@ int Run(const Options& options) {
         }
         kind = KindParam;
         downloadPath = (std::filesystem::path(folder) / "param.jdp").string();
+        g_report.SetFile(downloadPath, Sha256File(downloadPath));
         fileSize = kParamImageLen;
     }
 
@@ -310,6 +336,7 @@ int Run(const Options& options) {
         return ExitNoAdapter;
     }
     std::printf("Adapter: %s\n", engine.GetAdapterDescription(opened).c_str());
+    g_report.SetAdapter(engine.GetAdapterDescription(opened));
 
     front.SetPassword(options.password);
     if (front.Listen() != 0) {
@@ -322,6 +349,7 @@ int Run(const Options& options) {
     const unsigned connect = connected ? connected->wParam : unsigned{ConnectTimeout};
     if (connect != ConnectOk) {
         std::printf("%s\n", ConnectText(connect));
+        g_report.SetOutcome("login", ConnectText(connect), connect);
         return ExitConnect + static_cast<int>(connect);
     }
     const MacAddress address = front.TargetAddress();
@@ -329,6 +357,7 @@ int Run(const Options& options) {
     std::snprintf(addressText, sizeof addressText, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
                   address[3], address[4], address[5]);
     std::printf("%s %s\n", ConnectText(connect), addressText);
+    g_report.SetTarget(addressText);
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (op == "download" || paramTask) {
@@ -343,9 +372,11 @@ int Run(const Options& options) {
                                                      2 * timeouts.Flash(kind)) + 5s;
         if (!front.WaitDownloadEnd(bound)) {
             std::printf("%s\n", CFdpGui::ResultText(FdpTimeout).c_str());
+            RecordOutcome(front.LastStage(), FdpTimeout);
             return OperationExit(FdpTimeout);
         }
         std::printf("%s\n", front.resultText().c_str());
+        RecordOutcome(front.LastStage(), front.DownloadResult());
         return OperationExit(front.DownloadResult());
     }
     if (op == "erase") {
@@ -355,6 +386,7 @@ int Run(const Options& options) {
         if (engine.Submit(request) != 0) return OperationExit(FdpBusy);
         const unsigned code = WaitOutcome(front, JobErase, timeouts.Flash(kind));
         std::printf("%s%s\n", CFdpGui::StageText((kind - 1) * 10 + 3).c_str(), CFdpGui::ResultText(code).c_str());
+        RecordOutcome((kind - 1) * 10 + 3, code);
         return OperationExit(code);
     }
     if (op == "params" || op == "trace") {
@@ -366,19 +398,26 @@ int Run(const Options& options) {
         const unsigned code = WaitOutcome(front, params ? JobGetParams : JobGetTrace,
                                           params ? timeouts.params : timeouts.trace);
         std::printf("%s%s\n", CFdpGui::StageText(params ? 73 : 83).c_str(), CFdpGui::ResultText(code).c_str());
+        RecordOutcome(params ? 73 : 83, code);
         if (code != 0) return OperationExit(code);
         const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(front.TraceTotal(), buffer->size());
         if (!WriteBytes(arg(1), buffer->data(), size)) {
             std::fprintf(stderr, "Cannot write %s\n", arg(1).c_str());
             return OperationExit(FdpFileError);
         }
+        g_report.SetFile(arg(1), Sha256File(arg(1)));
         return ExitOk;
     }
     if (op == "version") {
         auto block = MakeBuffer(kVersionBlockLen);
         (*block)[0] = arg(1) == "boot" ? 0x0D : 0x0E;
         const unsigned code = RunTransfer(front, engine, front.GetTargetVersion(block));
-        if (code == 0) std::printf("%s version: %s\n", arg(1).c_str(), FirmwareVersion::FromLe(block->data()).Text().c_str());
+        RecordOutcome(63, code);
+        if (code == 0) {
+            const std::string version = FirmwareVersion::FromLe(block->data()).Text();
+            std::printf("%s version: %s\n", arg(1).c_str(), version.c_str());
+            g_report.SetVersion(arg(1), version);
+        }
         return OperationExit(code);
     }
     auto block = MakeBuffer(kTestBlockLen);
@@ -387,6 +426,7 @@ int Run(const Options& options) {
         const int submitted = front.DiagnoseTarget(block);
         std::printf("%s\n", front.resultText().c_str());
         const unsigned code = RunTransfer(front, engine, submitted);
+        RecordOutcome(63, code);
         if (code != 0) return OperationExit(code);
         const std::uint8_t units = (*block)[0];
         if (units == 0xFF) {
@@ -405,6 +445,7 @@ int Run(const Options& options) {
     const int submitted = front.EnableTargetTestMode(block);
     std::printf("%s\n", front.resultText().c_str());
     const unsigned code = RunTransfer(front, engine, submitted);
+    RecordOutcome(63, code);
     if (code != 0) return OperationExit(code);
     const bool ok = (*block)[0] == 0;
     std::printf("%s\n", ok ? "Target has been under the Test Mode!" : "Enable target under test mode failed!");
@@ -416,15 +457,35 @@ int Run(const Options& options) {
 int main(int argc, char** argv) {
     res::SetLanguage(res::SystemLanguage());
     Options options;
-    if (!Parse(argc, argv, options)) {
+    const bool parsed = Parse(argc, argv, options);
+    // --json: the object alone on standard output, every human text on standard error;
+    // --quiet: no human texts (complaints still go to standard error).
+    const bool terminal = isatty(STDOUT_FILENO) != 0;
+    const int jsonFd = options.json ? ::dup(STDOUT_FILENO) : -1;
+    if (options.json) ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    if (options.quiet) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null >= 0) ::dup2(null, STDOUT_FILENO);
+        if (null >= 0) ::close(null);
+    }
+    options.progress = options.progress && terminal && !options.quiet;
+    const auto finish = [&](int code) {
+        std::fflush(stdout);
+        if (jsonFd >= 0) {
+            const std::string line = g_report.Json(code) + "\n";
+            if (::write(jsonFd, line.data(), line.size()) < 0) return code;
+        }
+        return code;
+    };
+    if (!parsed) {
         Usage();
-        return ExitUsage;
+        return finish(ExitUsage);
     }
     if (options.version) {
         std::printf("kelvane-cli %s\nfiles: %s\n", KELVANE_VERSION,
                     (options.folder.empty() ? ProgramFolder() : options.folder).c_str());
         return ExitOk;
     }
-    if (const auto failed = ResolvePasswords(options)) return *failed;
-    return Run(options);
+    if (const auto failed = ResolvePasswords(options)) return finish(*failed);
+    return finish(Run(options));
 }

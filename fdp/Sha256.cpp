@@ -1,11 +1,11 @@
-#include "tests/support/Sha256.h"
+#include "fdp/Sha256.h"
 
 #include <array>
 #include <cstdio>
 #include <fstream>
 #include <vector>
 
-namespace fdp::test {
+namespace fdp {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::optional<std::string> Sha256File(const std::string& path) {
     return sha.Hex();
 }
 
-}  // namespace fdp::test
+}  // namespace fdp

@@ -1,0 +1,79 @@
+#include "tools/cli/RunReport.h"
+
+#include <cstdio>
+
+namespace cli {
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (byte < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                out += escaped;
+            } else {
+                out += c;   // UTF-8 passes as it is
+            }
+        }
+    }
+    return out + "\"";
+}
+
+void CRunReport::SetFile(const std::string& path, std::optional<std::string> sha256) {
+    m_file = path;
+    m_sha256 = std::move(sha256);
+}
+
+void CRunReport::SetOutcome(std::string stage, std::string result, unsigned code) {
+    m_stage = std::move(stage);
+    m_result = std::move(result);
+    m_code = code;
+}
+
+std::string CRunReport::StageWord(unsigned stage) {
+    static const char* const kSteps[] = {"erase", "burn", "erase", "burn", "erase", "burn", "transfer", "params", "trace"};
+    const unsigned step = stage / 10;
+    return step < std::size(kSteps) ? kSteps[step] : "operation";
+}
+
+std::string CRunReport::Json(int exitCode) const {
+    std::string stage = m_stage;
+    if (stage.empty()) {
+        stage = exitCode == 0 ? "done" : exitCode == 1 ? "usage" : exitCode == 2 ? "adapter" : exitCode == 3 ? "files"
+              : exitCode >= 20 && exitCode < 40 ? "login" : "operation";
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start);
+    std::string json = "{\"operation\":" + JsonString(m_operation);
+    const auto field = [&json](const char* name, const std::string& value) {
+        if (!value.empty()) json += std::string(",\"") + name + "\":" + JsonString(value);
+    };
+    field("adapter", m_adapter);
+    field("target", m_target);
+    if (!m_versions.empty()) {
+        json += ",\"versions\":{";
+        bool first = true;
+        for (const auto& [area, version] : m_versions) {
+            json += (first ? "" : ",") + JsonString(area) + ":" + JsonString(version);
+            first = false;
+        }
+        json += "}";
+    }
+    field("file", m_file);
+    if (m_sha256) field("sha256", *m_sha256);
+    field("stage", stage);
+    field("result", m_result);
+    if (m_code) json += ",\"code\":" + std::to_string(*m_code);
+    json += ",\"exitCode\":" + std::to_string(exitCode) + ",\"ok\":" + (exitCode == 0 ? "true" : "false");
+    json += ",\"durationMs\":" + std::to_string(ms.count()) + "}";
+    return json;
+}
+
+}  // namespace cli

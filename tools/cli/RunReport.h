@@ -1,0 +1,42 @@
+// What one run of kelvane-cli did, for scripts: written with --json as one JSON object
+// on a line of standard output (the human texts go to standard error then).
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+class CRunReport {
+public:
+    CRunReport() : m_start(std::chrono::steady_clock::now()) {}
+
+    void SetOperation(std::string operation) { m_operation = std::move(operation); }
+    // The file sent or written, with its SHA-256 when it could be read.
+    void SetFile(const std::string& path, std::optional<std::string> sha256);
+    void SetAdapter(std::string adapter) { m_adapter = std::move(adapter); }
+    void SetTarget(std::string address) { m_target = std::move(address); }
+    void SetVersion(const std::string& area, std::string version) { m_versions[area] = std::move(version); }
+    // Where the run ended and how: a stage word ("login", "transfer", "erase", "burn" ...)
+    // and the result as the wizard says it, with its code.
+    void SetOutcome(std::string stage, std::string result, unsigned code);
+    // The link step of a stage code (10 x step + phase) as a stage word.
+    static std::string StageWord(unsigned stage);
+
+    // The object, on one line; a stage not set follows from the exit code.
+    std::string Json(int exitCode) const;
+
+private:
+    std::chrono::steady_clock::time_point m_start;
+    std::string m_operation, m_file, m_adapter, m_target, m_stage, m_result;
+    std::optional<std::string> m_sha256;
+    std::map<std::string, std::string> m_versions;
+    std::optional<unsigned> m_code;
+};
+
+// The text as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
+
+}  // namespace cli
