@@ -127,6 +127,14 @@ struct DataView {
 // whatever the length field claims.
 std::optional<DataView> ParseData(std::span<const std::uint8_t> body);
 
+// Assembles a link frame in out: destination, source, 0x0707, the payload, then zero
+// bytes up to a 46-byte payload, so that no frame is shorter than 60 bytes (the
+// adapter adds the check sequence). Returns the frame's length; 0, with nothing
+// written, for a payload over 1500 bytes or an out buffer too small for the frame.
+// out is reused from frame to frame, so the padding is always written.
+std::size_t BuildFrame(std::span<std::uint8_t> out, std::span<const std::uint8_t, kEthAddrLen> destination,
+                       std::span<const std::uint8_t, kEthAddrLen> source, std::span<const std::uint8_t> payload);
+
 // Ethernet frame fields of a received link frame.
 struct FrameView {
     MacAddress source{};

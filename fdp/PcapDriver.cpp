@@ -273,19 +273,11 @@ int CPacketDriver::SendFrame(const std::uint8_t* destination, const std::uint8_t
                              std::uint16_t length) {
     if (!destination || !payload || length > kMaxPayload) return 0;
     std::lock_guard lock(m_lock);
-    if (!m_handle || m_sendBuffer.size() < kMaxFrame) return 0;
-    std::uint8_t* frame = m_sendBuffer.data();
-    std::memcpy(frame, destination, kEthAddrLen);
-    std::memcpy(frame + kEthAddrLen, m_localAddress.data(), kEthAddrLen);
-    frame[12] = static_cast<std::uint8_t>(FDP_ETHERTYPE >> 8);
-    frame[13] = static_cast<std::uint8_t>(FDP_ETHERTYPE & 0xFF);
-    std::memcpy(frame + kEthHeaderLen, payload, length);
-    std::size_t padded = length;
-    if (padded < kMinPayload) {
-        std::memset(frame + kEthHeaderLen + padded, 0, kMinPayload - padded);
-        padded = kMinPayload;
-    }
-    return m_api->sendPacket(m_handle, frame, static_cast<int>(kEthHeaderLen + padded)) == 0 ? 1 : 0;
+    if (!m_handle) return 0;
+    const std::span<const std::uint8_t, kEthAddrLen> target(destination, kEthAddrLen);
+    const std::size_t frameLength = BuildFrame(m_sendBuffer, target, m_localAddress, {payload, length});
+    if (frameLength == 0) return 0;
+    return m_api->sendPacket(m_handle, m_sendBuffer.data(), static_cast<int>(frameLength)) == 0 ? 1 : 0;
 }
 
 const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {

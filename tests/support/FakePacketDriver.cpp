@@ -47,13 +47,12 @@ int FakePacketDriver::SendFrame(const std::uint8_t* destination, const std::uint
     Bytes frame;
     {
         std::lock_guard lock(m_mutex);
-        if (m_open < 0 || !payload || length > kMaxPayload || sendFails) return 0;
-        frame.resize(kEthHeaderLen + std::max<std::size_t>(length, kMinPayload), 0);
-        std::memcpy(frame.data(), destination, kEthAddrLen);
-        std::memcpy(frame.data() + 6, kLocal.data(), kEthAddrLen);
-        frame[12] = 0x07;
-        frame[13] = 0x07;
-        std::memcpy(frame.data() + kEthHeaderLen, payload, length);
+        if (m_open < 0 || !payload || sendFails) return 0;
+        // Built as the real driver builds it, so the PC's frames are seen padded as sent.
+        frame.resize(kMaxFrame);
+        const std::span<const std::uint8_t, kEthAddrLen> target(destination, kEthAddrLen);
+        frame.resize(BuildFrame(frame, target, kLocal, {payload, length}));
+        if (frame.empty()) return 0;
         m_sent.push_back(frame);
         ++m_sentTotal;
     }

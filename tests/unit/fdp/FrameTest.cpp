@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "fdp/FdpTypes.h"
 #include "fdp/Frame.h"
 #include "fdp/PacketDriver.h"
@@ -66,6 +69,36 @@ TEST(ParseFrame, RejectsOtherEtherTypesAndShortFrames) {
     frame[13] = 0x07;
     EXPECT_TRUE(ParseFrame(frame));
     EXPECT_FALSE(ParseFrame(std::span(frame, 14)));
+}
+
+TEST(BuildFrame, PadsShortPayloadsWithZerosToFortySixBytes) {
+    const MacAddress to = {0x00, 0x1b, 0xdc, 0x0a, 0x0b, 0x0c};
+    const MacAddress from = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    struct Case { std::size_t payload, frame; };
+    // 21 bytes is a login frame; 0 means refused.
+    for (const Case c : {Case{21, 60}, Case{20, 60}, Case{4, 60}, Case{46, 60}, Case{47, 61}, Case{1500, 1514},
+                         Case{1501, 0}}) {
+        std::vector<std::uint8_t> payload(c.payload);
+        for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<std::uint8_t>(0x80 | i);
+        // The send buffer is reused: what an earlier frame left there must not show.
+        std::vector<std::uint8_t> out(kMaxFrame + 1, 0xEE);
+        ASSERT_EQ(BuildFrame(out, to, from, payload), c.frame) << c.payload;
+        if (c.frame == 0) {
+            EXPECT_EQ(out, std::vector<std::uint8_t>(kMaxFrame + 1, 0xEE)) << "nothing written";
+            continue;
+        }
+        EXPECT_TRUE(std::equal(to.begin(), to.end(), out.begin())) << c.payload;
+        EXPECT_TRUE(std::equal(from.begin(), from.end(), out.begin() + 6)) << c.payload;
+        EXPECT_EQ(out[12], 0x07);
+        EXPECT_EQ(out[13], 0x07);
+        EXPECT_TRUE(std::equal(payload.begin(), payload.end(), out.begin() + kEthHeaderLen)) << c.payload;
+        EXPECT_TRUE(std::all_of(out.begin() + static_cast<std::ptrdiff_t>(kEthHeaderLen + c.payload),
+                                out.begin() + static_cast<std::ptrdiff_t>(c.frame), [](auto b) { return b == 0; }))
+            << c.payload;
+        EXPECT_EQ(out[c.frame], 0xEE) << "nothing written past the frame";
+    }
+    std::vector<std::uint8_t> small(59);
+    EXPECT_EQ(BuildFrame(small, to, from, std::vector<std::uint8_t>(21)), 0u) << "no room for the padding";
 }
 
 TEST(NotifyCodes, MapResultsAndLeaveTheRestWithoutMessage) {
