@@ -64,7 +64,10 @@ int FakePacketDriver::SendFrame(const std::uint8_t* destination, const std::uint
 const std::uint8_t* FakePacketDriver::ReceiveFrames(std::uint32_t& count) {
     std::unique_lock lock(m_mutex);
     count = 0;
+    m_reading = true;
+    m_cv.notify_all();
     m_cv.wait_for(lock, std::chrono::milliseconds(1000), [this] { return m_wake || !m_reads.empty(); });
+    m_reading = false;
     m_wake = false;
     if (m_reads.empty()) return nullptr;
     m_current = std::move(m_reads.front());
@@ -103,6 +106,11 @@ std::optional<Bytes> FakePacketDriver::NextSent(std::chrono::milliseconds timeou
     Bytes frame = std::move(m_sent.front());
     m_sent.pop_front();
     return frame;
+}
+
+bool FakePacketDriver::WaitForIdleRead(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [this] { return m_reading && !m_wake && m_reads.empty(); });
 }
 
 std::size_t FakePacketDriver::SentCount() {

@@ -47,6 +47,9 @@ public:
     // The next frame the PC sent, waiting up to the time given.
     std::optional<Bytes> NextSent(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     std::size_t SentCount();
+    // Waits until the receiver sits in a read with nothing to return, so that only a
+    // wake-up or the read time-out ends it.
+    bool WaitForIdleRead(std::chrono::milliseconds timeout = std::chrono::seconds(5));
     // Called on the worker thread for every frame sent, after it was recorded.
     std::function<void(const Bytes&)> onSend;
 
@@ -60,6 +63,7 @@ private:
     std::deque<Bytes> m_sent;
     std::size_t m_sentTotal = 0;
     bool m_wake = false;
+    bool m_reading = false;
     int m_open = -1;
     Bytes m_receive;
     Bytes m_current;
