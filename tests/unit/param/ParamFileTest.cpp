@@ -64,17 +64,29 @@ TEST_F(ParamFileTest, LoadDefaultReadsTheDefaultFile) {
     EXPECT_EQ(store.View().version, "X.0.0.0");
 }
 
+// The bytes past a short file's end keep what the block held before: zero right after
+// Init, the earlier file's bytes after a load.
 TEST_F(ParamFileTest, ShortFileReplacesOnlyTheBytesItHolds) {
     Bytes full = StandardBytes();
     std::fill(full.begin() + 4096, full.end(), 0x5A);   // a description area with no zeros
-    WriteFile(paramPath, Bytes(full.begin(), full.begin() + 5000));
+    const Bytes shortFile(full.begin(), full.begin() + 5000);
+    const Bytes zero(kBlockSize, 0);
 
-    ASSERT_TRUE(store.LoadParam());
-    const auto& bytes = store.Block().bytes;
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 5000, full.begin()));
-    EXPECT_TRUE(std::all_of(bytes.begin() + 5000, bytes.end(), [](auto b) { return b == 0; }));
-    EXPECT_EQ(store.View().rowCount, 91);
-    EXPECT_EQ(store.GetString(8), "Jox NAP");
+    for (const Bytes* before : {&zero, const_cast<const Bytes*>(&full)}) {
+        SCOPED_TRACE(before == &zero ? "after Init" : "after a full load");
+        store.Init(paramPath, defaultPath);
+        if (before == &full) {
+            WriteFile(paramPath, full);
+            ASSERT_TRUE(store.LoadParam());
+        }
+        WriteFile(paramPath, shortFile);
+        ASSERT_TRUE(store.LoadParam());
+        const auto& bytes = store.Block().bytes;
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 5000, shortFile.begin()));
+        EXPECT_TRUE(std::equal(bytes.begin() + 5000, bytes.end(), before->begin() + 5000));
+        EXPECT_EQ(store.View().rowCount, 91);
+        EXPECT_EQ(store.GetString(8), "Jox NAP");
+    }
 }
 
 TEST_F(ParamFileTest, BytesPast8191AreNeitherReadNorOverwritten) {
