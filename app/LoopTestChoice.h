@@ -16,3 +16,10 @@ struct LoopTestChoice {
 };
 
 LoopTestChoice& TheLoopTestChoice();
+
+namespace hci {
+class CDongleLink;
+}
+// The dongle link of the loop test, one per process: the loop test page opens and
+// starts it, the download page runs the tests through it and closes it.
+hci::CDongleLink& TheDongleLink();

@@ -1,30 +1,192 @@
 #include "pages/PageCircleTest.h"
 
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
 #include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
 #include "app/LoopTestChoice.h"
 #include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
 #include "app/widgets/DialogText.h"
 #include "archive/Archive.h"
+#include "hci/DongleLink.h"
+#include "hci/LoopRunner.h"
 
 namespace {
-enum RadioSlot { TargetTestMode, DongleTestMode, TestTarget, TestDongle, DongleMaster, DongleSlave };
+enum RadioSlot : std::size_t { TargetTestMode, DongleTestMode, TestTarget, TestDongle, DongleMaster, DongleSlave };
+constexpr int kRadioIds[] = {1002, 1010, 1009, 1089, 1011, 1012};
+constexpr bool IsTestChoice(std::size_t slot) { return slot <= TestDongle; }
+
+bool ParseUnsigned(const QString& text, std::uint32_t& value) {
+    bool ok = false;
+    const qulonglong parsed = text.toULongLong(&ok);
+    if (!ok || parsed > 0xFFFFFFFFu) return false;
+    value = static_cast<std::uint32_t>(parsed);
+    return true;
 }
+}  // namespace
 
 CPageCircleTest::CPageCircleTest(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 3: Test choice and configuration", "第 3 步：测试选择和配置"), 1094) {
+    : CWizardPage(main, job, DlgText("Step 3: Test choice and configuration", "第 3 步：测试选择和配置"), 1094),
+      m_dataSizeEdit(new QLineEdit(this)),
+      m_speedEdit(new QLineEdit(this)) {
+    const char* const texts[][2] = {
+        {"Target under Test Mode", "让Target进入测试模式"}, {"Dongle under Test Mode", "让Dongle进入测试模式"},
+        {"Test Target", "数据Target-->Dongle"},           {"Test Dongle", "数据Dongle-->Target"},
+        {"Dongle is Master", "Dongle作为Master"},          {"Dongle is Slave", "Dongle作为Slave"},
+    };
+    for (std::size_t slot = 0; slot < m_radioButtons.size(); ++slot) {
+        auto* radio = new QRadioButton(DlgText(texts[slot][0], texts[slot][1]), this);
+        SetControlId(radio, kRadioIds[slot]);
+        // Each radio is a group of its own; the page keeps them exclusive.
+        radio->setAutoExclusive(false);
+        connect(radio, &QRadioButton::clicked, this, [this, slot] { OnRadioClicked(slot); });
+        m_radioButtons[slot] = radio;
+    }
+    const auto digitsOnly = new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), this);
+    for (auto [edit, id] : {std::pair{m_dataSizeEdit, 1090}, std::pair{m_speedEdit, 1096}}) {
+        SetControlId(edit, id);
+        edit->setValidator(digitsOnly);
+        edit->setMaxLength(10);
+        edit->setMaximumWidth(120);
+    }
+
+    auto* choices = new QGroupBox(DlgText("Test choice", "测试选择"), this);
+    auto* choiceLayout = new QGridLayout(choices);
+    for (std::size_t slot = TargetTestMode; slot <= TestDongle; ++slot)
+        choiceLayout->addWidget(m_radioButtons[slot], static_cast<int>(slot % 2), static_cast<int>(slot / 2));
+
+    auto* configuration = new QGroupBox(DlgText("Test Configuration", "测试配置"), this);
+    SetControlId(configuration, 1091);
+    auto* grid = new QGridLayout(configuration);
+    grid->addWidget(m_radioButtons[DongleMaster], 0, 0);
+    grid->addWidget(m_radioButtons[DongleSlave], 0, 1);
+    const auto label = [this](const char* english, const char* chinese, int id) {
+        auto* text = new QLabel(DlgText(english, chinese), this);
+        SetControlId(text, id);
+        return text;
+    };
+    grid->addWidget(label("The size of data to be sent:", "要发送的数据长度：", 1092), 1, 0);
+    grid->addWidget(m_dataSizeEdit, 1, 1);
+    grid->addWidget(label("Bytes", "字节", 1093), 1, 2);
+    grid->addWidget(label("The speed of data to be sent:", "数据的发送速度：", 1095), 2, 0);
+    grid->addWidget(m_speedEdit, 2, 1);
+    grid->addWidget(label("KBytes/s", "KBytes/s", 1097), 2, 2);
+    grid->setColumnStretch(3, 1);
+
+    PageLayout()->addSpacing(8);
+    PageLayout()->addWidget(choices);
+    PageLayout()->addWidget(configuration);
     PageLayout()->addStretch(1);
 }
 
+bool CPageCircleTest::OnInitDialog() {
+    // The dongle's messages come from its reader thread: they are shown on this one.
+    hci::CDongleLink& dongle = TheDongleLink();
+    dongle.SetDevice(Main().DongleDevice());
+    QPointer<CKelvaneDlg> main(&Main());
+    dongle.SetMessageHandler([main](const std::string& text) {
+        QMetaObject::invokeMethod(
+            qApp, [main, text] {
+                if (main) QMessageBox::warning(main, main->windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
+            },
+            Qt::QueuedConnection);
+    });
+    // While the dongle is started and a test runs, the window paints but takes no input.
+    dongle.SetIdle([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    return CWizardPage::OnInitDialog();
+}
+
 bool CPageCircleTest::OnSetActive() {
-    Sheet()->SetWizardButtons(CFirmSheet::WizBack);
+    Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
     return CWizardPage::OnSetActive();
 }
 
 int CPageCircleTest::OnWizardBack() {
     Sheet()->SetActivePage(PageLinkIndex);
     return kStay;
+}
+
+void CPageCircleTest::Message(const char* text) {
+    QMessageBox::warning(&Main(), Main().windowTitle(), QString::fromUtf8(text), QMessageBox::Ok);
+}
+
+int CPageCircleTest::OnWizardNext() {
+    if (!UpdateData(true)) return kStay;
+    const auto selected = [this](std::size_t slot) { return m_radios[slot] == 0; };
+    if (!selected(TargetTestMode) && !selected(DongleTestMode) && !selected(TestTarget) && !selected(TestDongle)) {
+        Message("Please select a task!");
+        return kStay;
+    }
+    if (!selected(DongleMaster) && !selected(DongleSlave)) {
+        Message("Dongle is Master Or Slave?");
+        return kStay;
+    }
+    LoopTestChoice& choice = TheLoopTestChoice();
+    const hci::LoopSettings settings{m_dataSize, m_speed};
+    if (const char* problem = hci::LoopSettingsProblem(settings)) {
+        Message(problem);
+        return kStay;
+    }
+    choice.loopDataSize = m_dataSize;
+    choice.loopSpeed = m_speed;
+
+    hci::CDongleLink& dongle = TheDongleLink();
+    dongle.ClearState();
+    dongle.SetDongleMaster(choice.dongleMaster != 0);
+    if (!dongle.OpenDongle()) return kStay;
+    dongle.StartDongle(selected(TestTarget) || selected(TestDongle));
+    Sheet()->SetActivePage(PageBurnIndex);
+    return kStay;
+}
+
+void CPageCircleTest::OnRadioClicked(std::size_t slot) {
+    LoopTestChoice& choice = TheLoopTestChoice();
+    std::int32_t* const flags[] = {&choice.targetTestMode, &choice.dongleTestMode, &choice.testTarget,
+                                   &choice.testDongle, &choice.dongleMaster, &choice.dongleSlave};
+    // A click checks its radio and unchecks the others of its kind: the four tests, or the two roles.
+    for (std::size_t other = 0; other < m_radioButtons.size(); ++other) {
+        if (IsTestChoice(other) != IsTestChoice(slot)) continue;
+        m_radioButtons[other]->setChecked(other == slot);
+        *flags[other] = other == slot ? 1 : 0;
+    }
+}
+
+bool CPageCircleTest::DoDataExchange(bool toMembers) {
+    if (!toMembers) {
+        for (std::size_t slot = 0; slot < m_radioButtons.size(); ++slot) m_radioButtons[slot]->setChecked(m_radios[slot] == 0);
+        m_dataSizeEdit->setText(QString::number(m_dataSize));
+        m_speedEdit->setText(QString::number(m_speed));
+        return true;
+    }
+    for (std::size_t slot = 0; slot < m_radioButtons.size(); ++slot) m_radios[slot] = m_radioButtons[slot]->isChecked() ? 0 : -1;
+    // An entry that is not a number keeps the value before it, and says so.
+    for (auto [edit, value] : {std::pair{m_dataSizeEdit, &m_dataSize}, std::pair{m_speedEdit, &m_speed}}) {
+        if (ParseUnsigned(edit->text(), *value)) continue;
+        Message("Please enter an integer.");
+        edit->setFocus();
+        return false;
+    }
+    return true;
+}
+
+QRadioButton* CPageCircleTest::Radio(int controlId) const {
+    for (std::size_t slot = 0; slot < m_radioButtons.size(); ++slot)
+        if (kRadioIds[slot] == controlId) return m_radioButtons[slot];
+    return nullptr;
+}
+
+QLineEdit* CPageCircleTest::Edit(int controlId) const {
+    return controlId == 1090 ? m_dataSizeEdit : controlId == 1096 ? m_speedEdit : nullptr;
 }
 
 // Each later selected radio overrides what the earlier ones set.

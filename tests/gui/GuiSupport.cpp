@@ -152,8 +152,10 @@ UnwritableFolder::~UnwritableFolder() {
     QFile::setPermissions(m_path, m_permissions);
 }
 
-std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName, bool allTasks) {
+std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName, bool allTasks,
+                                            const std::string& dongle) {
     CKelvaneDlg::Options options;
+    options.dongleDevice = dongle;
     options.interfaceName = interfaceName;
     options.programFolder = folder.Path().toStdString();
     options.allTasks = allTasks;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <string>
 
 class CKelvaneDlg;
 
@@ -105,8 +106,9 @@ private:
 
 // The real main window over the folder, restricted to the interface, shown and
 // started as the program starts it; allTasks as with --all-tasks.
+// dongle as with --dongle.
 std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const char* interfaceName,
-                                            bool allTasks = false);
+                                            bool allTasks = false, const std::string& dongle = {});
 
 // Bytes of a settings record, for comparing kelvane.ini.
 QByteArray Le32(qint32 value);

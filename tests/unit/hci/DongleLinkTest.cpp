@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "tests/unit/hci/ScriptedController.h"
+#include "tests/support/ScriptedController.h"
 
 namespace hci {
 namespace {
