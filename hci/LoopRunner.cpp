@@ -9,26 +9,15 @@
 #include "fdp/FdpGui.h"
 #include "fdp/Frame.h"
 #include "hci/DongleLink.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
 namespace hci {
 
+using namespace res;
+
 namespace {
 
-enum ReportId : unsigned {
-    IDS_READ_BDADDR_FAILED = 57763,
-    IDS_ESTABLISHING_ACL = 57764,
-    IDS_ACL_ESTABLISHED = 57765,
-    IDS_TARGET_TO_DONGLE = 57766,
-    IDS_TARGET_LOST_RATE = 57767,
-    IDS_DONGLE_TO_TARGET = 57768,
-    IDS_DONGLE_LOST_RATE = 57769,
-    IDS_ACL_TIMEOUT = 57770,
-    IDS_DONGLE_TEST_MODE_OK = 57744,
-    IDS_DONGLE_TEST_MODE_FAILED = 57745,
-    IDS_TARGET_TEST_MODE_OK = 57761,
-    IDS_TARGET_TEST_MODE_FAILED = 57762,
-};
 
 constexpr std::uint8_t kTargetSends = 0x05;
 constexpr std::uint8_t kDongleSends = 0x06;
@@ -69,7 +58,7 @@ std::string LostRateText(std::uint32_t sent, std::uint32_t counted) {
 CLoopRunner::CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn report)
     : m_front(front), m_dongle(dongle), m_report(std::move(report)) {}
 
-void CLoopRunner::Append(unsigned id) { m_report(res::LoadString(id)); }
+void CLoopRunner::Append(unsigned id) { m_report(LoadString(id)); }
 
 bool CLoopRunner::WaitLinkIdle(std::uint32_t ms) {
     const fdp::CFdpEngine* engine = m_front ? m_front->Engine() : nullptr;
@@ -120,22 +109,26 @@ bool CLoopRunner::Connect(const LoopSettings& settings, int& result) {
     return true;
 }
 
+fdp::SharedBuffer CLoopRunner::Establish(const LoopSettings& settings, int& result) {
+    if (!m_front) return nullptr;
+    auto work = WorkBuffer();
+    if (!work || !Connect(settings, result)) return nullptr;
+    std::fill_n(work->begin(), settings.dataSize, kTargetSends);
+    Append(IDS_ACL_ESTABLISHED);
+    m_dongle.Sleep(4000);
+    return work;
+}
+
 int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
     int result = 0;
-    if (!m_front) return result;
-    auto work = WorkBuffer();
-    if (!work) return result;
-    if (Connect(settings, result)) {
-        std::fill_n(work->begin(), settings.dataSize, kTargetSends);
-        Append(IDS_ACL_ESTABLISHED);
-        m_dongle.Sleep(4000);
+    if (auto work = Establish(settings, result)) {
         m_dongle.ArmDongleEvent();   // the end marker may come before the wait below
         result = m_front->SendLoopData(work, settings.dataSize);
         m_dongle.Sleep(200);
         Append(IDS_TARGET_TO_DONGLE);
         m_dongle.WaitDongleEvent(settings.dataSize / std::max<std::uint32_t>(settings.speed, 1) + 1000);
         const std::uint32_t counted = m_dongle.LoopReceivedBytes();
-        m_report(res::LoadString(IDS_TARGET_LOST_RATE) + LostRateText(settings.dataSize, counted));
+        m_report(LoadString(IDS_TARGET_LOST_RATE) + LostRateText(settings.dataSize, counted));
     }
     m_dongle.ResetLoopReceivedBytes();
     return result;
@@ -143,13 +136,7 @@ int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
 
 int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
     int result = 0;
-    if (!m_front) return result;
-    auto work = WorkBuffer();
-    if (!work) return result;
-    if (Connect(settings, result)) {
-        std::fill_n(work->begin(), settings.dataSize, kTargetSends);
-        Append(IDS_ACL_ESTABLISHED);
-        m_dongle.Sleep(4000);
+    if (auto work = Establish(settings, result)) {
         m_dongle.Sleep(settings.dataSize / 100 + 500);
         Append(IDS_DONGLE_TO_TARGET);
         // The target's receive report: a fresh area, held by the link until it is done.
@@ -173,7 +160,7 @@ int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
             // The report is read only once the link has finished writing it.
             const std::uint32_t counted =
                 report && WaitLinkIdle(kReportGraceMs) ? CountLoopReport(*report) : 0;
-            m_report(res::LoadString(IDS_DONGLE_LOST_RATE) + LostRateText(settings.dataSize, counted));
+            m_report(LoadString(IDS_DONGLE_LOST_RATE) + LostRateText(settings.dataSize, counted));
         }
     }
     m_dongle.ResetLoopReceivedBytes();

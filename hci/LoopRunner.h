@@ -65,6 +65,9 @@ private:
     fdp::SharedBuffer WorkBuffer();
     // Steps 1 to 5 of both runs; false when the run ends there.
     bool Connect(const LoopSettings& settings, int& result);
+    // Steps 1 to 6 of both runs: the work buffer, filled, once the ACL connection is up
+    // and has settled; nothing when the run ends before.
+    fdp::SharedBuffer Establish(const LoopSettings& settings, int& result);
 
     fdp::CFdpGui* m_front;
     CDongleLink& m_dongle;

@@ -27,6 +27,19 @@ enum StringId : unsigned {
     IDS_DOWNLOAD_STOPPED = 57730,
     IDS_OPERATION_FAILED = 57731,
     IDS_OPERATION_OK = 57732,
+    // The loop test's report lines.
+    IDS_DONGLE_TEST_MODE_OK = 57744,
+    IDS_DONGLE_TEST_MODE_FAILED = 57745,
+    IDS_TARGET_TEST_MODE_OK = 57761,
+    IDS_TARGET_TEST_MODE_FAILED = 57762,
+    IDS_READ_BDADDR_FAILED = 57763,
+    IDS_ESTABLISHING_ACL = 57764,
+    IDS_ACL_ESTABLISHED = 57765,
+    IDS_TARGET_TO_DONGLE = 57766,
+    IDS_TARGET_LOST_RATE = 57767,
+    IDS_DONGLE_TO_TARGET = 57768,
+    IDS_DONGLE_LOST_RATE = 57769,
+    IDS_ACL_TIMEOUT = 57770,
 
     // Our own texts, numbered beyond the system's (which end at 57787). %1, %2: the
     // words FormatString fills in.
