@@ -472,6 +472,49 @@ INSTANTIATE_TEST_SUITE_P(
         TransferCase{"unknown", [](NapConfig&) {}, {9, 1}, {}, 1}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// The Bluetooth module as the model sees it: what it was asked, what it answers.
+struct FakeBluetooth : IBluetoothModule {
+    void LoopSetup(std::span<const std::uint8_t> block) override { setup.assign(block.begin(), block.end()); }
+    void LoopSend() override { ++sends; }
+    void RequestLoopReport() override { ++reportRequests; }
+    std::uint8_t RunCommand(std::span<const std::uint8_t> command) override {
+        commands.emplace_back(command.begin(), command.end());
+        return 0x0C;
+    }
+    Bytes setup;
+    int sends = 0, reportRequests = 0;
+    std::vector<Bytes> commands;
+};
+
+TEST_F(NapModelTest, HandsTheLoopTestToItsBluetoothModuleAndAnswersTheReportWhenItIsReady) {
+    FakeBluetooth bluetooth;
+    model->SetBluetooth(&bluetooth);
+    LogIn();
+    Bytes setup = {fdp::TransferLoopSetup, 0x42, 0x00, 0x01, 0x01, 0xAA, 0x00, 0, 0, 10, 0xE8, 0x03, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, setup)), fdp::FDP_RSP_TRANSFER_DATA,
+                      fdp::FDP_RSP_TRANSFER_END).end, 0);
+    EXPECT_EQ(bluetooth.setup, Bytes(setup.begin() + 1, setup.end()));
+    Exchange(Command(fdp::FDP_CMD_TRANSFER, {fdp::TransferLoopSend}));
+    EXPECT_EQ(bluetooth.sends, 1);
+    const auto testMode = Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, {fdp::TransferTestMode, 1, 3, 0x18, 0})),
+                                  fdp::FDP_RSP_TRANSFER_DATA, fdp::FDP_RSP_TRANSFER_END);
+    EXPECT_EQ(testMode.data, TestBlock(0x0C)) << "the controller's status";
+    EXPECT_EQ(bluetooth.commands, std::vector<Bytes>{(Bytes{1, 3, 0x18, 0})});
+
+    // The report waits for the dongle's data: nothing goes out until the module has it.
+    EXPECT_TRUE(Exchange(Command(fdp::FDP_CMD_TRANSFER, {fdp::TransferLoopReceive})).empty());
+    EXPECT_EQ(bluetooth.reportRequests, 1);
+    const Bytes report = {0x02, 0x2A, 0x20, 0x02, 0x00, 0x06, 0x06};
+    sent.clear();
+    model->AnswerLoopReport(report);
+    const auto answer = Collect(sent, fdp::FDP_RSP_TRANSFER_DATA, fdp::FDP_RSP_TRANSFER_END);
+    EXPECT_EQ(answer.data, report);
+    EXPECT_EQ(answer.end, 0);
+    sent.clear();
+    model->AnswerLoopReport(report);
+    EXPECT_TRUE(sent.empty()) << "one answer per request";
+}
+
 TEST_F(NapModelTest, ReportsTheVersionOfTheBurntImageAndNoneAfterAnErase) {
     LogIn();
     auto version = [this] {

@@ -16,7 +16,8 @@ TEST(NapOptionsTest, TakesEveryKnob) {
                                  "--status-code", "4", "--erase-delay-ms", "100", "--burn-delay-ms", "200",
                                  "--boot-version", "1.2.3.4", "--program-version", "0xFFFFFFFF",
                                  "--diagnose", "0x2d", "--test-mode-status", "1", "--state", "/tmp/s",
-                                 "--log", "/tmp/l", "--trace-file", "/tmp/t", "--challenge", "0x1234"},
+                                 "--log", "/tmp/l", "--trace-file", "/tmp/t", "--challenge", "0x1234",
+                                 "--bt", "unix:/tmp/bt-server-bredr", "--bt-radio", "off"},
                                 o, error))
         << error;
     const NapConfig& c = o.config;
@@ -42,6 +43,8 @@ TEST(NapOptionsTest, TakesEveryKnob) {
     EXPECT_EQ(o.logPath, "/tmp/l");
     EXPECT_EQ(o.traceFile, "/tmp/t");
     EXPECT_EQ(c.challenge, 0x1234u);
+    EXPECT_EQ(o.btDevice, "unix:/tmp/bt-server-bredr");
+    EXPECT_FALSE(o.btRadioOn);
 }
 
 TEST(NapOptionsTest, RefusesBadInput) {
@@ -53,6 +56,7 @@ TEST(NapOptionsTest, RefusesBadInput) {
         {"--interface", "kv1", "--login-status", "256"},
         {"--interface", "kv1", "--login-status", "-1"},
         {"--interface", "kv1", "--status-code", "3"},
+        {"--interface", "kv1", "--bt-radio", "maybe"},
         {"--interface", "kv1", "--block-status", "4"},
         {"--interface", "kv1", "--block-status", "0:1"},
         {"--interface", "kv1", "--drop-first-send", "2,x"},
