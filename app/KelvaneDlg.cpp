@@ -304,6 +304,12 @@ void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+void CKelvaneDlg::Pause(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 // The pages' records in the order of the file.
 std::array<archive::SettingsRecord*, 8> CKelvaneDlg::SettingsRecords() const {
     return {m_pagePasswd, m_pageLink, m_pageParam, m_pageRegister, m_pageFirmFile, m_pageConfigIp, m_pageCircleTest,
@@ -346,7 +352,19 @@ void CKelvaneDlg::FinishWizard() {
     done(0);
 }
 
+// A download stopped while the target erases or burns may leave it without a working
+// image, so closing then asks first; No keeps the download running.
 void CKelvaneDlg::closeEvent(QCloseEvent* event) {
+    if (!m_closed && m_pageBurn->DownloadRunning() &&
+        ShowInfo(DlgText("A download to the target is still running.\r\nStopping it now, while the target erases or "
+                         "burns its flash, can leave the target unusable.\r\nDo you want to stop the download and "
+                         "close Kelvane?",
+                         "固件或配置信息仍在下载中。\r\n如果在设备擦除或烧写时停止下载，设备可能无法再使用。\r\n"
+                         "您确定要停止下载并关闭 Kelvane 吗？"),
+                 CInfoDlg::ButtonYes | CInfoDlg::ButtonNo) != CInfoDlg::ResultYes) {
+        event->ignore();
+        return;
+    }
     CloseWizard();
     event->accept();
 }

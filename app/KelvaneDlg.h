@@ -96,6 +96,8 @@ public:
     // Waits, painting but ignoring input, until the engine no longer runs the job
     // (an FdpJob) or capMs have passed.
     void WaitForJobEnd(std::uint8_t job, int capMs);
+    // Lets ms pass the same way: painting, posted events handled, input ignored.
+    void Pause(int ms);
 
     void OpenAboutBox();
     // The service code was typed: show and enable the hidden service buttons.

@@ -12,7 +12,8 @@ namespace fdp {
 
 class CDownloadReport {
 public:
-    enum State { Idle, Transferring, Erasing, Burning, Done };
+    // The download page's DownloadState, with its stored values.
+    enum State : std::int32_t { Idle = 0, Erasing = 1, Transferring = 2, Burning = 3, Done = 4 };
 
     // A new download was handed to the link.
     void Begin() {
@@ -47,6 +48,9 @@ public:
         default: return std::nullopt;
         }
     }
+
+    // The page became active again: nothing runs, the next line stays pending as it was.
+    void Reset() { m_state = Idle; }
 
     State state() const { return m_state; }
     int Bar() const { return m_bar; }

@@ -201,18 +201,18 @@ std::string CFdpGui::StageText(unsigned stage) {
     return LoadString(IDS_STAGE_FIRST + step * 2 + (phase - 1));
 }
 
+std::string CFdpGui::ReportStatusText(unsigned stage, unsigned result) {
+    if (result != 0) return LoadString(IDS_DOWNLOAD_STOPPED);
+    // Runs once a block during a transfer: the result text is looked up only for the
+    // end of a step, the only stage that shows it.
+    std::string status = StageText(stage);
+    if (stage % 10 == 3 && stage / 10 <= 8) status += ResultText(result);
+    return status;
+}
+
 void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
-    if (result != 0) {
-        SetStatusText(LoadString(IDS_DOWNLOAD_STOPPED));
-        SetResultText(LoadString(IDS_OPERATION_FAILED));
-    } else {
-        // Runs once a block during a transfer: the result text is looked up only for the
-        // end of a step, the only stage that shows it.
-        std::string status = StageText(stage);
-        if (stage % 10 == 3 && stage / 10 <= 8) status += ResultText(result);
-        SetStatusText(status);
-        SetResultText(LoadString(IDS_OPERATION_OK));
-    }
+    SetStatusText(ReportStatusText(stage, result));
+    SetResultText(LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK));
 }
 
 std::string CFdpGui::statusText() const {

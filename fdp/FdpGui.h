@@ -87,6 +87,10 @@ public:
     // The text of an FdpResult, and of a report stage (phase-3 stages without the result).
     static std::string ResultText(unsigned result);
     static std::string StageText(unsigned stage);
+    // The status text a stage report sets: the stage's text (with the result at a step's
+    // end), or the stopped text for a failure. A page that handles a posted report later
+    // takes the line from here, not from statusText, which the worker has moved on.
+    static std::string ReportStatusText(unsigned stage, unsigned result);
 
 protected:
     void SetStatusText(const std::string& text);

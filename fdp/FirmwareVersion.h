@@ -21,6 +21,8 @@ struct FirmwareVersion {
     }
     // Weighted for comparisons; nibbles above 9 weigh the same, so 1.10.0.0 equals 2.0.0.0.
     int Value() const { return (a & 15) * 1000 + (b & 15) * 100 + (c & 15) * 10 + (d & 15); }
+    // The value of FF FF FF FF, which an area without firmware answers.
+    static constexpr int kNoFirmwareValue = 16665;
 };
 
 }  // namespace fdp

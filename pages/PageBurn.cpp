@@ -1,48 +1,320 @@
 #include "pages/PageBurn.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "app/FdpEvent.h"
 #include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
+#include "app/LoopTestChoice.h"
 #include "app/WizardJob.h"
 #include "app/widgets/ControlId.h"
 #include "app/widgets/DialogText.h"
 #include "archive/Archive.h"
+#include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
+#include "fdp/ReportFilter.h"
+#include "resources/strings/StringTable.h"
+
+namespace {
+
+// The target answers trace, diagnose and test-mode requests within this time.
+constexpr int kRequestWaitMs = 1000;
+// Between the lines of the self test, so the user sees them come one by one.
+constexpr int kDiagnoseLinePauseMs = 300;
+constexpr std::size_t kTraceBufferLen = 8192;
+
+std::string S(unsigned id) { return res::LoadString(id); }
+
+// The edits show the system's CR LF line ends as plain line breaks.
+void SetEditText(QPlainTextEdit* edit, const std::string& text) {
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (edit->toPlainText() != shown) edit->setPlainText(shown);
+}
+
+struct DiagnoseUnit {
+    std::uint8_t bit;
+    unsigned ok, failed;
+};
+constexpr DiagnoseUnit kDiagnoseUnits[] = {
+    {0x01, 57748, 57749},   // UART
+    {0x02, 57750, 57751},   // MAC
+    {0x04, 57752, 57753},   // RAM
+    {0x08, 57754, 57755},   // FLASH
+    {0x10, 57756, 57757},   // TIMER
+    {0x20, 57758, 57759},   // Bluetooth module
+};
+
+}  // namespace
 
 CPageBurn::CPageBurn(CKelvaneDlg& main, WizardJob& job)
     : CWizardPage(main, job, DlgText("Step 4: Download the firmware or config info", "第 4 步: 将固件程序或配置信息下载"),
                   1038),
+      m_summaryEdit(new QPlainTextEdit(this)),
+      m_reportEdit(new QPlainTextEdit(this)),
+      m_progress(new QProgressBar(this)),
+      m_accept(new QCheckBox(DlgText("I accept", "我接受"), this)),
       m_trace(new QPushButton(DlgText("Trace", "调试信息"), this)),
       m_diagnose(new QPushButton(DlgText("Diagnose", "诊断"), this)) {
+    SetControlId(m_summaryEdit, 1022);
+    SetControlId(m_reportEdit, 1021);
+    SetControlId(m_progress, 1056);
+    SetControlId(m_accept, 1040);
     SetControlId(m_trace, 1052);
     SetControlId(m_diagnose, 1053);
+    for (QPlainTextEdit* edit : {m_summaryEdit, m_reportEdit}) edit->setReadOnly(true);
+    m_progress->setRange(0, fdp::CDownloadReport::kBarMax);
+    m_progress->setValue(0);
+    m_progress->setTextVisible(false);
+    m_accept->setVisible(false);
+    m_accept->setEnabled(false);
     for (QPushButton* button : {m_trace, m_diagnose}) {
         button->setVisible(false);
         button->setEnabled(false);
     }
+    connect(m_accept, &QCheckBox::clicked, this, [this] {
+        UpdateData(true);
+        BuildSummary();
+    });
+    connect(m_trace, &QPushButton::clicked, this, &CPageBurn::OnTrace);
+    connect(m_diagnose, &QPushButton::clicked, this, &CPageBurn::OnDiagnose);
+
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_accept);
     buttons->addStretch(1);
     buttons->addWidget(m_trace);
     buttons->addWidget(m_diagnose);
-    PageLayout()->addStretch(1);
+    PageLayout()->addWidget(m_summaryEdit, 2);
+    PageLayout()->addWidget(m_reportEdit, 3);
+    PageLayout()->addWidget(m_progress);
     PageLayout()->addLayout(buttons);
 }
 
+bool CPageBurn::OnInitDialog() {
+    CWizardPage::OnInitDialog();
+    // The loop test has no progress to show; a bar hidden once stays hidden.
+    if (Job().task == TaskLoopTest) {
+        m_progress->setVisible(false);
+        m_progress->setEnabled(false);
+    }
+    m_reportText.clear();
+    ShowServiceButtons(false);
+    m_progress->setRange(0, fdp::CDownloadReport::kBarMax);
+    return true;
+}
+
 bool CPageBurn::OnSetActive() {
-    Sheet()->SetWizardButtons(CFirmSheet::WizBack);
+    m_report.Reset();
+    BuildSummary();
     return CWizardPage::OnSetActive();
 }
 
+bool CPageBurn::DoDataExchange(bool toMembers) {
+    if (toMembers) {
+        m_acceptChecked = m_accept->isChecked() ? 1 : 0;
+    } else {
+        SetEditText(m_summaryEdit, m_summaryText);
+        SetEditText(m_reportEdit, m_reportText);
+        m_accept->setChecked(m_acceptChecked != 0);
+    }
+    return true;
+}
+
+bool CPageBurn::DownloadRunning() const {
+    const DownloadState state = m_report.state();
+    return state == DownloadState::Erasing || state == DownloadState::Transferring || state == DownloadState::Burning;
+}
+
+void CPageBurn::BuildSummary() {
+    m_summaryText.clear();
+    const WizardJob& job = Job();
+    if (job.task != TaskLoopTest && Sheet() && Sheet()->ActivePage() == this) {
+        switch (m_report.state()) {
+        case DownloadState::Done: Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish); break;
+        case DownloadState::Idle:
+            Sheet()->SetWizardButtons(m_acceptChecked ? CFirmSheet::WizBack | CFirmSheet::WizNext : CFirmSheet::WizBack);
+            break;
+        default: Sheet()->SetWizardButtons(CFirmSheet::WizDisabledFinish); break;
+        }
+    }
+    m_summaryText = S(57771);
+    if (job.linkState != LinkConnected) {
+        m_summaryText += S(57783);
+    } else {
+        m_summaryText += S(57772) + job.connectedWith + "\r\n" + "\r\n";
+        if (job.task == TaskLoopTest)
+            m_summaryText += S(57773) + job.connectedWith + "\r\n" + S(57774) + DongleAddressText() + "\r\n" + "\r\n";
+        m_summaryText += S(57775);
+        const LoopTestChoice& loop = TheLoopTestChoice();
+        switch (job.task) {
+        case TaskFirmware:
+            if (job.updateBoot == 1) m_summaryText += S(57776) + "   " + job.bootFile + "\r\n";
+            else if (job.updateProgram == 1) m_summaryText += S(57777) + "   " + job.programFile + "\r\n";
+            break;
+        case TaskNamePassword: m_summaryText += S(57778); break;
+        case TaskDhcpNat: m_summaryText += S(57779); break;
+        case TaskLoopTest:
+            if (loop.testTarget == 1) m_summaryText += S(57780);
+            if (loop.testDongle == 1) m_summaryText += S(57781);
+            if (loop.targetTestMode) m_summaryText += S(57784);
+            if (loop.dongleTestMode) m_summaryText += S(57785);
+            break;
+        case TaskRegister: m_summaryText += S(57787); break;
+        default: m_summaryText += S(57782); break;
+        }
+    }
+    UpdateData(false);
+}
+
+void CPageBurn::ShowReport() {
+    UpdateData(false);
+    QScrollBar* bar = m_reportEdit->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
+
+int CPageBurn::OnWizardNext() {
+    m_progress->setValue(0);
+    UpdateData(true);
+    if (Job().linkState != LinkConnected) return kStay;
+    StartTask();
+    return kStay;
+}
+
+void CPageBurn::StartTask() {
+    m_reportText = S(57733);
+    const WizardJob& job = Job();
+    const std::string paramFile = Main().ProgramFolder() + "param.jdp";
+    int refused = 0;
+    switch (job.task) {
+    case TaskFirmware:
+        if (job.updateBoot == 1) {
+            m_reportText += S(57734);
+            refused = Main().StartDownload(fdp::KindBoot, job.bootFile);
+        } else if (job.updateProgram == 1) {
+            m_reportText += S(57735);
+            refused = Main().StartDownload(fdp::KindProgram, job.programFile);
+        }
+        break;
+    case TaskNamePassword:
+        m_reportText += S(57736);
+        refused = Main().StartDownload(fdp::KindParam, paramFile);
+        break;
+    case TaskDhcpNat:
+        m_reportText += S(57737);
+        refused = Main().StartDownload(fdp::KindParam, paramFile);
+        break;
+    case TaskRegister:
+        m_reportText += S(57786);
+        refused = Main().StartDownload(fdp::KindParam, paramFile);
+        break;
+    case TaskLoopTest: RunLoopTestTask(); return;
+    default: m_reportText += S(57743); break;
+    }
+    if (refused != 0) return;   // the front end's result text says why; Back and Next stay
+    m_report.Begin();
+    BuildSummary();
+}
+
+// Runs the first chosen of: dongle loop test, target loop test, dongle test mode,
+// target test mode.
+void CPageBurn::RunLoopTestTask() {
+    const LoopTestChoice& loop = TheLoopTestChoice();
+    unsigned header = 0;
+    void (CPageBurn::*run)() = nullptr;
+    if (loop.testDongle == 1) header = 57738;
+    else if (loop.testTarget == 1) header = 57739;
+    else if (loop.dongleTestMode == 1) header = 57740;
+    else if (loop.targetTestMode == 1) { header = 57742; run = &CPageBurn::RunTargetTestMode; }
+    if (!header) return;
+    m_reportText += S(header);
+    ShowReport();
+    Sheet()->SetWizardButtons(0);
+    Sheet()->repaint();
+    if (run) {
+        (this->*run)();
+        return;
+    }
+    // The loop data runs and the dongle's test mode come with the dongle link; until
+    // then the choice ends at once, leaving the way back and out.
+    Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish);
+}
+
+void CPageBurn::RunTargetTestMode() {
+    // Enable_Device_Under_Test_Mode as an HCI command packet, which the target passes
+    // to its Bluetooth module. Shared: the engine may still write it after our wait.
+    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kTestBlockLen);
+    (*block)[0] = 0x01;
+    (*block)[1] = 0x03;
+    (*block)[2] = 0x18;
+    if (Main().EnableTargetTestMode(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kRequestWaitMs);
+    m_reportText += S((*block)[0] == 0 ? 57761 : 57762);
+    ShowReport();
+    Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish);
+}
+
+void CPageBurn::OnTrace() {
+    const fdp::SharedBuffer buffer = fdp::MakeBuffer(kTraceBufferLen);
+    m_reportText.clear();
+    ShowReport();
+    if (Main().GetTrace(buffer) == 0) Main().WaitForJobEnd(fdp::JobGetTrace, kRequestWaitMs);
+    const auto end = std::find(buffer->begin(), buffer->end(), std::uint8_t{0});
+    m_reportText.append(buffer->begin(), end);
+    ShowReport();
+}
+
+void CPageBurn::OnDiagnose() {
+    m_reportText = S(57746);
+    ShowReport();
+    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kTestBlockLen);
+    (*block)[0] = 0xFF;
+    if (Main().DiagnoseTarget(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kRequestWaitMs);
+    const std::uint8_t units = (*block)[0];
+    if (units == 0xFF) {   // no answer
+        m_reportText += S(57747);
+        ShowReport();
+        Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish);
+        return;
+    }
+    for (const DiagnoseUnit& unit : kDiagnoseUnits) {
+        m_reportText += S(units & unit.bit ? unit.ok : unit.failed);
+        ShowReport();
+        Main().Pause(kDiagnoseLinePauseMs);
+    }
+}
+
+void CPageBurn::OnReport(unsigned stage, std::int32_t lParam) {
+    // The line is the status text the report set when it was made; the front end's
+    // current text may already belong to a later stage.
+    const unsigned result = stage == fdp::kStageTransferring ? 0u : static_cast<unsigned>(lParam);
+    if (const auto line = m_report.OnReport(stage, lParam, fdp::CFdpGui::ReportStatusText(stage, result)))
+        m_reportText += *line + "\r\n";
+    m_progress->setValue(m_report.Bar());
+    ShowReport();
+    BuildSummary();
+}
+
 int CPageBurn::OnWizardBack() {
+    m_reportText.clear();
+    UpdateData(false);
     int target = -1;
     switch (Job().task) {
     case TaskFirmware: target = PageFirmFileIndex; break;
     case TaskNamePassword: target = PageParamIndex; break;
     case TaskDhcpNat: target = PageConfigIpIndex; break;
-    case TaskLoopTest: target = PageCircleTestIndex; break;
+    case TaskLoopTest:
+        // The dongle is closed here once the dongle link exists, so that the loop test
+        // page opens it afresh.
+        target = PageCircleTestIndex;
+        break;
     case TaskRegister: target = PageRegisterIndex; break;
     default: break;
     }
@@ -50,20 +322,37 @@ int CPageBurn::OnWizardBack() {
     return kStay;
 }
 
-void CPageBurn::RevealServiceButtons() {
+bool CPageBurn::OnWizardFinish() {
+    Main().FinishWizard();
+    return true;
+}
+
+std::string CPageBurn::DongleAddressText() const { return {}; }
+
+void CPageBurn::ShowServiceButtons(bool show) {
     for (QPushButton* button : {m_trace, m_diagnose}) {
-        button->setVisible(true);
-        button->setEnabled(true);
+        button->setVisible(show);
+        button->setEnabled(show);
     }
 }
 
-// The download, erase and report events of the link; their handling comes with the
-// page's jobs.
 bool CPageBurn::event(QEvent* event) {
     switch (static_cast<std::uint32_t>(event->type())) {
-    case fdp::WM_FDP_DOWNLOAD:
-    case fdp::WM_FDP_ERASE:
-    case fdp::WM_FDP_REPORT: return true;
+    case fdp::WM_FDP_REPORT: {
+        const auto* message = static_cast<CFdpEvent*>(event);
+        OnReport(message->WParam(), message->LParam());
+        return true;
+    }
+    case fdp::WM_FDP_DOWNLOAD: {
+        const auto* message = static_cast<CFdpEvent*>(event);
+        Main().OnDownloadResult(message->WParam(), message->LParam());
+        return true;
+    }
+    case fdp::WM_FDP_ERASE: {
+        const auto* message = static_cast<CFdpEvent*>(event);
+        Main().OnEraseResult(message->WParam(), message->LParam());
+        return true;
+    }
     default: return CWizardPage::event(event);
     }
 }

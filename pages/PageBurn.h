@@ -1,34 +1,83 @@
-// Page 8, the download page. Its jobs, report and progress are still to come; it
-// already receives the link's download events, keeps its settings record and its
-// hidden service buttons, and leads Back to the chosen task's page.
+// Page 8, the download page, where every task ends: a summary of what Next will do,
+// then the task carried out with a progress bar and a running report. Firmware and
+// parameter tasks hand one download to the link and follow its posted stage reports;
+// the loop test task runs the chosen test here. Trace and Diagnose are service
+// buttons, hidden until the service code has been typed. Finish shuts the link down,
+// saves the settings and ends the program.
+//
+// Everything runs on the user-interface thread; the waits for Trace, Diagnose and the
+// test mode keep the window painting and ignore input.
 #pragma once
 
 #include <string>
 
+#include "fdp/DownloadReport.h"
 #include "pages/WizardPage.h"
 
+class QCheckBox;
+class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 
 class CPageBurn : public CWizardPage {
     Q_OBJECT
 public:
+    using DownloadState = fdp::CDownloadReport::State;
+
     CPageBurn(CKelvaneDlg& main, WizardJob& job);
 
+    bool OnInitDialog() override;
     bool OnSetActive() override;
     int OnWizardBack() override;
+    int OnWizardNext() override;
+    bool OnWizardFinish() override;
+    bool DoDataExchange(bool toMembers) override;
     // The summary text.
     void Save(archive::CArchive& ar) override;
     void Load(archive::CArchive& ar) override;
 
-    void RevealServiceButtons();
+    // Shows and enables, or hides and disables, Trace and Diagnose.
+    void ShowServiceButtons(bool show);
+    void RevealServiceButtons() { ShowServiceButtons(true); }
+
+    DownloadState downloadState() const { return m_report.state(); }
+    // True while a download transfers, erases or burns: stopping it now may leave the
+    // target without a working image.
+    bool DownloadRunning() const;
+    const std::string& SummaryText() const { return m_summaryText; }
+    const std::string& ReportText() const { return m_reportText; }
+
     QPushButton* TraceButton() const { return m_trace; }
     QPushButton* DiagnoseButton() const { return m_diagnose; }
+    QProgressBar* ProgressBar() const { return m_progress; }
+    QPlainTextEdit* ReportEdit() const { return m_reportEdit; }
+    QCheckBox* AcceptBox() const { return m_accept; }
 
 protected:
     bool event(QEvent* event) override;
 
 private:
+    void BuildSummary();
+    // Writes the members to the controls and scrolls the report to its end.
+    void ShowReport();
+    void OnReport(unsigned stage, std::int32_t lParam);
+    void StartTask();
+    void RunLoopTestTask();
+    void RunTargetTestMode();
+    void OnTrace();
+    void OnDiagnose();
+    // Where the dongle link reports its address, once connected to the dongle.
+    std::string DongleAddressText() const;
+
     std::string m_summaryText;
+    std::string m_reportText;
+    std::int32_t m_acceptChecked = 1;
+    fdp::CDownloadReport m_report;
+
+    QPlainTextEdit* m_summaryEdit;
+    QPlainTextEdit* m_reportEdit;
+    QProgressBar* m_progress;
+    QCheckBox* m_accept;
     QPushButton* m_trace;
     QPushButton* m_diagnose;
 };

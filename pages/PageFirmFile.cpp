@@ -1,19 +1,123 @@
 #include "pages/PageFirmFile.h"
 
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
 #include "app/widgets/DialogText.h"
+#include "app/widgets/InfoDlg.h"
 #include "archive/Archive.h"
+#include "fdp/FdpGui.h"
+#include "fdp/param/ParamStore.h"
+
+using fdp::FirmwareBoot;
+using fdp::FirmwareKind;
+using fdp::FirmwareProgram;
+using fdp::FirmwareVersion;
+
+namespace {
+
+constexpr int kVersionWaitMs = 100;   // the target answers a version request within this
+constexpr std::uint8_t kVersionWanted[2] = {13, 14};   // byte 0 of the request, by kind
+constexpr std::uint16_t kVersionParam[2] = {13, 14};
+constexpr std::uint32_t kVersionModifiedBit[2] = {1u << 31, 1u << 30};
+constexpr std::uint16_t kRegisterMaskParam = 58;
+constexpr std::uint16_t kModifiedMaskParam = 12;
+constexpr unsigned kFileVersionText[2] = {106, 102};
+constexpr unsigned kTargetVersionText[2] = {107, 103};
+constexpr unsigned kNoProgramText = 109;
+constexpr unsigned kNoVersionSupportText = 110;
+constexpr unsigned kDowngradeQuestion[2] = {105, 104};
+
+std::array<std::uint8_t, 4> VersionBytes(const FirmwareVersion& v) { return {v.a, v.b, v.c, v.d}; }
+
+std::array<std::uint8_t, 4> Le32(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+}  // namespace
 
 CPageFirmFile::CPageFirmFile(CKelvaneDlg& main, WizardJob& job)
     : CWizardPage(main, job, DlgText("Step 3 : Select the firmware file", "第 3 步：选择固件程序"), 1036) {
+    struct Ids { int check, targetVersion, edit, select, version; const char* en; const char* zh; };
+    const Ids ids[2] = {
+        {1013, 1022, 1018, 1017, 1021, "Update boot firmware", "更新启动程序"},
+        {1012, 1099, 1019, 1016, 1098, "Update program firmware", "更新固件程序"},
+    };
+    auto* programGroup = new QGroupBox(DlgText("Program firmware", "固件程序"), this);
+    m_bootGroup = new QGroupBox(DlgText("Boot firmware", "启动程序"), this);
+    SetControlId(m_bootGroup, 1048);
+    for (const FirmwareKind kind : {FirmwareProgram, FirmwareBoot}) {
+        QGroupBox* group = kind == FirmwareBoot ? m_bootGroup : programGroup;
+        FileGroup& files = m_files[kind];
+        const Ids& id = ids[kind];
+        files.check = new QCheckBox(DlgText(id.en, id.zh), group);
+        files.targetVersionButton = new QPushButton(DlgText("Version in Target", "已载入程序版本"), group);
+        files.edit = new QLineEdit(group);
+        files.select = new QPushButton(DlgText("Select", "选择"), group);
+        files.version = new QPushButton(DlgText("Version", "版本"), group);
+        SetControlId(files.check, id.check);
+        SetControlId(files.targetVersionButton, id.targetVersion);
+        SetControlId(files.edit, id.edit);
+        SetControlId(files.select, id.select);
+        SetControlId(files.version, id.version);
+        auto* grid = new QGridLayout(group);
+        grid->addWidget(files.check, 0, 0);
+        grid->addWidget(files.targetVersionButton, 0, 2);
+        grid->addWidget(files.edit, 1, 0);
+        grid->addWidget(files.select, 1, 1);
+        grid->addWidget(files.version, 1, 2);
+        grid->setColumnStretch(0, 1);
+
+        connect(files.check, &QCheckBox::clicked, this, [this] {
+            UpdateData(true);
+            UpdateControls();
+        });
+        connect(files.select, &QPushButton::clicked, this, [this, kind] { OnSelect(kind); });
+        connect(files.version, &QPushButton::clicked, this, [this, kind] { OnVersion(kind); });
+        connect(files.targetVersionButton, &QPushButton::clicked, this, [this, kind] { OnTargetVersion(kind); });
+    }
+    m_files[FirmwareBoot].edit->setFrame(false);
+    m_bootWarning = new QLabel(
+        DlgText("WARNING! Unstable power input during bootcode firmware updating may cause serious damage on the "
+                "device. Please keep the device powered on until update process is completed.",
+                "警告!在更新启动程序的过程中,请确保不要断电,否则会导致设备错误不可恢复!"),
+        m_bootGroup);
+    SetControlId(m_bootWarning, 1037);
+    m_bootWarning->setWordWrap(true);
+    static_cast<QGridLayout*>(m_bootGroup->layout())->addWidget(m_bootWarning, 2, 0, 1, 3);
+
+    PageLayout()->addWidget(programGroup);
+    PageLayout()->addWidget(m_bootGroup);
     PageLayout()->addStretch(1);
 }
 
+bool CPageFirmFile::OnInitDialog() {
+    CWizardPage::OnInitDialog();
+    const FileGroup& boot = m_files[FirmwareBoot];
+    for (QWidget* control : std::initializer_list<QWidget*>{boot.check, boot.select, boot.version,
+                                                           boot.targetVersionButton, boot.edit, m_bootGroup}) {
+        control->setVisible(true);
+        control->setEnabled(true);
+    }
+    UpdateControls();
+    for (FileGroup& files : m_files) files.fileVersion = files.targetVersion = FirmwareVersion{};
+    return true;
+}
+
 bool CPageFirmFile::OnSetActive() {
-    Sheet()->SetWizardButtons(CFirmSheet::WizBack);
+    m_checkMask = fdp::CheckAll;
+    UpdateControls();
     return CWizardPage::OnSetActive();
 }
 
@@ -22,17 +126,173 @@ int CPageFirmFile::OnWizardBack() {
     return kStay;
 }
 
+bool CPageFirmFile::DoDataExchange(bool toMembers) {
+    for (FileGroup& files : m_files) {
+        if (toMembers) {
+            files.checked = files.check->isChecked() ? 1 : 0;
+            files.path = files.edit->text().toStdString();
+        } else {
+            files.check->setChecked(files.checked != 0);
+            files.edit->setText(QString::fromStdString(files.path));
+        }
+    }
+    return true;
+}
+
+void CPageFirmFile::UpdateControls() {
+    for (FileGroup& files : m_files) {
+        for (QWidget* control : std::initializer_list<QWidget*>{files.edit, files.select, files.version,
+                                                               files.targetVersionButton})
+            control->setEnabled(files.checked != 0);
+    }
+    m_bootWarning->setEnabled(m_files[FirmwareBoot].checked != 0);
+    if (!Sheet() || Sheet()->ActivePage() != this) return;
+    const bool exactlyOne = (m_files[FirmwareBoot].checked != 0) != (m_files[FirmwareProgram].checked != 0);
+    Sheet()->SetWizardButtons(exactlyOne ? CFirmSheet::WizBack | CFirmSheet::WizNext : CFirmSheet::WizBack);
+}
+
+bool CPageFirmFile::ChooseFirmwareFile(FirmwareKind kind) {
+    FileGroup& files = m_files[kind];
+    QFileDialog dialog(this, kind == FirmwareBoot ? QStringLiteral("Select boot firmware")
+                                                  : QStringLiteral("Select program firmware"),
+                       Main().ProgramDirectory());
+    dialog.setObjectName(QStringLiteral("firmwareFileDialog"));
+    // "All" takes every file: on Linux a firmware image need not have a dot in its name.
+    const QString firmware = QStringLiteral("Firmware (*.bin)");
+    dialog.setNameFilters({QStringLiteral("All (*)"), firmware});
+    dialog.selectNameFilter(firmware);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (!files.path.empty()) dialog.selectFile(QString::fromStdString(files.path));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    files.path = dialog.selectedFiles().first().toStdString();
+    return true;
+}
+
+unsigned CPageFirmFile::CheckFirmwareFile(FirmwareKind kind) const {
+    // A size is checked only for a kind whose box is ticked.
+    std::uint32_t mask = m_checkMask;
+    if (!m_files[kind].checked) mask &= ~(kind == FirmwareBoot ? fdp::CheckBootSize : fdp::CheckProgramSize);
+    return fdp::CheckFirmwareFile(kind, m_files[kind].path, mask);
+}
+
+unsigned CPageFirmFile::ReadFileVersion(FirmwareKind kind, FirmwareVersion& version) const {
+    std::uint32_t mask = m_checkMask;
+    if (!m_files[kind].checked) mask &= ~(kind == FirmwareBoot ? fdp::CheckBootSize : fdp::CheckProgramSize);
+    return fdp::ReadFileVersion(kind, m_files[kind].path, mask, version);
+}
+
+void CPageFirmFile::ShowFileCheckResult(unsigned result) {
+    if (result == fdp::FileCheckOk) return;
+    std::uint32_t bit = 0;
+    switch (result) {
+    case fdp::FileCheckBootSize: bit = fdp::CheckBootSize; break;
+    case fdp::FileCheckProgramSize: bit = fdp::CheckProgramSize; break;
+    case fdp::FileCheckSignature: bit = fdp::CheckSignature; break;
+    default: break;
+    }
+    const QString text = ResString(fdp::FileCheckTextId(result));
+    if (!bit) {
+        Main().ShowInfo(text, CInfoDlg::ButtonOk, this);
+        return;
+    }
+    const int answer = Main().ShowInfo(text, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this);
+    if (answer == CInfoDlg::ResultYes) m_checkMask &= ~bit;
+    else if (answer == CInfoDlg::ResultNo) m_checkMask |= bit;
+}
+
+void CPageFirmFile::OnSelect(FirmwareKind kind) {
+    // The program's Select takes the controls first, the boot's does not, so a boot
+    // path typed but not yet taken is replaced by the choice alone.
+    if (kind == FirmwareProgram) UpdateData(true);
+    if (!ChooseFirmwareFile(kind)) return;
+    UpdateData(false);
+    ShowFileCheckResult(CheckFirmwareFile(kind));
+}
+
+void CPageFirmFile::OnVersion(FirmwareKind kind) {
+    UpdateData(true);
+    FirmwareVersion version;
+    const unsigned result = ReadFileVersion(kind, version);
+    ShowFileCheckResult(result);
+    if (result != fdp::FileCheckOk) return;
+    m_files[kind].fileVersion = version;
+    Main().ShowInfo(ResString(kFileVersionText[kind]) + QString::fromStdString(version.Text()), CInfoDlg::ButtonOk,
+                    this);
+}
+
+FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind) {
+    // Shared with the engine, which may still write the answer after we stop waiting.
+    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
+    (*block)[0] = kVersionWanted[kind];
+    if (Main().GetTargetVersion(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kVersionWaitMs);
+    std::uint8_t word[4];
+    std::copy_n(block->begin(), 4, word);
+    return FirmwareVersion::FromLe(word);
+}
+
+void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {
+    const FirmwareVersion version = AskTargetVersion(kind);
+    const bool anySet = version.a || version.b || version.c || version.d;
+    const bool allSet = version.a == 0xFF && version.b == 0xFF && version.c == 0xFF && version.d == 0xFF;
+    QString text;
+    if (kind == FirmwareProgram && allSet) {
+        text = ResString(kNoProgramText);
+    } else if (anySet) {
+        m_files[kind].targetVersion = version;
+        text = ResString(kTargetVersionText[kind]) + QString::fromStdString(version.Text());
+    } else {
+        text = ResString(kNoVersionSupportText);
+    }
+    Main().ShowInfo(text, CInfoDlg::ButtonOk, this);
+}
+
+int CPageFirmFile::OnWizardNext() {
+    UpdateData(true);
+    CopyToJob();
+    if (m_files[FirmwareBoot].checked) NextForKind(FirmwareBoot);
+    else if (m_files[FirmwareProgram].checked) NextForKind(FirmwareProgram);
+    return kStay;
+}
+
+void CPageFirmFile::NextForKind(FirmwareKind kind) {
+    FileGroup& files = m_files[kind];
+    const unsigned result = CheckFirmwareFile(kind);
+    ShowFileCheckResult(result);
+    if (result != fdp::FileCheckOk) return;
+    if (FirmwareVersion version; ReadFileVersion(kind, version) == fdp::FileCheckOk) files.fileVersion = version;
+    files.targetVersion = AskTargetVersion(kind);
+    if (fdp::FirmwareNeedsConfirmation(kind, files.fileVersion, files.targetVersion) &&
+        Main().ShowInfo(ResString(kDowngradeQuestion[kind]), CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) !=
+            CInfoDlg::ResultYes)
+        return;
+    if (RecordFirmwareVersion(kind)) Sheet()->SetActivePage(PageBurnIndex);
+}
+
+bool CPageFirmFile::RecordFirmwareVersion(FirmwareKind kind) {
+    Job().modifiedMask = 0;
+    Job().registerMask = 0;
+    param::CParamStore* store = Main().ParamStore();
+    if (!store) return false;
+    const auto version = VersionBytes(m_files[kind].fileVersion);
+    if (!store->SetParam(kVersionParam[kind], version)) return false;
+    Job().modifiedMask |= kVersionModifiedBit[kind];
+    return store->SetParam(kRegisterMaskParam, Le32(Job().registerMask)) &&
+           store->SetParam(kModifiedMaskParam, Le32(Job().modifiedMask)) && store->SaveParam();
+}
+
 void CPageFirmFile::CopyToJob() {
-    Job().bootFile = m_bootPath;
-    Job().programFile = m_programPath;
-    Job().updateProgram = m_programChecked;
-    Job().updateBoot = m_bootChecked;
+    Job().bootFile = m_files[FirmwareBoot].path;
+    Job().programFile = m_files[FirmwareProgram].path;
+    Job().updateProgram = m_files[FirmwareProgram].checked;
+    Job().updateBoot = m_files[FirmwareBoot].checked;
 }
 
 void CPageFirmFile::Save(archive::CArchive& ar) {
-    ar.WriteInt32(m_programChecked);
-    ar.WriteString(m_bootPath);
-    ar.WriteString(m_programPath);
+    ar.WriteInt32(m_files[FirmwareProgram].checked);
+    ar.WriteString(m_files[FirmwareBoot].path);
+    ar.WriteString(m_files[FirmwareProgram].path);
     CopyToJob();
 }
 
@@ -40,8 +300,8 @@ void CPageFirmFile::Load(archive::CArchive& ar) {
     const std::int32_t program = ar.ReadInt32();
     std::string bootPath = ar.ReadString();
     std::string programPath = ar.ReadString();
-    m_programChecked = program;
-    m_bootPath = std::move(bootPath);
-    m_programPath = std::move(programPath);
+    m_files[FirmwareProgram].checked = program;
+    m_files[FirmwareBoot].path = std::move(bootPath);
+    m_files[FirmwareProgram].path = std::move(programPath);
     CopyToJob();
 }

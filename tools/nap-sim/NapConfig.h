@@ -34,6 +34,8 @@ struct NapConfig {
     std::uint8_t burnStatus = 0;
     std::uint8_t statusCode = 0x02;                   // reply code of download statuses: 0x02 or 0x04
     std::uint32_t eraseDelayMs = 0;
+    // The status faults above hit only the first this many downloads; nothing: all.
+    std::optional<std::uint32_t> faultDownloads;
     std::uint32_t burnDelayMs = 0;
 
     // Version words as the target reports them; nothing: the word at offset 64 of the

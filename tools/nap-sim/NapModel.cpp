@@ -245,7 +245,8 @@ void CNapModel::OnStart(std::uint8_t /*code*/, std::span<const std::uint8_t> dat
     const std::uint32_t total = ReadLe32(data.data() + 1);
     m_download = {};
     m_silent = false;
-    std::uint8_t status = m_config.startStatus;
+    ++m_downloadsStarted;
+    std::uint8_t status = FaultsApply() ? m_config.startStatus : std::uint8_t{0};
     std::string note = "start";
     if (kind != fdp::KindBoot && kind != fdp::KindProgram && kind != fdp::KindParam) {
         status = 1;
@@ -278,7 +279,7 @@ void CNapModel::OnBlock(std::uint8_t code, std::span<const std::uint8_t> data) {
         // The frame is lost on its way: no reply at all.
         return Note(Text("ignored: first send of block ", ordinal));
     }
-    if (const auto fault = m_config.blockStatus.find(ordinal); fault != m_config.blockStatus.end())
+    if (const auto fault = m_config.blockStatus.find(ordinal); fault != m_config.blockStatus.end() && FaultsApply())
         return ReplyDownload(fault->second, 0, Text("block: fault status for block ", ordinal));
     if (d.bytes.size() + bytes.size() > d.total) return ReplyDownload(1, 0, "block: beyond the announced length");
     d.bytes.insert(d.bytes.end(), bytes.begin(), bytes.end());
@@ -292,7 +293,7 @@ void CNapModel::OnBurn(std::uint8_t /*code*/, std::span<const std::uint8_t> /*da
     Download& d = m_download;
     if (!d.active) return ReplyDownload(1, 0, "burn: no download");
     if (d.bytes.size() != d.total) return ReplyDownload(1, 0, "burn: download incomplete");
-    if (m_config.burnStatus != 0) return ReplyDownload(m_config.burnStatus, m_config.burnDelayMs, "burn: fault status");
+    if (m_config.burnStatus != 0 && FaultsApply()) return ReplyDownload(m_config.burnStatus, m_config.burnDelayMs, "burn: fault status");
     if (d.kind == fdp::KindParam && d.bytes.size() != kParamBlockLen)
         return ReplyDownload(1, 0, "burn: not a parameter block");
     if (m_state.Enabled() && !m_state.Store(d.kind, d.bytes))
@@ -314,7 +315,7 @@ void CNapModel::OnAbort(std::uint8_t /*code*/, std::span<const std::uint8_t> /*d
 
 void CNapModel::OnErase(std::uint8_t code, std::span<const std::uint8_t> /*data*/) {
     const auto kind = static_cast<std::uint8_t>(code - fdp::FDP_CMD_ERASE_BASE);
-    if (m_config.eraseStatus != 0) {
+    if (m_config.eraseStatus != 0 && FaultsApply()) {
         Note("erase: fault status");
         return SendStatus(fdp::FDP_RSP_ERASE, m_config.eraseStatus, m_config.eraseDelayMs);
     }

@@ -159,6 +159,9 @@ private:
         std::set<std::uint32_t> dropped;    // blocks whose first send was ignored
     } m_download;
     bool m_silent = false;                  // set by silenceAfterBlock until the next start
+    std::uint32_t m_downloadsStarted = 0;
+    // Whether the status faults hit the download in progress.
+    bool FaultsApply() const { return !m_config.faultDownloads || m_downloadsStarted <= *m_config.faultDownloads; }
 
     std::optional<std::vector<std::uint8_t>> m_boot, m_program, m_paramImage;
     bool m_bootErased = false, m_programErased = false;

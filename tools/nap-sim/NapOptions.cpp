@@ -32,6 +32,7 @@ const char* const kNapUsage =
     "  --block-status N:S      status S for block N (repeatable)\n"
     "  --erase-status N        status of erase\n"
     "  --burn-status N         status of burn\n"
+    "  --fault-downloads N     the status faults hit only the first N downloads\n"
     "  --status-code 2|4       reply code of download statuses (default 2)\n"
     "  --erase-delay-ms N      delay before the erase reply\n"
     "  --burn-delay-ms N       delay before the burn reply\n"
@@ -122,6 +123,7 @@ bool ParseNapOptions(const std::vector<std::string>& args, NapOptions& options, 
              c.blockStatus[block] = status;
              return true;
          }},
+        {"--fault-downloads", [&](const std::string& v) { std::uint32_t n = 0; if (!ParseInto(v, n)) return false; c.faultDownloads = n; return true; }},
         {"--erase-status", [&](const std::string& v) { return ParseInto(v, c.eraseStatus); }},
         {"--burn-status", [&](const std::string& v) { return ParseInto(v, c.burnStatus); }},
         {"--status-code", [&](const std::string& v) {

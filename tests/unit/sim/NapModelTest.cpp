@@ -338,6 +338,23 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"eraseOk", [](NapConfig& c) { c.statusCode = 0x04; }, 2, 0x12, 0, 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
+TEST_F(NapModelTest, FaultsHitOnlyTheFirstDownloadsWhenLimited) {
+    NapConfig config;
+    config.burnStatus = 8;
+    config.faultDownloads = 1;
+    Make(config);
+    LogIn();
+    for (const std::uint8_t expected : {std::uint8_t{8}, std::uint8_t{0}}) {
+        ASSERT_EQ(Exchange(Start(fdp::KindProgram, 1024)).size(), 1u);
+        ASSERT_EQ(Exchange(Block(fdp::KindProgram, 1, Bytes(1024, 1))).size(), 1u);
+        ASSERT_EQ(Exchange(Command(kEraseProgram)).size(), 1u);
+        const auto burn = Exchange(Command(fdp::FDP_CMD_BURN));
+        ASSERT_EQ(burn.size(), 1u);
+        EXPECT_EQ(burn[0].Status(), expected);
+    }
+    EXPECT_TRUE(model->Image(fdp::KindProgram).has_value());
+}
+
 // The numbered blocks of one answer, concatenated, and the end reply.
 struct Answer {
     Bytes data;
