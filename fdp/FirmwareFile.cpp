@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <iterator>
 
 namespace fdp {
 
@@ -75,6 +76,11 @@ unsigned Check(FirmwareKind kind, std::uint32_t checkMask, const ReadOnlyFile& f
 unsigned NoPath(FirmwareKind kind) { return kind == FirmwareBoot ? FileCheckNoBootPath : FileCheckNoProgramPath; }
 
 }  // namespace
+
+unsigned FileCheckTextId(unsigned result) {
+    static constexpr unsigned kTexts[] = {3000, 3004, 3001, 3002, 3003, 3006, 3005};
+    return result < std::size(kTexts) ? kTexts[result] : kTexts[0];
+}
 
 bool SignatureMatches(const std::uint8_t* bytes, std::size_t length) {
     for (std::size_t i = 0; i < kSignatureLen; ++i) {

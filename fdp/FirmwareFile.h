@@ -59,7 +59,7 @@ unsigned CheckFirmwareFile(FirmwareKind kind, const std::string& path, std::uint
 unsigned ReadFileVersion(FirmwareKind kind, const std::string& path, std::uint32_t checkMask, FirmwareVersion& version);
 
 // The string id of a check result's message.
-inline unsigned FileCheckTextId(unsigned result) { return 3000u + (result <= 6 ? result : 0u); }
+unsigned FileCheckTextId(unsigned result);
 
 // Whether a downgrade question is asked: the file's version is not strictly above the
 // target's. A program area that answers FF FF FF FF holds no program and counts as 0.

@@ -40,7 +40,7 @@ void DialogWatcher::Poll() {
         if (auto* info = qobject_cast<CInfoDlg*>(widget)) {
             messages << info->Message();
             if (probe) probed << probe();
-            info->done(CInfoDlg::ResultOk);
+            info->done(answer ? answer(info->Message()) : int{CInfoDlg::ResultOk});
         } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
             messages << box->text();
             captions << box->windowTitle();

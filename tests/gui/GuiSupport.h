@@ -30,6 +30,8 @@ public:
     // which the mouse may change once the dialog has gone).
     std::function<QString()> probe;
     QStringList probed;
+    // The guide dialog's answer to a message (CInfoDlg result); unset: Ok.
+    std::function<int(const QString& message)> answer;
 
 private:
     void Poll();

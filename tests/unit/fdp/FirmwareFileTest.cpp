@@ -61,7 +61,10 @@ TEST(FirmwareFile, PathsThatGiveNoFile) {
     EXPECT_EQ(CheckFirmwareFile(FirmwareProgram, (dir / "missing.bin").string(), CheckAll), FileCheckCannotOpen);
     // A folder opens on Linux but is no file.
     EXPECT_EQ(CheckFirmwareFile(FirmwareProgram, (dir / ".").string(), 0), FileCheckCannotOpen);
-    for (unsigned result = 0; result <= 6; ++result) EXPECT_EQ(FileCheckTextId(result), 3000 + result);
+    struct Text { unsigned result, id; };
+    const Text texts[] = {{FileCheckCannotOpen, 3004}, {FileCheckBootSize, 3001}, {FileCheckProgramSize, 3002},
+                          {FileCheckSignature, 3003}, {FileCheckNoBootPath, 3006}, {FileCheckNoProgramPath, 3005}};
+    for (const Text& t : texts) EXPECT_EQ(FileCheckTextId(t.result), t.id) << t.result;
 }
 
 TEST(FirmwareFile, VersionWordAtOffset64) {

@@ -1,0 +1,588 @@
+// The firmware task through the real main window: the firmware file page's checks and
+// version questions, the download page's summary, report and progress, and on the
+// network bench whole updates against the simulated target.
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "app/FdpEvent.h"
+#include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
+#include "app/LoopTestChoice.h"
+#include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
+#include "app/widgets/InfoDlg.h"
+#include "fdp/FirmwareFile.h"
+#include "fdp/param/ParamStore.h"
+#include "pages/PageBurn.h"
+#include "pages/PageFirmFile.h"
+#include "pages/PageLink.h"
+#include "pages/PagePasswd.h"
+#include "resources/strings/StringTable.h"
+#include "tests/gui/GuiSupport.h"
+#include "tests/support/Sha256.h"
+
+namespace {
+
+constexpr int kConnectWaitMs = 20000;
+constexpr int kDownloadWaitMs = 60000;
+const char* const kNoInterface = "kvnone";
+const fdp::FirmwareVersion kNewVersion{9, 0, 0, 1};
+
+QString Res(unsigned id) { return QString::fromStdString(res::LoadString(id)); }
+std::string S(unsigned id) { return res::LoadString(id); }
+
+QString WriteImage(const QTemporaryDir& dir, const QString& name, std::size_t size,
+                   const fdp::FirmwareVersion& version = kNewVersion) {
+    const QString path = dir.filePath(name);
+    const auto image = fdp::MakeSampleFirmware(size, version);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
+    return path;
+}
+
+template <typename T>
+T* Control(QWidget* page, int id) {
+    return qobject_cast<T*>(FindControl(page, id));
+}
+
+// A watcher's answers: Yes or No to questions whose text starts with the given text,
+// Ok to everything else.
+std::function<int(const QString&)> Answer(const QString& question, int result) {
+    return [question, result](const QString& message) {
+        return message.startsWith(question) ? result : int{CInfoDlg::ResultOk};
+    };
+}
+
+}  // namespace
+
+class FirmwareTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_files;
+
+    std::unique_ptr<CKelvaneDlg> Open(const ProgramFolder& folder, const char* interfaceName) {
+        CKelvaneDlg::Options options;
+        options.interfaceName = interfaceName;
+        options.programFolder = folder.Path().toStdString();
+        auto window = std::make_unique<CKelvaneDlg>(options);
+        window->show();
+        window->Start();
+        return window;
+    }
+    static void Next(CKelvaneDlg& window) { window.Sheet()->PressNext(); }
+    static CPageFirmFile* FirmFile(CKelvaneDlg& window) {
+        return static_cast<CPageFirmFile*>(window.PageAt(PageFirmFileIndex));
+    }
+    static CPageBurn* Burn(CKelvaneDlg& window) { return static_cast<CPageBurn*>(window.PageAt(PageBurnIndex)); }
+    // Back, Next, Finish as enabled and shown now; "f" for a shown but disabled Finish.
+    static QString Buttons(CKelvaneDlg& window) {
+        CFirmSheet* sheet = window.Sheet();
+        QString shown;
+        if (sheet->BackButton()->isEnabled()) shown += QStringLiteral("B");
+        if (!sheet->NextButton()->isHidden() && sheet->NextButton()->isEnabled()) shown += QStringLiteral("N");
+        if (!sheet->FinishButton()->isHidden())
+            shown += sheet->FinishButton()->isEnabled() ? QStringLiteral("F") : QStringLiteral("f");
+        return shown;
+    }
+    void RequireBench() {
+        if (bench::Available()) return;
+        if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
+        QSKIP(qPrintable(bench::Missing()));
+    }
+    // Ticks one kind's box and types its path on page 5.
+    static void ChooseFile(CKelvaneDlg& window, fdp::FirmwareKind kind, const QString& path) {
+        CPageFirmFile* page = FirmFile(window);
+        auto* check = Control<QCheckBox>(page, kind == fdp::FirmwareBoot ? 1013 : 1012);
+        auto* other = Control<QCheckBox>(page, kind == fdp::FirmwareBoot ? 1012 : 1013);
+        if (!check->isChecked()) check->click();
+        if (other->isChecked()) other->click();
+        Control<QLineEdit>(page, kind == fdp::FirmwareBoot ? 1018 : 1019)->setText(path);
+    }
+    // Welcome, password, connection page; then the firmware task's page.
+    void ConnectAndChooseFirmware(CKelvaneDlg& window) {
+        Next(window);
+        static_cast<CPagePasswd*>(window.PageAt(PagePasswdIndex))->PasswordEdit()->setText(QStringLiteral("kiwi"));
+        Next(window);
+        QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
+        static_cast<CPageLink*>(window.PageAt(PageLinkIndex))->Radio(1003)->click();
+        Next(window);
+        QCOMPARE(window.Sheet()->ActiveIndex(), int(PageFirmFileIndex));
+    }
+    static QStringList SimOptions(const QString& stateDir, QStringList extra = {}) {
+        extra << QStringLiteral("--announce-ms") << QStringLiteral("100") << QStringLiteral("--state") << stateDir;
+        return extra;
+    }
+
+private slots:
+    void init() {
+        TheWizardJob() = WizardJob{};
+        TheLoopTestChoice() = LoopTestChoice{};
+    }
+
+    // The size windows and the signature, as Next on page 5 asks about them. Without
+    // an adapter nothing more happens after the checks, so only the questions show.
+    void fileChecks_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("corrupt");   // a byte of the vector table changed at this offset; -1 none
+        QTest::addColumn<int>("message");   // 0: none
+        QTest::newRow("boot 1023") << 0 << 1023 << -1 << 3001;
+        QTest::newRow("boot 1024") << 0 << 1024 << -1 << 0;
+        QTest::newRow("boot 65536") << 0 << 65536 << -1 << 0;
+        QTest::newRow("boot 65537") << 0 << 65537 << -1 << 3001;
+        QTest::newRow("program 65535") << 1 << 65535 << -1 << 3002;
+        QTest::newRow("program 65536") << 1 << 65536 << -1 << 0;
+        QTest::newRow("program 2023424") << 1 << 2023424 << -1 << 0;
+        QTest::newRow("program 2023425") << 1 << 2023425 << -1 << 3002;
+        QTest::newRow("signature mixed from A and B") << 0 << 4096 << 0 << 0;
+        QTest::newRow("signature broken") << 1 << 70000 << 5 << 3003;
+    }
+    void fileChecks() {
+        QFETCH(int, kind);
+        QFETCH(int, size);
+        QFETCH(int, corrupt);
+        QFETCH(int, message);
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        watcher.messages.clear();   // the missing adapter
+        QString path = WriteImage(m_files, QStringLiteral("check.bin"), static_cast<std::size_t>(size));
+        if (corrupt >= 0) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.seek(corrupt);
+            // Offset 0 takes table B's branch byte (a mix), any other a byte of neither table.
+            file.write(QByteArray(1, corrupt == 0 ? '\x18' : '\x77'));
+        }
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        ChooseFile(*window, static_cast<fdp::FirmwareKind>(kind), path);
+        QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        Next(*window);
+        QTRY_VERIFY(!watcher.messages.isEmpty() || message == 0);
+        if (message) QCOMPARE(watcher.messages, QStringList{Res(static_cast<unsigned>(message))});
+        else QCOMPARE(watcher.messages, QStringList{});
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageFirmFileIndex));
+        window->close();
+    }
+
+    // Yes switches a check off for the following Next; leaving the page and coming back
+    // switches it on again. A 31-byte file fails the size first, then the signature.
+    void yesSkipsACheckUntilThePageIsShownAgain() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        watcher.messages.clear();
+        const QString path = WriteImage(m_files, QStringLiteral("short.bin"), 31);
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        ChooseFile(*window, fdp::FirmwareBoot, path);
+        const auto nextAsks = [&](const QStringList& expected) {
+            watcher.messages.clear();
+            Next(*window);
+            QCOMPARE(watcher.messages, expected);
+        };
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        nextAsks({Res(3001)});
+        nextAsks({Res(3001)});   // No leaves the check on
+        watcher.answer = Answer(QString(), CInfoDlg::ResultYes);
+        nextAsks({Res(3001)});
+        nextAsks({Res(3003)});   // missing bytes read as zero
+        // Both checks off: the file passes; its version (0.0.0.0, the word lies past
+        // the end) is not above the unanswered target's, so the downgrade question.
+        nextAsks({Res(105)});
+        QCOMPARE(FirmFile(*window)->CheckMask() & fdp::CheckAll, fdp::CheckAll & ~(fdp::CheckBootSize | fdp::CheckSignature));
+        window->Sheet()->PressBack();
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageLinkIndex));
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        nextAsks({Res(3001)});
+
+        // Both boxes or none: Back alone.
+        auto* program = Control<QCheckBox>(FirmFile(*window), 1012);
+        program->click();
+        QCOMPARE(Buttons(*window), QStringLiteral("B"));
+        Control<QCheckBox>(FirmFile(*window), 1013)->click();
+        program->click();
+        QCOMPARE(Buttons(*window), QStringLiteral("B"));
+        // An empty path is named.
+        ChooseFile(*window, fdp::FirmwareProgram, QString());
+        nextAsks({Res(3005)});
+        ChooseFile(*window, fdp::FirmwareProgram, m_files.filePath(QStringLiteral("missing.bin")));
+        nextAsks({Res(3004)});
+        window->close();
+    }
+
+    // The summary of each task, and how the page follows stage reports that need no
+    // target: transfer lines, stages that change nothing, a failure.
+    void summaryByTask_data() {
+        QTest::addColumn<int>("task");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("work");
+        const QString header = QString::fromStdString(S(57772)) + QStringLiteral("00:11:22:33:44:55\r\n\r\n");
+        const QString todo = QString::fromStdString(S(57775));
+        QTest::newRow("not connected") << 0 << false << QString::fromStdString(S(57783));
+        QTest::newRow("boot firmware") << 0 << true
+                                       << header + todo + QString::fromStdString(S(57776)) + QStringLiteral("   /b.bin\r\n");
+        QTest::newRow("name and password") << 1 << true << header + todo + QString::fromStdString(S(57778));
+        QTest::newRow("dhcp and nat") << 2 << true << header + todo + QString::fromStdString(S(57779));
+        QTest::newRow("loop test, every choice")
+            << 3 << true
+            << header + QString::fromStdString(S(57773)) + QStringLiteral("00:11:22:33:44:55\r\n") +
+                   QString::fromStdString(S(57774)) + QStringLiteral("\r\n\r\n") + todo +
+                   QString::fromStdString(S(57780) + S(57781) + S(57784) + S(57785));
+        QTest::newRow("register") << 4 << true << header + todo + QString::fromStdString(S(57787));
+        QTest::newRow("unknown task") << 7 << true << header + todo + QString::fromStdString(S(57782));
+    }
+    void summaryByTask() {
+        QFETCH(int, task);
+        QFETCH(bool, connected);
+        QFETCH(QString, work);
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        WizardJob& job = TheWizardJob();
+        job.task = task;
+        job.linkState = connected ? LinkConnected : LinkNotConnected;
+        job.connectedWith = "00:11:22:33:44:55";
+        job.updateBoot = job.updateProgram = 1;   // both: the boot file is named
+        job.bootFile = "/b.bin";
+        job.programFile = "/p.bin";
+        TheLoopTestChoice().testTarget = TheLoopTestChoice().testDongle = 1;
+        TheLoopTestChoice().targetTestMode = TheLoopTestChoice().dongleTestMode = 1;
+        window->Sheet()->SetActivePage(PageBurnIndex);
+        QCOMPARE(QString::fromStdString(Burn(*window)->SummaryText()), QString::fromStdString(S(57771)) + work);
+        if (!connected) {
+            Burn(*window)->ProgressBar()->setValue(700);
+            Next(*window);
+            QCOMPARE(Burn(*window)->ProgressBar()->value(), 0);
+            QVERIFY(Burn(*window)->ReportText().empty());
+            QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        }
+        window->close();
+    }
+
+    void stageReportsMoveStateBarAndReport() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        window->Sheet()->SetActivePage(PageBurnIndex);
+        CPageBurn* page = Burn(*window);
+        const auto post = [&](unsigned stage, qint32 lParam) {
+            CFdpEvent event(fdp::WM_FDP_REPORT, stage, lParam);
+            QCoreApplication::sendEvent(page, &event);
+        };
+        using State = CPageBurn::DownloadState;
+        post(62, 10);
+        post(62, 400);
+        QCOMPARE(page->ReportText(), S(57715) + "\r\n");   // one line for the whole transfer
+        QCOMPARE(page->ProgressBar()->value(), 400);
+        QCOMPARE(page->downloadState(), State::Transferring);
+        QCOMPARE(Buttons(*window), QStringLiteral("f"));
+        for (unsigned stage : {2u, 3u, 12u, 22u, 42u, 61u, 63u}) {
+            post(stage, 0);
+            QCOMPARE(page->ReportText(), S(57715) + "\r\n");
+            QCOMPARE(page->ProgressBar()->value(), 400);
+            QCOMPARE(page->downloadState(), State::Transferring);
+        }
+        post(63, fdp::FdpTimeout);
+        QCOMPARE(page->ReportText(), S(57715) + "\r\n" + S(57730) + "\r\n");
+        QCOMPARE(page->downloadState(), State::Idle);
+        QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        post(62, 5000);   // a new transfer opens with its line again; the bar stops at 1000
+        QCOMPARE(page->ProgressBar()->value(), 1000);
+        QVERIFY(QString::fromStdString(page->ReportText()).endsWith(QString::fromStdString(S(57715) + "\r\n")));
+        window->close();
+    }
+
+    // Diagnose without an answer: the block's 0xFF stays, though its low six bits are set.
+    void diagnoseWithoutAnswerSaysDisconnected() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        window->Sheet()->SetActivePage(PageBurnIndex);
+        window->RevealServiceButtons();
+        Burn(*window)->DiagnoseButton()->click();
+        QCOMPARE(Burn(*window)->ReportText(), S(57746) + S(57747));
+        QCOMPARE(Buttons(*window), QStringLiteral("BF"));
+        window->close();
+    }
+
+    // On the bench: the version questions with the target's answers.
+    void versionQuestions_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("question");   // 0: none, the wizard goes on
+        QTest::newRow("program newer") << 1 << "1.2.3.4" << "1.2.3.5" << 0;
+        QTest::newRow("program equal") << 1 << "1.2.3.4" << "1.2.3.4" << 104;
+        QTest::newRow("program lower") << 1 << "1.2.3.4" << "1.2.3.3" << 104;
+        QTest::newRow("1.10.0.0 equals 2.0.0.0") << 1 << "1.10.0.0" << "2.0.0.0" << 104;
+        QTest::newRow("no program in target") << 1 << "255.255.255.255" << "0.0.0.1" << 0;
+        QTest::newRow("no program, file 0.0.0.0") << 1 << "255.255.255.255" << "0.0.0.0" << 104;
+        QTest::newRow("boot FF FF FF FF") << 0 << "255.255.255.255" << "9.9.9.9" << 105;
+        QTest::newRow("boot newer") << 0 << "1.0.0.4" << "1.0.0.5" << 0;
+    }
+    void versionQuestions() {
+        QFETCH(int, kind);
+        QFETCH(QString, target);
+        QFETCH(QString, file);
+        QFETCH(int, question);
+        RequireBench();
+        QTemporaryDir state;
+        SimulatedTarget sim;
+        QVERIFY(sim.Start(SimOptions(state.path(), {kind == 0 ? QStringLiteral("--boot-version")
+                                                               : QStringLiteral("--program-version"),
+                                                     target})));
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        const QByteArray before = folder.Read(QStringLiteral("param.jdp"));
+        auto window = Open(folder, bench::kPcInterface);
+        ConnectAndChooseFirmware(*window);
+        const QStringList parts = file.split(QLatin1Char('.'));
+        const fdp::FirmwareVersion version{static_cast<std::uint8_t>(parts[0].toInt()),
+                                           static_cast<std::uint8_t>(parts[1].toInt()),
+                                           static_cast<std::uint8_t>(parts[2].toInt()),
+                                           static_cast<std::uint8_t>(parts[3].toInt())};
+        const auto fileKind = static_cast<fdp::FirmwareKind>(kind);
+        const QString path = WriteImage(m_files, QStringLiteral("v.bin"), kind == 0 ? 4096 : 70000, version);
+        ChooseFile(*window, fileKind, path);
+        watcher.messages.clear();
+        // No first: the wizard stays and param.jdp is untouched.
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        Next(*window);
+        if (question) {
+            QCOMPARE(watcher.messages, QStringList{Res(static_cast<unsigned>(question))});
+            QCOMPARE(window->Sheet()->ActiveIndex(), int(PageFirmFileIndex));
+            QCOMPARE(folder.Read(QStringLiteral("param.jdp")), before);
+            watcher.answer = Answer(QString(), CInfoDlg::ResultYes);
+            Next(*window);
+        }
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        QCOMPARE(QString::fromStdString(FirmFile(*window)->TargetVersion(fileKind).Text()),
+                 target == QLatin1String("255.255.255.255") ? QStringLiteral("15.15.15.15") : target);
+
+        // The file's version in parameter 13 or 14, the masks in 58 and 12; nothing else.
+        const QByteArray after = folder.Read(QStringLiteral("param.jdp"));
+        QCOMPARE(after.size(), before.size());
+        param::CParamStore expected;
+        const QString copy = m_files.filePath(QStringLiteral("expected.jdp"));
+        QFile::remove(copy);
+        QVERIFY(QFile::copy(folder.File(QStringLiteral("param.jdp")), copy));
+        QFile out(copy);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(before);
+        out.close();
+        expected.Init(copy.toStdString(), folder.File(QStringLiteral("default.jdp")).toStdString());
+        QVERIFY(expected.LoadParam());
+        const std::uint8_t word[4] = {version.a, version.b, version.c, version.d};
+        QVERIFY(expected.SetParam(kind == 0 ? 13 : 14, word));
+        const std::uint32_t modified = kind == 0 ? 1u << 31 : 1u << 30;
+        const std::uint8_t zero[4] = {};
+        const std::uint8_t mask[4] = {0, 0, 0, static_cast<std::uint8_t>(modified >> 24)};
+        QVERIFY(expected.SetParam(58, zero));
+        QVERIFY(expected.SetParam(12, mask));
+        QVERIFY(expected.SaveParam());
+        QFile saved(copy);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(after, saved.readAll());
+        QVERIFY(after != before);
+        QCOMPARE(TheWizardJob().modifiedMask, modified);
+        window->close();
+    }
+
+    // Whole updates from page 5 to Done: the stored image, the report, the bar and the
+    // buttons at each stage; then Finish.
+    void updateToDone_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("size");
+        QTest::newRow("boot") << 0 << 20000;
+        QTest::newRow("program") << 1 << 100000;
+    }
+    void updateToDone() {
+        QFETCH(int, kind);
+        QFETCH(int, size);
+        RequireBench();
+        QTemporaryDir state;
+        SimulatedTarget sim;
+        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--erase-delay-ms"), QStringLiteral("50"),
+                                                    QStringLiteral("--burn-delay-ms"), QStringLiteral("50")})));
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, bench::kPcInterface);
+        ConnectAndChooseFirmware(*window);
+        const auto fileKind = static_cast<fdp::FirmwareKind>(kind);
+        const QString path = WriteImage(m_files, QStringLiteral("update.bin"), static_cast<std::size_t>(size));
+        ChooseFile(*window, fileKind, path);
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        CPageBurn* page = Burn(*window);
+        QVERIFY(QString::fromStdString(page->SummaryText())
+                    .endsWith(Res(kind == 0 ? 57776 : 57777) + QStringLiteral("   ") + path + QStringLiteral("\r\n")));
+        QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+
+        // Each bar position with the state and the buttons at that moment.
+        struct Seen { int bar; int state; QString buttons; };
+        QList<Seen> seen;
+        QObject::connect(page->ProgressBar(), &QProgressBar::valueChanged, page, [&](int value) {
+            seen.append({value, int(page->downloadState()), Buttons(*window)});
+        });
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        QCOMPARE(Buttons(*window), QStringLiteral("BF"));
+
+        const std::string area = kind == 0 ? "boot" : "program";
+        const std::string expected = S(57733) + S(kind == 0 ? 57734 : 57735) + S(57715) + "\r\n" +
+                                     S(kind == 0 ? 57702 : 57706) + "\r\n" + S(kind == 0 ? 57704 : 57708) + "\r\n" +
+                                     S(kind == 0 ? 57721 : 57723) + S(57692) + "\r\n";
+        QCOMPARE(page->ReportText(), expected);
+        const auto image = fdp::test::Sha256File(path.toStdString());
+        QVERIFY(image.has_value());
+        QCOMPARE(fdp::test::Sha256File(QDir(state.path()).filePath(QString::fromStdString(area + ".bin")).toStdString()),
+                 image);
+
+        // The bar rises through the transfer with only the disabled Finish shown, then
+        // stands at 1000 erasing, 1200 burning and 1250 done.
+        QVERIFY(!seen.isEmpty());
+        int last = -1;
+        QList<int> stages;
+        for (const Seen& s : seen) {
+            if (s.bar <= 1000 && s.state == int(CPageBurn::DownloadState::Transferring)) {
+                QVERIFY(s.bar >= last);
+                last = s.bar;
+                QCOMPARE(s.buttons, QStringLiteral("f"));
+            } else {
+                stages << s.bar;
+            }
+        }
+        QCOMPARE(last, 1000);
+        QCOMPARE(stages, (QList<int>{1200, 1250}));   // erasing starts at the bar's 1000 already shown
+        const auto burning = std::find_if(seen.begin(), seen.end(), [](const Seen& s) { return s.bar == 1200; });
+        QVERIFY(burning != seen.end());
+        QCOMPARE(burning->state, int(CPageBurn::DownloadState::Burning));
+        QCOMPARE(burning->buttons, QStringLiteral("f"));
+        QCOMPARE(seen.last().state, int(CPageBurn::DownloadState::Done));
+
+        // Finish: the link shut down, kelvane.ini written with the page's summary, ended.
+        QFile::remove(folder.File(QStringLiteral("kelvane.ini")));
+        window->Sheet()->PressFinish();
+        QVERIFY(!window->isVisible());
+        QCOMPARE(window->result(), 0);
+        const QByteArray ini = folder.Read(QStringLiteral("kelvane.ini"));
+        QVERIFY(ini.endsWith(QByteArray::fromStdString(page->SummaryText())));
+        QVERIFY(ini.contains(path.toUtf8()));
+    }
+
+    // A step failing mid-download: the stopped line, Back and Next again, and a second
+    // Next that succeeds (the simulator's fault hits only the first download).
+    void failureOffersNextAgain() {
+        RequireBench();
+        QTemporaryDir state;
+        SimulatedTarget sim;
+        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--block-status"), QStringLiteral("5:1"),
+                                                    QStringLiteral("--fault-downloads"), QStringLiteral("1")})));
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, bench::kPcInterface);
+        ConnectAndChooseFirmware(*window);
+        const QString path = WriteImage(m_files, QStringLiteral("fail.bin"), 80000);
+        ChooseFile(*window, fdp::FirmwareProgram, path);
+        Next(*window);
+        CPageBurn* page = Burn(*window);
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(page->ReportText()).count(Res(57730)), 1, kDownloadWaitMs);
+        QTRY_COMPARE(int(page->downloadState()), int(CPageBurn::DownloadState::Idle));
+        QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        QCOMPARE(page->ReportText(), S(57733) + S(57735) + S(57715) + "\r\n" + S(57730) + "\r\n");
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        QCOMPARE(page->ReportText().rfind(S(57733), 0), 0u);
+        QVERIFY(QString::fromStdString(page->ReportText()).endsWith(Res(57723) + Res(57692) + QStringLiteral("\r\n")));
+        QCOMPARE(fdp::test::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
+                 fdp::test::Sha256File(path.toStdString()));
+        window->close();
+    }
+
+    // Closing the window while the download runs asks first; No lets it run to Done.
+    void closingMidDownloadAsks() {
+        RequireBench();
+        QTemporaryDir state;
+        SimulatedTarget sim;
+        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--burn-delay-ms"), QStringLiteral("300")})));
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, bench::kPcInterface);
+        ConnectAndChooseFirmware(*window);
+        ChooseFile(*window, fdp::FirmwareProgram, WriteImage(m_files, QStringLiteral("close.bin"), 300000));
+        Next(*window);
+        CPageBurn* page = Burn(*window);
+        watcher.messages.clear();
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        Next(*window);
+        QTRY_VERIFY(page->ProgressBar()->value() > 0);
+        QVERIFY(!window->close());
+        QCOMPARE(watcher.messages.size(), 1);
+        QVERIFY(window->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Burning), kDownloadWaitMs);
+        QVERIFY(!window->close());   // asked again while burning
+        QCOMPARE(watcher.messages.size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        QVERIFY(window->close());   // done: no question
+        QCOMPARE(watcher.messages.size(), 2);
+    }
+
+    // The service buttons and the target test mode against the simulator.
+    void serviceAndTestModeRuns() {
+        RequireBench();
+        QTemporaryDir state;
+        const QString traceFile = m_files.filePath(QStringLiteral("trace.txt"));
+        {
+            QFile trace(traceFile);
+            QVERIFY(trace.open(QIODevice::WriteOnly));
+            trace.write("boot ok\r\nlink up on eth0\r\n");
+        }
+        SimulatedTarget sim;
+        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--trace-file"), traceFile,
+                                                    QStringLiteral("--diagnose"), QStringLiteral("0x3f")})));
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, bench::kPcInterface);
+        ConnectAndChooseFirmware(*window);
+        window->Sheet()->SetActivePage(PageBurnIndex);
+        window->RevealServiceButtons();
+        CPageBurn* page = Burn(*window);
+        page->TraceButton()->click();
+        QCOMPARE(page->ReportText(), std::string("boot ok\r\nlink up on eth0\r\n"));
+        page->DiagnoseButton()->click();
+        std::string units = S(57746);
+        for (unsigned id : {57748u, 57750u, 57752u, 57754u, 57756u, 57758u}) units += S(id);
+        QCOMPARE(page->ReportText(), units);
+
+        TheWizardJob().task = TaskLoopTest;
+        TheLoopTestChoice().targetTestMode = 1;
+        window->Sheet()->SetActivePage(PageBurnIndex);
+        Next(*window);
+        QCOMPARE(page->ReportText(), S(57733) + S(57742) + S(57761));
+        QCOMPARE(Buttons(*window), QStringLiteral("BF"));
+        window->close();
+    }
+};
+
+int main(int argc, char** argv) {
+    bench::EnterPcSide();
+    QApplication app(argc, argv);
+    res::SetLanguage(res::Language::English);
+    FirmwareTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "FirmwareTest.moc"
