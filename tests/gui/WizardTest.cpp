@@ -55,14 +55,15 @@ protected:
 
 // kelvane.ini as a first run writes it, with the password record and the connection
 // page's radio values (name/password, register, firmware, DHCP/NAT, loop test) given.
-QByteArray Settings(const QByteArray& passwordRecord, const std::array<qint32, 5>& tasks) {
+QByteArray Settings(const QByteArray& passwordRecord, const std::array<qint32, 5>& tasks,
+                    const QByteArray& summary = {}) {
     QByteArray bytes = passwordRecord;
     for (qint32 value : tasks) bytes += Le32(value);
     return bytes + Text("") + Text("") + Text("")                                 // name and password
            + Text("") + Text("") + Text("") + Text("") + Text("")                // register
            + Le32(0) + Text("") + Text("")                                       // firmware file
            + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(-1) + Le32(1) + Le32(0)  // loop test
-           + Text("");                                                           // download
+           + Text(summary);                                                      // download
 }
 
 // A point of the widget where none of its children is.
@@ -409,7 +410,9 @@ private slots:
             exit->trigger();
             QVERIFY(!window->isVisible());
         }
-        const QByteArray expected = Settings(Le32(1) + Text("kiwi2"), {-1, -1, -1, -1, -1});
+        // The download page's record: the summary built when the page was activated.
+        const QByteArray expected = Settings(Le32(1) + Text("kiwi2"), {-1, -1, -1, -1, -1},
+                                             QByteArray::fromStdString(res::LoadString(57771) + res::LoadString(57783)));
         QCOMPARE(folder.Read(QStringLiteral("kelvane.ini")).toHex(' '), expected.toHex(' '));
         QVERIFY(!QFile::exists(folder.File(QStringLiteral("kelvane.old"))));
 
