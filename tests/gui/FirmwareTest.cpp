@@ -28,7 +28,7 @@
 #include "pages/PagePasswd.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
-#include "tests/support/Sha256.h"
+#include "fdp/Sha256.h"
 
 namespace {
 
@@ -445,9 +445,9 @@ private slots:
                                      S(kind == 0 ? 57702 : 57706) + "\r\n" + S(kind == 0 ? 57704 : 57708) + "\r\n" +
                                      S(kind == 0 ? 57721 : 57723) + S(57692) + "\r\n";
         QCOMPARE(page->ReportText(), expected);
-        const auto image = fdp::test::Sha256File(path.toStdString());
+        const auto image = fdp::Sha256File(path.toStdString());
         QVERIFY(image.has_value());
-        QCOMPARE(fdp::test::Sha256File(QDir(state.path()).filePath(QString::fromStdString(area + ".bin")).toStdString()),
+        QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QString::fromStdString(area + ".bin")).toStdString()),
                  image);
 
         // The bar rises through the transfer with only the disabled Finish shown, then
@@ -507,8 +507,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
         QCOMPARE(page->ReportText().rfind(S(57733), 0), 0u);
         QVERIFY(QString::fromStdString(page->ReportText()).endsWith(Res(57723) + Res(57692) + QStringLiteral("\r\n")));
-        QCOMPARE(fdp::test::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
-                 fdp::test::Sha256File(path.toStdString()));
+        QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
+                 fdp::Sha256File(path.toStdString()));
         window->close();
     }
 
