@@ -1,6 +1,8 @@
 #include "hci/DongleLink.h"
 
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
@@ -215,6 +217,42 @@ TEST(HciPacketBuffer, CountsTheHciBytesAndRefusesAClaimBeyondItself) {
     EXPECT_EQ(buffer->bytes[3], 0);
     buffer->SetCount(7);
     EXPECT_TRUE(buffer->Hci().empty());
+}
+
+}  // namespace
+}  // namespace hci
+
+namespace hci {
+namespace {
+
+// A serial dongle: the test plays the controller on the master side of a pty, one
+// byte at a time, as a slow UART delivers them.
+TEST(DongleSerial, ReadsTheAddressOverATtyByteByByte) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string path = ::ttyname(slave);
+    CDongleLink link;
+    link.SetDevice(path);
+    ASSERT_TRUE(link.OpenDongle()) << link.OpenError();
+    link.ArmDongleEvent();
+    link.SendCommand(OpReadBdAddr);
+    std::uint8_t command[4] = {};
+    std::size_t got = 0;
+    while (got < sizeof command) {
+        const ssize_t n = ::read(master, command + got, sizeof command - got);
+        ASSERT_GT(n, 0);
+        got += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(Bytes(command, command + 4), (Bytes{0x01, 0x09, 0x10, 0x00}));
+    for (std::uint8_t b : CommandComplete(OpReadBdAddr, 0, {0x66, 0x55, 0x44, 0x33, 0x22, 0x1A})) {
+        ASSERT_EQ(::write(master, &b, 1), 1);
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    EXPECT_TRUE(link.WaitDongleEvent(2000));
+    EXPECT_EQ(link.DongleAddressText(), "1a:22:33:44:55:66");
+    link.CloseDongle();
+    ::close(slave);
+    ::close(master);
 }
 
 }  // namespace
