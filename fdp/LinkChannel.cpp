@@ -1,5 +1,6 @@
 #include "fdp/LinkChannel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -116,6 +117,7 @@ void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) 
         if (view->body.size() < 12) return;
         std::lock_guard lock(m_announceLock);
         if (m_state != ChannelListening) return;
+        if (std::find(m_ignored.begin(), m_ignored.end(), view->source) != m_ignored.end()) return;
         m_challenge = ReadLe32(&view->body[0]);
         m_second = ReadLe32(&view->body[4]);
         m_third = ReadLe32(&view->body[8]);
@@ -137,6 +139,11 @@ void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) 
     default:
         return;
     }
+}
+
+void CLinkChannel::SetIgnoredTargets(std::vector<MacAddress> targets) {
+    std::lock_guard lock(m_announceLock);
+    m_ignored = std::move(targets);
 }
 
 MacAddress CLinkChannel::TargetAddress() const {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "fdp/CompletionWait.h"
 #include "fdp/Frame.h"
@@ -43,6 +44,9 @@ public:
     void SetStateForTesting(ChannelState state) { m_state = state; }
     MacAddress TargetAddress() const;
     std::uint32_t Challenge() const;
+    // Announces from these addresses are let pass while listening: a tool that serves
+    // one target after another waits for a new one while the last one announces again.
+    void SetIgnoredTargets(std::vector<MacAddress> targets);
 
     // The connection result of a completed (or timed-out) wait of the login layer.
     static std::uint8_t MapConnectResult(std::optional<std::uint8_t> completion);
@@ -58,6 +62,7 @@ private:
     // completing of its wait.
     mutable std::mutex m_announceLock;
     MacAddress m_target{};
+    std::vector<MacAddress> m_ignored;
     std::uint32_t m_challenge = 0x1234;
     std::uint32_t m_second = 0;
     std::uint32_t m_third = 0;

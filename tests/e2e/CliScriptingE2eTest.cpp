@@ -1,5 +1,5 @@
 // kelvane-cli as scripts use it, against the simulator: passwords that stay out of the
-// process list, the --json report.
+// process list, the --json report, --repeat over targets one after another, Ctrl-C.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -171,6 +171,15 @@ public:
     }
 
     pid_t Pid() const { return m_pid; }
+    // Waits until standard error holds the text; false when the time passed first.
+    bool WaitForError(const std::string& text, std::chrono::seconds limit) const {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (Err().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
     std::string Out() const { return ReadText(m_folder / "stdout"); }
     std::string Err() const { return ReadText(m_folder / "stderr"); }
 
@@ -303,6 +312,79 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"operation", "erase flash"}, {"stage", "usage"}, {"exitCode", "1"}, {"ok", "false"}}},
         JsonCase{"OptionWithoutValue", {"--json", "--password-file"}, 1, {{"stage", "usage"}, {"ok", "false"}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// The target side's interface answers from another address while it lives: a second
+// simulated target is a new target.
+class TargetAddress {
+public:
+    explicit TargetAddress(const char* address) { Set(address); }
+    ~TargetAddress() { Set("02:4b:56:00:00:02"); }
+
+private:
+    static void Set(const char* address) {
+        const std::string command = "ip -n " + NapNamespace() + " link set " + kNapInterface + " address " + address;
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    }
+};
+
+// Two targets, the second started after the first finished: both get the image, one
+// summary line and one object each, while the first, announcing again, is let pass.
+// Ctrl-C while it waits for a third ends it with the targets' outcome.
+TEST_F(CliScriptingTest, RepeatServesEachNewTarget) {
+    const auto image = RandomBytes(3000, 5);
+    ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
+    CliProcess cli(folder);
+    ASSERT_TRUE(cli.Start({"--password", "kiwi", "--repeat", "--json", "download", "boot", folder / "image.bin"}, ""));
+    TempDir firstFolder, secondFolder;
+    {
+        SimProcess first;
+        ASSERT_TRUE(first.Start(firstFolder.Path(), {"--reannounce-ms", "200"})) << first.Error();
+        ASSERT_TRUE(cli.WaitForError("02:4b:56:00:00:02  download boot  Burn boot area successfully!  exit 0", 20s))
+            << cli.Err();
+        std::this_thread::sleep_for(600ms);   // it announces again, and is let pass
+        ASSERT_TRUE(first.Stop());
+    }
+    TargetAddress fresh("02:4b:56:00:00:07");
+    SimProcess second;
+    ASSERT_TRUE(second.Start(secondFolder.Path(), {})) << second.Error();
+    ASSERT_TRUE(cli.WaitForError("02:4b:56:00:00:07  download boot  Burn boot area successfully!  exit 0", 20s))
+        << cli.Err();
+    EXPECT_EQ(*fdp::Sha256File(firstFolder / "state/boot.bin"), fdp::Sha256Hex(image));
+    EXPECT_EQ(*fdp::Sha256File(secondFolder / "state/boot.bin"), fdp::Sha256Hex(image));
+
+    ::kill(cli.Pid(), SIGINT);
+    EXPECT_EQ(cli.Wait(5s), 0) << cli.Err();
+    EXPECT_NE(cli.Err().find("Interrupted: no target was connected"), std::string::npos) << cli.Err();
+    const std::string out = cli.Out();
+    std::vector<std::string> targets;
+    for (std::size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const auto members = JsonObject::Parse(out.substr(at, end - at));
+        ASSERT_TRUE(members) << out;
+        targets.push_back(members->at("target"));
+        EXPECT_EQ(members->at("ok"), "true");
+    }
+    EXPECT_EQ(targets, (std::vector<std::string>{"02:4b:56:00:00:02", "02:4b:56:00:00:07"}));
+}
+
+// Ctrl-C during the burn asks nothing: the tool stops at once, says the target burns
+// on by itself with an unknown outcome, and ends with 128 + SIGINT.
+TEST_F(CliScriptingTest, CtrlCDuringADownloadSaysWhereTheTargetWasLeft) {
+    ASSERT_TRUE(WriteBytes(folder / "image.bin", RandomBytes(3000, 3)));
+    ASSERT_TRUE(sim.Start(folder.Path(), {"--burn-delay-ms", "10000"})) << sim.Error();
+    CliProcess cli(folder);
+    ASSERT_TRUE(cli.Start({"--password", "kiwi", "--json", "download", "boot", folder / "image.bin"}, ""));
+    ASSERT_TRUE(cli.WaitForError("Start to burn boot area!", 20s)) << cli.Err();
+    const auto interrupted = std::chrono::steady_clock::now();
+    ::kill(cli.Pid(), SIGINT);
+    EXPECT_EQ(cli.Wait(5s), 128 + SIGINT) << cli.Err();
+    EXPECT_LT(std::chrono::steady_clock::now() - interrupted, 2s);
+    EXPECT_NE(cli.Err().find("Interrupted: stopped while the target burns its boot area"), std::string::npos)
+        << cli.Err();
+    const auto members = JsonObject::Parse(cli.Out());
+    ASSERT_TRUE(members) << cli.Out();
+    EXPECT_EQ(members->at("stage"), "burn");
+    EXPECT_EQ(members->at("ok"), "false");
+}
 
 }  // namespace
 }  // namespace e2e

@@ -17,6 +17,7 @@ int CCliFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32
 void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
     CFdpGui::Report(stage, result, position, total);
     std::lock_guard lock(m_mutex);
+    if (m_interrupted) return;   // the tool has said how it stopped; the link's last words add nothing
     std::int32_t lParam = 0;
     if (!m_filter.Pass(stage, result, position, total, lParam)) return;
     m_lastStage = stage;
@@ -61,6 +62,19 @@ void CCliFrontEnd::BeginDownload() {
     m_downloadEnded = false;
 }
 
+void CCliFrontEnd::Interrupt() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_interrupted = true;
+    }
+    m_cv.notify_all();
+}
+
+bool CCliFrontEnd::Interrupted() {
+    std::lock_guard lock(m_mutex);
+    return m_interrupted;
+}
+
 unsigned CCliFrontEnd::LastStage() {
     std::lock_guard lock(m_mutex);
     return m_lastStage;
@@ -77,7 +91,8 @@ std::optional<Message> CCliFrontEnd::WaitResult(std::uint32_t message, std::chro
 
 bool CCliFrontEnd::WaitDownloadEnd(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
-    return m_cv.wait_for(lock, timeout, [this] { return m_downloadEnded; });
+    m_cv.wait_for(lock, timeout, [this] { return m_downloadEnded || m_interrupted; });
+    return m_downloadEnded;
 }
 
 void CCliFrontEnd::PrintLine(const std::string& line) {

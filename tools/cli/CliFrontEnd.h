@@ -43,6 +43,9 @@ public:
     unsigned DownloadResult();
     // The stage code (10 x step + phase) of the last report shown.
     unsigned LastStage();
+    // Ends every wait at once, now and later (any thread): the user interrupted the tool.
+    void Interrupt();
+    bool Interrupted();
 
 private:
     // Takes the first queued item that matches, waiting up to the time given.
@@ -51,6 +54,7 @@ private:
         std::unique_lock lock(m_mutex);
         std::optional<Item> found;
         m_cv.wait_for(lock, timeout, [&] {
+            if (m_interrupted) return true;
             const auto it = std::find_if(queue.begin(), queue.end(), match);
             if (it == queue.end()) return false;
             found = *it;
@@ -72,6 +76,7 @@ private:
     bool m_downloadEnded = false;
     unsigned m_downloadResult = 0;
     unsigned m_lastStage = 0;
+    bool m_interrupted = false;
     std::uint32_t m_traceTotal = 0;
     bool m_progressShown = false;
 };

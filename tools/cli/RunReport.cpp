@@ -44,6 +44,11 @@ std::string CRunReport::StageWord(unsigned stage) {
     return step < std::size(kSteps) ? kSteps[step] : "operation";
 }
 
+std::string CRunReport::Summary(int exitCode) const {
+    return (m_target.empty() ? std::string("no target") : m_target) + "  " + m_operation + "  " +
+           (m_result.empty() ? std::string("-") : m_result) + "  exit " + std::to_string(exitCode);
+}
+
 std::string CRunReport::Json(int exitCode) const {
     std::string stage = m_stage;
     if (stage.empty()) {

@@ -18,6 +18,7 @@ public:
     void SetFile(const std::string& path, std::optional<std::string> sha256);
     void SetAdapter(std::string adapter) { m_adapter = std::move(adapter); }
     void SetTarget(std::string address) { m_target = std::move(address); }
+    const std::string& Target() const { return m_target; }
     void SetVersion(const std::string& area, std::string version) { m_versions[area] = std::move(version); }
     // Where the run ended and how: a stage word ("login", "transfer", "erase", "burn" ...)
     // and the result as the wizard says it, with its code.
@@ -27,6 +28,8 @@ public:
 
     // The object, on one line; a stage not set follows from the exit code.
     std::string Json(int exitCode) const;
+    // One line for a person: target, operation, result, exit code.
+    std::string Summary(int exitCode) const;
 
 private:
     std::chrono::steady_clock::time_point m_start;

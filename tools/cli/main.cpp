@@ -17,6 +17,7 @@
 
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareVersion.h"
+#include "fdp/LinkChannel.h"
 #include "fdp/PcapDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/Sha256.h"
@@ -24,6 +25,7 @@
 #include "tools/cli/CliFrontEnd.h"
 #include "tools/cli/LoopTestCommand.h"
 #include "tools/cli/ParamTaskArgs.h"
+#include "tools/cli/Interrupt.h"
 #include "tools/cli/RunReport.h"
 #include "tools/cli/SecretInput.h"
 
@@ -43,7 +45,8 @@ int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<i
 void Usage() {
     std::fprintf(stderr,
                  "usage: kelvane-cli [--interface IF] [--password-file FILE | --password -|PW] [--folder DIR]\n"
-                 "                   [--json] [--quiet] [--no-progress] [--flash-wait-ms N] [--dongle DEVICE]\n"
+                 "                   [--json] [--quiet] [--repeat] [--no-progress] [--flash-wait-ms N]\n"
+                 "                   [--dongle DEVICE]\n"
                  "                   OPERATION\n"
                  "       kelvane-cli --version   the version and the folder of the working files\n"
                  "operations:\n"
@@ -69,11 +72,15 @@ void Usage() {
                  "  --json    one JSON object on standard output (operation, adapter, target, versions,\n"
                  "            file and sha256, stage, result, code, exitCode, ok, durationMs); texts on stderr\n"
                  "  --quiet   no status texts; a progress bar is drawn only when stdout is a terminal\n"
+                 "  --repeat  after each target wait for the next new one (another address) and run the\n"
+                 "            same operation, a summary line per target, until Ctrl-C\n"
+                 "  Ctrl-C stops at once, says what state the target was left in and exits 130\n"
+                 "  (with --repeat while waiting for a target: 0 when every target succeeded)\n"
                  "passwords: prefer --password-file FILE (readable by you only) or KELVANE_PASSWORD;\n"
                  "  --password - reads a line from standard input (after it, \"-\" for the new password\n"
                  "  reads the next line). --password PW is seen by every user in the process list.\n"
                  "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
-                 "      20+connect result, 40+operation result\n");
+                 "      20+connect result, 40+operation result, 128+signal interrupted\n");
 }
 
 bool KindFromName(const std::string& name, std::uint8_t& kind) {
@@ -91,6 +98,38 @@ cli::CRunReport g_report;
 void RecordOutcome(unsigned stage, unsigned code) {
     g_report.SetOutcome(cli::CRunReport::StageWord(stage),
                         CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code), code);
+}
+
+// Ctrl-C or SIGTERM during a run: the link stops when Run returns (the engine's stop
+// ends its waits and nothing more is sent). Says what the target was left doing, which
+// matters most in the middle of a download.
+enum class Stopped { Listening, Download, Erase, Request };
+
+int StopInterrupted(cli::CCliFrontEnd& front, Stopped during, std::uint8_t kind) {
+    const char* area = kind == KindBoot ? "boot" : kind == KindProgram ? "program" : "parameter";
+    const unsigned stage = front.LastStage();
+    const std::string step = during == Stopped::Erase ? "erase"
+                             : stage == 0             ? "transfer"
+                                                      : cli::CRunReport::StageWord(stage);
+    char state[400];
+    const bool download = during == Stopped::Download;
+    if (during == Stopped::Listening)
+        std::snprintf(state, sizeof state, "no target was connected, nothing was sent");
+    else if (download && step == "transfer")
+        std::snprintf(state, sizeof state, "stopped during the transfer: the target's %s area is unchanged", area);
+    else if (step == "erase")
+        std::snprintf(state, sizeof state,
+                      "stopped while the target erases its %s area: it finishes the erase by itself and the area is then "
+                      "empty; download the %s area again before the target restarts", area, area);
+    else if (step == "burn")
+        std::snprintf(state, sizeof state,
+                      "stopped while the target burns its %s area: it finishes the burn by itself, but whether it "
+                      "succeeded is unknown; check it or download the %s area again before the target restarts", area, area);
+    else
+        std::snprintf(state, sizeof state, "stopped before the target's answer; its flash is unchanged");
+    std::fprintf(stderr, "Interrupted: %s.\n", state);
+    g_report.SetOutcome(step, std::string("interrupted: ") + state, FdpCancelled);
+    return 128 + cli::CInterrupt::Signal();
 }
 
 // The working files' folder: beside the program, or the user's own for an installed one.
@@ -125,6 +164,7 @@ struct Options {
     bool progress = true;   // when standard output is a terminal, and not --quiet
     bool json = false;
     bool quiet = false;
+    bool repeat = false;
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
     bool version = false;
@@ -148,6 +188,7 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--dongle") { if (!value(options.dongle)) return false; }
         else if (arg == "--json") options.json = true;
         else if (arg == "--quiet") options.quiet = true;
+        else if (arg == "--repeat") options.repeat = true;
         else if (arg == "--flash-wait-ms") {
             std::string text;
             if (!value(text)) return false;
@@ -237,7 +278,9 @@ std::optional<int> ResolvePasswords(Options& options) {
     return std::nullopt;
 }
 
-int Run(const Options& options) {
+// One run: open the adapter, log in to a target, run the operation. With served (for
+// --repeat), targets in it are let pass and the one served is added.
+int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     const std::string& op = options.operation[0];
     const auto arg = [&](std::size_t i) { return i < options.operation.size() ? options.operation[i] : std::string(); };
     // The operation and its area; a task's arguments may hold a password.
@@ -309,6 +352,10 @@ int Run(const Options& options) {
     }
 
     cli::CCliFrontEnd front(options.progress);
+    cli::CInterrupt::SetHook([&front] { front.Interrupt(); });
+    struct HookEnd {
+        ~HookEnd() { cli::CInterrupt::SetHook({}); }
+    } hookEnd;   // cleared before front goes
     CPacketDriver driver;
     CFdpEngine engine;
     front.SetProgramFolder(folder);
@@ -323,6 +370,7 @@ int Run(const Options& options) {
         engine.SetTimeouts(waits);
     }
     engine.Start(&driver, &front);
+    if (served) engine.Channel()->SetIgnoredTargets(*served);
     front.SetLink(&engine, &driver);
 
     const int count = engine.EnumerateAdapters();
@@ -346,6 +394,7 @@ int Run(const Options& options) {
     std::printf("%s\n", front.resultText().c_str());
     const auto& timeouts = engine.Timeouts();
     const auto connected = front.WaitResult(WM_FDP_CONNECT, std::chrono::milliseconds(timeouts.listen + timeouts.login) + 2s);
+    if (front.Interrupted()) return StopInterrupted(front, Stopped::Listening, kind);
     const unsigned connect = connected ? connected->wParam : unsigned{ConnectTimeout};
     if (connect != ConnectOk) {
         std::printf("%s\n", ConnectText(connect));
@@ -358,6 +407,7 @@ int Run(const Options& options) {
                   address[3], address[4], address[5]);
     std::printf("%s %s\n", ConnectText(connect), addressText);
     g_report.SetTarget(addressText);
+    if (served) served->push_back(address);
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (op == "download" || paramTask) {
@@ -371,6 +421,7 @@ int Run(const Options& options) {
         const auto bound = std::chrono::milliseconds(blocks * timeouts.status * timeouts.blockSends +
                                                      2 * timeouts.Flash(kind)) + 5s;
         if (!front.WaitDownloadEnd(bound)) {
+            if (front.Interrupted()) return StopInterrupted(front, Stopped::Download, kind);
             std::printf("%s\n", CFdpGui::ResultText(FdpTimeout).c_str());
             RecordOutcome(front.LastStage(), FdpTimeout);
             return OperationExit(FdpTimeout);
@@ -385,6 +436,7 @@ int Run(const Options& options) {
         request.kind = kind;
         if (engine.Submit(request) != 0) return OperationExit(FdpBusy);
         const unsigned code = WaitOutcome(front, JobErase, timeouts.Flash(kind));
+        if (front.Interrupted()) return StopInterrupted(front, Stopped::Erase, kind);
         std::printf("%s%s\n", CFdpGui::StageText((kind - 1) * 10 + 3).c_str(), CFdpGui::ResultText(code).c_str());
         RecordOutcome((kind - 1) * 10 + 3, code);
         return OperationExit(code);
@@ -397,6 +449,7 @@ int Run(const Options& options) {
         if (submitted != 0) return OperationExit(FdpBusy);
         const unsigned code = WaitOutcome(front, params ? JobGetParams : JobGetTrace,
                                           params ? timeouts.params : timeouts.trace);
+        if (front.Interrupted()) return StopInterrupted(front, Stopped::Request, kind);
         std::printf("%s%s\n", CFdpGui::StageText(params ? 73 : 83).c_str(), CFdpGui::ResultText(code).c_str());
         RecordOutcome(params ? 73 : 83, code);
         if (code != 0) return OperationExit(code);
@@ -412,6 +465,7 @@ int Run(const Options& options) {
         auto block = MakeBuffer(kVersionBlockLen);
         (*block)[0] = arg(1) == "boot" ? 0x0D : 0x0E;
         const unsigned code = RunTransfer(front, engine, front.GetTargetVersion(block));
+        if (front.Interrupted()) return StopInterrupted(front, Stopped::Request, kind);
         RecordOutcome(63, code);
         if (code == 0) {
             const std::string version = FirmwareVersion::FromLe(block->data()).Text();
@@ -426,6 +480,7 @@ int Run(const Options& options) {
         const int submitted = front.DiagnoseTarget(block);
         std::printf("%s\n", front.resultText().c_str());
         const unsigned code = RunTransfer(front, engine, submitted);
+        if (front.Interrupted()) return StopInterrupted(front, Stopped::Request, kind);
         RecordOutcome(63, code);
         if (code != 0) return OperationExit(code);
         const std::uint8_t units = (*block)[0];
@@ -445,6 +500,7 @@ int Run(const Options& options) {
     const int submitted = front.EnableTargetTestMode(block);
     std::printf("%s\n", front.resultText().c_str());
     const unsigned code = RunTransfer(front, engine, submitted);
+    if (front.Interrupted()) return StopInterrupted(front, Stopped::Request, kind);
     RecordOutcome(63, code);
     if (code != 0) return OperationExit(code);
     const bool ok = (*block)[0] == 0;
@@ -456,6 +512,7 @@ int Run(const Options& options) {
 
 int main(int argc, char** argv) {
     res::SetLanguage(res::SystemLanguage());
+    cli::CInterrupt::Install();   // before the link's threads, which inherit its mask
     Options options;
     const bool parsed = Parse(argc, argv, options);
     // --json: the object alone on standard output, every human text on standard error;
@@ -487,5 +544,23 @@ int main(int argc, char** argv) {
         return ExitOk;
     }
     if (const auto failed = ResolvePasswords(options)) return finish(*failed);
-    return finish(Run(options));
+    if (!options.repeat) return finish(Run(options));
+
+    // --repeat: the same operation on every new target until interrupted, a summary line
+    // (and with --json an object) per target. A summary is shown even with --quiet.
+    const int summaryFd = options.json ? STDERR_FILENO : terminal || !options.quiet ? ::dup(STDOUT_FILENO) : -1;
+    std::vector<MacAddress> served;
+    int worst = ExitOk;
+    for (;;) {
+        g_report = cli::CRunReport();
+        const int code = Run(options, &served);
+        if (code == ExitUsage || code == ExitNoAdapter || code == ExitFiles) return finish(code);
+        const bool listenedOnly = g_report.Target().empty();
+        if (cli::CInterrupt::Signal()) return listenedOnly ? worst : finish(code);
+        if (listenedOnly && code == ExitConnect + ConnectTimeout) continue;   // nobody new yet: wait on
+        finish(code);
+        if (code != ExitOk) worst = code;
+        const std::string line = g_report.Summary(code) + "\n";
+        if (::write(summaryFd, line.data(), line.size()) < 0) return worst;
+    }
 }
