@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
@@ -16,6 +17,7 @@
 #include "app/widgets/IpAddressCtl.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
+#include "pages/PageBurn.h"
 #include "pages/PageConfigIPnew.h"
 #include "pages/PageLink.h"
 #include "pages/PageParam.h"
@@ -26,7 +28,8 @@
 
 namespace {
 
-constexpr int kConnectWaitMs = 40000;
+constexpr int kConnectWaitMs = 40000;   // the listen waits up to 30 s for an announce
+constexpr int kDownloadWaitMs = 60000;
 const char* const kNoInterface = "kvnone";
 
 QString Res(unsigned id) { return QString::fromStdString(res::LoadString(id)); }
@@ -422,6 +425,68 @@ private slots:
         // Neither the page nor the working file change.
         QCOMPARE(folder.Read(QStringLiteral("param.jdp")), jdp);
         QCOMPARE(Active(*window), int(PageParamIndex));
+        window->close();
+    }
+
+    // The whole task over the bench: password, connection, name and password, download
+    // to Done. The target's burnt block holds the new values, and from then on only the
+    // new password logs in.
+    void namePasswordToDone() {
+        RequireBench();
+        ProgramFolder folder;
+        QTemporaryDir state;
+        SimulatedTarget target;
+        QVERIFY(target.Start({QStringLiteral("--state"), state.path()}));
+        DialogWatcher watcher;
+        {
+            auto window = OpenMainWindow(folder, bench::kPcInterface);
+            QVERIFY(ConnectWith(*window, QStringLiteral("kiwi")));
+            QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
+            auto* link = static_cast<CPageLink*>(window->PageAt(PageLinkIndex));
+            Click(link->Radio(1004));
+            Next(*window);
+            QCOMPARE(Active(*window), int(PageParamIndex));
+            auto* page = static_cast<CPageParam*>(window->PageAt(PageParamIndex));
+            QTest::keyClicks(page->NameEdit(), QStringLiteral("Shop NAP"));
+            QTest::keyClicks(page->PasswordEdit(), QStringLiteral("melon"));
+            QTest::keyClicks(page->ConfirmEdit(), QStringLiteral("melon"));
+            Next(*window);
+            QCOMPARE(Active(*window), int(PageBurnIndex));
+            auto* burn = static_cast<CPageBurn*>(window->PageAt(PageBurnIndex));
+            Next(*window);
+            QTRY_COMPARE_WITH_TIMEOUT(int(burn->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+            QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
+            window->close();
+        }
+
+        // The burnt block, byte for byte where the values lie.
+        QFile burnt(state.filePath(QStringLiteral("param.bin")));
+        QVERIFY(burnt.open(QIODevice::ReadOnly));
+        const QByteArray block = burnt.readAll();
+        QCOMPARE(block, folder.Read(QStringLiteral("param.jdp")));
+        param::CParamStore layout;
+        layout.LoadBlock(std::span(reinterpret_cast<const std::uint8_t*>(block.constData()), static_cast<std::size_t>(block.size())));
+        const auto at = [&](quint16 id, int length) {
+            const auto offset = layout.ValueOffset(id);
+            return offset ? block.mid(static_cast<qsizetype>(param::kImageOffset + *offset), length) : QByteArray();
+        };
+        QCOMPARE(at(8, 64), Padded("Shop NAP", 64));
+        QCOMPARE(at(3, 16), Padded("melon", 16));
+        QCOMPARE(at(12, 4).toHex(' '), QByteArray("00 00 00 30"));
+
+        // A fresh login: the old password is refused, the new one connects.
+        TheWizardJob() = WizardJob{};
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
+        QVERIFY(ConnectWith(*window, QStringLiteral("kiwi")));
+        QTRY_COMPARE_WITH_TIMEOUT(watcher.messages.size(), 1, kConnectWaitMs);
+        QCOMPARE(watcher.messages[0], Res(111));
+        QCOMPARE(TheWizardJob().linkState, int(LinkNotConnected));
+        window->close();
+        TheWizardJob() = WizardJob{};
+        window = OpenMainWindow(folder, bench::kPcInterface);
+        QVERIFY(ConnectWith(*window, QStringLiteral("melon")));
+        QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
+        QCOMPARE(watcher.messages.size(), 1);
         window->close();
     }
 };
