@@ -22,6 +22,8 @@
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/ReportFilter.h"
+#include "hci/DongleLink.h"
+#include "hci/LoopRunner.h"
 #include "resources/strings/StringTable.h"
 
 namespace {
@@ -243,18 +245,22 @@ void CPageBurn::RunLoopTestTask() {
         (this->*run)();
         return;
     }
-    // The loop data runs and the dongle's test mode come with the dongle link; until
-    // then the choice ends at once, leaving the way back and out.
+    // The runs wait on the dongle link, which keeps the window painting meanwhile.
+    hci::CLoopRunner runner(&Main(), TheDongleLink(), [this](const std::string& text) {
+        m_reportText += text;
+        ShowReport();
+    });
+    const hci::LoopSettings settings{loop.loopDataSize, loop.loopSpeed};
+    if (loop.testDongle == 1) runner.RunDongleLoopTest(settings);
+    else if (loop.testTarget == 1) runner.RunTargetLoopTest(settings);
+    else runner.RunDongleTestMode();
     Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish);
 }
 
 void CPageBurn::RunTargetTestMode() {
     // Enable_Device_Under_Test_Mode as an HCI command packet, which the target passes
     // to its Bluetooth module. Shared: the engine may still write it after our wait.
-    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kTestBlockLen);
-    (*block)[0] = 0x01;
-    (*block)[1] = 0x03;
-    (*block)[2] = 0x18;
+    const fdp::SharedBuffer block = hci::CLoopRunner::TargetTestModeBlock();
     if (Main().EnableTargetTestMode(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kRequestWaitMs);
     m_reportText += S((*block)[0] == 0 ? 57761 : 57762);
     ShowReport();
@@ -311,8 +317,8 @@ int CPageBurn::OnWizardBack() {
     case TaskNamePassword: target = PageParamIndex; break;
     case TaskDhcpNat: target = PageConfigIpIndex; break;
     case TaskLoopTest:
-        // The dongle is closed here once the dongle link exists, so that the loop test
-        // page opens it afresh.
+        // Closed every time, so that the loop test page opens the dongle afresh.
+        TheDongleLink().CloseDongle();
         target = PageCircleTestIndex;
         break;
     case TaskRegister: target = PageRegisterIndex; break;
@@ -327,7 +333,7 @@ bool CPageBurn::OnWizardFinish() {
     return true;
 }
 
-std::string CPageBurn::DongleAddressText() const { return {}; }
+std::string CPageBurn::DongleAddressText() const { return TheDongleLink().DongleAddressText(); }
 
 void CPageBurn::ShowServiceButtons(bool show) {
     for (QPushButton* button : {m_trace, m_diagnose}) {

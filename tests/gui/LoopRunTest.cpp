@@ -1,0 +1,158 @@
+// The loop test through the whole wizard on the network bench: connected to the
+// simulator, whose Bluetooth module and the wizard's dongle are two controllers of
+// BlueZ's btvirt, the loop test page starts the dongle and the download page runs the
+// chosen test and shows its report. Leaves a picture of the download page after a run
+// in build/pages/<language>/08-looptest.png.
+//
+// btvirt's server sockets have fixed names in /tmp: the test process has a mount
+// namespace of its own once it has entered the PC side, so it mounts a tmpfs on /tmp
+// there, which btvirt and the simulator it starts share with it and nobody else.
+#include <sys/mount.h>
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QtTest>
+#include <memory>
+
+#include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
+#include "app/LoopTestChoice.h"
+#include "app/WizardJob.h"
+#include "hci/DongleLink.h"
+#include "pages/PageBurn.h"
+#include "pages/PageCircleTest.h"
+#include "pages/PageLink.h"
+#include "pages/PagePasswd.h"
+#include "resources/strings/StringTable.h"
+#include "tests/gui/GuiSupport.h"
+
+namespace {
+
+constexpr int kConnectWaitMs = 40000;
+constexpr const char* kServer = "/tmp/bt-server-bredr";
+bool g_privateTmp = false;
+
+QString Res(unsigned id) { return QString::fromStdString(res::LoadString(id)); }
+
+}  // namespace
+
+class LoopRunTest : public QObject {
+    Q_OBJECT
+
+private:
+    static void Next(CKelvaneDlg& window) { QTest::mouseClick(window.Sheet()->NextButton(), Qt::LeftButton); }
+    static void Click(QAbstractButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(8, button->height() / 2));
+    }
+    static void Enter(QLineEdit* edit, const QString& text) {
+        edit->selectAll();
+        edit->del();
+        QTest::keyClicks(edit, text);
+    }
+    bool StartBtvirt() {
+        m_btvirt.setProgram(QStringLiteral("btvirt"));
+        m_btvirt.setArguments({QStringLiteral("-s"), QStringLiteral("-l0")});
+        m_btvirt.setStandardOutputFile(QProcess::nullDevice());
+        m_btvirt.start();
+        if (!m_btvirt.waitForStarted(5000)) return false;
+        for (int i = 0; i < 100 && !QFile::exists(QLatin1String(kServer)); ++i) QTest::qWait(20);
+        return QFile::exists(QLatin1String(kServer));
+    }
+
+    QProcess m_btvirt;
+
+private slots:
+    void init() {
+        TheWizardJob() = WizardJob{};
+        if (!bench::Available() || !g_privateTmp) {
+            const QString why = bench::Available() ? QStringLiteral("no private /tmp for btvirt") : bench::Missing();
+            if (bench::InCi()) QFAIL(qPrintable(why));
+            QSKIP(qPrintable(why));
+        }
+        QVERIFY(StartBtvirt());
+    }
+    void cleanup() {
+        m_btvirt.terminate();
+        m_btvirt.waitForFinished(5000);
+        QFile::remove(QLatin1String(kServer));
+    }
+
+    void runsTheChosenTestFromTheDownloadPage_data() {
+        QTest::addColumn<int>("test");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("size");
+        QTest::addColumn<QString>("speed");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<bool>("picture");
+        const QString lostNothing = Res(57767) + QStringLiteral(": 0.000000%!\r\n");
+        QTest::newRow("target to dongle") << 1009 << 1011 << "1000" << "10"
+                                          << QStringList{Res(57739), Res(57764), Res(57765), Res(57766), lostNothing}
+                                          << true;
+        QTest::newRow("dongle to target") << 1089 << 1012 << "100" << "80"
+                                          << QStringList{Res(57738), Res(57765), Res(57768), Res(57769)} << false;
+        QTest::newRow("dongle test mode") << 1010 << 1012 << "1" << "10" << QStringList{Res(57740), Res(57744)} << false;
+    }
+    void runsTheChosenTestFromTheDownloadPage() {
+        QFETCH(int, test);
+        QFETCH(int, role);
+        QFETCH(QString, size);
+        QFETCH(QString, speed);
+        QFETCH(QStringList, lines);
+        QFETCH(bool, picture);
+        SimulatedTarget target;
+        QVERIFY(target.Start({QStringLiteral("--password"), QStringLiteral("kiwi"), QStringLiteral("--announce-ms"),
+                              QStringLiteral("200"), QStringLiteral("--bt"), QStringLiteral("unix:") + kServer}));
+        ProgramFolder folder;
+        DialogWatcher watcher;
+        auto window = OpenMainWindow(folder, bench::kPcInterface, true, std::string("unix:") + kServer);
+        window->Sheet()->SetActivePage(PagePasswdIndex);
+        static_cast<CPagePasswd*>(window->PageAt(PagePasswdIndex))->PasswordEdit()->setText(QStringLiteral("kiwi"));
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
+        Click(static_cast<CPageLink*>(window->PageAt(PageLinkIndex))->Radio(1001));
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageCircleTestIndex));
+        auto* choice = static_cast<CPageCircleTest*>(window->PageAt(PageCircleTestIndex));
+        Click(choice->Radio(test));
+        Click(choice->Radio(role));
+        Enter(choice->Edit(1090), size);
+        Enter(choice->Edit(1096), speed);
+        Next(*window);
+        QTRY_COMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        auto* burn = static_cast<CPageBurn*>(window->PageAt(PageBurnIndex));
+        QVERIFY(QString::fromStdString(burn->SummaryText()).contains(
+            Res(57774) + QString::fromStdString(TheDongleLink().DongleAddressText())));
+        Next(*window);
+        QTRY_VERIFY_WITH_TIMEOUT(window->Sheet()->FinishButton()->isVisible(), 20000);
+        const QString report = QString::fromStdString(burn->ReportText());
+        for (const QString& line : lines) QVERIFY2(report.contains(line), qPrintable(line + QStringLiteral(" in\n") + report));
+        QVERIFY(window->Sheet()->BackButton()->isEnabled());
+        QVERIFY(watcher.messages.isEmpty());
+        if (picture) {
+            const QString dir = QStringLiteral(KELVANE_PAGES_DIR "/") +
+                                (res::CurrentLanguage() == res::Language::Chinese ? "zh" : "en");
+            QDir().mkpath(dir);
+            QVERIFY(window->grab().save(dir + QStringLiteral("/08-looptest.png")));
+        }
+        // Back closes the dongle, so that the loop test page opens it afresh.
+        QTest::mouseClick(window->Sheet()->BackButton(), Qt::LeftButton);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageCircleTestIndex));
+        QVERIFY(!TheDongleLink().IsOpen());
+        window->close();
+    }
+};
+
+int main(int argc, char** argv) {
+    bench::EnterPcSide();
+    g_privateTmp = bench::Available() && ::mount("kelvane-bt", "/tmp", "tmpfs", 0, nullptr) == 0;
+    QApplication app(argc, argv);
+    res::SetLanguage(res::SystemLanguage());
+    LoopRunTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "LoopRunTest.moc"
