@@ -95,7 +95,6 @@ bool SimProcess::Start(const std::string& folder, const std::vector<std::string>
                                         "--interface", kNapInterface, "--log", log,
                                         "--state", folder + "/state", "--announce-ms", "100"};
     command.insert(command.end(), options.begin(), options.end());
-    command.insert(command.begin(), m_launcher.begin(), m_launcher.end());
     std::vector<char*> argv;
     for (auto& arg : command) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -50,9 +50,6 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // Words put before the command that starts it (e.g. nsenter into another mount
-    // namespace).
-    void SetLauncher(std::vector<std::string> launcher) { m_launcher = std::move(launcher); }
     // Starts it with these extra options and waits until it serves; false with the
     // reason in Error() when it does not come up.
     bool Start(const std::string& folder, const std::vector<std::string>& options);
@@ -69,7 +66,6 @@ public:
 
 private:
     pid_t m_pid = -1;
-    std::vector<std::string> m_launcher;
     std::string m_folder;
     std::string m_error;
     std::chrono::milliseconds m_stopTime{0};

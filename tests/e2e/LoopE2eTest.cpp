@@ -1,7 +1,9 @@
 // The loop test for real: kelvane-cli with a dongle and the simulator with its Bluetooth
 // module, both controllers emulated by BlueZ's btvirt. btvirt's server sockets have
 // fixed names in /tmp, so the suite runs its own btvirt in a private mount namespace
-// with a tmpfs on /tmp, and starts the simulator and the program under test inside it.
+// whose /tmp is a folder of the suite's own; the simulator and the program under test
+// reach the sockets through that folder. They run outside the namespace, because its
+// /tmp hides whatever the real /tmp holds, the build tree among them when it lives there.
 // Between the dongle and btvirt sits a proxy that reads the commands on their way to
 // the controller, so the test sees the role byte the controller was given.
 #include <gtest/gtest.h>
@@ -29,9 +31,11 @@
 namespace e2e {
 namespace {
 
-// btvirt -s in a mount namespace of its own; the namespace lives as long as btvirt.
+// btvirt -s in a mount namespace of its own, with `folder` as its /tmp; the namespace
+// lives as long as btvirt.
 class BtServer {
 public:
+    explicit BtServer(std::string folder) : m_folder(std::move(folder)) {}
     bool Start(const std::string& logPath) {
         m_pid = ::fork();
         if (m_pid == 0) {
@@ -41,12 +45,12 @@ public:
                 ::dup2(log, STDERR_FILENO);
             }
             ::execlp("unshare", "unshare", "-m", "--propagation", "private", "sh", "-c",
-                     "mount -t tmpfs kelvane-bt /tmp && exec btvirt -s -l0", static_cast<char*>(nullptr));
+                     "mount --bind \"$0\" /tmp && exec btvirt -s -l0", m_folder.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < deadline) {
-            if (std::filesystem::exists(Root() + "/tmp/bt-server-bredr")) return true;
+            if (std::filesystem::exists(Socket())) return true;
             if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -58,11 +62,11 @@ public:
             ::waitpid(m_pid, nullptr, 0);
         }
     }
-    // The namespace's root as this process reaches it.
-    std::string Root() const { return "/proc/" + std::to_string(m_pid) + "/root"; }
-    std::vector<std::string> Enter() const { return {"nsenter", "--mount=/proc/" + std::to_string(m_pid) + "/ns/mnt"}; }
+    // btvirt's BR/EDR controller socket, as seen from outside its namespace.
+    std::string Socket() const { return m_folder + "/bt-server-bredr"; }
 
 private:
+    std::string m_folder;
     pid_t m_pid = -1;
 };
 
@@ -153,7 +157,8 @@ class LoopE2eTest : public ::testing::TestWithParam<LoopCase> {
 protected:
     static void SetUpTestSuite() {
         if (BenchProblem() || ::access("/usr/bin/btvirt", X_OK) != 0) return;
-        s_server = new BtServer;
+        s_folder = new TempDir("/var/tmp");
+        s_server = new BtServer(s_folder->Path());
         if (!s_server->Start("/var/tmp/kelvane-btvirt.log")) {
             delete s_server;
             s_server = nullptr;
@@ -162,6 +167,8 @@ protected:
     static void TearDownTestSuite() {
         delete s_server;
         s_server = nullptr;
+        delete s_folder;
+        s_folder = nullptr;
     }
     void SetUp() override {
         std::optional<std::string> problem = BenchProblem();
@@ -173,25 +180,23 @@ protected:
         }
     }
 
+    static TempDir* s_folder;
     static BtServer* s_server;
 };
+TempDir* LoopE2eTest::s_folder = nullptr;
 BtServer* LoopE2eTest::s_server = nullptr;
 
 TEST_P(LoopE2eTest, RunsTheLoopTestBetweenTheSimulatorAndTheDongle) {
     const LoopCase& c = GetParam();
-    // Outside /tmp, which is btvirt's own inside its namespace.
     TempDir folder("/var/tmp");
-    DongleProxy proxy(folder / "dongle.sock", s_server->Root() + "/tmp/bt-server-bredr");
+    DongleProxy proxy(folder / "dongle.sock", s_server->Socket());
     ASSERT_TRUE(proxy.Listening());
     SimProcess sim;
-    sim.SetLauncher(s_server->Enter());
-    std::vector<std::string> simOptions = {"--password", "kiwi", "--bt", "unix:/tmp/bt-server-bredr"};
+    std::vector<std::string> simOptions = {"--password", "kiwi", "--bt", "unix:" + s_server->Socket()};
     simOptions.insert(simOptions.end(), c.simOptions.begin(), c.simOptions.end());
     ASSERT_TRUE(sim.Start(folder.Path(), simOptions)) << sim.Error();
 
-    std::string command;
-    for (const auto& word : s_server->Enter()) command += word + " ";
-    command += std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " + kPcInterface +
+    std::string command = std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " + kPcInterface +
                " --password kiwi --folder " + folder.Path() + " --dongle " +
                (c.dongle == "PROXY" ? "unix:" + (folder / "dongle.sock") : c.dongle) + " looptest " + c.arguments +
                " 2>&1";
