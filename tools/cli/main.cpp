@@ -23,6 +23,7 @@
 #include "fdp/Sha256.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
+#include "hci/LoopRunner.h"
 #include "tools/cli/LoopTestCommand.h"
 #include "tools/cli/ParamTaskArgs.h"
 #include "tools/cli/Interrupt.h"
@@ -494,9 +495,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         return (units & 0x3F) == 0x3F ? ExitOk : OperationExit(FdpFailed);
     }
     // testmode: the HCI command Enable_Device_Under_Test_Mode, passed to the Bluetooth module.
-    (*block)[0] = 0x01;
-    (*block)[1] = 0x03;
-    (*block)[2] = 0x18;
+    block = hci::CLoopRunner::TargetTestModeBlock();
     const int submitted = front.EnableTargetTestMode(block);
     std::printf("%s\n", front.resultText().c_str());
     const unsigned code = RunTransfer(front, engine, submitted);
