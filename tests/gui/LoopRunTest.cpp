@@ -4,15 +4,14 @@
 // chosen test and shows its report. Leaves a picture of the download page after a run
 // in build/pages/<language>/08-looptest.png.
 //
-// btvirt's server sockets have fixed names in /tmp: the test process has a mount
-// namespace of its own once it has entered the PC side, so it mounts a tmpfs on /tmp
-// there, which btvirt and the simulator it starts share with it and nobody else.
-#include <sys/mount.h>
-
+// btvirt's server sockets have fixed names in /tmp: btvirt runs in a mount namespace of
+// its own whose /tmp is a scratch folder of the test's, and the simulator and the
+// wizard reach its sockets through that folder; nobody else sees them.
 #include <QDir>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -33,8 +32,9 @@
 namespace {
 
 constexpr int kConnectWaitMs = 40000;
-constexpr const char* kServer = "/tmp/bt-server-bredr";
-bool g_privateTmp = false;
+QTemporaryDir* g_btvirtTmp = nullptr;  // btvirt's /tmp
+
+QString Server() { return g_btvirtTmp->filePath(QStringLiteral("bt-server-bredr")); }
 
 QString Res(unsigned id) { return QString::fromStdString(res::LoadString(id)); }
 
@@ -54,13 +54,15 @@ private:
         QTest::keyClicks(edit, text);
     }
     bool StartBtvirt() {
-        m_btvirt.setProgram(QStringLiteral("btvirt"));
-        m_btvirt.setArguments({QStringLiteral("-s"), QStringLiteral("-l0")});
+        m_btvirt.setProgram(QStringLiteral("unshare"));
+        m_btvirt.setArguments({QStringLiteral("-m"), QStringLiteral("--propagation"), QStringLiteral("private"),
+                               QStringLiteral("sh"), QStringLiteral("-c"),
+                               QStringLiteral("mount --bind \"$0\" /tmp && exec btvirt -s -l0"), g_btvirtTmp->path()});
         m_btvirt.setStandardOutputFile(QProcess::nullDevice());
         m_btvirt.start();
         if (!m_btvirt.waitForStarted(5000)) return false;
-        for (int i = 0; i < 100 && !QFile::exists(QLatin1String(kServer)); ++i) QTest::qWait(20);
-        return QFile::exists(QLatin1String(kServer));
+        for (int i = 0; i < 100 && !QFile::exists(Server()); ++i) QTest::qWait(20);
+        return QFile::exists(Server());
     }
 
     QProcess m_btvirt;
@@ -68,8 +70,8 @@ private:
 private slots:
     void init() {
         TheWizardJob() = WizardJob{};
-        if (!bench::Available() || !g_privateTmp) {
-            const QString why = bench::Available() ? QStringLiteral("no private /tmp for btvirt") : bench::Missing();
+        if (!bench::Available() || !g_btvirtTmp->isValid()) {
+            const QString why = bench::Available() ? QStringLiteral("no scratch folder for btvirt") : bench::Missing();
             if (bench::InCi()) QFAIL(qPrintable(why));
             QSKIP(qPrintable(why));
         }
@@ -78,7 +80,7 @@ private slots:
     void cleanup() {
         m_btvirt.terminate();
         m_btvirt.waitForFinished(5000);
-        QFile::remove(QLatin1String(kServer));
+        QFile::remove(Server());
     }
 
     void runsTheChosenTestFromTheDownloadPage_data() {
@@ -105,10 +107,10 @@ private slots:
         QFETCH(bool, picture);
         SimulatedTarget target;
         QVERIFY(target.Start({QStringLiteral("--password"), QStringLiteral("kiwi"), QStringLiteral("--announce-ms"),
-                              QStringLiteral("200"), QStringLiteral("--bt"), QStringLiteral("unix:") + kServer}));
+                              QStringLiteral("200"), QStringLiteral("--bt"), QStringLiteral("unix:") + Server()}));
         ProgramFolder folder;
         DialogWatcher watcher;
-        auto window = OpenMainWindow(folder, bench::kPcInterface, true, std::string("unix:") + kServer);
+        auto window = OpenMainWindow(folder, bench::kPcInterface, true, "unix:" + Server().toStdString());
         window->Sheet()->SetActivePage(PagePasswdIndex);
         static_cast<CPagePasswd*>(window->PageAt(PagePasswdIndex))->PasswordEdit()->setText(QStringLiteral("kiwi"));
         Next(*window);
@@ -148,8 +150,9 @@ private slots:
 
 int main(int argc, char** argv) {
     bench::EnterPcSide();
-    g_privateTmp = bench::Available() && ::mount("kelvane-bt", "/tmp", "tmpfs", 0, nullptr) == 0;
     QApplication app(argc, argv);
+    QTemporaryDir btvirtTmp;
+    g_btvirtTmp = &btvirtTmp;
     res::SetLanguage(res::SystemLanguage());
     LoopRunTest test;
     return QTest::qExec(&test, argc, argv);
