@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <filesystem>
+#include <memory>
 
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
@@ -146,6 +147,38 @@ TEST_F(CliE2eTest, SetNamePasswordChangesTheTargetsLogin) {
     run = Run("--password melon params OUT");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(fdp::test::Sha256File(folder / "out.bin"), fdp::test::Sha256File(sim.StatePath("param.bin")));
+    EXPECT_TRUE(sim.Stop());
+}
+
+// The network and register tasks download the block they built: the target burns the
+// values and masks the wizard's pages would write.
+TEST_F(CliE2eTest, SetNetworkAndRegisterBurnTheirValues) {
+    for (const char* name : {"param.jdp", "default.jdp"})
+        std::filesystem::copy_file(std::string(KELVANE_BIN_DIR) + "/" + name, folder / name);
+    ASSERT_TRUE(sim.Start(folder.Path(), {})) << sim.Error();
+    const auto burnt = [this] {
+        auto store = std::make_unique<param::CParamStore>();
+        store->Init(sim.StatePath("param.bin"), {});
+        EXPECT_TRUE(store->LoadParam());
+        return store;
+    };
+
+    CliRun run = Run("--password kiwi set-network 192.168.1.20/24,192.168.0.254,8.8.4.4");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    auto block = burnt();
+    EXPECT_EQ(block->GetDword(param::kParamGateway), 0xFE00A8C0u);   // C0 A8 00 FE
+    EXPECT_EQ(block->GetDword(param::kParamSubnetMask), 0x00FFFFFFu);
+    EXPECT_EQ(block->GetByte(param::kParamNat), 1);
+    EXPECT_EQ(block->GetByte(param::kParamDhcpClient), 0);
+    EXPECT_EQ(block->GetDword(param::kParamModifiedMask), 0x0F030000u);
+
+    run = Run("--password kiwi set-register '*21#' '#21#' sip.example 12 " + std::string(32, '9'));
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    block = burnt();
+    EXPECT_EQ(block->GetString(59), "*21#");
+    EXPECT_EQ(block->GetString(63), std::string(32, '9'));
+    EXPECT_EQ(block->GetDword(param::kParamRegisterMask), 0x1Fu);
+    EXPECT_EQ(block->GetDword(param::kParamModifiedMask), 0u);
     EXPECT_TRUE(sim.Stop());
 }
 
