@@ -152,6 +152,7 @@ struct LoopCase {
     std::vector<std::string> lines;        // each must appear in the output
     std::optional<std::uint8_t> role;      // the accept's role byte the controller saw
     std::string dongle = "PROXY";          // PROXY: through the proxy to btvirt
+    std::chrono::milliseconds atLeast{0};  // the run takes no less
 };
 
 class LoopE2eTest : public ::testing::TestWithParam<LoopCase> {
@@ -202,11 +203,13 @@ TEST_P(LoopE2eTest, RunsTheLoopTestBetweenTheSimulatorAndTheDongle) {
                (c.dongle == "PROXY" ? "unix:" + (folder / "dongle.sock") : c.dongle) + " looptest " + c.arguments +
                " 2>&1";
     std::string output;
+    const auto started = std::chrono::steady_clock::now();
     FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     char chunk[512];
     while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
     const int status = ::pclose(pipe);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, c.atLeast);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, c.exitCode) << output;
     for (const std::string& line : c.lines) EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
     if (c.role) {
@@ -234,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"TargetTestMode", "target-testmode", {}, 0, {"Target has been under the Test Mode!"}, std::nullopt},
         LoopCase{"DongleTestMode", "dongle-testmode", {}, 0, {"Dongle has been under the Test Mode!"}, std::nullopt},
         LoopCase{"RadioOff", "target --size 10 --speed 10", {"--bt-radio", "off"}, 5,
-                 {"Timeout and ACL connection is not established in 4 seconds!"}, std::nullopt},
+                 {"Timeout and ACL connection is not established in 4 seconds!"}, std::nullopt, "PROXY",
+                 std::chrono::milliseconds(4000)},
         LoopCase{"NoSuchDongle", "dongle --size 10 --speed 10", {}, 4,
                  {" There is no USB device in the port or the usb port is used by other program!"}, std::nullopt,
                  "unix:/var/tmp/kelvane-no-such-dongle"}),
