@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "fdp/FirmwareFile.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
 #include "tests/e2e/Bench.h"
@@ -28,8 +29,9 @@ struct CliRun {
 struct CliCase {
     const char* name;
     std::vector<std::string> simOptions;
-    std::string arguments;          // after --password and --folder; IMAGE, OUT, FIFO and FOLDER name
-                                    // files of the test
+    std::string arguments;          // after --password and --folder; IMAGE (a boot image, version
+                                    // 9.0.0.1), JUNK (5000 bytes that are no firmware), MISSING, OUT,
+                                    // FIFO and FOLDER name files of the test
     int exitCode;
     std::vector<std::string> lines;  // each must appear in the output
     int maxSeconds = 0;              // the whole run, login included, ends within this; 0 any time
@@ -46,6 +48,7 @@ protected:
 
     CliRun Run(std::string arguments) {
         for (const auto& [name, path] : {std::pair{"IMAGE", folder / "image.bin"}, std::pair{"OUT", folder / "out.bin"},
+                                         std::pair{"JUNK", folder / "junk.bin"}, std::pair{"MISSING", folder / "missing.bin"},
                                          std::pair{"FIFO", folder / "pipe"}, std::pair{"FOLDER", folder / "sub"}})
             if (const auto at = arguments.find(name); at != std::string::npos) arguments.replace(at, std::strlen(name), path);
         const std::string command = std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " +
@@ -66,8 +69,9 @@ protected:
 
 TEST_P(CliE2eTest, PrintsTheWizardsTextsAndTellsTheOutcome) {
     const CliCase& c = GetParam();
-    const auto image = RandomBytes(5000, 7);
+    const auto image = fdp::MakeSampleFirmware(5000, fdp::FirmwareVersion{9, 0, 0, 1});
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
+    ASSERT_TRUE(WriteBytes(folder / "junk.bin", RandomBytes(5000, 7)));
     ASSERT_EQ(::mkfifo((folder / "pipe").c_str(), 0600), 0);
     ASSERT_EQ(::mkdir((folder / "sub").c_str(), 0700), 0);
     ASSERT_TRUE(sim.Start(folder.Path(), c.simOptions)) << sim.Error();
@@ -113,7 +117,27 @@ INSTANTIATE_TEST_SUITE_P(
                 43, {"Erase boot area time out!"}},
         CliCase{"DownloadOfADirectory", {}, "--password kiwi download program FOLDER", 3, {": Is a directory"}},
         CliCase{"DownloadOfAFifo", {}, "--password kiwi download boot FIFO", 3, {": not a regular file"}, 5},
-        CliCase{"ParamsIntoADirectory", {}, "--password kiwi params FOLDER", 3, {": Is a directory"}}),
+        CliCase{"ParamsIntoADirectory", {}, "--password kiwi params FOLDER", 3, {": Is a directory"}},
+        // The firmware file page's checks, before anything is sent; --force overrides
+        // what the wizard would ask about.
+        CliCase{"DownloadOfAMissingFile", {}, "--password kiwi download boot MISSING", 3,
+                {"The file selected does not open correctly!", "Please select it again."}},
+        CliCase{"DownloadOfNoFirmware", {}, "--password kiwi download boot JUNK", 6,
+                {"The file selected doesn't look like the firmware!"}},
+        CliCase{"DownloadOfABootSizedProgram", {}, "--password kiwi download program IMAGE", 6,
+                {"The file selected doesn't look like PROGRAM firmware!"}},
+        CliCase{"ForcedDownloadOfNoFirmware", {}, "--password kiwi --force download boot JUNK", 0,
+                {"The file selected doesn't look like the firmware!", "Burn boot area successfully!"}},
+        CliCase{"DownloadOfAnOlderVersion", {"--boot-version", "9.0.0.1"}, "--password kiwi download boot IMAGE", 6,
+                {"file version: 9.0.0.1, target version: 9.0.0.1",
+                 "The program version selected is lower than or equal to the version of target's. Do you insist on "
+                 "downloading it?"}},
+        CliCase{"ForcedDownloadOfAnOlderVersion", {"--boot-version", "9.1.0.0"},
+                "--password kiwi --force download boot IMAGE", 0, {"Burn boot area successfully!"}},
+        CliCase{"CheckOfAFirmwareFile", {}, "check IMAGE", 0,
+                {"kind: boot (5000 bytes)", "signature: ok", "version: 9.0.0.1"}},
+        CliCase{"CheckOfNoFirmware", {}, "check JUNK", 6, {"kind: boot (5000 bytes)", "signature: mismatch"}},
+        CliCase{"CheckOfAMissingFile", {}, "check MISSING", 3, {"The file selected does not open correctly!"}}),
     [](const ::testing::TestParamInfo<CliCase>& p) { return std::string(p.param.name); });
 
 // The name and password task end to end: the block the target burns carries the new

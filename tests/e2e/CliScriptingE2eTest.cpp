@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "fdp/FirmwareFile.h"
 #include "fdp/Sha256.h"
 #include "tests/e2e/Bench.h"
 
@@ -269,7 +270,7 @@ class CliJsonTest : public CliScriptingTest, public ::testing::WithParamInterfac
 // standard error.
 TEST_P(CliJsonTest, OneObjectOnStandardOutput) {
     const JsonCase& c = GetParam();
-    const auto image = RandomBytes(3000, 11);
+    const auto image = fdp::MakeSampleFirmware(3000, fdp::FirmwareVersion{9, 0, 0, 1});
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
     std::vector<std::string> arguments = c.arguments;
     for (auto& arg : arguments)

@@ -24,6 +24,7 @@
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "hci/LoopRunner.h"
+#include "tools/cli/FirmwareCheck.h"
 #include "tools/cli/LoopTestCommand.h"
 #include "tools/cli/ParamTaskArgs.h"
 #include "tools/cli/Interrupt.h"
@@ -51,7 +52,10 @@ void Usage() {
                  "                   OPERATION\n"
                  "       kelvane-cli --version   the version and the folder of the working files\n"
                  "operations:\n"
-                 "  download boot|program|param FILE   transfer, erase and burn a flash area\n"
+                 "  download boot|program|param FILE   transfer, erase and burn a flash area; a boot or\n"
+                 "                                      program file must pass the wizard's checks (size,\n"
+                 "                                      signature, a version above the target's)\n"
+                 "  check FILE                          the firmware file's kind by size, signature, version\n"
                  "  erase boot|program|param            erase a flash area\n"
                  "  params OUT                          save the target's 8192-byte parameter block\n"
                  "  trace OUT                           save the target's trace text\n"
@@ -72,6 +76,7 @@ void Usage() {
                  "  --flash-wait-ms N replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
                  "  --json    one JSON object on standard output (operation, adapter, target, versions,\n"
                  "            file and sha256, stage, result, code, exitCode, ok, durationMs); texts on stderr\n"
+                 "  --force   send a boot or program file the checks refuse (it may not be firmware)\n"
                  "  --quiet   no status texts; a progress bar is drawn only when stdout is a terminal\n"
                  "  --repeat  after each target wait for the next new one (another address) and run the\n"
                  "            same operation, a summary line per target, until Ctrl-C\n"
@@ -81,6 +86,7 @@ void Usage() {
                  "  --password - reads a line from standard input (after it, \"-\" for the new password\n"
                  "  reads the next line). --password PW is seen by every user in the process list.\n"
                  "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
+                 "      6 firmware file refused by its checks,\n"
                  "      20+connect result, 40+operation result, 128+signal interrupted\n");
 }
 
@@ -166,6 +172,7 @@ struct Options {
     bool json = false;
     bool quiet = false;
     bool repeat = false;
+    bool force = false;   // send a firmware file the checks refuse
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
     bool version = false;
@@ -190,6 +197,7 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--json") options.json = true;
         else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--repeat") options.repeat = true;
+        else if (arg == "--force") options.force = true;
         else if (arg == "--flash-wait-ms") {
             std::string text;
             if (!value(text)) return false;
@@ -290,7 +298,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     if ((op == "download" && (!KindFromName(arg(1), kind) || arg(2).empty())) ||
         (op == "erase" && !KindFromName(arg(1), kind)) || ((op == "params" || op == "trace") && arg(1).empty()) ||
         (op == "version" && arg(1) != "boot" && arg(1) != "program") ||
-        (op != "download" && op != "erase" && op != "params" && op != "trace" && op != "version" &&
+        (op == "check" && arg(1).empty()) ||
+        (op != "download" && op != "erase" && op != "params" && op != "trace" && op != "version" && op != "check" &&
          op != "diagnose" && op != "testmode" && op != "looptest" && !cli::IsParamTask(op))) {
         Usage();
         return ExitUsage;
@@ -323,12 +332,20 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         if (loopRequest->kind == cli::LoopTestKind::DongleTestMode) return cli::RunLoopTest(nullptr, *loopRequest, options.dongle);
     }
 
+    if (op == "check") return cli::RunFileCheck(arg(1));
+
     std::uint64_t fileSize = 0;
     std::string downloadPath = arg(2);
+    const bool firmware = op == "download" && kind != KindParam;
+    const fdp::FirmwareKind firmwareKind = kind == KindBoot ? fdp::FirmwareBoot : fdp::FirmwareProgram;
     if (op == "download") {
         if (const std::string problem = InputFileProblem(arg(2), fileSize); !problem.empty()) {
+            if (firmware) std::fprintf(stderr, "%s\n", cli::FileCheckMessage(fdp::FileCheckCannotOpen).c_str());
             std::fprintf(stderr, "Cannot read %s: %s\n", arg(2).c_str(), problem.c_str());
             return ExitFiles;
+        }
+        if (firmware) {
+            if (const auto refused = cli::RefuseFirmwareFile(firmwareKind, arg(2), options.force)) return *refused;
         }
         g_report.SetFile(arg(2), Sha256File(arg(2)));
     }
@@ -411,6 +428,15 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     if (served) served->push_back(address);
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
+    if (firmware) {
+        // As the wizard does, a target that gives no version reads as 0.0.0.0.
+        auto block = MakeBuffer(kVersionBlockLen);
+        (*block)[0] = kind == KindBoot ? 13 : 14;
+        RunTransfer(front, engine, front.GetTargetVersion(block));
+        if (const auto refused =
+                cli::RefuseFirmwareVersion(firmwareKind, arg(2), FirmwareVersion::FromLe(block->data()), options.force))
+            return *refused;
+    }
     if (op == "download" || paramTask) {
         front.BeginDownload();
         if (front.StartDownload(kind, downloadPath) != 0) {
