@@ -332,7 +332,7 @@ private:
 // summary line and one object each, while the first, announcing again, is let pass.
 // Ctrl-C while it waits for a third ends it with the targets' outcome.
 TEST_F(CliScriptingTest, RepeatServesEachNewTarget) {
-    const auto image = RandomBytes(3000, 5);
+    const auto image = fdp::MakeSampleFirmware(3000, fdp::FirmwareVersion{9, 0, 0, 1});
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
     CliProcess cli(folder);
     ASSERT_TRUE(cli.Start({"--password", "kiwi", "--repeat", "--json", "download", "boot", folder / "image.bin"}, ""));
@@ -370,7 +370,7 @@ TEST_F(CliScriptingTest, RepeatServesEachNewTarget) {
 // Ctrl-C during the burn asks nothing: the tool stops at once, says the target burns
 // on by itself with an unknown outcome, and ends with 128 + SIGINT.
 TEST_F(CliScriptingTest, CtrlCDuringADownloadSaysWhereTheTargetWasLeft) {
-    ASSERT_TRUE(WriteBytes(folder / "image.bin", RandomBytes(3000, 3)));
+    ASSERT_TRUE(WriteBytes(folder / "image.bin", fdp::MakeSampleFirmware(3000, fdp::FirmwareVersion{9, 0, 0, 1})));
     ASSERT_TRUE(sim.Start(folder.Path(), {"--burn-delay-ms", "10000"})) << sim.Error();
     CliProcess cli(folder);
     ASSERT_TRUE(cli.Start({"--password", "kiwi", "--json", "download", "boot", folder / "image.bin"}, ""));
