@@ -1,7 +1,10 @@
 // Saves a picture of every wizard page in English and in Chinese, so that the pages
 // can be looked at: FOLDER/en/NN.png and FOLDER/zh/NN.png (FOLDER: the first argument),
-// and pictures of the controls in FOLDER/controls.
+// the download page also during a program update (08-download.png) and after it
+// (08-done.png), and pictures of the controls in FOLDER/controls.
 #include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QTimer>
 
@@ -9,6 +12,7 @@
 #include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
 #include "pages/WizardPage.h"
 #include "fdp/FdpTypes.h"
 #include "resources/strings/StringTable.h"
@@ -16,6 +20,28 @@
 #include "tests/gui/GuiSupport.h"
 
 namespace {
+
+const char* const kSampleProgram = "/home/tech/firmware/nap-program-2.8.3.2.bin";
+
+// The download page as a program update runs, from the link's stage reports (the
+// picture program has no target, so Next's request is refused and the reports are
+// played to the page).
+bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
+    QWidget* page = window.PageAt(PageBurnIndex);
+    const auto report = [page](unsigned stage, qint32 lParam) {
+        CFdpEvent event(fdp::WM_FDP_REPORT, stage, lParam);
+        QCoreApplication::sendEvent(page, &event);
+    };
+    window.Sheet()->PressNext();
+    report(62, 0);
+    report(62, 640);
+    QCoreApplication::processEvents();
+    bool ok = window.grab().save(folder + QStringLiteral("/08-download.png"));
+    for (const unsigned stage : {62u, 63u, 21u, 22u, 23u, 31u, 32u, 33u}) report(stage, stage == 62 ? 1000 : 0);
+    QCoreApplication::processEvents();
+    ok = window.grab().save(folder + QStringLiteral("/08-done.png")) && ok;
+    return ok;
+}
 
 bool SavePages(const QString& folder, res::Language language) {
     res::SetLanguage(language);
@@ -33,9 +59,19 @@ bool SavePages(const QString& folder, res::Language language) {
             TheWizardJob().linkState = LinkListening;
             QCoreApplication::postEvent(window.PageAt(index), new CFdpEvent(fdp::WM_FDP_CONNECT, fdp::ConnectOk, 0));
         }
+        if (index == PageFirmFileIndex) {
+            // A program update chosen, its file typed in.
+            qobject_cast<QCheckBox*>(FindControl(window.PageAt(index), 1012))->click();
+            qobject_cast<QLineEdit*>(FindControl(window.PageAt(index), 1019))->setText(QString::fromLatin1(kSampleProgram));
+            WizardJob& job = TheWizardJob();
+            job.task = TaskFirmware;
+            job.updateProgram = 1;
+            job.programFile = kSampleProgram;
+        }
         QCoreApplication::processEvents();
         ok = window.grab().save(QStringLiteral("%1/%2.png").arg(folder).arg(index, 2, 10, QLatin1Char('0'))) && ok;
     }
+    ok = SaveDownloadPictures(window, folder) && ok;
     window.close();
     return ok;
 }
