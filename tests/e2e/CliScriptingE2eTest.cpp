@@ -314,6 +314,16 @@ INSTANTIATE_TEST_SUITE_P(
         JsonCase{"OptionWithoutValue", {"--json", "--password-file"}, 1, {{"stage", "usage"}, {"ok", "false"}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
+// --quiet: nothing on standard output for a run that went well.
+TEST_F(CliScriptingTest, QuietSaysNothing) {
+    ASSERT_TRUE(sim.Start(folder.Path(), {})) << sim.Error();
+    CliProcess cli(folder);
+    ASSERT_TRUE(cli.Start({"--quiet", "--password", "kiwi", "version", "boot"}, ""));
+    EXPECT_EQ(cli.Wait(30s), 0) << cli.Err();
+    EXPECT_EQ(cli.Out(), "");
+    EXPECT_EQ(cli.Err(), "");
+}
+
 // The target side's interface answers from another address while it lives: a second
 // simulated target is a new target.
 class TargetAddress {

@@ -414,18 +414,22 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     const auto connected = front.WaitResult(WM_FDP_CONNECT, std::chrono::milliseconds(timeouts.listen + timeouts.login) + 2s);
     if (front.Interrupted()) return StopInterrupted(front, Stopped::Listening, kind);
     const unsigned connect = connected ? connected->wParam : unsigned{ConnectTimeout};
+    const MacAddress address = front.TargetAddress();
+    char addressText[18];
+    std::snprintf(addressText, sizeof addressText, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
+                  address[3], address[4], address[5]);
+    // A target that announced and refused the login is served too: --repeat does not
+    // try a wrong password on it again each time it announces.
+    if (connect != ConnectTimeout && connect != ConnectAborted) {
+        g_report.SetTarget(addressText);
+        if (served) served->push_back(address);
+    }
     if (connect != ConnectOk) {
         std::printf("%s\n", ConnectText(connect));
         g_report.SetOutcome("login", ConnectText(connect), connect);
         return ExitConnect + static_cast<int>(connect);
     }
-    const MacAddress address = front.TargetAddress();
-    char addressText[18];
-    std::snprintf(addressText, sizeof addressText, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
-                  address[3], address[4], address[5]);
     std::printf("%s %s\n", ConnectText(connect), addressText);
-    g_report.SetTarget(addressText);
-    if (served) served->push_back(address);
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (firmware) {
@@ -544,6 +548,8 @@ int main(int argc, char** argv) {
     // --quiet: no human texts (complaints still go to standard error).
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     const int jsonFd = options.json ? ::dup(STDOUT_FILENO) : -1;
+    // --repeat's summary lines: standard output as given, also with --quiet.
+    const int summaryFd = options.json ? STDERR_FILENO : ::dup(STDOUT_FILENO);
     if (options.json) ::dup2(STDERR_FILENO, STDOUT_FILENO);
     if (options.quiet) {
         const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -573,7 +579,6 @@ int main(int argc, char** argv) {
 
     // --repeat: the same operation on every new target until interrupted, a summary line
     // (and with --json an object) per target. A summary is shown even with --quiet.
-    const int summaryFd = options.json ? STDERR_FILENO : terminal || !options.quiet ? ::dup(STDOUT_FILENO) : -1;
     std::vector<MacAddress> served;
     int worst = ExitOk;
     for (;;) {
