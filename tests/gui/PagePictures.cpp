@@ -1,13 +1,15 @@
 // Saves a picture of every wizard page in English and in Chinese, so that the pages
 // can be looked at: FOLDER/en/NN.png and FOLDER/zh/NN.png (FOLDER: the first argument),
 // the download page also during a program update (08-download.png) and after it
-// (08-done.png), and pictures of the controls in FOLDER/controls.
+// (08-done.png), the About box (about.png), and pictures of the controls in
+// FOLDER/controls.
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QDir>
 #include <QTimer>
 
+#include "app/AboutDlg.h"
 #include "app/FdpEvent.h"
 #include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
@@ -72,6 +74,12 @@ bool SavePages(const QString& folder, res::Language language) {
         ok = window.grab().save(QStringLiteral("%1/%2.png").arg(folder).arg(index, 2, 10, QLatin1Char('0'))) && ok;
     }
     ok = SaveDownloadPictures(window, folder) && ok;
+    // The About box, naming the folder of the working files.
+    CAboutDlg about(window.ProgramDirectory(), &window);
+    about.show();
+    QCoreApplication::processEvents();
+    ok = about.grab().save(folder + QStringLiteral("/about.png")) && ok;
+    about.close();
     window.close();
     return ok;
 }
