@@ -71,14 +71,19 @@ class FirmwareTest : public QObject {
 private:
     QTemporaryDir m_files;
 
-    std::unique_ptr<CKelvaneDlg> Open(const ProgramFolder& folder, const char* interfaceName) {
-        CKelvaneDlg::Options options;
-        options.interfaceName = interfaceName;
-        options.programFolder = folder.Path().toStdString();
-        auto window = std::make_unique<CKelvaneDlg>(options);
-        window->show();
-        window->Start();
-        return window;
+    // A wizard connected with the simulator (started with the extra options and a state
+    // folder of its own) and standing on the firmware file page.
+    struct Session {
+        QTemporaryDir state;
+        SimulatedTarget sim;
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        std::unique_ptr<CKelvaneDlg> window;
+    };
+    void StartSession(Session& session, const QStringList& simOptions) {
+        QVERIFY(session.sim.Start(SimOptions(session.state.path(), simOptions)));
+        session.window = OpenMainWindow(session.folder, bench::kPcInterface);
+        ConnectAndChooseFirmware(*session.window);
     }
     static void Next(CKelvaneDlg& window) { window.Sheet()->PressNext(); }
     static CPageFirmFile* FirmFile(CKelvaneDlg& window) {
@@ -155,7 +160,7 @@ private slots:
         QFETCH(int, message);
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         watcher.messages.clear();   // the missing adapter
         QString path = WriteImage(m_files, QStringLiteral("check.bin"), static_cast<std::size_t>(size));
         if (corrupt >= 0) {
@@ -182,7 +187,7 @@ private slots:
     void yesSkipsACheckUntilThePageIsShownAgain() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         watcher.messages.clear();
         const QString path = WriteImage(m_files, QStringLiteral("short.bin"), 31);
         window->Sheet()->SetActivePage(PageFirmFileIndex);
@@ -249,7 +254,7 @@ private slots:
         QFETCH(QString, work);
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         WizardJob& job = TheWizardJob();
         job.task = task;
         job.linkState = connected ? LinkConnected : LinkNotConnected;
@@ -274,7 +279,7 @@ private slots:
     void stageReportsMoveStateBarAndReport() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         window->Sheet()->SetActivePage(PageBurnIndex);
         CPageBurn* page = Burn(*window);
         const auto post = [&](unsigned stage, qint32 lParam) {
@@ -308,7 +313,7 @@ private slots:
     void diagnoseWithoutAnswerSaysDisconnected() {
         DialogWatcher watcher;
         ProgramFolder folder;
-        auto window = Open(folder, kNoInterface);
+        auto window = OpenMainWindow(folder, kNoInterface);
         window->Sheet()->SetActivePage(PageBurnIndex);
         window->RevealServiceButtons();
         Burn(*window)->DiagnoseButton()->click();
@@ -338,16 +343,11 @@ private slots:
         QFETCH(QString, file);
         QFETCH(int, question);
         RequireBench();
-        QTemporaryDir state;
-        SimulatedTarget sim;
-        QVERIFY(sim.Start(SimOptions(state.path(), {kind == 0 ? QStringLiteral("--boot-version")
-                                                               : QStringLiteral("--program-version"),
-                                                     target})));
-        DialogWatcher watcher;
-        ProgramFolder folder;
+        Session session;
+        StartSession(session, {kind == 0 ? QStringLiteral("--boot-version") : QStringLiteral("--program-version"), target});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
         const QByteArray before = folder.Read(QStringLiteral("param.jdp"));
-        auto window = Open(folder, bench::kPcInterface);
-        ConnectAndChooseFirmware(*window);
         const QStringList parts = file.split(QLatin1Char('.'));
         const fdp::FirmwareVersion version{static_cast<std::uint8_t>(parts[0].toInt()),
                                            static_cast<std::uint8_t>(parts[1].toInt()),
@@ -412,14 +412,11 @@ private slots:
         QFETCH(int, kind);
         QFETCH(int, size);
         RequireBench();
-        QTemporaryDir state;
-        SimulatedTarget sim;
-        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--erase-delay-ms"), QStringLiteral("50"),
-                                                    QStringLiteral("--burn-delay-ms"), QStringLiteral("50")})));
-        DialogWatcher watcher;
-        ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
-        ConnectAndChooseFirmware(*window);
+        Session session;
+        StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("50"), QStringLiteral("--burn-delay-ms"),
+                               QStringLiteral("50")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
         const auto fileKind = static_cast<fdp::FirmwareKind>(kind);
         const QString path = WriteImage(m_files, QStringLiteral("update.bin"), static_cast<std::size_t>(size));
         ChooseFile(*window, fileKind, path);
@@ -486,14 +483,11 @@ private slots:
     // Next that succeeds (the simulator's fault hits only the first download).
     void failureOffersNextAgain() {
         RequireBench();
-        QTemporaryDir state;
-        SimulatedTarget sim;
-        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--block-status"), QStringLiteral("5:1"),
-                                                    QStringLiteral("--fault-downloads"), QStringLiteral("1")})));
-        DialogWatcher watcher;
-        ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
-        ConnectAndChooseFirmware(*window);
+        Session session;
+        StartSession(session, {QStringLiteral("--block-status"), QStringLiteral("5:1"), QStringLiteral("--fault-downloads"),
+                               QStringLiteral("1")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
         const QString path = WriteImage(m_files, QStringLiteral("fail.bin"), 80000);
         ChooseFile(*window, fdp::FirmwareProgram, path);
         Next(*window);
@@ -515,13 +509,10 @@ private slots:
     // Closing the window while the download runs asks first; No lets it run to Done.
     void closingMidDownloadAsks() {
         RequireBench();
-        QTemporaryDir state;
-        SimulatedTarget sim;
-        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--burn-delay-ms"), QStringLiteral("300")})));
-        DialogWatcher watcher;
-        ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
-        ConnectAndChooseFirmware(*window);
+        Session session;
+        StartSession(session, {QStringLiteral("--burn-delay-ms"), QStringLiteral("300")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
         ChooseFile(*window, fdp::FirmwareProgram, WriteImage(m_files, QStringLiteral("close.bin"), 300000));
         Next(*window);
         CPageBurn* page = Burn(*window);
@@ -543,20 +534,16 @@ private slots:
     // The service buttons and the target test mode against the simulator.
     void serviceAndTestModeRuns() {
         RequireBench();
-        QTemporaryDir state;
         const QString traceFile = m_files.filePath(QStringLiteral("trace.txt"));
         {
             QFile trace(traceFile);
             QVERIFY(trace.open(QIODevice::WriteOnly));
             trace.write("boot ok\r\nlink up on eth0\r\n");
         }
-        SimulatedTarget sim;
-        QVERIFY(sim.Start(SimOptions(state.path(), {QStringLiteral("--trace-file"), traceFile,
-                                                    QStringLiteral("--diagnose"), QStringLiteral("0x3f")})));
-        DialogWatcher watcher;
-        ProgramFolder folder;
-        auto window = Open(folder, bench::kPcInterface);
-        ConnectAndChooseFirmware(*window);
+        Session session;
+        StartSession(session, {QStringLiteral("--trace-file"), traceFile, QStringLiteral("--diagnose"), QStringLiteral("0x3f")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
         window->Sheet()->SetActivePage(PageBurnIndex);
         window->RevealServiceButtons();
         CPageBurn* page = Burn(*window);
