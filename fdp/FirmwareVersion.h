@@ -13,6 +13,13 @@ struct FirmwareVersion {
     // From a 32-bit little-endian word as it stands in a file (offset 64) or at the start
     // of the target's version answer: d is its first byte, a its last.
     static FirmwareVersion FromLe(const std::uint8_t* word) { return {word[3], word[2], word[1], word[0]}; }
+    // From a version request's block, whose byte 0 said which version was wanted (13
+    // boot, 14 program) and which the answer overwrites. A block still as it was sent
+    // (refused, failed or unanswered request) reads as 0.0.0.0, not as 0.0.0.13.
+    static FirmwareVersion FromAnswer(const std::uint8_t* block, std::uint8_t wanted) {
+        if (block[0] == wanted && block[1] == 0 && block[2] == 0 && block[3] == 0) return {};
+        return FromLe(block);
+    }
 
     // "a.b.c.d", each the decimal value of its low nibble.
     std::string Text() const {

@@ -229,7 +229,7 @@ FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind) {
     if (Main().GetTargetVersion(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kVersionWaitMs);
     std::uint8_t word[4];
     std::copy_n(block->begin(), 4, word);
-    return FirmwareVersion::FromLe(word);
+    return FirmwareVersion::FromAnswer(word, kVersionWanted[kind]);
 }
 
 void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {

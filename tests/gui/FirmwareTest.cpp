@@ -3,6 +3,7 @@
 // network bench whole updates against the simulated target.
 #include <QCheckBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -309,6 +310,50 @@ private slots:
         window->close();
     }
 
+    // Select opens the file dialog as the page describes it; the chosen file is checked
+    // at once. The Version buttons show the file's version, or the check's message.
+    void selectAndVersionButtons() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = OpenMainWindow(folder, kNoInterface);
+        watcher.messages.clear();
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        CPageFirmFile* page = FirmFile(*window);
+        Control<QCheckBox>(page, 1012)->click();
+        const QString chosen = WriteImage(m_files, QStringLiteral("chosen.bin"), 4096);   // boot-sized
+        QString title, filter, directory;
+        QStringList filters;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            title = dialog->windowTitle();
+            filters = dialog->nameFilters();
+            filter = dialog->selectedNameFilter();
+            directory = dialog->directory().absolutePath();
+            dialog->selectFile(chosen);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        Control<QPushButton>(page, 1016)->click();
+        QCOMPARE(title, QStringLiteral("Select program firmware"));
+        QCOMPARE(filters, (QStringList{QStringLiteral("All (*)"), QStringLiteral("Firmware (*.bin)")}));
+        QCOMPARE(filter, QStringLiteral("Firmware (*.bin)"));
+        QCOMPARE(directory, QDir(folder.Path()).absolutePath());
+        QCOMPARE(Control<QLineEdit>(page, 1019)->text(), chosen);
+        QCOMPARE(watcher.messages, QStringList{Res(3002)});   // checked at once: too small for a program
+
+        watcher.messages.clear();
+        Control<QPushButton>(page, 1098)->click();   // the size check is still on
+        QCOMPARE(watcher.messages, QStringList{Res(3002)});
+        ChooseFile(*window, fdp::FirmwareBoot, chosen);
+        watcher.messages.clear();
+        Control<QPushButton>(page, 1021)->click();
+        Control<QPushButton>(page, 1022)->click();   // no target: no version in the answer
+        QCOMPARE(watcher.messages, (QStringList{Res(106) + QStringLiteral("9.0.0.1"), Res(110)}));
+        QCOMPARE(QString::fromStdString(page->FileVersion(fdp::FirmwareBoot).Text()), QStringLiteral("9.0.0.1"));
+        window->close();
+    }
+
     // Diagnose without an answer: the block's 0xFF stays, though its low six bits are set.
     void diagnoseWithoutAnswerSaysDisconnected() {
         DialogWatcher watcher;
@@ -544,6 +589,13 @@ private slots:
         StartSession(session, {QStringLiteral("--trace-file"), traceFile, QStringLiteral("--diagnose"), QStringLiteral("0x3f")});
         if (QTest::currentTestFailed()) return;
         auto& [state, sim, watcher, folder, window] = session;
+        // The versions the simulator reports: program 2.0.0.0, boot 1.0.0.0.
+        watcher.messages.clear();
+        ChooseFile(*window, fdp::FirmwareProgram, QString());
+        Control<QPushButton>(FirmFile(*window), 1099)->click();
+        ChooseFile(*window, fdp::FirmwareBoot, QString());
+        Control<QPushButton>(FirmFile(*window), 1022)->click();
+        QCOMPARE(watcher.messages, (QStringList{Res(103) + QStringLiteral("2.0.0.0"), Res(107) + QStringLiteral("1.0.0.0")}));
         window->Sheet()->SetActivePage(PageBurnIndex);
         window->RevealServiceButtons();
         CPageBurn* page = Burn(*window);

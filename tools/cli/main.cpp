@@ -435,10 +435,11 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     if (firmware) {
         // As the wizard does, a target that gives no version reads as 0.0.0.0.
         auto block = MakeBuffer(kVersionBlockLen);
-        (*block)[0] = kind == KindBoot ? 13 : 14;
+        const std::uint8_t wanted = kind == KindBoot ? 13 : 14;
+        (*block)[0] = wanted;
         RunTransfer(front, engine, front.GetTargetVersion(block));
         if (const auto refused =
-                cli::RefuseFirmwareVersion(firmwareKind, arg(2), FirmwareVersion::FromLe(block->data()), options.force))
+                cli::RefuseFirmwareVersion(firmwareKind, arg(2), FirmwareVersion::FromAnswer(block->data(), wanted), options.force))
             return *refused;
     }
     if (op == "download" || paramTask) {

@@ -70,6 +70,11 @@ TEST(FirmwareVersion, TextAndValueUseLowNibbles) {
     EXPECT_EQ((FirmwareVersion{0xF1, 0x1A, 0, 0}).Text(), "1.10.0.0");
     EXPECT_EQ((FirmwareVersion{1, 10, 0, 0}).Value(), (FirmwareVersion{2, 0, 0, 0}).Value());
     EXPECT_EQ((FirmwareVersion{0xFF, 0xFF, 0xFF, 0xFF}).Value(), 16665);
+    // A version request's block still holding its selector had no answer.
+    const std::uint8_t unanswered[4] = {13, 0, 0, 0}, answered[4] = {13, 0, 0, 1};
+    EXPECT_EQ(FirmwareVersion::FromAnswer(unanswered, 13).Value(), 0);
+    EXPECT_EQ(FirmwareVersion::FromAnswer(answered, 13).Text(), "1.0.0.13");
+    EXPECT_EQ(FirmwareVersion::FromAnswer(unanswered, 14).Text(), "0.0.0.13");
 }
 
 }  // namespace
