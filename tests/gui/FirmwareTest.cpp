@@ -354,6 +354,36 @@ private slots:
         window->close();
     }
 
+    // kelvane.ini keeps the program box and both paths; the boot box is not kept.
+    void settingsKeepTheProgramChoiceAndBothPaths() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        {
+            auto window = OpenMainWindow(folder, kNoInterface);
+            window->Sheet()->SetActivePage(PageFirmFileIndex);
+            ChooseFile(*window, fdp::FirmwareBoot, QStringLiteral("/fw/boot.bin"));
+            ChooseFile(*window, fdp::FirmwareProgram, QStringLiteral("/fw/program.bin"));
+            Control<QCheckBox>(FirmFile(*window), 1013)->click();   // both ticked
+            window->Sheet()->PressBack();                           // leaving the page takes the controls
+            window->close();
+        }
+        TheWizardJob() = WizardJob{};
+        auto window = OpenMainWindow(folder, kNoInterface);
+        QCOMPARE(TheWizardJob().updateProgram, 1);
+        QCOMPARE(TheWizardJob().updateBoot, 0);
+        QCOMPARE(TheWizardJob().bootFile, std::string("/fw/boot.bin"));
+        QCOMPARE(TheWizardJob().programFile, std::string("/fw/program.bin"));
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        CPageFirmFile* page = FirmFile(*window);
+        QVERIFY(Control<QCheckBox>(page, 1012)->isChecked());
+        QVERIFY(!Control<QCheckBox>(page, 1013)->isChecked());
+        QCOMPARE(Control<QLineEdit>(page, 1018)->text(), QStringLiteral("/fw/boot.bin"));
+        QCOMPARE(Control<QLineEdit>(page, 1019)->text(), QStringLiteral("/fw/program.bin"));
+        QVERIFY(!Control<QPushButton>(page, 1017)->isEnabled());   // the boot controls follow the box
+        QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        window->close();
+    }
+
     // Diagnose without an answer: the block's 0xFF stays, though its low six bits are set.
     void diagnoseWithoutAnswerSaysDisconnected() {
         DialogWatcher watcher;
