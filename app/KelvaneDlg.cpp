@@ -25,6 +25,7 @@
 #include "app/AboutDlg.h"
 #include "app/FdpEvent.h"
 #include "app/FirmSheet.h"
+#include "app/LoopTestChoice.h"
 #include "app/WizardJob.h"
 #include "app/widgets/ControlId.h"
 #include "app/widgets/DialogStatusBar.h"
@@ -36,6 +37,7 @@
 #include "fdp/PcapDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/param/ParamStore.h"
+#include "hci/DongleLink.h"
 #include "pages/PageBurn.h"
 #include "pages/PageCircleTest.h"
 #include "pages/PageConfigIPnew.h"
@@ -344,6 +346,9 @@ void CKelvaneDlg::CloseWizard() {
     if (m_closed) return;
     m_closed = true;
     ShutdownLink();
+    // The dongle outlives the window otherwise: its reader would go on holding the
+    // controller and posting messages to a window and an application that are gone.
+    TheDongleLink().CloseDongle();
     SaveSettings();
 }
 

@@ -153,7 +153,9 @@ private slots:
         QCOMPARE(TheDongleLink().DongleAddressText(), std::string("1a:22:33:44:55:66"));
         QCOMPARE(TheLoopTestChoice().loopDataSize, 100u);
         QCOMPARE(TheLoopTestChoice().loopSpeed, 20u);
-        TheDongleLink().CloseDongle();
+        // Closing the window lets go of the controller.
+        window->close();
+        QVERIFY(!TheDongleLink().IsOpen());
     }
 };
 
