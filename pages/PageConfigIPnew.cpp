@@ -91,8 +91,6 @@ int CPageConfigIPnew::OnWizardNext() {
     settings.subnetMask = m_subnetMask->Address();
     settings.gateway = m_gateway->Address();
     settings.dns = m_dns->Address();
-    Job().modifiedMask = 0;
-    Job().registerMask = 0;
     param::CParamStore* store = Main().ParamStore();
     if (store && param::ApplyNetwork(*store, settings, {Job().modifiedMask, Job().registerMask}))
         Sheet()->SetActivePage(PageBurnIndex);

@@ -79,7 +79,6 @@ int CPageParam::OnWizardBack() {
 }
 
 int CPageParam::OnWizardNext() {
-    UpdateData(true);
     if (ApplyNamePassword()) Sheet()->SetActivePage(PageBurnIndex);
     return kStay;
 }

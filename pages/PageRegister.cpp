@@ -54,8 +54,6 @@ int CPageRegister::OnWizardBack() {
 
 int CPageRegister::OnWizardNext() {
     UpdateData(true);
-    Job().modifiedMask = 0;
-    Job().registerMask = 0;
     param::CParamStore* store = Main().ParamStore();
     if (store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask}))
         Sheet()->SetActivePage(PageBurnIndex);
