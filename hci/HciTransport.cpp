@@ -104,7 +104,10 @@ HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
         result.error = path + ": unsupported baud rate " + std::to_string(baud);
         return result;
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    // Without O_NONBLOCK the open of a serial line whose CLOCAL is still off waits for
+    // carrier detect, which an H4 adapter need not raise: the window would hang on it.
+    // The line is made blocking again once CLOCAL is set.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         result.error = path + ": " + Errno(errno);
         return result;
@@ -122,6 +125,12 @@ HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        result.error = path + ": " + Errno(errno);
+        ::close(fd);
+        return result;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         result.error = path + ": " + Errno(errno);
         ::close(fd);
         return result;

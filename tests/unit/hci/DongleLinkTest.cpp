@@ -1,12 +1,14 @@
 #include "hci/DongleLink.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <pty.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
 
+#include "hci/HciTransport.h"
 #include "tests/support/ScriptedController.h"
 
 namespace hci {
@@ -251,6 +253,19 @@ TEST(DongleSerial, ReadsTheAddressOverATtyByteByByte) {
     EXPECT_TRUE(link.WaitDongleEvent(2000));
     EXPECT_EQ(link.DongleAddressText(), "1a:22:33:44:55:66");
     link.CloseDongle();
+    ::close(slave);
+    ::close(master);
+}
+
+// The line is opened without waiting for carrier, then handed over blocking: the
+// writes of a packet rely on it.
+TEST(DongleSerial, TransportIsBlockingOnceOpen) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const HciOpenResult opened = OpenHciTransport(::ttyname(slave));
+    ASSERT_GE(opened.fd, 0) << opened.error;
+    EXPECT_EQ(::fcntl(opened.fd, F_GETFL) & O_NONBLOCK, 0);
+    ::close(opened.fd);
     ::close(slave);
     ::close(master);
 }
