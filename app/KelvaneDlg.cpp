@@ -34,6 +34,7 @@
 #include "archive/SettingsFile.h"
 #include "controls/FormatBdAddr.h"
 #include "fdp/FdpEngine.h"
+#include "fdp/LinkProtocol.h"
 #include "fdp/PcapDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/param/ParamStore.h"
@@ -281,8 +282,10 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
     // target's program version.
     fdp::SharedBuffer version = fdp::MakeBuffer(fdp::kVersionBlockLen);
     (*version)[0] = kProgramVersionWanted;
-    if (GetTargetVersion(version) == 0) WaitForJobEnd(fdp::JobTransfer, kVersionWaitCapMs);
-    const std::uint8_t* b = version->data();
+    const std::vector<std::uint8_t> answer = GetTargetVersion(version) == 0
+                                                 ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, version)
+                                                 : *version;
+    const std::uint8_t* b = answer.data();
     const std::string versionText = std::to_string(b[3] & 15) + '.' + std::to_string(b[2] & 15) + '.' +
                                     std::to_string(b[1] & 15) + '.' + std::to_string(b[0] & 15);
     std::string record = TheWizardJob().connectedWith;
@@ -304,6 +307,11 @@ void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
     });
     poll.start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+std::vector<std::uint8_t> CKelvaneDlg::WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer) {
+    WaitForJobEnd(job, capMs);
+    return Engine() ? Engine()->Protocol()->CopyAnswer(buffer) : *buffer;
 }
 
 void CKelvaneDlg::Pause(int ms) {

@@ -96,6 +96,9 @@ public:
     // Waits, painting but ignoring input, until the engine no longer runs the job
     // (an FdpJob) or capMs have passed.
     void WaitForJobEnd(std::uint8_t job, int capMs);
+    // The same wait for a request whose answer goes into buffer, then a copy of what
+    // has arrived: the engine may still be writing it when the wait gives up.
+    std::vector<std::uint8_t> WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer);
     // Lets ms pass the same way: painting, posted events handled, input ignored.
     void Pause(int ms);
 

@@ -196,6 +196,11 @@ int CLinkProtocol::Cancel() {
     return 0;
 }
 
+std::vector<std::uint8_t> CLinkProtocol::CopyAnswer(const SharedBuffer& buffer) {
+    std::lock_guard lock(m_answerLock);
+    return buffer ? *buffer : std::vector<std::uint8_t>{};
+}
+
 void CLinkProtocol::SetAnswer(SharedBuffer buffer, std::uint32_t capacity) {
     std::lock_guard lock(m_answerLock);
     if (buffer) capacity = std::min(capacity, static_cast<std::uint32_t>(buffer->size()));

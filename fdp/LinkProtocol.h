@@ -39,6 +39,10 @@ public:
     std::uint8_t Transfer(std::uint8_t sub, SharedBuffer block, std::uint32_t size);
     std::uint8_t GetTraceText(std::uint8_t kind, SharedBuffer buffer, std::uint32_t capacity);
     int Cancel();
+    // A copy of a buffer handed to a request, taken under the lock with which answers
+    // are written into it: a caller that stopped waiting before its answer ended reads
+    // whatever has arrived, never bytes while they are being written.
+    std::vector<std::uint8_t> CopyAnswer(const SharedBuffer& buffer);
 
     void HandleData(const std::uint8_t* body, std::uint32_t length);
 

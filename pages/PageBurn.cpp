@@ -261,8 +261,10 @@ void CPageBurn::RunTargetTestMode() {
     // Enable_Device_Under_Test_Mode as an HCI command packet, which the target passes
     // to its Bluetooth module. Shared: the engine may still write it after our wait.
     const fdp::SharedBuffer block = hci::CLoopRunner::TargetTestModeBlock();
-    if (Main().EnableTargetTestMode(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kRequestWaitMs);
-    m_reportText += S((*block)[0] == 0 ? 57761 : 57762);
+    const std::vector<std::uint8_t> answer = Main().EnableTargetTestMode(block) == 0
+                                                 ? Main().WaitForAnswer(fdp::JobTransfer, kRequestWaitMs, block)
+                                                 : *block;
+    m_reportText += S(answer[0] == 0 ? 57761 : 57762);
     ShowReport();
     Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish);
 }
@@ -271,9 +273,9 @@ void CPageBurn::OnTrace() {
     const fdp::SharedBuffer buffer = fdp::MakeBuffer(kTraceBufferLen);
     m_reportText.clear();
     ShowReport();
-    if (Main().GetTrace(buffer) == 0) Main().WaitForJobEnd(fdp::JobGetTrace, kRequestWaitMs);
-    const auto end = std::find(buffer->begin(), buffer->end(), std::uint8_t{0});
-    m_reportText.append(buffer->begin(), end);
+    const std::vector<std::uint8_t> text =
+        Main().GetTrace(buffer) == 0 ? Main().WaitForAnswer(fdp::JobGetTrace, kRequestWaitMs, buffer) : *buffer;
+    m_reportText.append(text.begin(), std::find(text.begin(), text.end(), std::uint8_t{0}));
     ShowReport();
 }
 
@@ -282,8 +284,9 @@ void CPageBurn::OnDiagnose() {
     ShowReport();
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kTestBlockLen);
     (*block)[0] = 0xFF;
-    if (Main().DiagnoseTarget(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kRequestWaitMs);
-    const std::uint8_t units = (*block)[0];
+    const std::uint8_t units = Main().DiagnoseTarget(block) == 0
+                                   ? Main().WaitForAnswer(fdp::JobTransfer, kRequestWaitMs, block)[0]
+                                   : (*block)[0];
     if (units == 0xFF) {   // no answer
         m_reportText += S(57747);
         ShowReport();

@@ -226,9 +226,10 @@ FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind) {
     // Shared with the engine, which may still write the answer after we stop waiting.
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
     (*block)[0] = kVersionWanted[kind];
-    if (Main().GetTargetVersion(block) == 0) Main().WaitForJobEnd(fdp::JobTransfer, kVersionWaitMs);
+    const std::vector<std::uint8_t> answer =
+        Main().GetTargetVersion(block) == 0 ? Main().WaitForAnswer(fdp::JobTransfer, kVersionWaitMs, block) : *block;
     std::uint8_t word[4];
-    std::copy_n(block->begin(), 4, word);
+    std::copy_n(answer.begin(), 4, word);
     return FirmwareVersion::FromAnswer(word, kVersionWanted[kind]);
 }
 

@@ -117,8 +117,9 @@ void CPageParam::ShowGetParamsButton(bool show) {
 void CPageParam::OnGetParams() {
     // Shared with the worker, which may still be filling it after our wait has ended.
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kParamImageLen);
-    if (Main().GetParams(block) == 0) Main().WaitForJobEnd(fdp::JobGetParams, kParamsWaitMs);
-    Main().SaveParamDump(block->data());
+    const std::vector<std::uint8_t> answer =
+        Main().GetParams(block) == 0 ? Main().WaitForAnswer(fdp::JobGetParams, kParamsWaitMs, block) : *block;
+    Main().SaveParamDump(answer.data());
 }
 
 QLineEdit* CPageParam::NameEdit() const { return m_nameEdit; }
