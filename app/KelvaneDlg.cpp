@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -298,15 +297,16 @@ void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
     const auto running = [this, job] { return Engine() && Engine()->CurrentJob() == job; };
     if (!running()) return;
     QEventLoop loop;
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer poll;
-    poll.setInterval(2);
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (!running() || elapsed.elapsed() >= capMs) loop.quit();
+    QTimer::singleShot(capMs, &loop, &QEventLoop::quit);
+    // An earlier job's end may still be on its way: only the engine says this one ended.
+    connect(this, &CKelvaneDlg::JobEnded, &loop, [&] {
+        if (!running()) loop.quit();
     });
-    poll.start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+void CKelvaneDlg::OnJobEnd(std::uint8_t, unsigned) {
+    QMetaObject::invokeMethod(this, &CKelvaneDlg::JobEnded, Qt::QueuedConnection);
 }
 
 std::vector<std::uint8_t> CKelvaneDlg::WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer) {

@@ -71,6 +71,8 @@ public:
     void OnEraseResult(std::uint32_t, std::int32_t) override {}
     void OnParamsResult(std::uint32_t, std::int32_t) override {}
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
+    // Worker thread: wakes a WaitForJobEnd, which then asks the engine again.
+    void OnJobEnd(std::uint8_t job, unsigned result) override;
 
     void LoadSettings();
     void SaveSettings();
@@ -118,6 +120,9 @@ public:
 
     // The picture strip and window icon of the resources.
     static constexpr const char* kIconPath = ":/images/kelvane.png";
+
+signals:
+    void JobEnded();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
