@@ -58,7 +58,8 @@ namespace {
 constexpr std::uint8_t kProgramVersionWanted = 14;
 constexpr unsigned kNoInterfaceId = 3009;
 // The system reads the version answer after a fixed 100 ms. We wait for the request to
-// end instead, so a busy machine still records the real version; this only bounds the
+// end instead, so a busy machine still gets the real version (a version read as 0.0.0.0
+// would let an older file through without the downgrade question); this only bounds the
 // wait should the request hang.
 constexpr int kVersionWaitCapMs = 2000;
 
@@ -279,14 +280,7 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
 
     // One line per connection in Target_Bt_Addr.txt: the address, a zero byte and the
     // target's program version.
-    fdp::SharedBuffer version = fdp::MakeBuffer(fdp::kVersionBlockLen);
-    (*version)[0] = kProgramVersionWanted;
-    const std::vector<std::uint8_t> answer = GetTargetVersion(version) == 0
-                                                 ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, version)
-                                                 : *version;
-    const std::uint8_t* b = answer.data();
-    const std::string versionText = std::to_string(b[3] & 15) + '.' + std::to_string(b[2] & 15) + '.' +
-                                    std::to_string(b[1] & 15) + '.' + std::to_string(b[0] & 15);
+    const std::string versionText = TargetVersion(kProgramVersionWanted).Text();
     std::string record = TheWizardJob().connectedWith;
     record += '\0';
     record += versionText;
@@ -307,6 +301,15 @@ void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
 
 void CKelvaneDlg::OnJobEnd(std::uint8_t, unsigned) {
     QMetaObject::invokeMethod(this, &CKelvaneDlg::JobEnded, Qt::QueuedConnection);
+}
+
+fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted) {
+    // Shared with the engine, which may still write the answer after we stop waiting.
+    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
+    (*block)[0] = wanted;
+    const std::vector<std::uint8_t> answer =
+        GetTargetVersion(block) == 0 ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, block) : *block;
+    return fdp::FirmwareVersion::FromAnswer(answer.data(), wanted);
 }
 
 std::vector<std::uint8_t> CKelvaneDlg::WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer) {

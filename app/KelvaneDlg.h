@@ -16,6 +16,7 @@
 
 #include "archive/SettingsFile.h"
 #include "fdp/FdpGui.h"
+#include "fdp/FirmwareVersion.h"
 #include "fdp/ReportFilter.h"
 
 class QLabel;
@@ -98,6 +99,9 @@ public:
     // Waits, painting but ignoring input, until the engine no longer runs the job
     // (an FdpJob) or capMs have passed.
     void WaitForJobEnd(std::uint8_t job, int capMs);
+    // Asks the target for its boot (13) or program (14) version and waits for the
+    // answer the same way; 0.0.0.0 when none came.
+    fdp::FirmwareVersion TargetVersion(std::uint8_t wanted);
     // The same wait for a request whose answer goes into buffer, then a copy of what
     // has arrived: the engine may still be writing it when the wait gives up.
     std::vector<std::uint8_t> WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer);

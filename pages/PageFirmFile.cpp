@@ -26,7 +26,6 @@ using fdp::FirmwareVersion;
 
 namespace {
 
-constexpr int kVersionWaitMs = 100;   // the target answers a version request within this
 constexpr std::uint8_t kVersionWanted[2] = {13, 14};   // byte 0 of the request, by kind
 constexpr std::uint16_t kVersionParam[2] = {13, 14};
 constexpr std::uint32_t kVersionModifiedBit[2] = {1u << 31, 1u << 30};
@@ -223,14 +222,7 @@ void CPageFirmFile::OnVersion(FirmwareKind kind) {
 }
 
 FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind) {
-    // Shared with the engine, which may still write the answer after we stop waiting.
-    const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
-    (*block)[0] = kVersionWanted[kind];
-    const std::vector<std::uint8_t> answer =
-        Main().GetTargetVersion(block) == 0 ? Main().WaitForAnswer(fdp::JobTransfer, kVersionWaitMs, block) : *block;
-    std::uint8_t word[4];
-    std::copy_n(answer.begin(), 4, word);
-    return FirmwareVersion::FromAnswer(word, kVersionWanted[kind]);
+    return Main().TargetVersion(kVersionWanted[kind]);
 }
 
 void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {
