@@ -55,6 +55,10 @@ static void InitResources() { Q_INIT_RESOURCE(kelvane); }
 
 namespace {
 
+// The caption of the window and of the program's message boxes, which keep it when the
+// title adds the adapter and the target.
+const QString kCaption = QStringLiteral("Kelvane");
+
 constexpr std::uint8_t kProgramVersionWanted = 14;
 constexpr unsigned kNoInterfaceId = 3009;
 // The system reads the version answer after a fixed 100 ms. We wait for the request to
@@ -84,7 +88,7 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
     job.showRegister = show;
 
     setObjectName(QStringLiteral("JOXFWMWCLASS"));
-    setWindowTitle(QStringLiteral("Kelvane"));
+    setWindowTitle(kCaption);
     setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
@@ -200,12 +204,8 @@ int CKelvaneDlg::StartLink() {
     SetLink(m_engine.get(), m_driver.get());
     m_engine->Start(m_driver.get(), this);
 
-    const int count = m_engine->EnumerateAdapters();
-    int opened = -1;
-    for (int index = 0; index < count && opened < 0; ++index) {
-        if (m_engine->OpenAdapter(static_cast<std::uint16_t>(index)) == fdp::OpenOk) opened = index;
-    }
-    SetAdapter(opened, count, opened >= 0);
+    const int opened = OpenFirstAdapter();
+    UpdateTitle();
     if (opened < 0) {
         QString message = ResString(3008);
         // Why the adapter did not open (typically a missing privilege), in words the
@@ -260,6 +260,7 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
     case fdp::ConnectOk: {
         const fdp::MacAddress address = TargetAddress();
         TheWizardJob().connectedWith = FormatBdAddr(address);
+        UpdateTitle();
         text = ResString(57671) + QString::fromStdString(TheWizardJob().connectedWith) + QStringLiteral("!");
         dialog = false;
         break;
@@ -285,6 +286,25 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
     record += '\0';
     record += versionText;
     WriteAddressLine(reinterpret_cast<const std::uint8_t*>(record.data()), static_cast<std::uint8_t>(record.size()));
+}
+
+void CKelvaneDlg::OnAdapterMoved(int index) {
+    fdp::CFdpGui::OnAdapterMoved(index);
+    QMetaObject::invokeMethod(this, &CKelvaneDlg::UpdateTitle, Qt::QueuedConnection);
+}
+
+// With several adapters the technician sees which one the wizard uses, and once logged
+// in, which target answered.
+void CKelvaneDlg::UpdateTitle() {
+    const QString adapter = QString::fromStdString(AdapterName());
+    QString title = kCaption;
+    if (!adapter.isEmpty()) {
+        const bool connected = Engine() && Engine()->State() == fdp::StateConnected;
+        title = connected ? DlgText("Kelvane - adapter %1, target %2", "Kelvane - 网卡 %1，目标 %2")
+                                .arg(adapter, QString::fromStdString(FormatBdAddr(TargetAddress())))
+                          : DlgText("Kelvane - adapter %1", "Kelvane - 网卡 %1").arg(adapter);
+    }
+    setWindowTitle(title);
 }
 
 void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
@@ -332,10 +352,10 @@ std::array<archive::SettingsRecord*, 8> CKelvaneDlg::SettingsRecords() const {
 archive::SettingsUi CKelvaneDlg::SettingsQuestions() {
     archive::SettingsUi ui;
     ui.reportError = [this](const std::string& description) {
-        QMessageBox::warning(this, windowTitle(), QString::fromStdString(description), QMessageBox::Ok);
+        QMessageBox::warning(this, kCaption, QString::fromStdString(description), QMessageBox::Ok);
     };
     ui.askRetry = [this] {
-        return QMessageBox::critical(this, windowTitle(), QString::fromUtf8(archive::kSettingsWriteError.data(),
+        return QMessageBox::critical(this, kCaption, QString::fromUtf8(archive::kSettingsWriteError.data(),
                                                                            static_cast<qsizetype>(archive::kSettingsWriteError.size())),
                                      QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
     };
@@ -442,7 +462,7 @@ int CKelvaneDlg::ShowInfo(const QString& message, int buttonMask, QWidget* paren
 }
 
 void CKelvaneDlg::ShowMessageBox(const std::string& text) {
-    QMessageBox::warning(this, windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
+    QMessageBox::warning(this, kCaption, QString::fromStdString(text), QMessageBox::Ok);
 }
 
 void CKelvaneDlg::OpenAboutBox() {

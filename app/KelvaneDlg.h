@@ -74,6 +74,7 @@ public:
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
     // Worker thread: wakes a WaitForJobEnd, which then asks the engine again.
     void OnJobEnd(std::uint8_t job, unsigned result) override;
+    void OnAdapterMoved(int index) override;
 
     void LoadSettings();
     void SaveSettings();
@@ -88,6 +89,8 @@ public:
     // of the id when there is one, else statusText.
     void ShowStatusText(int controlId);
     QString StatusPaneText() const;
+    // The caption with the adapter in use and, once connected, the target's address.
+    void UpdateTitle();
 
     // Why a link request is refused when the link did not start: 3009 (no interface),
     // or the program folder that cannot be written.

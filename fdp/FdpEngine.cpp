@@ -120,7 +120,11 @@ int CFdpEngine::OpenAdapter(std::uint16_t index) {
     if (!m_driver) return OpenFailed;
     ParkReceiver();
     const int result = m_driver->OpenAdapter(index);
-    if (result == OpenOk) m_state = StateOpened;
+    if (result == OpenOk) {
+        m_state = StateOpened;
+        m_driver->SetScouting(true);
+        m_adapterIndex = m_driver->OpenIndex();
+    }
     UnparkReceiver();
     return result;
 }
@@ -176,6 +180,8 @@ int CFdpEngine::PrepareListen() {
     if (m_protocol->PrepareListen() != 0) return FdpInvalidOperation;
     m_channel->Reset();
     m_state = StateOpened;
+    // Not connected any more: the target may answer on any candidate again.
+    m_driver->SetScouting(true);
     return 0;
 }
 
@@ -244,6 +250,7 @@ void CFdpEngine::RunJob(std::uint8_t job) {
             if (result == ConnectOk) {
                 m_state = StateConnected;
                 m_protocol->LinkUp();
+                m_driver->SetScouting(false);
             }
         }
         Finish(result, 0);
@@ -418,6 +425,12 @@ void CFdpEngine::ReceiverMain() {
         std::uint32_t count = 0;
         const auto before = std::chrono::steady_clock::now();
         const std::uint8_t* data = m_driver->ReceiveFrames(count);
+        // The target's announce came in on another adapter, which the driver now uses:
+        // the front end hears of it before the announce is handled.
+        if (const int index = m_driver->OpenIndex(); index >= 0 && index != m_adapterIndex) {
+            m_adapterIndex = index;
+            m_frontEnd->OnAdapterMoved(index);
+        }
         if (data && count) {
             DispatchCaptured(data, count);
             // The answer just handed over has woken the worker, which on a machine with

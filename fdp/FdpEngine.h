@@ -125,6 +125,7 @@ private:
     bool m_receiverParked = false;
     bool m_receiverDone = false;
     bool m_started = false;
+    std::atomic<int> m_adapterIndex{-1};   // the adapter the front end was last told of
     std::thread m_worker;
     std::thread m_receiver;
 };

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "fdp/FdpEngine.h"
+#include "fdp/PacketDriver.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
@@ -41,6 +42,22 @@ void CFdpGui::ShutdownLink() {
 int CFdpGui::Notify(std::uint32_t, std::uint32_t, std::int32_t) { return 1; }
 
 void CFdpGui::OnJobEnd(std::uint8_t, unsigned) {}
+
+void CFdpGui::OnAdapterMoved(int index) { m_adapterIndex = index; }
+
+int CFdpGui::OpenFirstAdapter() {
+    const int count = m_engine ? m_engine->EnumerateAdapters() : 0;
+    int opened = -1;
+    for (int index = 0; index < count && opened < 0; ++index)
+        if (m_engine->OpenAdapter(static_cast<std::uint16_t>(index)) == OpenOk) opened = index;
+    SetAdapter(opened, count, opened >= 0);
+    return opened;
+}
+
+std::string CFdpGui::AdapterName() const {
+    const int index = m_adapterIndex;
+    return m_driver && index >= 0 ? m_driver->GetAdapterName(index) : std::string();
+}
 
 void CFdpGui::GetCredentials(const MacAddress& target, PasswordBlock& block) {
     std::lock_guard lock(m_credentialLock);

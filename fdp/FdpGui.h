@@ -5,6 +5,7 @@
 // command-line tool both derive from it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
@@ -63,6 +64,9 @@ public:
     // it has one); worker thread. Results without a message (a target status such as 5)
     // reach a front end only here. The base does nothing.
     virtual void OnJobEnd(std::uint8_t job, unsigned result);
+    // The target announced itself on another candidate adapter, which the link now uses;
+    // receiver thread, before the announce is handled. The base records the index.
+    virtual void OnAdapterMoved(int index);
 
     void SetPassword(const std::string& password);
 
@@ -75,6 +79,12 @@ public:
     void SetAdapter(int index, int count, bool opened) {
         m_adapterIndex = index; m_adapterCount = count; m_adapterOpened = opened ? 1 : 0;
     }
+    // Enumerates the adapters and opens the first that opens, best ranked first (the
+    // link then listens on the others too); records the outcome with SetAdapter and
+    // returns the index opened, -1 when none opened.
+    int OpenFirstAdapter();
+    // The interface name of the adapter in use; empty when none is open. Any thread.
+    std::string AdapterName() const;
     int AdapterIndex() const { return m_adapterIndex; }
     int AdapterCount() const { return m_adapterCount; }
     bool AdapterOpened() const { return m_adapterOpened != 0; }
@@ -106,7 +116,7 @@ private:
     std::string m_programFolder;
     CFdpEngine* m_engine = nullptr;
     IPacketDriver* m_driver = nullptr;
-    int m_adapterIndex = -1;
+    std::atomic<int> m_adapterIndex{-1};   // moved by the receiver thread
     int m_adapterCount = 0;
     int m_adapterOpened = 0;
 

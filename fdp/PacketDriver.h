@@ -91,6 +91,15 @@ public:
     // Why the last OpenAdapter failed, in words a user can act on, in the language of
     // the string tables; empty otherwise.
     virtual std::string LastError() const = 0;
+
+    // While no target is connected the driver may listen on every candidate adapter, not
+    // only the open one, and move to the adapter where the target's announce arrives
+    // first (the next one after each SetScouting(true)); the announce is then returned
+    // by ReceiveFrames as if it had come in on the open adapter. Off: the open adapter
+    // only. Drivers with a single adapter ignore it.
+    virtual void SetScouting(bool /*on*/) {}
+    // The adapter in use: the one opened last, or the one scouting moved to; -1 when none.
+    virtual int OpenIndex() const { return -1; }
 };
 
 }  // namespace fdp

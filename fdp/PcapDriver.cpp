@@ -1,12 +1,17 @@
 #include "fdp/PcapDriver.h"
 
 #include <dlfcn.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <span>
@@ -14,6 +19,7 @@
 
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
+
 
 namespace fdp {
 
@@ -39,6 +45,62 @@ void AppendPacket(u_char* user, const pcap_pkthdr* header, const u_char* bytes) 
     // The dispatch count keeps every record within the room left; a frame that does not
     // fit all the same is dropped, as a lost frame would be.
     if (next != 0) target->used = next;
+}
+
+// True when the records from `from` on hold the target's announce.
+bool HoldsAnnounce(const std::uint8_t* records, std::size_t from, std::size_t to) {
+    bool found = false;
+    ForEachCapturedFrame(records + from, static_cast<std::uint32_t>(to - from), [&](std::span<const std::uint8_t> frame) {
+        const auto view = ParseFrame(frame);
+        found = view && view->type == FDP_FRAME_ANNOUNCE;
+        return !found;
+    });
+    return found;
+}
+
+// A socket told of every interface that appears, changes or goes; -1 when none.
+int OpenLinkSocket() {
+    const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) return -1;
+    sockaddr_nl address{};
+    address.nl_family = AF_NETLINK;
+    address.nl_groups = RTMGRP_LINK;
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// An interface named in a link message: up or not, or gone.
+struct LinkChange {
+    std::string name;
+    bool up = false;
+    bool gone = false;
+};
+
+// The link messages of one read, checked against the bytes read.
+std::vector<LinkChange> ParseLinkMessages(const std::uint8_t* data, std::size_t length) {
+    std::vector<LinkChange> changes;
+    int remaining = static_cast<int>(length);
+    for (auto* header = reinterpret_cast<const nlmsghdr*>(data); NLMSG_OK(header, remaining);
+         header = NLMSG_NEXT(header, remaining)) {
+        if (header->nlmsg_type != RTM_NEWLINK && header->nlmsg_type != RTM_DELLINK) continue;
+        if (header->nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) continue;
+        const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(header));
+        LinkChange change;
+        change.gone = header->nlmsg_type == RTM_DELLINK;
+        change.up = (info->ifi_flags & IFF_UP) != 0;
+        int attributesLength = static_cast<int>(header->nlmsg_len - NLMSG_LENGTH(sizeof(ifinfomsg)));
+        for (auto* attribute = IFLA_RTA(info); RTA_OK(attribute, attributesLength);
+             attribute = RTA_NEXT(attribute, attributesLength)) {
+            if (attribute->rta_type != IFLA_IFNAME) continue;
+            const char* name = static_cast<const char*>(RTA_DATA(attribute));
+            change.name.assign(name, ::strnlen(name, RTA_PAYLOAD(attribute)));
+        }
+        if (!change.name.empty()) changes.push_back(std::move(change));
+    }
+    return changes;
 }
 
 std::string ProgramPath() {
@@ -83,6 +145,8 @@ int CPacketDriver::Init(void* /*unused*/) {
     WakeReceiver();
     std::lock_guard lock(m_lock);
     CloseHandleLocked();   // a second Init starts from no adapter open, never leaks one
+    m_scouting = false;
+    SyncWatchesLocked();
     // A whole frame is assembled in the send buffer: header and up to 1500 bytes.
     m_sendBuffer.assign(kMaxFrame, 0);
     m_receiveBuffer.assign(kReceiveBufferLen, 0);
@@ -94,6 +158,8 @@ int CPacketDriver::Uninit() {
     WakeReceiver();
     std::lock_guard lock(m_lock);
     CloseHandleLocked();
+    m_scouting = false;
+    SyncWatchesLocked();
     UnloadLibrary();
     m_sendBuffer = {};
     m_receiveBuffer = {};
@@ -101,10 +167,18 @@ int CPacketDriver::Uninit() {
 }
 
 int CPacketDriver::EnumerateAdapters() {
-    m_table = m_adapters.Enumerate(kMaxAdapters);
-    if (m_table.empty() && !m_adapters.InterfaceFilter().empty())
+    auto table = m_adapters.Enumerate(kMaxAdapters);
+    const int count = static_cast<int>(table.size());
+    {
+        WakeReceiver();
+        std::lock_guard lock(m_lock);
+        // The rows are new: no watch may stand for an old one.
+        while (!m_watches.empty()) CloseWatchLocked(m_watches.size() - 1);
+        m_table = std::move(table);
+    }
+    if (count == 0 && !m_adapters.InterfaceFilter().empty())
         SetFailure(res::IDS_NO_SUCH_INTERFACE, {m_adapters.InterfaceFilter()});
-    return static_cast<int>(m_table.size());
+    return count;
 }
 
 bool CPacketDriver::LoadLibrary() {
@@ -159,29 +233,36 @@ void CPacketDriver::UnloadLibrary() {
 }
 
 int CPacketDriver::OpenAdapter(std::uint16_t index) {
-    if (index >= m_table.size()) return OpenBadIndex;
-    if (static_cast<int>(index) == m_openIndex) return OpenAlreadyOpen;
     WakeReceiver();
     std::lock_guard lock(m_lock);
+    if (index >= m_table.size()) return OpenBadIndex;
+    if (static_cast<int>(index) == m_openIndex) return OpenAlreadyOpen;
     CloseHandleLocked();
     SetFailureLocked(0, {});
     if (m_sendBuffer.empty()) return OpenNoSendPacket;        // not initialised, or after Uninit
     if (m_receiveBuffer.empty()) return OpenNoReceivePacket;
     if (!LoadLibrary()) return OpenFailed;
 
-    const std::string& name = m_table[index].name;
-    const int result = OpenHandle(name);
+    // A watch on this adapter gives way to the open handle.
+    for (std::size_t i = 0; i < m_watches.size(); ++i)
+        if (m_watches[i].index == index) CloseWatchLocked(i--);
+    const std::string name = m_table[index].name;
+    Capture capture;
+    const int result = OpenHandle(name, capture);
     if (result != OpenOk) return result;
     if (!m_adapters.ReadAddress(name, m_localAddress)) {
         SetFailureLocked(res::IDS_ADDRESS_UNREADABLE, {name});
-        CloseHandleLocked();
+        m_api->close(capture.handle);
         return OpenNoAddress;
     }
+    m_handle = capture.handle;
+    m_selectableFd = capture.fd;
     m_openIndex = index;
+    SyncWatchesLocked();
     return OpenOk;
 }
 
-int CPacketDriver::OpenHandle(const std::string& name) {
+int CPacketDriver::OpenHandle(const std::string& name, Capture& capture) {
     char errorText[PCAP_ERRBUF_SIZE] = {};
     pcap_t* handle = m_api->create(name.c_str(), errorText);
     if (!handle) {
@@ -227,8 +308,8 @@ int CPacketDriver::OpenHandle(const std::string& name) {
         return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, errorText});
     const int fd = m_api->selectableFd(handle);
     if (fd < 0) return fail(res::IDS_CANNOT_PREPARE_CAPTURE, {name, "pcap_get_selectable_fd"});
-    m_handle = handle;
-    m_selectableFd = fd;
+    capture.handle = handle;
+    capture.fd = fd;
     return OpenOk;
 }
 
@@ -240,11 +321,99 @@ void CPacketDriver::CloseHandleLocked() {
     ++m_generation;
 }
 
-int CPacketDriver::CloseAdapter(std::uint16_t index) {
-    if (static_cast<int>(index) != m_openIndex) return m_openIndex >= 0 ? -1 : 0;
+void CPacketDriver::CloseWatchLocked(std::size_t position) {
+    if (m_api && m_watches[position].capture.handle) m_api->close(m_watches[position].capture.handle);
+    m_watches.erase(m_watches.begin() + static_cast<std::ptrdiff_t>(position));
+    ++m_generation;
+}
+
+void CPacketDriver::SyncWatchesLocked() {
+    if (!m_scouting || m_openIndex < 0 || !m_api) {
+        while (!m_watches.empty()) CloseWatchLocked(m_watches.size() - 1);
+        if (m_linkFd >= 0) ::close(m_linkFd);
+        m_linkFd = -1;
+        return;
+    }
+    // Opened before the captures: an interface that comes up meanwhile is still told of.
+    if (m_linkFd < 0) m_linkFd = OpenLinkSocket();
+    // A candidate that does not open is no error of the link.
+    const unsigned keepId = m_failureId;
+    const std::vector<std::string> keepWords = m_failureWords;
+    for (std::size_t index = 0; index < m_table.size(); ++index) {
+        if (static_cast<int>(index) == m_openIndex) continue;
+        const bool watched = std::any_of(m_watches.begin(), m_watches.end(),
+                                         [index](const Watch& watch) { return watch.index == index; });
+        if (watched) continue;
+        Watch watch;
+        watch.index = index;
+        if (OpenHandle(m_table[index].name, watch.capture) == OpenOk) {
+            m_watches.push_back(watch);
+            ++m_generation;
+        }
+    }
+    m_failureId = keepId;
+    m_failureWords = keepWords;
+}
+
+void CPacketDriver::SetScouting(bool on) {
     WakeReceiver();
     std::lock_guard lock(m_lock);
+    m_scouting = on;
+    m_moveOnAnnounce = on;
+    SyncWatchesLocked();
+}
+
+int CPacketDriver::OpenIndex() const {
+    std::lock_guard lock(m_lock);
+    return m_openIndex;
+}
+
+bool CPacketDriver::PromoteLocked(std::size_t position) {
+    const Watch watch = m_watches[position];
+    MacAddress address{};
+    if (!m_adapters.ReadAddress(m_table[watch.index].name, address)) return false;
+    m_watches.erase(m_watches.begin() + static_cast<std::ptrdiff_t>(position));
+    if (m_handle) m_watches.push_back({static_cast<std::size_t>(m_openIndex), {m_handle, m_selectableFd}});
+    m_handle = watch.capture.handle;
+    m_selectableFd = watch.capture.fd;
+    m_openIndex = static_cast<int>(watch.index);
+    m_localAddress = address;
+    ++m_generation;
+    return true;
+}
+
+void CPacketDriver::ReadLinkChanges() {
+    std::uint8_t buffer[16384];
+    std::vector<LinkChange> changes;
+    for (;;) {
+        const ssize_t got = ::recv(m_linkFd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (got <= 0) break;   // drained; an overrun (ENOBUFS) is made good by the next change
+        auto more = ParseLinkMessages(buffer, static_cast<std::size_t>(got));
+        changes.insert(changes.end(), more.begin(), more.end());
+    }
+    for (const LinkChange& change : changes) {
+        auto row = std::find_if(m_table.begin(), m_table.end(),
+                                [&](const AdapterEntry& entry) { return entry.name == change.name; });
+        const std::size_t index = static_cast<std::size_t>(row - m_table.begin());
+        if (change.gone || !change.up) {
+            // Its capture would only report errors; it is opened again when it comes up.
+            for (std::size_t i = 0; i < m_watches.size(); ++i)
+                if (m_watches[i].index == index) CloseWatchLocked(i--);
+            continue;
+        }
+        if (row == m_table.end() && m_table.size() < kMaxCandidates) {
+            if (auto entry = m_adapters.Describe(change.name)) m_table.push_back(std::move(*entry));
+        }
+    }
+    SyncWatchesLocked();
+}
+
+int CPacketDriver::CloseAdapter(std::uint16_t index) {
+    WakeReceiver();
+    std::lock_guard lock(m_lock);
+    if (static_cast<int>(index) != m_openIndex) return m_openIndex >= 0 ? -1 : 0;
     CloseHandleLocked();
+    SyncWatchesLocked();
     return 0;
 }
 
@@ -255,16 +424,19 @@ int CPacketDriver::GetLocalAddress(std::uint8_t* address) {
 }
 
 std::string CPacketDriver::GetAdapterDescription(int index) {
+    std::lock_guard lock(m_lock);
     if (index < 0 || index >= static_cast<int>(m_table.size())) return {};
     return m_table[index].description;
 }
 
 std::string CPacketDriver::GetAdapterName(int index) {
+    std::lock_guard lock(m_lock);
     if (index < 0 || index >= static_cast<int>(m_table.size())) return {};
     return m_table[index].name;
 }
 
 int CPacketDriver::IsEthernet(int index) {
+    std::lock_guard lock(m_lock);
     if (index < 0 || index >= static_cast<int>(m_table.size())) return 0;
     return m_table[index].ethernet;
 }
@@ -282,27 +454,62 @@ int CPacketDriver::SendFrame(const std::uint8_t* destination, const std::uint8_t
 
 const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {
     count = 0;
-    int fd = -1;
+    // Slots: the wake-up descriptor, the open adapter, the link changes, the watches.
+    std::vector<pollfd> fds;
     unsigned generation = 0;
     {
         std::lock_guard lock(m_lock);
-        fd = m_selectableFd;
         generation = m_generation;
+        fds.push_back({m_wakeFd, POLLIN, 0});
+        fds.push_back({m_selectableFd, POLLIN, 0});   // a negative descriptor is left out by poll
+        fds.push_back({m_linkFd, POLLIN, 0});
+        for (const Watch& watch : m_watches) fds.push_back({watch.capture.fd, POLLIN, 0});
     }
     // With no adapter open only the wake-up descriptor is watched: the receiver still
     // returns once a second and at once when woken, and never spins.
-    pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {fd, POLLIN, 0}};
-    const int ready = ::poll(fds, fd >= 0 ? 2 : 1, kReadTimeoutMs);
+    const int ready = ::poll(fds.data(), fds.size(), kReadTimeoutMs);
     if (ready <= 0) return nullptr;
     if (fds[0].revents & POLLIN) {
         eventfd_t drained = 0;
         ::eventfd_read(m_wakeFd, &drained);   // clears every wake given so far
         return nullptr;
     }
-    if (fd < 0) return nullptr;
-    const bool failing = fds[1].revents & (POLLERR | POLLHUP | POLLNVAL);
-    const std::uint8_t* frames = fds[1].revents & (POLLIN | POLLERR | POLLHUP) ? DispatchFrames(generation, count) : nullptr;
-    if (!frames && failing) {
+    constexpr short kReadable = POLLIN | POLLERR | POLLHUP;
+    std::unique_lock lock(m_lock);
+    if (generation != m_generation || m_receiveBuffer.empty()) return nullptr;   // changed under the wait
+    std::size_t used = 0;
+    bool failing = false;
+    if (fds[1].fd >= 0 && (fds[1].revents & kReadable)) {
+        failing = (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
+        DispatchInto(m_handle, used);
+        // The target answered where the link already listens: it stays there.
+        if (used && HoldsAnnounce(m_receiveBuffer.data(), 0, used)) m_moveOnAnnounce = false;
+    }
+    // Other candidates: only the first announce counts; everything else they carry is
+    // no business of the link.
+    for (std::size_t slot = 3, position = 0; slot < fds.size(); ++slot) {
+        if (!(fds[slot].revents & (kReadable | POLLNVAL))) {
+            ++position;
+            continue;
+        }
+        const std::size_t before = used;
+        const bool healthy = DispatchInto(m_watches[position].capture.handle, used) &&
+                             !(fds[slot].revents & (POLLERR | POLLHUP | POLLNVAL));
+        const bool announce = used > before && HoldsAnnounce(m_receiveBuffer.data(), before, used);
+        if (announce && m_moveOnAnnounce && PromoteLocked(position)) {
+            m_moveOnAnnounce = false;
+            break;   // the positions moved; the others are read at the next call
+        }
+        used = before;
+        if (!healthy) {
+            CloseWatchLocked(position);   // gone or down: opened again when it comes up
+            continue;
+        }
+        ++position;
+    }
+    if (fds[2].fd >= 0 && (fds[2].revents & POLLIN)) ReadLinkChanges();
+    lock.unlock();
+    if (used == 0 && failing) {
         // The interface went away or broke: the descriptor stays ready with nothing to
         // read. Wait out the read time-out (or a wake) so that no caller spins.
         pollfd wake = {m_wakeFd, POLLIN, 0};
@@ -311,25 +518,25 @@ const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {
             ::eventfd_read(m_wakeFd, &drained);
         }
     }
-    return frames;
+    if (used == 0) return nullptr;
+    count = static_cast<std::uint32_t>(used);
+    return m_receiveBuffer.data();
 }
 
-const std::uint8_t* CPacketDriver::DispatchFrames(unsigned generation, std::uint32_t& count) {
-    std::lock_guard lock(m_lock);
-    if (!m_handle || generation != m_generation || m_receiveBuffer.empty()) return nullptr;
-    DispatchTarget target{m_receiveBuffer, 0};
+bool CPacketDriver::DispatchInto(pcap* handle, std::size_t& used) {
+    DispatchTarget target{m_receiveBuffer, used};
+    bool healthy = true;
     for (;;) {
         // Never ask for more frames than can be stored whole.
         const std::size_t room = (target.buffer.size() - target.used) / kMaxRecordLen;
         if (room == 0) break;
         const int wanted = static_cast<int>(room);
-        const int got = m_api->dispatch(m_handle, wanted, AppendPacket,
-                                        reinterpret_cast<u_char*>(&target));
+        const int got = m_api->dispatch(handle, wanted, AppendPacket, reinterpret_cast<u_char*>(&target));
+        if (got < 0) healthy = false;
         if (got < wanted) break;   // drained, or an error after what was read
     }
-    if (target.used == 0) return nullptr;
-    count = static_cast<std::uint32_t>(target.used);
-    return m_receiveBuffer.data();
+    used = target.used;
+    return healthy;
 }
 
 int CPacketDriver::IsLinkFrame(const std::uint8_t* frame) {

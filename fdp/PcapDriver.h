@@ -8,6 +8,11 @@
 // ReceiveFrames before they change the handle, so they never wait for a read time-out.
 // The records returned by ReceiveFrames stay valid until the next ReceiveFrames,
 // CloseAdapter or Uninit.
+//
+// Scouting (SetScouting): besides the open adapter, one capture per other candidate,
+// each with the same filter, and an rtnetlink socket that tells of interfaces that
+// appear or come up, which join the candidates. ReceiveFrames waits on all of them in
+// one poll, so listening on many adapters costs nothing while nothing arrives.
 #pragma once
 
 #include <memory>
@@ -48,19 +53,42 @@ public:
     int IsLinkFrame(const std::uint8_t* frame) override;
     void WakeReceiver() override;
     std::string LastError() const override;
+    void SetScouting(bool on) override;
+    int OpenIndex() const override;
 
     // Read time-out of ReceiveFrames in milliseconds.
     static constexpr int kReadTimeoutMs = 1000;
+    // Candidates at most: the five of discovery, then late arrivals.
+    static constexpr std::size_t kMaxCandidates = 16;
 
 private:
     struct Api;
 
     bool LoadLibrary();
     void UnloadLibrary();
-    int OpenHandle(const std::string& name);
+    // A capture on one interface, made ready for polling.
+    struct Capture {
+        pcap* handle = nullptr;
+        int fd = -1;
+    };
+    struct Watch {
+        std::size_t index = 0;   // row of the adapter table
+        Capture capture;
+    };
+
+    int OpenHandle(const std::string& name, Capture& capture);
     void CloseHandleLocked();
-    // Reads every frame waiting on the handle of this generation into the receive buffer.
-    const std::uint8_t* DispatchFrames(unsigned generation, std::uint32_t& count);
+    void CloseWatchLocked(std::size_t position);
+    // Scouting on: a watch on every candidate but the open one (those that open) and the
+    // rtnetlink socket. Off: neither.
+    void SyncWatchesLocked();
+    // Reads the rtnetlink messages waiting and lets interfaces that came up join.
+    void ReadLinkChanges();
+    // Reads every frame waiting on a handle into the receive buffer after `used`; false
+    // when the handle failed.
+    bool DispatchInto(pcap* handle, std::size_t& used);
+    // Makes the watched adapter at this position the open one; the open one is watched.
+    bool PromoteLocked(std::size_t position);
     // Records why the last discovery or open failed: a text id and its words, so that
     // LastError speaks the user's language. The Locked form runs under m_lock.
     void SetFailure(unsigned textId, std::vector<std::string> words);
@@ -82,6 +110,11 @@ private:
     std::vector<std::uint8_t> m_receiveBuffer;
     unsigned m_failureId = 0;            // 0: no failure
     std::vector<std::string> m_failureWords;
+
+    bool m_scouting = false;
+    bool m_moveOnAnnounce = false;       // no announce seen since scouting was (re)started
+    std::vector<Watch> m_watches;
+    int m_linkFd = -1;                   // rtnetlink, link changes; open while scouting
 
     int m_wakeFd = -1;                   // eventfd: WakeReceiver writes, ReceiveFrames drains
 };

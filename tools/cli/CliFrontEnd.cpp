@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "resources/strings/StringTable.h"
+
 namespace cli {
 
 int CCliFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
@@ -38,6 +40,13 @@ void CCliFrontEnd::OnJobEnd(std::uint8_t job, unsigned result) {
         m_jobEnds.emplace_back(job, result);
     }
     m_cv.notify_all();
+}
+
+void CCliFrontEnd::OnAdapterMoved(int index) {
+    CFdpGui::OnAdapterMoved(index);
+    std::lock_guard lock(m_mutex);
+    PrintLine((res::CurrentLanguage() == res::Language::Chinese ? "目标出现在网卡 " : "Target announced on ") +
+              AdapterName());
 }
 
 std::optional<unsigned> CCliFrontEnd::WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout) {

@@ -29,6 +29,7 @@ public:
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
     void OnTraceLength(std::uint32_t total) override;
     void OnJobEnd(std::uint8_t job, unsigned result) override;
+    void OnAdapterMoved(int index) override;
 
     // Waits for the result (not a progress message) of the given message.
     std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);

@@ -391,11 +391,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     if (served) engine.Channel()->SetIgnoredTargets(*served);
     front.SetLink(&engine, &driver);
 
-    const int count = engine.EnumerateAdapters();
-    int opened = -1;
-    for (int i = 0; i < count && opened < 0; ++i)
-        if (engine.OpenAdapter(static_cast<std::uint16_t>(i)) == OpenOk) opened = i;
-    front.SetAdapter(opened, count, opened >= 0);
+    const int opened = front.OpenFirstAdapter();
+    const int count = front.AdapterCount();
     if (opened < 0) {
         std::fprintf(stderr, "No Ethernet adapter could be opened%s%s\n", count ? ": " : " (none found).",
                      count ? driver.LastError().c_str() : "");
@@ -430,6 +427,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         return ExitConnect + static_cast<int>(connect);
     }
     std::printf("%s %s\n", ConnectText(connect), addressText);
+    std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，目标 %s\n" : "Adapter in use: %s, target %s\n",
+                front.AdapterName().c_str(), addressText);
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (firmware) {
