@@ -34,6 +34,7 @@
 #include "controls/FormatBdAddr.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/LinkProtocol.h"
+#include "fdp/FirmwareVersion.h"
 #include "fdp/PcapDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/param/ParamStore.h"
@@ -307,6 +308,13 @@ void CKelvaneDlg::UpdateTitle() {
     setWindowTitle(title);
 }
 
+int CKelvaneDlg::StartDownload(std::uint8_t kind, const std::string& path) {
+    static constexpr const char* kTasks[] = {"firmware", "name and password", "DHCP and NAT", "loop test", "register"};
+    const std::int32_t task = TheWizardJob().task;
+    SetHistoryTask(task >= 0 && task < static_cast<std::int32_t>(std::size(kTasks)) ? kTasks[task] : "");
+    return fdp::CFdpGui::StartDownload(kind, path);
+}
+
 void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
     const auto running = [this, job] { return Engine() && Engine()->CurrentJob() == job; };
     if (!running()) return;
@@ -319,7 +327,8 @@ void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void CKelvaneDlg::OnJobEnd(std::uint8_t, unsigned) {
+void CKelvaneDlg::OnJobEnd(std::uint8_t job, unsigned result) {
+    if (job == fdp::JobTransfer) m_transferResult = result;
     QMetaObject::invokeMethod(this, &CKelvaneDlg::JobEnded, Qt::QueuedConnection);
 }
 
@@ -327,9 +336,14 @@ fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted) {
     // Shared with the engine, which may still write the answer after we stop waiting.
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
     (*block)[0] = wanted;
+    m_transferResult = fdp::FdpTimeout;
     const std::vector<std::uint8_t> answer =
         GetTargetVersion(block) == 0 ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, block) : *block;
-    return fdp::FirmwareVersion::FromAnswer(answer.data(), wanted);
+    const fdp::FirmwareVersion version = fdp::FirmwareVersion::FromAnswer(answer.data(), wanted);
+    // A version the target gave goes into the update history with a download to its area.
+    if (m_transferResult == fdp::FdpOk)
+        SetTargetVersion(wanted == kProgramVersionWanted ? fdp::KindProgram : fdp::KindBoot, version.Text());
+    return version;
 }
 
 std::vector<std::uint8_t> CKelvaneDlg::WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer) {

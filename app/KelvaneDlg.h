@@ -11,6 +11,7 @@
 #include <QDialog>
 #include <QString>
 #include <array>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -72,9 +73,12 @@ public:
     void OnEraseResult(std::uint32_t, std::int32_t) override {}
     void OnParamsResult(std::uint32_t, std::int32_t) override {}
     void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
-    // Worker thread: wakes a WaitForJobEnd, which then asks the engine again.
+    // Worker thread: keeps a transfer's result and wakes a WaitForJobEnd, which then
+    // asks the engine again.
     void OnJobEnd(std::uint8_t job, unsigned result) override;
     void OnAdapterMoved(int index) override;
+    // Names the wizard's task in the update history, then hands the download on.
+    int StartDownload(std::uint8_t kind, const std::string& path) override;
 
     void LoadSettings();
     void SaveSettings();
@@ -173,4 +177,7 @@ private:
     QString m_linkUnavailable;
 
     bool m_closed = false;
+    // The result of the last transfer job (worker thread): a version is only taken as
+    // read when its request succeeded.
+    std::atomic<unsigned> m_transferResult{0};
 };

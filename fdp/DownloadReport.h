@@ -10,6 +10,12 @@
 
 namespace fdp {
 
+// The report that ends a staged download: a failed step, the file not opened (61), or the
+// end of its burn.
+inline bool IsLastDownloadStage(unsigned stage, unsigned result) {
+    return result != 0 || stage == 13 || stage == 33 || stage == 53 || stage == 61;
+}
+
 class CDownloadReport {
 public:
     // The download page's DownloadState, with its stored values.

@@ -6,8 +6,13 @@
 #include <iostream>
 #include <iterator>
 
+#include "controls/FormatBdAddr.h"
+#include "fdp/DebugTrace.h"
+#include "fdp/DownloadReport.h"
 #include "fdp/FdpEngine.h"
+#include "fdp/FirmwareVersion.h"
 #include "fdp/PacketDriver.h"
+#include "fdp/Sha256.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
@@ -143,7 +148,80 @@ int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::strin
 }
 
 int CFdpGui::StartDownload(std::uint8_t kind, const std::string& path) {
-    return SubmitRequest(JobStagedDownload, kind, path, nullptr, 0, IDS_DOWNLOAD_COMMITTING, true);
+    // Begun before the submit: a file that cannot be opened ends the job at once.
+    BeginHistory(kind, path);
+    const int result = SubmitRequest(JobStagedDownload, kind, path, nullptr, 0, IDS_DOWNLOAD_COMMITTING, true);
+    if (result != 0) {
+        std::lock_guard lock(m_historyLock);
+        m_download.reset();
+    }
+    return result;
+}
+
+void CFdpGui::SetHistoryTask(const std::string& task) {
+    std::lock_guard lock(m_historyLock);
+    m_historyTask = task;
+}
+
+void CFdpGui::SetTargetVersion(std::uint8_t kind, const std::string& version) {
+    std::lock_guard lock(m_historyLock);
+    if (kind < m_targetVersions.size()) m_targetVersions[kind] = version;
+}
+
+std::string CFdpGui::HistoryPath() const { return HistoryFileIn(m_programFolder); }
+
+std::string CFdpGui::KindName(std::uint8_t kind) {
+    switch (kind) {
+    case KindBoot: return "boot";
+    case KindProgram: return "program";
+    case KindParam: return "param";
+    default: return std::to_string(kind);
+    }
+}
+
+void CFdpGui::BeginHistory(std::uint8_t kind, const std::string& path) {
+    HistoryRecord record;
+    record.time = CUpdateHistory::UtcNow();
+    record.adapter = AdapterName();
+    record.target = FormatBdAddr(TargetAddress());
+    record.kind = KindName(kind);
+    record.file = path;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        record.size = static_cast<std::uint64_t>(info.st_size);
+        record.sha256 = Sha256File(path).value_or(std::string());
+        // A firmware file carries its version as a little-endian word at offset 64.
+        std::uint8_t word[4];
+        std::FILE* file = kind != KindParam ? std::fopen(path.c_str(), "rb") : nullptr;
+        if (file) {
+            if (std::fseek(file, 64, SEEK_SET) == 0 && std::fread(word, 1, 4, file) == 4)
+                record.fileVersion = FirmwareVersion::FromLe(word).Text();
+            std::fclose(file);
+        }
+    }
+    std::lock_guard lock(m_historyLock);
+    record.task = !m_historyTask.empty() ? m_historyTask : kind == KindParam ? "parameters" : "firmware";
+    if (kind < m_targetVersions.size()) record.targetVersion = m_targetVersions[kind];
+    m_download = std::move(record);
+    m_downloadStart = std::chrono::steady_clock::now();
+}
+
+void CFdpGui::EndHistory(unsigned stage, unsigned result) {
+    std::lock_guard lock(m_historyLock);
+    if (!m_download) return;
+    HistoryRecord record = std::move(*m_download);
+    m_download.reset();
+    record.stageCode = stage;
+    record.stage = StageText(stage);
+    while (!record.stage.empty() && record.stage.back() == ' ') record.stage.pop_back();
+    record.resultCode = result;
+    record.result = ResultText(result);
+    record.durationMs = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                       std::chrono::steady_clock::now() - m_downloadStart)
+                                                       .count());
+    // A history that cannot be written never stops the download's own report.
+    std::string error;
+    if (!CUpdateHistory(HistoryPath()).Append(record, error)) DebugTrace("%s\n", error.c_str());
 }
 
 int CFdpGui::Listen() {
@@ -228,6 +306,7 @@ std::string CFdpGui::ReportStatusText(unsigned stage, unsigned result) {
 }
 
 void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
+    if (IsLastDownloadStage(stage, result)) EndHistory(stage, result);
     SetStatusText(ReportStatusText(stage, result));
     SetResultText(LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK));
 }

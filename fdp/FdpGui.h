@@ -8,11 +8,15 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <array>
+#include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "fdp/FdpTypes.h"
 #include "fdp/Frame.h"
+#include "fdp/UpdateHistory.h"
 
 namespace fdp {
 
@@ -70,6 +74,16 @@ public:
 
     void SetPassword(const std::string& password);
 
+    // Update history: every download handed to the link by StartDownload adds a line to
+    // history.jsonl in the program folder when its last stage is reported. The task
+    // names what the user asked for ("firmware" or "parameters" when not set); the
+    // target's version of a flash area, when read before, goes with a download to it.
+    void SetHistoryTask(const std::string& task);
+    void SetTargetVersion(std::uint8_t kind, const std::string& version);
+    std::string HistoryPath() const;
+    // Name of a flash area: boot, program, param.
+    static std::string KindName(std::uint8_t kind);
+
     // Link wiring, set by the owner (which owns the engine and the driver).
     void SetProgramFolder(const std::string& folder) { m_programFolder = folder; }
     const std::string& ProgramFolder() const { return m_programFolder; }
@@ -112,6 +126,8 @@ private:
     int SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path,
                       SharedBuffer buffer, std::uint32_t size, unsigned okText, bool setText);
     void AbandonTraceFile();
+    void BeginHistory(std::uint8_t kind, const std::string& path);
+    void EndHistory(unsigned stage, unsigned result);
 
     std::string m_programFolder;
     CFdpEngine* m_engine = nullptr;
@@ -135,6 +151,12 @@ private:
     std::FILE* m_traceFile = nullptr;
     std::int64_t m_traceRemaining = -1;
     std::FILE* m_addressFile = nullptr;
+
+    std::mutex m_historyLock;   // begun on the owner's thread, ended on the worker
+    std::optional<HistoryRecord> m_download;
+    std::chrono::steady_clock::time_point m_downloadStart;
+    std::string m_historyTask;
+    std::array<std::string, 8> m_targetVersions;   // by DownloadKind
 };
 
 }  // namespace fdp

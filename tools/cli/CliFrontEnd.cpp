@@ -25,9 +25,7 @@ void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t positio
     m_lastStage = stage;
     if (const auto line = m_report.OnReport(stage, lParam, statusText())) PrintLine(*line);
     if (stage == fdp::kStageTransferring) ShowProgress(m_report.Bar());
-    // The last stage of a staged download: a failed step, or the end of its burn.
-    const bool burnt = stage == 13 || stage == 33 || stage == 53;
-    if (result != 0 || burnt || stage == 61) {
+    if (fdp::IsLastDownloadStage(stage, result)) {
         m_downloadEnded = true;
         m_downloadResult = result;
         m_cv.notify_all();

@@ -21,6 +21,7 @@
 #include "fdp/PcapDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/Sha256.h"
+#include "fdp/UpdateHistory.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "hci/LoopRunner.h"
@@ -66,6 +67,7 @@ void Usage() {
                  "           [--master|--slave]          the Bluetooth loop test with the dongle of --dongle\n"
                  "                                      DEVICE (hciN, a serial path, unix:PATH); size 1-1000\n"
                  "                                      bytes (1000), speed 10-80 KBytes/s (10), slave\n"
+                 "  history [--last N]                  the update history (history.jsonl) as a table\n"
                  "  set-name-password NAME [PASSWORD|-] the target's friendly name and login password; the\n"
                  "                                      password also from --new-password-file FILE or\n"
                  "                                      KELVANE_NEW_PASSWORD, \"-\" reads it from standard input\n"
@@ -287,10 +289,36 @@ std::optional<int> ResolvePasswords(Options& options) {
     return std::nullopt;
 }
 
+// Prints the update history; no link is opened.
+int ShowHistory(const Options& options) {
+    std::size_t last = 0;
+    if (options.operation.size() > 1) {
+        const std::string& count = options.operation.size() == 3 ? options.operation[2] : std::string();
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long n = std::strtoul(count.c_str(), &end, 10);
+        if (options.operation[1] != "--last" || count.empty() || count[0] == '-' || *end != '\0' || errno != 0 ||
+            n == 0) {
+            Usage();
+            return ExitUsage;
+        }
+        last = n;
+    }
+    const CUpdateHistory history(HistoryFileIn(options.folder.empty() ? ProgramFolder() : options.folder));
+    const auto lines = history.Read();
+    if (lines.empty()) {
+        std::printf("No downloads recorded in %s\n", history.Path().c_str());
+        return ExitOk;
+    }
+    std::fputs(FormatHistoryTable(lines, last).c_str(), stdout);
+    return ExitOk;
+}
+
 // One run: open the adapter, log in to a target, run the operation. With served (for
 // --repeat), targets in it are let pass and the one served is added.
 int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     const std::string& op = options.operation[0];
+    if (op == "history") return ShowHistory(options);
     const auto arg = [&](std::size_t i) { return i < options.operation.size() ? options.operation[i] : std::string(); };
     // The operation and its area; a task's arguments may hold a password.
     g_report.SetOperation(op == "download" || op == "erase" || op == "version" ? op + " " + arg(1) : op);
@@ -436,12 +464,15 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         auto block = MakeBuffer(kVersionBlockLen);
         const std::uint8_t wanted = kind == KindBoot ? 13 : 14;
         (*block)[0] = wanted;
-        RunTransfer(front, engine, front.GetTargetVersion(block));
+        // The version read goes into the update history with the download.
+        if (RunTransfer(front, engine, front.GetTargetVersion(block)) == 0)
+            front.SetTargetVersion(kind, FirmwareVersion::FromAnswer(block->data(), wanted).Text());
         if (const auto refused =
                 cli::RefuseFirmwareVersion(firmwareKind, arg(2), FirmwareVersion::FromAnswer(block->data(), wanted), options.force))
             return *refused;
     }
     if (op == "download" || paramTask) {
+        front.SetHistoryTask("kelvane-cli " + op);
         front.BeginDownload();
         if (front.StartDownload(kind, downloadPath) != 0) {
             std::printf("%s\n", front.resultText().c_str());

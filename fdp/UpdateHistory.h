@@ -1,0 +1,71 @@
+// The update history: one JSON object per line in history.jsonl, one line per download
+// to the target (firmware or parameters, from the wizard or kelvane-cli), so that a
+// technician can tell later what went onto which target, from which file, and how it
+// ended.
+//
+// Appending is one write(2) of the whole line on a descriptor opened with O_APPEND, so
+// that two programs appending at once never mix their lines. A line cut short (a crash,
+// a full disk) is kept apart from the next one and reported as damaged when read; it
+// never stops a later run from appending or reading.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace fdp {
+
+struct HistoryRecord {
+    std::string time;            // UTC, ISO 8601: 2026-12-10T12:09:10Z
+    std::string adapter;         // the interface the download went out on
+    std::string target;          // the target's address, aa:bb:cc:dd:ee:ff
+    std::string task;            // the wizard's task, or the command
+    std::string kind;            // flash area: boot, program, param
+    std::string file;            // the file's path as given
+    std::uint64_t size = 0;
+    std::string sha256;          // of the file's bytes, lower-case hex
+    std::string fileVersion;     // a.b.c.d of a firmware file; empty for parameters
+    std::string targetVersion;   // the target's version of that area before; empty if not read
+    unsigned stageCode = 0;      // the stage that ended the download
+    std::string stage;           // its text
+    unsigned resultCode = 0;     // its result, 0 success
+    std::string result;          // its text
+    std::uint64_t durationMs = 0;
+};
+
+// One line of the file: a record, or nothing when the line is damaged.
+struct HistoryLine {
+    std::size_t number = 0;      // from 1
+    std::optional<HistoryRecord> record;
+};
+
+class CUpdateHistory {
+public:
+    explicit CUpdateHistory(std::string path) : m_path(std::move(path)) {}
+
+    // Appends the record as one line; false with a reason when it cannot be written.
+    bool Append(const HistoryRecord& record, std::string& error) const;
+    // Every line of the file, damaged ones included; empty when there is no file.
+    std::vector<HistoryLine> Read() const;
+
+    const std::string& Path() const { return m_path; }
+
+    static std::string FormatLine(const HistoryRecord& record);   // JSON, no line end
+    static std::optional<HistoryRecord> ParseLine(std::string_view line);
+    // The current time as the records give it.
+    static std::string UtcNow();
+
+private:
+    std::string m_path;
+};
+
+// history.jsonl in the folder where the program keeps kelvane.ini.
+std::string HistoryFileIn(const std::string& folder);
+
+// The lines as a table of aligned columns with a header, the last `last` lines only
+// when last is not 0.
+std::string FormatHistoryTable(const std::vector<HistoryLine>& lines, std::size_t last);
+
+}  // namespace fdp
