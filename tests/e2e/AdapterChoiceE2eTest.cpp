@@ -1,0 +1,193 @@
+// kelvane-cli on a PC with three Ethernet adapters and no --interface: two with nothing
+// behind them, made first (so they rank before the target's), and the target's own,
+// present from the start or plugged in while the program listens. Also the update
+// history it keeps of its downloads.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "tests/e2e/Bench.h"
+#include "tests/support/Sha256.h"
+
+namespace e2e {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kAnnounceMs = 1000;
+
+// One kelvane-cli run in the background, its output in a file.
+class CliProcess {
+public:
+    ~CliProcess() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    void Start(const std::string& folder, const std::vector<std::string>& arguments) {
+        m_output = folder + "/cli.out";
+        std::vector<std::string> command = {std::string(KELVANE_BIN_DIR) + "/kelvane-cli", "--no-progress",
+                                            "--folder", folder, "--password", "kiwi"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const int out = ::open(m_output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+            std::vector<char*> argv;
+            for (auto& arg : command) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+    }
+    // The exit code, or -1 when it was still running after `within` (it is then ended).
+    int Wait(std::chrono::milliseconds within) {
+        const auto deadline = Clock::now() + within;
+        int status = 0;
+        while (Clock::now() < deadline) {
+            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+        return -1;
+    }
+    std::string Output() const {
+        std::ifstream in(m_output);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+
+private:
+    pid_t m_pid = -1;
+    std::string m_output;
+};
+
+class AdapterChoiceE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const auto problem = BenchProblem()) {
+            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
+            GTEST_SKIP() << *problem;
+        }
+        ASSERT_TRUE(Bench("unplug"));
+        ASSERT_TRUE(Bench("spares up"));
+    }
+    void TearDown() override {
+        sim.Stop();
+        Bench("spares down");
+        Bench("up");   // the other tests find the bench as they expect it
+    }
+
+    static bool Bench(const std::string& arguments) {
+        return std::system((std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments + " >/dev/null").c_str()) == 0;
+    }
+    // The target's cable plugged in: its pair made again, after the spares, and the
+    // simulator serving on it.
+    void PlugTarget(const std::vector<std::string>& simOptions = {}) {
+        ASSERT_TRUE(Bench("up"));
+        std::vector<std::string> options = {"--announce-ms", std::to_string(kAnnounceMs)};
+        options.insert(options.end(), simOptions.begin(), simOptions.end());
+        ASSERT_TRUE(sim.Start(folder.Path(), options)) << sim.Error();
+    }
+    bool LoggedIn() const { return !sim.LogLines({"\"dir\":\"in\"", "\"type\":2"}).empty(); }
+
+    TempDir folder;
+    SimProcess sim;
+    CliProcess cli;
+};
+
+TEST_F(AdapterChoiceE2eTest, FindsTheTargetBehindTheThirdAdapter) {
+    PlugTarget();
+    cli.Start(folder.Path(), {"version", "boot"});
+    EXPECT_EQ(cli.Wait(10s), 0) << cli.Output();
+    const std::string output = cli.Output();
+    EXPECT_NE(output.find("Adapter: kvx1: Ethernet adapter (virtual)\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("Target announced on kv0\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("Adapter in use: kv0, target 02:4b:56:00:00:02\n"), std::string::npos) << output;
+}
+
+TEST_F(AdapterChoiceE2eTest, FindsATargetPluggedInWhileListening) {
+    cli.Start(folder.Path(), {"version", "boot"});
+    std::this_thread::sleep_for(2s);
+    const auto plugged = Clock::now();
+    PlugTarget();
+    while (!LoggedIn() && Clock::now() - plugged < 10s) std::this_thread::sleep_for(5ms);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - plugged);
+    EXPECT_TRUE(LoggedIn());
+    EXPECT_LT(took.count(), kAnnounceMs + 1000) << "login " << took.count() << " ms after the cable";
+    EXPECT_EQ(cli.Wait(10s), 0) << cli.Output();
+    EXPECT_NE(cli.Output().find("Adapter in use: kv0, target 02:4b:56:00:00:02\n"), std::string::npos) << cli.Output();
+}
+
+TEST_F(AdapterChoiceE2eTest, AnInterfaceNamedByTheUserIsKeptEvenWhenNothingAnswersThere) {
+    PlugTarget();
+    cli.Start(folder.Path(), {"--interface", "kvx1", "version", "boot"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * kAnnounceMs));
+    EXPECT_FALSE(LoggedIn());
+    EXPECT_EQ(cli.Wait(0ms), -1) << "still listening";
+    const std::string output = cli.Output();
+    EXPECT_EQ(output.find("Target announced"), std::string::npos) << output;
+}
+
+// One line per download, successful or not, that the history command shows; a line
+// left half written by a crash does not spoil the next.
+TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
+    const auto image = RandomBytes(3000, 11);
+    ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
+    PlugTarget({"--boot-version", "1.2.3.4", "--erase-status", "1"});
+    cli.Start(folder.Path(), {"download", "boot", folder / "image.bin"});
+    EXPECT_EQ(cli.Wait(20s), 41) << cli.Output();
+    {
+        std::ofstream cut(folder / "history.jsonl", std::ios::app);
+        cut << "{\"time\":\"2026-";
+    }
+    sim.Stop();
+    PlugTarget({"--boot-version", "1.2.3.4"});
+    cli.Start(folder.Path(), {"download", "boot", folder / "image.bin"});
+    EXPECT_EQ(cli.Wait(20s), 0) << cli.Output();
+
+    std::ifstream in(folder / "history.jsonl");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 3u);
+    const std::string sha = "\"sha256\":\"" + fdp::test::Sha256Hex(image) + "\"";
+    for (std::size_t i : {0u, 2u}) {
+        EXPECT_NE(lines[i].find(sha), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find("\"adapter\":\"kv0\",\"target\":\"02:4b:56:00:00:02\""), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find("\"kind\":\"boot\""), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find("\"size\":3000,"), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find("\"targetVersion\":\"1.2.3.4\""), std::string::npos) << lines[i];
+    }
+    EXPECT_NE(lines[0].find("\"stageCode\":3,\"stage\":\"Erase boot area\",\"resultCode\":1,"), std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[2].find("\"stageCode\":13,\"stage\":\"Burn boot area\",\"resultCode\":0,\"result\":\"successfully!\""),
+              std::string::npos)
+        << lines[2];
+
+    cli.Start(folder.Path(), {"history", "--last", "2"});
+    EXPECT_EQ(cli.Wait(5s), 0);
+    const std::string table = cli.Output();
+    EXPECT_EQ(table.find("Erase boot area"), std::string::npos) << table;
+    EXPECT_NE(table.find("(line 2 is damaged)"), std::string::npos) << table;
+    EXPECT_NE(table.find("Burn boot area: successfully!"), std::string::npos) << table;
+    EXPECT_NE(table.find(fdp::test::Sha256Hex(image).substr(0, 12)), std::string::npos) << table;
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,120 @@
+// The wizard on a PC with three Ethernet adapters: two with nothing behind them, made
+// first, and the target's, present at start or plugged in while the wizard listens.
+// Without --interface the wizard connects through the target's adapter and its title
+// says which adapter and which target; with --interface it keeps the named one.
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QtTest>
+#include <memory>
+
+#include "app/FirmSheet.h"
+#include "app/KelvaneDlg.h"
+#include "app/WizardJob.h"
+#include "pages/PagePasswd.h"
+#include "resources/strings/StringTable.h"
+#include "tests/gui/GuiSupport.h"
+
+namespace {
+
+constexpr int kAnnounceMs = 1000;
+
+bool Bench(const QStringList& arguments) {
+    QProcess bench;
+    bench.start(QStringLiteral(KELVANE_SOURCE_DIR "/scripts/bench"), arguments);
+    return bench.waitForFinished(30000) && bench.exitStatus() == QProcess::NormalExit && bench.exitCode() == 0;
+}
+
+}  // namespace
+
+class AdapterChoiceTest : public QObject {
+    Q_OBJECT
+
+private:
+    bool PlugTarget() {
+        return Bench({QStringLiteral("up")}) &&
+               m_target.Start({QStringLiteral("--announce-ms"), QString::number(kAnnounceMs)});
+    }
+
+    SimulatedTarget m_target;
+
+private slots:
+    void init() {
+        if (!bench::Available()) {
+            if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
+            QSKIP(qPrintable(bench::Missing()));
+        }
+        QVERIFY(Bench({QStringLiteral("unplug")}));
+        QVERIFY(Bench({QStringLiteral("spares"), QStringLiteral("up")}));
+        TheWizardJob() = WizardJob{};
+    }
+    void cleanup() {
+        m_target.Stop();
+        Bench({QStringLiteral("spares"), QStringLiteral("down")});
+        Bench({QStringLiteral("up")});
+    }
+
+    void connectsThroughTheTargetsAdapter_data() {
+        QTest::addColumn<bool>("pluggedLate");
+        QTest::addColumn<QString>("interfaceName");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("present at start") << false << QString() << true;
+        QTest::newRow("plugged in while listening") << true << QString() << true;
+        QTest::newRow("--interface names an empty adapter") << false << QStringLiteral("kvx1") << false;
+    }
+
+    void connectsThroughTheTargetsAdapter() {
+        QFETCH(bool, pluggedLate);
+        QFETCH(QString, interfaceName);
+        QFETCH(bool, connects);
+        if (!pluggedLate) QVERIFY(PlugTarget());
+
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        CKelvaneDlg::Options options;
+        options.interfaceName = interfaceName.toStdString();
+        options.programFolder = folder.Path().toStdString();
+        auto window = std::make_unique<CKelvaneDlg>(options);
+        window->show();
+        window->Start();
+        QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
+        // The best ranked adapter is used until the target answers elsewhere.
+        QCOMPARE(window->windowTitle(), QStringLiteral("Kelvane - adapter kvx1"));
+
+        QTest::mouseClick(window->Sheet()->NextButton(), Qt::LeftButton);
+        auto* passwd = static_cast<CPagePasswd*>(window->PageAt(PagePasswdIndex));
+        passwd->PasswordEdit()->setText(QStringLiteral("kiwi"));
+        QTest::mouseClick(window->Sheet()->NextButton(), Qt::LeftButton);
+        QCOMPARE(TheWizardJob().linkState, int(LinkListening));
+
+        QElapsedTimer sincePlugged;
+        if (pluggedLate) {
+            QTest::qWait(2000);
+            QVERIFY(PlugTarget());
+        }
+        sincePlugged.start();
+        if (!connects) {
+            QTest::qWait(3 * kAnnounceMs);
+            QCOMPARE(TheWizardJob().linkState, int(LinkListening));
+            QCOMPARE(window->windowTitle(), QStringLiteral("Kelvane - adapter kvx1"));
+            window->close();
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), 10000);
+        if (pluggedLate) QVERIFY2(sincePlugged.elapsed() < kAnnounceMs + 1000, qPrintable(QString::number(sincePlugged.elapsed())));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Kelvane - adapter kv0, target 02:4b:56:00:00:02"));
+        QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
+        window->close();
+    }
+};
+
+int main(int argc, char** argv) {
+    bench::EnterPcSide();
+    QApplication app(argc, argv);
+    res::SetLanguage(res::Language::English);
+    AdapterChoiceTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "AdapterChoiceTest.moc"
