@@ -208,12 +208,9 @@ int CKelvaneDlg::StartLink() {
     const int opened = OpenFirstAdapter();
     UpdateTitle();
     if (opened < 0) {
-        QString message = ResString(3008);
         // Why the adapter did not open (typically a missing privilege), in words the
         // user can act on.
-        if (const std::string reason = m_driver->LastError(); !reason.empty()) {
-            message += QStringLiteral("\r\n\r\n") + QString::fromStdString(reason);
-        }
+        const QString message = QString::fromStdString(NoAdapterMessage("\r\n\r\n"));
         ShowInfo(message, CInfoDlg::ButtonOk);
         return 0;
     }

@@ -59,6 +59,13 @@ int CFdpGui::OpenFirstAdapter() {
     return opened;
 }
 
+std::string CFdpGui::NoAdapterMessage(const std::string& separator) const {
+    std::string message = LoadString(IDS_OPEN_ADAPTER_FAILED);
+    if (const std::string reason = m_driver ? m_driver->LastError() : std::string(); !reason.empty())
+        message += separator + reason;
+    return message;
+}
+
 std::string CFdpGui::AdapterName() const {
     const int index = m_adapterIndex;
     return m_driver && index >= 0 ? m_driver->GetAdapterName(index) : std::string();

@@ -97,6 +97,10 @@ public:
     // link then listens on the others too); records the outcome with SetAdapter and
     // returns the index opened, -1 when none opened.
     int OpenFirstAdapter();
+    // What the user is told when no adapter opens: the guide text, then why the last
+    // candidate failed (a missing privilege with the command that grants it), after the
+    // separator.
+    std::string NoAdapterMessage(const std::string& separator) const;
     // The interface name of the adapter in use; empty when none is open. Any thread.
     std::string AdapterName() const;
     int AdapterIndex() const { return m_adapterIndex; }

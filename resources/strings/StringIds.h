@@ -4,6 +4,7 @@
 namespace res {
 
 enum StringId : unsigned {
+    IDS_OPEN_ADAPTER_FAILED = 3008,
     IDS_CONNECTED_WITH = 57677,
     IDS_CONNECT_TIMEOUT = 57678,
     IDS_CONNECT_FAILED = 57679,

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -187,6 +189,48 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     EXPECT_NE(table.find("(line 2 is damaged)"), std::string::npos) << table;
     EXPECT_NE(table.find("Burn boot area: successfully!"), std::string::npos) << table;
     EXPECT_NE(table.find(fdp::test::Sha256Hex(image).substr(0, 12)), std::string::npos) << table;
+}
+
+// Without CAP_NET_RAW no candidate opens: the guide text is followed by the remedy with
+// the real path of the binary, in the user's language, and the exit code is 2.
+TEST(PrivilegeE2eTest, WithoutRawFramesTheRemedyIsPrinted) {
+    if (const auto problem = BenchProblem()) {
+        if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
+        GTEST_SKIP() << *problem;
+    }
+    const std::string binary = std::string(KELVANE_BIN_DIR) + "/kelvane-cli";
+    char real[4096];
+    ASSERT_NE(::realpath(binary.c_str(), real), nullptr);
+    struct Case {
+        const char* lang;
+        std::vector<std::string> fragments;
+    };
+    const Case cases[] = {
+        {"en_US.UTF-8",
+         {"Open default adapter or Usb device failed.", "needs the right to send and capture raw frames",
+          std::string("sudo setcap cap_net_raw,cap_net_admin+ep ") + real + "\n"}},
+        {"zh_CN.UTF-8",
+         {"打开默认的网卡或USB设备失败。", "需要收发原始以太网帧的权限",
+          std::string("sudo setcap cap_net_raw,cap_net_admin+ep ") + real + "\n"}},
+    };
+    TempDir folder;
+    for (const Case& c : cases) {
+        // setpriv drops the capability from the bounding set: the program runs as root
+        // but cannot open a raw socket.
+        const std::string command = "LANGUAGE= LC_ALL= LC_MESSAGES= LANG=" + std::string(c.lang) +
+                                    " setpriv --bounding-set -net_raw " + binary + " --no-progress --folder " +
+                                    folder.Path() + " version boot 2>&1";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string output;
+        char chunk[512];
+        while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+        const int status = ::pclose(pipe);
+        ASSERT_TRUE(WIFEXITED(status)) << output;
+        EXPECT_EQ(WEXITSTATUS(status), 2) << c.lang << "\n" << output;
+        for (const auto& fragment : c.fragments)
+            EXPECT_NE(output.find(fragment), std::string::npos) << c.lang << ": " << fragment << "\n" << output;
+    }
 }
 
 }  // namespace

@@ -420,10 +420,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     front.SetLink(&engine, &driver);
 
     const int opened = front.OpenFirstAdapter();
-    const int count = front.AdapterCount();
     if (opened < 0) {
-        std::fprintf(stderr, "No Ethernet adapter could be opened%s%s\n", count ? ": " : " (none found).",
-                     count ? driver.LastError().c_str() : "");
+        std::fprintf(stderr, "%s\n", front.NoAdapterMessage("\n").c_str());
         return ExitNoAdapter;
     }
     std::printf("Adapter: %s\n", engine.GetAdapterDescription(opened).c_str());
