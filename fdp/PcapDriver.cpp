@@ -455,7 +455,8 @@ int CPacketDriver::SendFrame(const std::uint8_t* destination, const std::uint8_t
 const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {
     count = 0;
     // Slots: the wake-up descriptor, the open adapter, the link changes, the watches.
-    std::vector<pollfd> fds;
+    std::vector<pollfd>& fds = m_pollSet;
+    fds.clear();
     unsigned generation = 0;
     {
         std::lock_guard lock(m_lock);

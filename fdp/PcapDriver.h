@@ -15,6 +15,8 @@
 // one poll, so listening on many adapters costs nothing while nothing arrives.
 #pragma once
 
+#include <poll.h>
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -115,6 +117,7 @@ private:
     bool m_moveOnAnnounce = false;       // no announce seen since scouting was (re)started
     std::vector<Watch> m_watches;
     int m_linkFd = -1;                   // rtnetlink, link changes; open while scouting
+    std::vector<pollfd> m_pollSet;       // ReceiveFrames' own, kept between its calls
 
     int m_wakeFd = -1;                   // eventfd: WakeReceiver writes, ReceiveFrames drains
 };
