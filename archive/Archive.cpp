@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "fdp/Frame.h"
+#include "fdp/Utf8.h"
 
 namespace archive {
 namespace {
@@ -14,25 +15,6 @@ constexpr std::uint8_t kLongLength = 0xFF;        // a 16-bit length follows
 constexpr std::uint16_t kWideMarker = 0xFFFE;     // after 0xFF: a wide text follows
 constexpr std::uint16_t kHugeLength = 0xFFFF;     // after 0xFF: a 32-bit length follows
 constexpr std::size_t kMaxByteLength = 254;
-constexpr char32_t kReplacement = 0xFFFD;
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // UTF-16LE to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string Utf16LeToUtf8(const std::string& bytes) {
@@ -47,12 +29,12 @@ std::string Utf16LeToUtf8(const std::string& bytes) {
         if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
             const char32_t low = unit(i + 1);
             if (low >= 0xDC00 && low < 0xE000) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                fdp::AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
                 ++i;
                 continue;
             }
         }
-        AppendUtf8(out, u >= 0xD800 && u < 0xE000 ? kReplacement : u);
+        fdp::AppendUtf8(out, u >= 0xD800 && u < 0xE000 ? fdp::kReplacementCharacter : u);
     }
     return out;
 }

@@ -11,69 +11,14 @@
 #include <filesystem>
 #include <fstream>
 
+#include "fdp/JsonString.h"
+#include "fdp/Utf8.h"
+
 namespace fdp {
 
 namespace {
 
-// The length of the valid UTF-8 sequence at s[i], 0 when there is none.
-std::size_t Utf8Length(std::string_view s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > s.size()) return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    return length;
-}
-
-// A JSON string; bytes that are no UTF-8 (a file name may hold any) become U+FFFD, so
-// that every line stays valid JSON for any reader.
-void AppendString(std::string& out, std::string_view text) {
-    out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else if (c >= 0x80) {
-            const std::size_t length = Utf8Length(text, i);
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";
-                ++i;
-                continue;
-            }
-            out.append(text.substr(i, length));
-            i += length;
-            continue;
-        } else {
-            out += static_cast<char>(c);
-        }
-        ++i;
-    }
-    out += '"';
-}
-
-void AppendUtf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
+void AppendString(std::string& out, std::string_view text) { out += JsonString(text); }
 
 // Reads the flat objects this file holds: string and unsigned number values. Anything
 // else, or anything cut short, gives nothing.
@@ -165,7 +110,7 @@ private:
                 } else if (code >= 0xDC00 && code < 0xE000) {
                     return false;
                 }
-                AppendUtf8(out, code);
+                AppendUtf8(out, static_cast<char32_t>(code));
                 break;
             }
             default: return false;

@@ -241,6 +241,21 @@ struct DownloadContext {
     const RoundTrips& rtt;     // (a) with block-sized frames
 };
 
+// Starts the engine on the driver with the front end's link files in folder; returns the
+// threads the engine started, for their CPU time.
+std::vector<pid_t> StartEngine(bench::CBenchFrontEnd& front, fdp::CPacketDriver& driver, fdp::CFdpEngine& engine,
+                               const std::string& folder) {
+    front.SetProgramFolder(folder);
+    front.StartLink();
+    const auto before = Tasks();
+    engine.Start(&driver, &front);
+    front.SetLink(&engine, &driver);
+    std::vector<pid_t> engineThreads;
+    for (const pid_t tid : Tasks())
+        if (!before.count(tid)) engineThreads.push_back(tid);
+    return engineThreads;
+}
+
 // A whole program download through a fresh engine against the target, with erase and
 // burn; prints its figures. The median time per block in microseconds, or nothing when
 // the download failed. With idleSeconds, the engine's threads are then watched idle.
@@ -256,15 +271,8 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
     bench::CBenchFrontEnd front;
     fdp::CPacketDriver driver;
     fdp::CFdpEngine engine;
-    front.SetProgramFolder(c.folder);
-    front.StartLink();
     driver.SetInterfaceFilter(kPcInterface);
-    const auto before = Tasks();
-    engine.Start(&driver, &front);
-    front.SetLink(&engine, &driver);
-    std::vector<pid_t> engineThreads;
-    for (const pid_t tid : Tasks())
-        if (!before.count(tid)) engineThreads.push_back(tid);
+    std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, c.folder);
     auto fail = [&](const char* why) {
         std::printf("%s program download %s FAILED: %s\n", target.label, target.title, why);
         engine.Stop();
@@ -373,14 +381,7 @@ bool IdleScouting(const std::string& folder, int seconds) {
     bench::CBenchFrontEnd front;
     fdp::CPacketDriver driver;
     fdp::CFdpEngine engine;
-    front.SetProgramFolder(folder);
-    front.StartLink();
-    const auto before = Tasks();
-    engine.Start(&driver, &front);
-    front.SetLink(&engine, &driver);
-    std::vector<pid_t> engineThreads;
-    for (const pid_t tid : Tasks())
-        if (!before.count(tid)) engineThreads.push_back(tid);
+    const std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, folder);
     const bool opened = front.OpenFirstAdapter() >= 0;
     std::string names;
     int candidates = 0;

@@ -2,30 +2,11 @@
 
 #include <cstdio>
 
+#include "fdp/JsonString.h"
+
 namespace cli {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += c;   // UTF-8 passes as it is
-            }
-        }
-    }
-    return out + "\"";
-}
+std::string JsonString(const std::string& text) { return fdp::JsonString(text); }
 
 void CRunReport::SetFile(const std::string& path, std::optional<std::string> sha256) {
     m_file = path;

@@ -455,6 +455,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     std::printf("%s %s\n", ConnectText(connect), addressText);
     std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，目标 %s\n" : "Adapter in use: %s, target %s\n",
                 front.AdapterName().c_str(), addressText);
+    // The target may have answered on another adapter than the one opened first.
+    g_report.SetAdapter(engine.GetAdapterDescription(front.AdapterIndex()));
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (firmware) {
