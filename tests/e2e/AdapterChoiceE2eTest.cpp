@@ -17,6 +17,7 @@
 #include <iterator>
 #include <thread>
 
+#include "fdp/FirmwareFile.h"
 #include "tests/e2e/Bench.h"
 #include "tests/support/Sha256.h"
 
@@ -150,7 +151,7 @@ TEST_F(AdapterChoiceE2eTest, AnInterfaceNamedByTheUserIsKeptEvenWhenNothingAnswe
 // One line per download, successful or not, that the history command shows; a line
 // left half written by a crash does not spoil the next.
 TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
-    const auto image = RandomBytes(3000, 11);
+    const auto image = fdp::MakeSampleFirmware(3000, fdp::FirmwareVersion{9, 0, 0, 1});
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
     PlugTarget({"--boot-version", "1.2.3.4", "--erase-status", "1"});
     cli.Start(folder.Path(), {"download", "boot", folder / "image.bin"});
@@ -174,7 +175,8 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
         EXPECT_NE(lines[i].find("\"adapter\":\"kv0\",\"target\":\"02:4b:56:00:00:02\""), std::string::npos) << lines[i];
         EXPECT_NE(lines[i].find("\"kind\":\"boot\""), std::string::npos) << lines[i];
         EXPECT_NE(lines[i].find("\"size\":3000,"), std::string::npos) << lines[i];
-        EXPECT_NE(lines[i].find("\"targetVersion\":\"1.2.3.4\""), std::string::npos) << lines[i];
+        EXPECT_NE(lines[i].find("\"fileVersion\":\"9.0.0.1\",\"targetVersion\":\"1.2.3.4\""), std::string::npos)
+            << lines[i];
     }
     EXPECT_NE(lines[0].find("\"stageCode\":3,\"stage\":\"Erase boot area\",\"resultCode\":1,"), std::string::npos)
         << lines[0];
