@@ -79,11 +79,18 @@ struct LinkChange {
     bool gone = false;
 };
 
+// NLMSG_OK's checks, spelled out: the macro compares the message's unsigned length with
+// the signed count of bytes left, which some compilers reject as a sign mismatch.
+bool LinkMessageFits(const nlmsghdr* header, int remaining) {
+    return remaining >= static_cast<int>(sizeof(nlmsghdr)) && header->nlmsg_len >= sizeof(nlmsghdr) &&
+           header->nlmsg_len <= static_cast<unsigned>(remaining);
+}
+
 // The link messages of one read, checked against the bytes read.
 std::vector<LinkChange> ParseLinkMessages(const std::uint8_t* data, std::size_t length) {
     std::vector<LinkChange> changes;
     int remaining = static_cast<int>(length);
-    for (auto* header = reinterpret_cast<const nlmsghdr*>(data); NLMSG_OK(header, remaining);
+    for (auto* header = reinterpret_cast<const nlmsghdr*>(data); LinkMessageFits(header, remaining);
          header = NLMSG_NEXT(header, remaining)) {
         if (header->nlmsg_type != RTM_NEWLINK && header->nlmsg_type != RTM_DELLINK) continue;
         if (header->nlmsg_len < NLMSG_LENGTH(sizeof(ifinfomsg))) continue;
