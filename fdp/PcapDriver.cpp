@@ -490,8 +490,9 @@ const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {
     if (fds[1].fd >= 0 && (fds[1].revents & kReadable)) {
         failing = (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
         DispatchInto(m_handle, used);
-        // The target answered where the link already listens: it stays there.
-        if (used && HoldsAnnounce(m_receiveBuffer.data(), 0, used)) m_moveOnAnnounce = false;
+        // The target answered where the link already listens: it stays there. Only while
+        // the adapter may still move: a download's every read must not parse its frames twice.
+        if (m_moveOnAnnounce && used && HoldsAnnounce(m_receiveBuffer.data(), 0, used)) m_moveOnAnnounce = false;
     }
     // Other candidates: only the first announce counts; everything else they carry is
     // no business of the link.
@@ -503,8 +504,8 @@ const std::uint8_t* CPacketDriver::ReceiveFrames(std::uint32_t& count) {
         const std::size_t before = used;
         const bool healthy = DispatchInto(m_watches[position].capture.handle, used) &&
                              !(fds[slot].revents & (POLLERR | POLLHUP | POLLNVAL));
-        const bool announce = used > before && HoldsAnnounce(m_receiveBuffer.data(), before, used);
-        if (announce && m_moveOnAnnounce && PromoteLocked(position)) {
+        const bool announce = m_moveOnAnnounce && used > before && HoldsAnnounce(m_receiveBuffer.data(), before, used);
+        if (announce && PromoteLocked(position)) {
             m_moveOnAnnounce = false;
             break;   // the positions moved; the others are read at the next call
         }
