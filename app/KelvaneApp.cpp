@@ -30,8 +30,8 @@ CKelvaneApp::CKelvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
                                       QStringLiteral("Also offer the DHCP/NAT, register and loop test tasks."));
     parser.addOption(allTasks);
     const QCommandLineOption dongle(QStringLiteral("dongle"),
-                                    QStringLiteral("The USB Bluetooth dongle of the loop test: hciN, /dev/tty... or "
-                                                   "unix:PATH."),
+                                    QStringLiteral("The USB Bluetooth dongle of the loop test: hciN, "
+                                                   "/dev/tty...[:BAUD][:noflow] or unix:PATH."),
                                     QStringLiteral("DEVICE"));
     parser.addOption(dongle);
     parser.process(arguments());

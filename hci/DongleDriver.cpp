@@ -1,6 +1,8 @@
 #include "hci/DongleDriver.h"
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <cstring>
 
 #include "hci/H4Reassembler.h"
+#include "hci/HciPacket.h"
 #include "hci/HciTransport.h"
 
 namespace hci {
@@ -41,8 +44,11 @@ int CDongleDriver::OpenCommPort(const std::string& device) {
         return 0;
     }
     m_fd = opened.fd;
+    struct stat info {};
+    m_socket = ::fstat(m_fd, &info) == 0 && S_ISSOCK(info.st_mode);
     SetError({});
     m_stop = false;
+    m_ended = false;
     m_reader = std::thread([this] { ReaderMain(); });
     return kHandle;
 }
@@ -70,6 +76,13 @@ int CDongleDriver::RegisterHandleRcvData(IdleFn idle) {
     return 1;
 }
 
+void CDongleDriver::RegisterEnd(EndFn end) {
+    std::lock_guard lock(m_callbackLock);
+    m_end = std::move(end);
+    // A controller that hung up at once is not missed by a late registration.
+    if (m_ended && m_end) m_end(LastError());
+}
+
 int CDongleDriver::SendDataToInt(const HciPacketBuffer& buffer) {
     const auto packet = buffer.Hci();
     if (packet.empty()) return 0;
@@ -81,7 +94,8 @@ bool CDongleDriver::SendPacket(std::span<const std::uint8_t> packet) {
     if (m_fd < 0) return false;
     // A user channel takes the packet in one write; a stream may take it in pieces.
     while (!packet.empty()) {
-        const ssize_t n = ::write(m_fd, packet.data(), packet.size());
+        const ssize_t n = m_socket ? ::send(m_fd, packet.data(), packet.size(), MSG_NOSIGNAL)
+                                   : ::write(m_fd, packet.data(), packet.size());
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             SetError(std::string("writing to the dongle failed: ") + std::strerror(errno));
@@ -92,6 +106,14 @@ bool CDongleDriver::SendPacket(std::span<const std::uint8_t> packet) {
     return true;
 }
 
+void CDongleDriver::ReaderEnded(std::string reason) {
+    if (m_stop) return;   // closed by its owner, not gone
+    SetError(reason);
+    std::lock_guard lock(m_callbackLock);
+    m_ended = true;
+    if (m_end) m_end(reason);
+}
+
 void CDongleDriver::ReaderMain() {
     CH4Reassembler reassembler;
     std::uint8_t chunk[4096];
@@ -99,7 +121,7 @@ void CDongleDriver::ReaderMain() {
         pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            SetError(std::string("waiting for the dongle failed: ") + std::strerror(errno));
+            ReaderEnded(std::string("waiting for the dongle failed: ") + std::strerror(errno));
             return;
         }
         if (m_stop || (fds[1].revents & POLLIN)) return;
@@ -107,7 +129,8 @@ void CDongleDriver::ReaderMain() {
         const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) {
-            SetError(n == 0 ? "the dongle closed its channel" : std::string("reading from the dongle failed: ") + std::strerror(errno));
+            ReaderEnded(n == 0 ? "the dongle closed its channel"
+                               : std::string("reading from the dongle failed: ") + std::strerror(errno));
             return;
         }
         std::lock_guard lock(m_callbackLock);

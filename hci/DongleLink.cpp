@@ -44,15 +44,40 @@ CDongleLink::CDongleLink() : m_loopReceiveArea(kLoopReceiveAreaLen, 0) {}
 
 CDongleLink::~CDongleLink() { CloseDongle(); }
 
-void CDongleLink::Message(const std::string& text) const {
-    if (m_message) m_message(text);
+void CDongleLink::Message(const std::string& text, const std::string& detail) const {
+    if (m_message) m_message(text, detail);
+}
+
+std::string CDongleLink::LostReason() const {
+    std::lock_guard lock(m_lock);
+    return m_lostReason;
+}
+
+void CDongleLink::MarkLost(const std::string& reason) {
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_lostReason.empty()) return;
+        m_lostReason = reason.empty() ? "the dongle stopped answering" : reason;
+    }
+    // Wakes a wait in progress, which then sees the loss.
+    m_event.Set();
+}
+
+void CDongleLink::Send(std::span<const std::uint8_t> packet) {
+    if (Lost()) return;
+    if (!m_driver.SendPacket(packet)) MarkLost(m_driver.LastError());
+}
+
+void CDongleLink::SendBuffer(const HciPacketBuffer& buffer) {
+    if (Lost()) return;
+    if (!m_driver.SendDataToInt(buffer)) MarkLost(m_driver.LastError());
 }
 
 void CDongleLink::Sleep(std::uint32_t ms) const {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
-        if (now >= end) return;
+        if (now >= end || Lost()) return;
         if (m_idle) m_idle();
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(end - now, kIdleSlice));
     }
@@ -60,6 +85,10 @@ void CDongleLink::Sleep(std::uint32_t ms) const {
 
 bool CDongleLink::OpenDongle() {
     CloseDongle();
+    {
+        std::lock_guard lock(m_lock);
+        m_lostReason.clear();
+    }
     std::vector<std::string> candidates;
     if (m_device.empty()) candidates = ListHciControllers();
     else candidates.push_back(m_device);
@@ -70,9 +99,10 @@ bool CDongleLink::OpenDongle() {
         m_openError = m_driver.LastError();
     }
     if (m_port == 0) {
-        Message(kNoDongleMessage);
+        Message(kNoDongleMessage, m_openError);
         return false;
     }
+    m_driver.RegisterEnd([this](const std::string& reason) { MarkLost(reason); });
     m_driver.RegisterAddRcvData([this](int unused, std::span<const std::uint8_t> packet) {
         return DongleReceive(unused, packet);
     });
@@ -86,11 +116,12 @@ void CDongleLink::CloseDongle() {
     m_driver.CloseCommPort(m_port);
     m_driver.RegisterAddRcvData({});
     m_driver.RegisterHandleRcvData({});
+    m_driver.RegisterEnd({});
     m_port = 0;
 }
 
 void CDongleLink::SendCommand(std::uint16_t opcode, std::span<const std::uint8_t> params) {
-    m_driver.SendPacket(CommandPacket(opcode, params));
+    Send(CommandPacket(opcode, params));
 }
 
 bool CDongleLink::WaitDongleEvent(std::uint32_t ms) {
@@ -98,8 +129,9 @@ bool CDongleLink::WaitDongleEvent(std::uint32_t ms) {
     for (;;) {
         const auto now = std::chrono::steady_clock::now();
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
-        if (left.count() <= 0) return m_event.WaitFor(std::chrono::milliseconds(0));
-        if (m_event.WaitFor(m_idle ? std::min(left, kIdleSlice) : left)) return true;
+        if (Lost()) return false;
+        if (left.count() <= 0) return m_event.WaitFor(std::chrono::milliseconds(0)) && !Lost();
+        if (m_event.WaitFor(m_idle ? std::min(left, kIdleSlice) : left)) return !Lost();
         if (m_idle) m_idle();
     }
 }
@@ -139,7 +171,7 @@ void CDongleLink::SendAcl(HciPacketBuffer& buffer, std::span<const std::uint8_t>
     p[4] = 0;
     std::copy(data.begin(), data.end(), p + 5);
     buffer.SetCount(static_cast<std::uint16_t>(n + 5));
-    m_driver.SendDataToInt(buffer);
+    SendBuffer(buffer);
 }
 
 int CDongleLink::DongleReceive(int /*unused*/, std::span<const std::uint8_t> packet) {
@@ -185,7 +217,7 @@ void CDongleLink::HandleHciEvent(std::span<const std::uint8_t> packet) {
         if (!buffer) return;
         const auto command = CommandPacket(OpAcceptConnectionRequest, params);
         std::copy(command.begin(), command.end(), buffer->Packet());
-        m_driver.SendDataToInt(*buffer);
+        SendBuffer(*buffer);
         return;
     }
     case EvCommandComplete: {
@@ -254,6 +286,7 @@ void CDongleLink::ClearState() {
     std::fill(m_loopReceiveArea.begin(), m_loopReceiveArea.end(), 0);
     m_loopReceivedBytes = 0;
     m_lostToFullArea = 0;
+    m_lostReason.clear();
 }
 
 void CDongleLink::SetDongleMaster(bool master) {

@@ -7,6 +7,10 @@
 // user-interface thread may read it at any time; it still reads after the wait or
 // sleep that tells it the receive side has done its part.
 //
+// A dongle that goes away (its channel closed, a read or write failed) is lost: the
+// waits and sleeps end at once and return as failed, nothing more is sent, and Lost()
+// tells why until the next OpenDongle or ClearState.
+//
 // The dongle event is armed (cleared) by ArmDongleEvent, which the caller does
 // *before* sending what will complete it: a controller may answer within microseconds,
 // and an answer that came before the wait began must count. WaitDongleEvent then only
@@ -40,9 +44,10 @@ inline constexpr const char* kNoDongleMessage =
 
 class CDongleLink {
 public:
-    // Shows a message the system gives in a message box. Called on the user-interface
+    // Shows a message the system gives in a message box, with the reason and remedy
+    // under it (detail, empty for the event messages). Called on the user-interface
     // thread or, for the event messages, on the reader thread.
-    using MessageFn = std::function<void(const std::string&)>;
+    using MessageFn = std::function<void(const std::string& text, const std::string& detail)>;
     // Called while the user-interface thread waits or sleeps, every few milliseconds
     // (the window keeps painting).
     using IdleFn = std::function<void()>;
@@ -60,6 +65,9 @@ public:
     void SetIdle(IdleFn idle) { m_idle = std::move(idle); }
     // Why the last OpenDongle failed (the transport's own words).
     const std::string& OpenError() const { return m_openError; }
+    // Why the dongle was lost since it was opened; empty while it serves.
+    std::string LostReason() const;
+    bool Lost() const { return !LostReason().empty(); }
 
     bool OpenDongle();
     void StartDongle(bool dataTest);
@@ -82,7 +90,8 @@ public:
     void ClearState();
     void SetDongleMaster(bool master);
 
-    // Waits or sleeps on the user-interface thread, calling the idle handler.
+    // Waits or sleeps on the user-interface thread, calling the idle handler; ends
+    // early when the dongle is lost.
     void Sleep(std::uint32_t ms) const;
 
     // Copies of the state.
@@ -102,9 +111,13 @@ public:
     void SendCommand(std::uint16_t opcode, std::span<const std::uint8_t> params = {});
 
     // Shows a message through the message handler.
-    void Message(const std::string& text) const;
+    void Message(const std::string& text, const std::string& detail = {}) const;
 
 private:
+    // Sends through the driver unless the dongle is lost; a failed write loses it.
+    void Send(std::span<const std::uint8_t> packet);
+    void SendBuffer(const HciPacketBuffer& buffer);
+    void MarkLost(const std::string& reason);
 
     std::string m_device;
     std::string m_openError;
@@ -125,6 +138,7 @@ private:
     std::vector<std::uint8_t> m_loopReceiveArea;
     std::uint32_t m_loopReceivedBytes = 0;
     std::uint64_t m_lostToFullArea = 0;
+    std::string m_lostReason;
 };
 
 }  // namespace hci

@@ -46,16 +46,18 @@ HciOpenResult OpenUserChannel(const std::string& name, unsigned index) {
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
         ::close(fd);
+        // EBUSY: the kernel's own stack has the controller up; EUSERS: another
+        // program holds its user channel.
         if (error == EBUSY || error == EALREADY)
-            result.error = name + " is in use by the kernel's Bluetooth stack: stop bluetoothd and take the "
-                                  "controller down (hciconfig " + name + " down, or btmgmt --index " +
+            result.error = name + " is used by another program, the kernel's Bluetooth stack: stop bluetoothd and "
+                                  "take the controller down (hciconfig " + name + " down, or btmgmt --index " +
                            std::to_string(index) + " power off)";
         else if (error == ENODEV)
-            result.error = name + ": no such Bluetooth controller";
+            result.error = name + ": no such Bluetooth controller; plug the dongle in (hciconfig lists the controllers)";
         else if (error == EPERM || error == EACCES)
             result.error = name + ": the HCI user channel needs root or CAP_NET_ADMIN";
         else
-            result.error = name + ": " + Errno(error);
+            result.error = DescribeOpenError(name, error);
         return result;
     }
     result.fd = fd;
@@ -73,7 +75,7 @@ HciOpenResult OpenUnixSocket(const std::string& path) {
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        result.error = path + ": " + Errno(errno);
+        result.error = DescribeOpenError(path, errno);
         if (fd >= 0) ::close(fd);
         return result;
     }
@@ -97,7 +99,7 @@ speed_t BaudConstant(unsigned baud) {
     }
 }
 
-HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
+HciOpenResult OpenSerial(const std::string& path, unsigned baud, bool flowControl) {
     HciOpenResult result;
     const speed_t speed = BaudConstant(baud);
     if (speed == 0) {
@@ -109,7 +111,7 @@ HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
     // The line is made blocking again once CLOCAL is set.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        result.error = path + ": " + Errno(errno);
+        result.error = DescribeOpenError(path, errno);
         return result;
     }
     termios tio{};
@@ -118,14 +120,29 @@ HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
         ::close(fd);
         return result;
     }
+    // The H4 UART transport's line: 8 data bits, no parity, one stop bit, RTS/CTS.
+    // Every one is set, since the port keeps what its last user left (two stop bits,
+    // no flow control, ...), which raw mode alone does not undo.
     ::cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (flowControl) tio.c_cflag |= CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     ::cfsetispeed(&tio, speed);
     ::cfsetospeed(&tio, speed);
     if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
         result.error = path + ": " + Errno(errno);
+        ::close(fd);
+        return result;
+    }
+    // tcsetattr succeeds when any of the settings took; a port without RTS/CTS lines
+    // silently keeps flow control off.
+    termios taken{};
+    if (flowControl && (::tcgetattr(fd, &taken) != 0 || !(taken.c_cflag & CRTSCTS))) {
+        result.error = path + ": the port does not offer RTS/CTS flow control; name it as " + path + ":" +
+                       std::to_string(baud) + ":noflow for an adapter without it";
         ::close(fd);
         return result;
     }
@@ -142,18 +159,43 @@ HciOpenResult OpenSerial(const std::string& path, unsigned baud) {
 
 }  // namespace
 
+std::string DescribeOpenError(const std::string& device, int error) {
+    switch (error) {
+    case EBUSY:
+    case EUSERS:
+        return device + " is used by another program: close the program that holds it";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return device + ": no such device; plug the dongle in, or name another with --dongle";
+    case EACCES:
+    case EPERM:
+        return device + ": no permission to open it; run as root or join the group that owns it (dialout for a serial port)";
+    case ECONNREFUSED:
+        return device + ": no controller listens on this socket (is btvirt -s running?)";
+    default:
+        return device + ": " + Errno(error);
+    }
+}
+
 HciOpenResult OpenHciTransport(const std::string& device) {
     if (device.starts_with("unix:")) return OpenUnixSocket(device.substr(5));
     unsigned index = 0;
     if (device.starts_with("hci") && ParseUnsigned(std::string_view(device).substr(3), index))
         return OpenUserChannel(device, index);
+    // PATH[:BAUD][:noflow]
     std::string path = device;
     unsigned baud = 115200;
-    if (const auto colon = device.rfind(':'); colon != std::string::npos && colon > 0) {
+    bool flowControl = true;
+    if (path.ends_with(":noflow")) {
+        path.resize(path.size() - 7);
+        flowControl = false;
+    }
+    if (const auto colon = path.rfind(':'); colon != std::string::npos && colon > 0) {
         unsigned parsed = 0;
-        if (ParseUnsigned(std::string_view(device).substr(colon + 1), parsed)) {
-            path = device.substr(0, colon);
+        if (ParseUnsigned(std::string_view(path).substr(colon + 1), parsed)) {
             baud = parsed;
+            path.resize(colon);
         }
     }
     if (path.empty() || path[0] != '/') {
@@ -163,7 +205,7 @@ HciOpenResult OpenHciTransport(const std::string& device) {
     }
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return OpenUnixSocket(path);
-    return OpenSerial(path, baud);
+    return OpenSerial(path, baud, flowControl);
 }
 
 std::vector<std::string> ListHciControllers() {

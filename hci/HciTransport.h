@@ -4,8 +4,10 @@
 //               down (`hciconfig hciN down` or `btmgmt --index N power off`).
 //               Needs CAP_NET_ADMIN. Reads return whole packets.
 //   unix:PATH   H4 over a Unix stream socket, as BlueZ's `btvirt -s` serves it.
-//   PATH[:BAUD] H4 over a serial device in raw mode, 115200 baud unless given; a path
-//               naming a Unix socket is connected as with unix:.
+//   PATH[:BAUD][:noflow]
+//               H4 over a serial device: 8N1, 115200 baud unless given, RTS/CTS flow
+//               control unless :noflow (adapters without the lines); a path naming a
+//               Unix socket is connected as with unix:.
 // The descriptor is blocking, close-on-exec, and the caller's to close.
 #pragma once
 
@@ -20,6 +22,11 @@ struct HciOpenResult {
 };
 
 HciOpenResult OpenHciTransport(const std::string& device);
+
+// Why a device could not be opened (error: the errno of the open, connect or bind),
+// with what to do about it where there is something: "used by another program" for
+// EBUSY and EUSERS.
+std::string DescribeOpenError(const std::string& device, int error);
 
 // The controllers the kernel knows (hci0, hci1, ...), in index order.
 std::vector<std::string> ListHciControllers();

@@ -1,7 +1,7 @@
 #include "hci/LoopRunner.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <new>
 #include <vector>
 
@@ -50,9 +50,11 @@ std::uint32_t CountLoopReport(std::span<const std::uint8_t> report) {
 std::string LostRateText(std::uint32_t sent, std::uint32_t counted) {
     const std::uint32_t lost = counted < sent ? sent - counted : 0;
     const double rate = sent ? static_cast<double>(lost) / sent * 100 : 0.0;
-    char text[64];
-    std::snprintf(text, sizeof text, ": %f", rate);
-    return std::string(text) + "%!\r\n";
+    // Six decimals as "%f" gives them, but always with a decimal point: the C library's
+    // printf follows the locale the toolkit sets, which may want a comma.
+    char number[64];
+    const auto written = std::to_chars(number, number + sizeof number, rate, std::chars_format::fixed, 6);
+    return ": " + std::string(number, written.ptr) + "%!\r\n";
 }
 
 CLoopRunner::CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn report)
@@ -69,13 +71,25 @@ bool CLoopRunner::WaitLinkIdle(std::uint32_t ms) {
     }
 }
 
+bool CLoopRunner::DongleLost() {
+    const std::string reason = m_dongle.LostReason();
+    if (reason.empty()) return false;
+    m_report(FormatString(IDS_DONGLE_LOST, {reason}));
+    return true;
+}
+
 fdp::SharedBuffer CLoopRunner::WorkBuffer() {
+    fdp::SharedBuffer buffer;
     try {
-        return fdp::MakeBuffer(kLoopReceiveAreaLen);
+        buffer = m_bufferSource ? m_bufferSource(kLoopReceiveAreaLen) : fdp::MakeBuffer(kLoopReceiveAreaLen);
     } catch (const std::bad_alloc&) {
+        buffer = nullptr;
+    }
+    if (!buffer || buffer->size() < kLoopReceiveAreaLen) {
         m_dongle.Message("Memory is not enough!");
         return nullptr;
     }
+    return buffer;
 }
 
 fdp::SharedBuffer CLoopRunner::TargetTestModeBlock() {
@@ -87,6 +101,7 @@ fdp::SharedBuffer CLoopRunner::TargetTestModeBlock() {
 
 bool CLoopRunner::Connect(const LoopSettings& settings, int& result) {
     m_dongle.Sleep(100);
+    if (DongleLost()) return false;
     const BdAddr address = m_dongle.DongleAddress();
     if (address == BdAddr{}) {
         Append(IDS_READ_BDADDR_FAILED);
@@ -103,7 +118,7 @@ bool CLoopRunner::Connect(const LoopSettings& settings, int& result) {
     result = m_front->StartLoopTest(block);
     Append(IDS_ESTABLISHING_ACL);
     if (!m_dongle.WaitDongleEvent(kConnectWaitMs)) {
-        Append(IDS_ACL_TIMEOUT);
+        if (!DongleLost()) Append(IDS_ACL_TIMEOUT);
         return false;
     }
     return true;
@@ -116,6 +131,7 @@ fdp::SharedBuffer CLoopRunner::Establish(const LoopSettings& settings, int& resu
     std::fill_n(work->begin(), settings.dataSize, kTargetSends);
     Append(IDS_ACL_ESTABLISHED);
     m_dongle.Sleep(4000);
+    if (DongleLost()) return nullptr;
     return work;
 }
 
@@ -127,8 +143,10 @@ int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
         m_dongle.Sleep(200);
         Append(IDS_TARGET_TO_DONGLE);
         m_dongle.WaitDongleEvent(settings.dataSize / std::max<std::uint32_t>(settings.speed, 1) + 1000);
-        const std::uint32_t counted = m_dongle.LoopReceivedBytes();
-        m_report(LoadString(IDS_TARGET_LOST_RATE) + LostRateText(settings.dataSize, counted));
+        if (!DongleLost()) {
+            const std::uint32_t counted = m_dongle.LoopReceivedBytes();
+            m_report(LoadString(IDS_TARGET_LOST_RATE) + LostRateText(settings.dataSize, counted));
+        }
     }
     m_dongle.ResetLoopReceivedBytes();
     return result;
@@ -136,12 +154,13 @@ int CLoopRunner::RunTargetLoopTest(const LoopSettings& settings) {
 
 int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
     int result = 0;
-    if (auto work = Establish(settings, result)) {
+    // The target's receive report gets a fresh area, held by the link until it is
+    // done. Taken first: a run that could not count what arrived must not start.
+    auto report = m_front ? WorkBuffer() : nullptr;
+    if (auto work = report ? Establish(settings, result) : nullptr) {
         m_dongle.Sleep(settings.dataSize / 100 + 500);
         Append(IDS_DONGLE_TO_TARGET);
-        // The target's receive report: a fresh area, held by the link until it is done.
-        auto report = WorkBuffer();
-        if (report) result = m_front->ReceiveLoopData(report, static_cast<std::uint32_t>(kLoopReceiveAreaLen));
+        result = m_front->ReceiveLoopData(report, static_cast<std::uint32_t>(kLoopReceiveAreaLen));
         m_dongle.Sleep(100);
         std::fill_n(work->begin(), settings.dataSize, kDongleSends);
         auto acl = NewHciPacket(105);
@@ -149,7 +168,7 @@ int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
             m_dongle.Message("No enough memory!");
         } else {
             const std::uint32_t pause = 100 / std::max<std::uint32_t>(settings.speed, 1);
-            for (std::uint32_t sent = 0; sent < settings.dataSize;) {
+            for (std::uint32_t sent = 0; sent < settings.dataSize && !m_dongle.Lost();) {
                 const std::uint32_t n = std::min<std::uint32_t>(settings.dataSize - sent, kMaxAclChunk);
                 m_dongle.SendAcl(*acl, std::span(work->data() + sent, n));
                 sent += n;
@@ -157,10 +176,11 @@ int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
             }
             acl.reset();
             m_dongle.Sleep(settings.dataSize / 500 + 500);
-            // The report is read only once the link has finished writing it.
-            const std::uint32_t counted =
-                report && WaitLinkIdle(kReportGraceMs) ? CountLoopReport(*report) : 0;
-            m_report(LoadString(IDS_DONGLE_LOST_RATE) + LostRateText(settings.dataSize, counted));
+            if (!DongleLost()) {
+                // The report is read only once the link has finished writing it.
+                const std::uint32_t counted = WaitLinkIdle(kReportGraceMs) ? CountLoopReport(*report) : 0;
+                m_report(LoadString(IDS_DONGLE_LOST_RATE) + LostRateText(settings.dataSize, counted));
+            }
         }
     }
     m_dongle.ResetLoopReceivedBytes();
@@ -169,6 +189,7 @@ int CLoopRunner::RunDongleLoopTest(const LoopSettings& settings) {
 
 bool CLoopRunner::RunDongleTestMode() {
     const bool ok = m_dongle.EnableDongleTestMode();
+    if (!ok && DongleLost()) return false;
     Append(ok ? IDS_DONGLE_TEST_MODE_OK : IDS_DONGLE_TEST_MODE_FAILED);
     return ok;
 }

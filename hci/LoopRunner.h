@@ -2,7 +2,9 @@
 // target, and the two test modes. Each appends its report lines through the report
 // handler (which also shows them) and returns when the run has ended. They run on the
 // user-interface thread and wait through the dongle link, whose idle handler keeps the
-// window painting.
+// window painting. A dongle lost during a run ends it at once with a report line that
+// says why; a run that cannot have its buffers stops with "Memory is not enough!" and
+// reports no lost rate.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +42,8 @@ std::string LostRateText(std::uint32_t sent, std::uint32_t counted);
 class CLoopRunner {
 public:
     using ReportFn = std::function<void(const std::string&)>;
+    // Gives a run its buffers of the receive area's size; null when memory is short.
+    using BufferSource = std::function<fdp::SharedBuffer(std::size_t size)>;
 
     // front: the request front end of the open link; may be null for the dongle test
     // mode alone, which needs no target. dongle: opened and started.
@@ -53,12 +57,17 @@ public:
     // Report 57761 or 57762; true when the target confirmed test mode.
     bool RunTargetTestMode();
 
+    // Where the runs take their buffers from (fdp::MakeBuffer unless set).
+    void SetBufferSource(BufferSource source) { m_bufferSource = std::move(source); }
+
     // The test-mode block handed to the target: Enable_Device_Under_Test_Mode, which
     // the target passes to its Bluetooth module.
     static fdp::SharedBuffer TargetTestModeBlock();
 
 private:
     void Append(unsigned id);
+    // Appends why the dongle was lost, when it was: the run ends there.
+    bool DongleLost();
     // Waits, bounded, until the link has finished its request, so that its answer can
     // be read; false when it had not finished.
     bool WaitLinkIdle(std::uint32_t ms);
@@ -72,6 +81,7 @@ private:
     fdp::CFdpGui* m_front;
     CDongleLink& m_dongle;
     ReportFn m_report;
+    BufferSource m_bufferSource;
 };
 
 }  // namespace hci

@@ -26,6 +26,13 @@ enum RadioSlot : std::size_t { TargetTestMode, DongleTestMode, TestTarget, TestD
 constexpr int kRadioIds[] = {1002, 1010, 1009, 1089, 1011, 1012};
 constexpr bool IsTestChoice(std::size_t slot) { return slot <= TestDongle; }
 
+// The system's message, with why and what to do under it when that is known.
+void ShowDongleMessage(QWidget* parent, const std::string& text, const std::string& detail) {
+    QMessageBox box(QMessageBox::Warning, parent->windowTitle(), QString::fromStdString(text), QMessageBox::Ok, parent);
+    if (!detail.empty()) box.setInformativeText(QString::fromStdString(detail));
+    box.exec();
+}
+
 bool ParseUnsigned(const QString& text, std::uint32_t& value) {
     bool ok = false;
     const qulonglong parsed = text.toULongLong(&ok);
@@ -94,12 +101,9 @@ bool CPageCircleTest::OnInitDialog() {
     hci::CDongleLink& dongle = TheDongleLink();
     dongle.SetDevice(Main().DongleDevice());
     QPointer<CKelvaneDlg> main(&Main());
-    dongle.SetMessageHandler([main](const std::string& text) {
+    dongle.SetMessageHandler([main](const std::string& text, const std::string& detail) {
         QMetaObject::invokeMethod(
-            qApp, [main, text] {
-                if (main) QMessageBox::warning(main, main->windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
-            },
-            Qt::QueuedConnection);
+            qApp, [main, text, detail] { if (main) ShowDongleMessage(main, text, detail); }, Qt::QueuedConnection);
     });
     // While the dongle is started and a test runs, the window paints but takes no input.
     dongle.SetIdle([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
@@ -145,6 +149,13 @@ int CPageCircleTest::OnWizardNext() {
     dongle.SetDongleMaster(choice.dongleMaster != 0);
     if (!dongle.OpenDongle()) return kStay;
     dongle.StartDongle(selected(TestTarget) || selected(TestDongle));
+    if (dongle.Lost()) {
+        // It hung up while it was started: as good as none.
+        const std::string reason = dongle.LostReason();
+        dongle.CloseDongle();
+        ShowDongleMessage(&Main(), hci::kNoDongleMessage, reason);
+        return kStay;
+    }
     Sheet()->SetActivePage(PageBurnIndex);
     return kStay;
 }

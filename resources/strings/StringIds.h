@@ -53,6 +53,7 @@ enum StringId : unsigned {
     IDS_CANNOT_OPEN_INTERFACE = 61007,    // %1 interface, %2 the capture library's words
     IDS_CANNOT_PREPARE_CAPTURE = 61008,   // %1 interface, %2 the capture library's words
     IDS_FOLDER_NOT_WRITABLE = 61020,      // %1 folder
+    IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 
 }  // namespace res

@@ -195,6 +195,7 @@ constexpr StringEntry kEnglish[] = {
     {61007, "Cannot open %1: %2"},
     {61008, "Cannot prepare %1 for capturing the target's frames: %2"},
     {61020, "The folder %1 cannot be written. The wizard keeps trace.txt and Target_Bt_Addr.txt there and cannot talk to the target without them. Give the folder write permission, or run the program from a folder you may write to."},
+    {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace
 

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <algorithm>
 #include <optional>
 #include <thread>
 
@@ -87,10 +88,13 @@ int UnixSocket(const std::string& path, bool listen) {
 }
 
 // Passes one dongle connection through to btvirt, noting the role byte of every
-// Accept_Connection_Request on its way to the controller.
+// Accept_Connection_Request on its way to the controller; hangs up on both sides after
+// hangUpAfter, when given, as a controller unplugged.
 class DongleProxy {
 public:
-    DongleProxy(const std::string& path, const std::string& upstream) : m_upstream(upstream) {
+    DongleProxy(const std::string& path, const std::string& upstream,
+                std::optional<std::chrono::milliseconds> hangUpAfter = std::nullopt)
+        : m_upstream(upstream), m_hangUpAfter(hangUpAfter) {
         m_listen = UnixSocket(path, true);
         m_stop = ::eventfd(0, EFD_CLOEXEC);
         m_thread = std::thread([this] { Main(); });
@@ -115,9 +119,12 @@ private:
         const int controller = UnixSocket(m_upstream, false);
         hci::CH4Reassembler commands;
         std::uint8_t chunk[4096];
+        const auto hangUp = std::chrono::steady_clock::now() + m_hangUpAfter.value_or(std::chrono::hours(1));
         for (;;) {
             pollfd fds[3] = {{host, POLLIN, 0}, {controller, POLLIN, 0}, {m_stop, POLLIN, 0}};
-            if (::poll(fds, 3, -1) <= 0 || (fds[2].revents & POLLIN)) break;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(hangUp - std::chrono::steady_clock::now());
+            const int ready = ::poll(fds, 3, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+            if (ready == 0 || ready < 0 || (fds[2].revents & POLLIN)) break;
             const bool fromHost = fds[0].revents != 0;
             const int from = fromHost ? host : controller;
             const ssize_t n = ::read(from, chunk, sizeof chunk);
@@ -137,11 +144,41 @@ private:
     }
 
     std::string m_upstream;
+    std::optional<std::chrono::milliseconds> m_hangUpAfter;
     int m_listen = -1;
     int m_stop = -1;
     std::thread m_thread;
     std::mutex m_lock;
     std::vector<std::uint8_t> m_roles;
+};
+
+// A socket that takes every connection and hangs up on it at once: a dongle server
+// that went away.
+class HangUpServer {
+public:
+    explicit HangUpServer(const std::string& path) {
+        m_listen = UnixSocket(path, true);
+        m_stop = ::eventfd(0, EFD_CLOEXEC);
+        m_thread = std::thread([this] {
+            for (;;) {
+                pollfd fds[2] = {{m_listen, POLLIN, 0}, {m_stop, POLLIN, 0}};
+                if (::poll(fds, 2, -1) <= 0 || (fds[1].revents & POLLIN)) return;
+                const int client = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+                if (client >= 0) ::close(client);
+            }
+        });
+    }
+    ~HangUpServer() {
+        ::eventfd_write(m_stop, 1);
+        m_thread.join();
+        ::close(m_listen);
+        ::close(m_stop);
+    }
+
+private:
+    int m_listen = -1;
+    int m_stop = -1;
+    std::thread m_thread;
 };
 
 struct LoopCase {
@@ -151,8 +188,10 @@ struct LoopCase {
     int exitCode;
     std::vector<std::string> lines;        // each must appear in the output
     std::optional<std::uint8_t> role;      // the accept's role byte the controller saw
-    std::string dongle = "PROXY";          // PROXY: through the proxy to btvirt
+    std::string dongle = "PROXY";          // PROXY: through the proxy to btvirt; HANGUP: a server that hangs up
     std::chrono::milliseconds atLeast{0};  // the run takes no less
+    bool simRadioHangsUp = false;          // the simulator's controller goes away before the run
+    std::optional<std::chrono::milliseconds> dongleHangsUpAfter;  // the proxy hangs up on the dongle
 };
 
 class LoopE2eTest : public ::testing::TestWithParam<LoopCase> {
@@ -191,16 +230,28 @@ BtServer* LoopE2eTest::s_server = nullptr;
 TEST_P(LoopE2eTest, RunsTheLoopTestBetweenTheSimulatorAndTheDongle) {
     const LoopCase& c = GetParam();
     TempDir folder("/var/tmp");
-    DongleProxy proxy(folder / "dongle.sock", s_server->Socket());
+    DongleProxy proxy(folder / "dongle.sock", s_server->Socket(), c.dongleHangsUpAfter);
     ASSERT_TRUE(proxy.Listening());
+    HangUpServer hangUp(folder / "hangup.sock");
+    std::optional<DongleProxy> radio;
+    if (c.simRadioHangsUp) radio.emplace(folder / "radio.sock", s_server->Socket(), std::chrono::milliseconds(300));
     SimProcess sim;
-    std::vector<std::string> simOptions = {"--password", "kiwi", "--bt", "unix:" + s_server->Socket()};
+    std::vector<std::string> simOptions = {"--password", "kiwi", "--bt",
+                                           "unix:" + (radio ? folder / "radio.sock" : s_server->Socket())};
     simOptions.insert(simOptions.end(), c.simOptions.begin(), c.simOptions.end());
     ASSERT_TRUE(sim.Start(folder.Path(), simOptions)) << sim.Error();
+    if (radio) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (sim.LogLines({"bt lost"}).empty() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_FALSE(sim.LogLines({"bt lost"}).empty()) << "the simulator did not notice its controller go";
+    }
 
+    const std::string dongle = c.dongle == "PROXY"    ? "unix:" + (folder / "dongle.sock")
+                               : c.dongle == "HANGUP" ? "unix:" + (folder / "hangup.sock")
+                                                      : c.dongle;
     std::string command = std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " + kPcInterface +
-               " --password kiwi --folder " + folder.Path() + " --dongle " +
-               (c.dongle == "PROXY" ? "unix:" + (folder / "dongle.sock") : c.dongle) + " looptest " + c.arguments +
+               " --password kiwi --folder " + folder.Path() + " --dongle " + dongle + " looptest " + c.arguments +
                " 2>&1";
     std::string output;
     const auto started = std::chrono::steady_clock::now();
@@ -219,6 +270,8 @@ TEST_P(LoopE2eTest, RunsTheLoopTestBetweenTheSimulatorAndTheDongle) {
 }
 
 const std::string kLostNothing = "---------------Lost rate is: 0.000000%!\n";
+const std::string kLostAFifth = "---------------Lost rate is: 20.000000%!\n";
+const std::string kNoDongle = " There is no USB device in the port or the usb port is used by other program!";
 const std::string kConnected = "-------------ACL connection is established successfully!";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -239,9 +292,28 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"RadioOff", "target --size 10 --speed 10", {"--bt-radio", "off"}, 5,
                  {"Timeout and ACL connection is not established in 4 seconds!"}, std::nullopt, "PROXY",
                  std::chrono::milliseconds(4000)},
-        LoopCase{"NoSuchDongle", "dongle --size 10 --speed 10", {}, 4,
-                 {" There is no USB device in the port or the usb port is used by other program!"}, std::nullopt,
-                 "unix:/var/tmp/kelvane-no-such-dongle"}),
+        LoopCase{"NoSuchDongle", "dongle --size 10 --speed 10", {}, 4, {kNoDongle, "kelvane-no-such-dongle"},
+                 std::nullopt, "unix:/var/tmp/kelvane-no-such-dongle"},
+        // 250 bytes go as 100, 100 and 50; the radio keeps back the last 50.
+        LoopCase{"TargetToDongle250Withholding50", "target --size 250 --speed 10", {"--bt-withhold", "50"}, 0,
+                 {kLostAFifth}, 0x01},
+        LoopCase{"DongleToTarget250Withholding50", "dongle --size 250 --speed 10 --master", {"--bt-withhold", "50"}, 0,
+                 {kLostAFifth}, 0x00},
+        LoopCase{"TargetToDongle3Withholding2", "target --size 3 --speed 10", {"--bt-withhold", "2"}, 0,
+                 {"---------------Lost rate is: 66.666667%!\n"}, 0x01},
+        // A dongle whose server hangs up: a message and exit 4, not death by SIGPIPE.
+        LoopCase{"DongleHangsUpInTestMode", "dongle-testmode", {}, 4, {kNoDongle, "the dongle closed its channel"},
+                 std::nullopt, "HANGUP"},
+        LoopCase{"DongleHangsUpBeforeADataRun", "target --size 10 --speed 10", {}, 4,
+                 {kNoDongle, "the dongle closed its channel"}, std::nullopt, "HANGUP"},
+        // Gone while the connection settles: the run stops there with the reason.
+        LoopCase{"DongleHangsUpInARun", "dongle --size 10 --speed 10", {}, 4,
+                 {kConnected, "The dongle is lost (the dongle closed its channel)"}, std::nullopt, "PROXY",
+                 std::chrono::milliseconds(0), false, std::chrono::milliseconds(1500)},
+        // The simulator outlives its own controller: no connection, and it ends cleanly.
+        LoopCase{"SimulatorsControllerGone", "target --size 10 --speed 10", {}, 5,
+                 {"Timeout and ACL connection is not established in 4 seconds!"}, std::nullopt, "PROXY",
+                 std::chrono::milliseconds(4000), true}),
     [](const ::testing::TestParamInfo<LoopCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -44,6 +44,7 @@ void DialogWatcher::Poll() {
         } else if (auto* box = qobject_cast<QMessageBox*>(widget)) {
             messages << box->text();
             captions << box->windowTitle();
+            details << box->informativeText();
             box->done(QMessageBox::Ok);
         }
     }

@@ -26,6 +26,8 @@ public:
     QStringList messages;
     // The captions of the message boxes (not of the guide dialogs), in order.
     QStringList captions;
+    // The informative texts under the message boxes' messages, in order.
+    QStringList details;
     // What probe() said while each dialog was up (e.g. the main window's status bar,
     // which the mouse may change once the dialog has gone).
     std::function<QString()> probe;

@@ -22,9 +22,9 @@ const char* const kNoInterface = "kvnone";
 constexpr int kIds[] = {1002, 1010, 1009, 1089, 1011, 1012};
 
 hci::test::Bytes HealthyController(const hci::test::Bytes& packet) {
-    if (packet.size() < 3 || packet[0] != hci::kCommandPacket) return {};
+    if (packet.size() < 3 || packet[0] != 0x01) return {};
     const auto opcode = static_cast<std::uint16_t>(packet[1] | packet[2] << 8);
-    if (opcode == hci::OpReadBdAddr) return hci::test::CommandComplete(opcode, 0, {0x66, 0x55, 0x44, 0x33, 0x22, 0x1A});
+    if (opcode == 0x1009) return hci::test::CommandComplete(opcode, 0, {0x66, 0x55, 0x44, 0x33, 0x22, 0x1A});
     return hci::test::CommandComplete(opcode, 0);
 }
 
@@ -120,6 +120,48 @@ private slots:
         QVERIFY(!TheDongleLink().IsOpen());
     }
 
+    // Why the dongle did not serve shows under the system's message, where the
+    // technician can act on it.
+    void aDongleThatDoesNotServeSaysWhy_data() {
+        QTest::addColumn<QString>("device");   // HANGUP: a controller that hangs up at once
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no such socket") << "unix:/nonexistent/kelvane-dongle"
+                                        << "/nonexistent/kelvane-dongle: no such device";
+        QTest::newRow("not a device") << "nonsense" << "not a Bluetooth device";
+        QTest::newRow("hangs up while started") << "HANGUP" << "the dongle closed its channel";
+    }
+    void aDongleThatDoesNotServeSaysWhy() {
+        QFETCH(QString, device);
+        QFETCH(QString, reason);
+        hci::test::ScriptedController controller;
+        const bool hangUp = device == QStringLiteral("HANGUP");
+        if (hangUp) {
+            // Hangs up on the first command, as a dongle pulled out while it starts.
+            device = QString::fromStdString(controller.Device());
+            controller.SetResponder([&controller](const hci::test::Bytes&) {
+                controller.HangUp();
+                return hci::test::Bytes{};
+            });
+        }
+        ProgramFolder folder;
+        DialogWatcher watcher;
+        auto window = OpenMainWindow(folder, kNoInterface, true, device.toStdString());
+        CPageCircleTest* page = Show(*window);
+        Click(page->Radio(1009));
+        Click(page->Radio(1011));
+        Enter(page->Edit(1090), QStringLiteral("100"));
+        Enter(page->Edit(1096), QStringLiteral("20"));
+        watcher.messages.clear();
+        watcher.details.clear();
+        Next(*window);
+        QTRY_COMPARE(watcher.messages,
+                     QStringList{QStringLiteral(" There is no USB device in the port or the usb port is used by other program!")});
+        QCOMPARE(watcher.details.size(), 1);
+        QVERIFY2(watcher.details[0].contains(reason), qPrintable(watcher.details[0]));
+        QCOMPARE(window->Sheet()->ActiveIndex(), int{PageCircleTestIndex});
+        QVERIFY(!TheDongleLink().IsOpen());
+    }
+
     void nextOpensAndStartsTheDongle_data() {
         QTest::addColumn<int>("test");
         QTest::addColumn<bool>("scans");
@@ -147,8 +189,9 @@ private slots:
         QVERIFY(watcher.messages.isEmpty());
         std::vector<std::uint16_t> opcodes;
         for (const auto& packet : controller.Received()) opcodes.push_back(static_cast<std::uint16_t>(packet[1] | packet[2] << 8));
-        std::vector<std::uint16_t> expected = {hci::OpReset, hci::OpReadBdAddr};
-        if (scans) expected.push_back(hci::OpWriteScanEnable);
+        // HCI_Reset, HCI_Read_BD_ADDR, HCI_Write_Scan_Enable.
+        std::vector<std::uint16_t> expected = {0x0C03, 0x1009};
+        if (scans) expected.push_back(0x0C1A);
         QCOMPARE(opcodes, expected);
         QCOMPARE(TheDongleLink().DongleAddressText(), std::string("1a:22:33:44:55:66"));
         QCOMPARE(TheLoopTestChoice().loopDataSize, 100u);

@@ -14,7 +14,10 @@
 #include <QTemporaryDir>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QtTest>
+#include <clocale>
+#include <string>
 #include <memory>
 
 #include "app/FirmSheet.h"
@@ -90,13 +93,26 @@ private slots:
         QTest::addColumn<QString>("speed");
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<bool>("picture");
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<bool>("commaLocale");   // the user's locale writes 0,5
         const QString lostNothing = Res(57767) + QStringLiteral(": 0.000000%!\r\n");
         QTest::newRow("target to dongle") << 1009 << 1011 << "1000" << "10"
                                           << QStringList{Res(57739), Res(57764), Res(57765), Res(57766), lostNothing}
-                                          << true;
+                                          << true << QStringList{} << false;
         QTest::newRow("dongle to target") << 1089 << 1012 << "100" << "80"
-                                          << QStringList{Res(57738), Res(57765), Res(57768), Res(57769)} << false;
-        QTest::newRow("dongle test mode") << 1010 << 1012 << "1" << "10" << QStringList{Res(57740), Res(57744)} << false;
+                                          << QStringList{Res(57738), Res(57765), Res(57768), Res(57769)} << false
+                                          << QStringList{} << false;
+        QTest::newRow("dongle test mode") << 1010 << 1012 << "1" << "10" << QStringList{Res(57740), Res(57744)} << false
+                                          << QStringList{} << false;
+        // The radio keeps back 50 of 250 bytes; the report keeps its decimal point
+        // whatever the user's locale.
+        const QStringList withhold50 = {QStringLiteral("--bt-withhold"), QStringLiteral("50")};
+        QTest::newRow("target to dongle, a fifth lost, comma locale")
+            << 1009 << 1012 << "250" << "10" << QStringList{Res(57767) + QStringLiteral(": 20.000000%!\r\n")} << false
+            << withhold50 << true;
+        QTest::newRow("dongle to target, a fifth lost, comma locale")
+            << 1089 << 1011 << "250" << "10" << QStringList{Res(57769) + QStringLiteral(": 20.000000%!\r\n")} << false
+            << withhold50 << true;
     }
     void runsTheChosenTestFromTheDownloadPage() {
         QFETCH(int, test);
@@ -105,9 +121,19 @@ private slots:
         QFETCH(QString, speed);
         QFETCH(QStringList, lines);
         QFETCH(bool, picture);
+        QFETCH(QStringList, simOptions);
+        QFETCH(bool, commaLocale);
+        const std::string numbersBefore = std::setlocale(LC_NUMERIC, nullptr);
+        if (commaLocale && !std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
+            if (bench::InCi()) QFAIL("locale de_DE.UTF-8 missing: scripts/setup generates it");
+            QSKIP("locale de_DE.UTF-8 missing (scripts/setup generates it)");
+        }
+        const auto restoreLocale = qScopeGuard([&numbersBefore] { std::setlocale(LC_NUMERIC, numbersBefore.c_str()); });
         SimulatedTarget target;
-        QVERIFY(target.Start({QStringLiteral("--password"), QStringLiteral("kiwi"), QStringLiteral("--announce-ms"),
-                              QStringLiteral("200"), QStringLiteral("--bt"), QStringLiteral("unix:") + Server()}));
+        QVERIFY(target.Start(QStringList{QStringLiteral("--password"), QStringLiteral("kiwi"),
+                                         QStringLiteral("--announce-ms"), QStringLiteral("200"), QStringLiteral("--bt"),
+                                         QStringLiteral("unix:") + Server()} +
+                             simOptions));
         ProgramFolder folder;
         DialogWatcher watcher;
         auto window = OpenMainWindow(folder, bench::kPcInterface, true, "unix:" + Server().toStdString());

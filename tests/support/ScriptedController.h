@@ -72,6 +72,13 @@ public:
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
+    // Hangs up on the host, as a controller unplugged or a server that went away: the
+    // host reads the end of its stream, and its writes fail from then on.
+    void HangUp() {
+        WaitConnected();
+        std::lock_guard lock(m_writeLock);
+        ::shutdown(m_client, SHUT_RDWR);
+    }
     // The packets the host has written so far.
     std::vector<Bytes> Received() const {
         std::lock_guard lock(m_lock);

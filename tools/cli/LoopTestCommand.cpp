@@ -66,14 +66,21 @@ std::optional<LoopTestRequest> ParseLoopTest(const std::vector<std::string>& ope
 int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::string& device) {
     hci::CDongleLink dongle;
     dongle.SetDevice(device);
-    dongle.SetMessageHandler([](const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); });
+    dongle.SetMessageHandler([](const std::string& text, const std::string& detail) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
+    });
     dongle.SetDongleMaster(request.dongleMaster);
-    if (!dongle.OpenDongle()) {
-        std::fprintf(stderr, "%s\n", dongle.OpenError().c_str());
-        return ExitNoDongle;
-    }
+    if (!dongle.OpenDongle()) return ExitNoDongle;
     const bool dataTest = request.kind == LoopTestKind::Target || request.kind == LoopTestKind::Dongle;
     dongle.StartDongle(dataTest);
+    // A dongle that hung up while it was started is as good as none.
+    const auto lost = [&dongle] {
+        if (!dongle.Lost()) return false;
+        std::fprintf(stderr, "%s\n%s\n", hci::kNoDongleMessage, dongle.LostReason().c_str());
+        return true;
+    };
+    if (lost()) return ExitNoDongle;
     if (!dongle.DongleAddressText().empty()) std::printf("Dongle: %s\n", dongle.DongleAddressText().c_str());
 
     std::string report;
@@ -82,12 +89,17 @@ int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::
         Print(text);
     };
     hci::CLoopRunner runner(front, dongle, append);
-    if (request.kind == LoopTestKind::DongleTestMode) return runner.RunDongleTestMode() ? 0 : 40 + fdp::FdpFailed;
-    if (request.kind == LoopTestKind::TargetTestMode) return runner.RunTargetTestMode() ? 0 : 40 + fdp::FdpFailed;
-    if (request.kind == LoopTestKind::Target) runner.RunTargetLoopTest(request.settings);
-    else runner.RunDongleLoopTest(request.settings);
-    // The run completed when it printed its lost rate; the rate itself is not judged.
-    return report.find("%!") != std::string::npos ? 0 : ExitLoopStopped;
+    int code = 0;
+    if (request.kind == LoopTestKind::DongleTestMode) code = runner.RunDongleTestMode() ? 0 : 40 + fdp::FdpFailed;
+    else if (request.kind == LoopTestKind::TargetTestMode) code = runner.RunTargetTestMode() ? 0 : 40 + fdp::FdpFailed;
+    else {
+        if (request.kind == LoopTestKind::Target) runner.RunTargetLoopTest(request.settings);
+        else runner.RunDongleLoopTest(request.settings);
+        // The run completed when it printed its lost rate; the rate itself is not judged.
+        code = report.find("%!") != std::string::npos ? 0 : ExitLoopStopped;
+    }
+    // The report has said why already.
+    return dongle.Lost() && request.kind != LoopTestKind::TargetTestMode ? ExitNoDongle : code;
 }
 
 }  // namespace cli

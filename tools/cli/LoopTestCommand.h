@@ -27,7 +27,7 @@ struct LoopTestRequest {
 std::optional<LoopTestRequest> ParseLoopTest(const std::vector<std::string>& operation, std::string& error);
 
 // Exit codes of a loop test beyond the tool's common ones.
-inline constexpr int ExitNoDongle = 4;      // the dongle could not be opened
+inline constexpr int ExitNoDongle = 4;      // the dongle could not be opened, or went away
 inline constexpr int ExitLoopStopped = 5;   // no dongle address, or no ACL connection
 
 // Opens and starts the dongle (device: --dongle, empty for the first hciN), runs the

@@ -65,7 +65,7 @@ void Usage() {
                  "  testmode                            put the target's Bluetooth module into test mode\n"
                  "  looptest target|dongle|target-testmode|dongle-testmode [--size N] [--speed S]\n"
                  "           [--master|--slave]          the Bluetooth loop test with the dongle of --dongle\n"
-                 "                                      DEVICE (hciN, a serial path, unix:PATH); size 1-1000\n"
+                 "                                      DEVICE (hciN, PATH[:BAUD][:noflow], unix:PATH); size 1-1000\n"
                  "                                      bytes (1000), speed 10-80 KBytes/s (10), slave\n"
                  "  history [--last N]                  the update history (history.jsonl) as a table\n"
                  "  set-name-password NAME [PASSWORD|-] the target's friendly name and login password; the\n"

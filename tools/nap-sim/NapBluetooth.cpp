@@ -1,23 +1,84 @@
 #include "tools/nap-sim/NapBluetooth.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdio>
 
 #include "controls/FormatBdAddr.h"
-#include "fdp/Frame.h"
-#include "hci/DongleLink.h"
-#include "hci/HciPacket.h"
 
 namespace napsim {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using hci::Le16;
 
-constexpr std::uint8_t kTargetSends = 0x05;
+// What the target's radio sends and expects: the HCI codes as the Bluetooth standard
+// gives them, and the loop test's conventions as the target keeps them. Written down
+// here rather than taken from the PC's side, so that a misreading on either side
+// shows as a failing run instead of agreeing with itself.
+namespace radio {
+constexpr std::uint8_t kCommandPacket = 0x01;
+constexpr std::uint8_t kAclPacket = 0x02;
+constexpr std::uint8_t kEventPacket = 0x04;
+
+constexpr std::uint16_t kCreateConnection = 0x0405;
+constexpr std::uint16_t kReset = 0x0C03;
+constexpr std::uint16_t kReadBdAddr = 0x1009;
+
+constexpr std::uint8_t kConnectionComplete = 0x03;
+constexpr std::uint8_t kDisconnectionComplete = 0x05;
+constexpr std::uint8_t kCommandComplete = 0x0E;
+constexpr std::uint8_t kCommandStatus = 0x0F;
+
+// ACL header after the indicator: handle with packet boundary "first" (10b), length.
+constexpr std::uint16_t kFirstPacketFlag = 0x2000;
+
+// The target test mode request carries Enable_Device_Under_Test_Mode, the only
+// command the target passes to its module; anything else is refused as unknown.
+constexpr std::uint8_t kTestModeCommand[] = {0x01, 0x03, 0x18, 0x00};
+constexpr std::uint8_t kUnknownCommand = 0x01;
+
+// The loop test: the setup block holds the dongle's address (0-5), the speed in bytes
+// per millisecond (8) and the data size (9, u32 LE). The target sends its data as 0x05
+// in ACL packets of at most 100 bytes, then the one-byte marker 0x01; its receive
+// report lists the packets that arrived as 02, handle (2), length (2, LE), data, within
+// the PC's receive area of 409600 bytes.
+constexpr std::size_t kSetupSpeed = 8;
+constexpr std::size_t kSetupSize = 9;
+constexpr std::size_t kSetupLength = 13;
+constexpr std::uint8_t kTargetData = 0x05;
+constexpr std::uint8_t kEndOfData = 0x01;
+constexpr std::size_t kMaxChunk = 100;
+constexpr std::size_t kReportArea = 409600;
+constexpr std::size_t kRecordHead = 5;
+}  // namespace radio
+
 constexpr std::uint32_t kCommandWaitMs = 1000;
 constexpr std::uint32_t kReportGraceMs = 1000;
+
+std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t Le32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::vector<std::uint8_t> CommandPacket(std::uint16_t opcode, std::span<const std::uint8_t> params = {}) {
+    std::vector<std::uint8_t> packet = {radio::kCommandPacket, static_cast<std::uint8_t>(opcode),
+                                        static_cast<std::uint8_t>(opcode >> 8),
+                                        static_cast<std::uint8_t>(params.size())};
+    packet.insert(packet.end(), params.begin(), params.end());
+    return packet;
+}
+
+std::vector<std::uint8_t> AclPacket(std::uint16_t handle, std::span<const std::uint8_t> data) {
+    const auto head = static_cast<std::uint16_t>((handle & 0x0FFF) | radio::kFirstPacketFlag);
+    std::vector<std::uint8_t> packet = {radio::kAclPacket, static_cast<std::uint8_t>(head),
+                                        static_cast<std::uint8_t>(head >> 8), static_cast<std::uint8_t>(data.size()),
+                                        static_cast<std::uint8_t>(data.size() >> 8)};
+    packet.insert(packet.end(), data.begin(), data.end());
+    return packet;
+}
 
 std::string Hex(std::uint16_t value) {
     char text[8];
@@ -50,13 +111,17 @@ bool CNapBluetooth::Open(const std::string& device) {
         OnPacket(packet);
         return 0;
     });
+    // A controller that goes away leaves the target without radio; it says so once.
+    m_driver.RegisterEnd([this](const std::string& reason) {
+        if (m_log) m_log("bt lost", reason);
+    });
     m_worker = std::thread([this] { WorkerMain(); });
-    if (Command(hci::CommandPacket(hci::OpReset), kCommandWaitMs) != std::uint8_t{0}) {
+    if (Command(CommandPacket(radio::kReset), kCommandWaitMs) != std::uint8_t{0}) {
         m_error = device + ": the controller did not complete HCI_Reset";
         return false;
     }
     std::vector<std::uint8_t> address;
-    if (Command(hci::CommandPacket(hci::OpReadBdAddr), kCommandWaitMs, &address) != std::uint8_t{0} ||
+    if (Command(CommandPacket(radio::kReadBdAddr), kCommandWaitMs, &address) != std::uint8_t{0} ||
         address.size() < 6) {
         m_error = device + ": the controller did not tell its address";
         return false;
@@ -95,34 +160,39 @@ void CNapBluetooth::OnPacket(std::span<const std::uint8_t> packet) {
     std::string event, detail;
     {
         std::lock_guard lock(m_lock);
-        if (p[4] == hci::kAclPacket && packet.size() >= 9) {
+        if (p[4] == radio::kAclPacket && packet.size() >= 9) {
             const std::size_t n = std::min<std::size_t>(Le16(p + 7), packet.size() - 9);
-            // The report keeps whole packets only, within the PC's receive area.
-            if (m_report.size() + 5 + n <= hci::kLoopReceiveAreaLen) {
-                m_report.insert(m_report.end(), p + 4, p + 9 + n);
-                fdp::WriteLe16(&m_report[m_report.size() - n - 2], static_cast<std::uint16_t>(n));
-                m_receivedBytes += static_cast<std::uint32_t>(n);
+            m_receivedBytes += static_cast<std::uint32_t>(n);
+            // The report leaves out what the radio withholds (the run's last bytes) and
+            // keeps within the PC's receive area.
+            const std::uint32_t keep = m_dataSize > m_withhold ? m_dataSize - m_withhold : 0;
+            const std::size_t kept = std::min<std::size_t>(n, keep > m_reportedBytes ? keep - m_reportedBytes : 0);
+            if (kept > 0 && m_report.size() + radio::kRecordHead + kept <= radio::kReportArea) {
+                m_report.insert(m_report.end(), {radio::kAclPacket, p[5], p[6], static_cast<std::uint8_t>(kept),
+                                                 static_cast<std::uint8_t>(kept >> 8)});
+                m_report.insert(m_report.end(), p + 9, p + 9 + kept);
+                m_reportedBytes += static_cast<std::uint32_t>(kept);
             }
-        } else if (p[4] == hci::kEventPacket) {
+        } else if (p[4] == radio::kEventPacket) {
             const std::size_t length = packet.size();
             switch (p[5]) {
-            case hci::EvCommandComplete:
+            case radio::kCommandComplete:
                 if (length >= 11 && Le16(p + 8) == m_awaitedOpcode) {
                     m_completedStatus = p[10];
                     m_completedParams.assign(p + 11, p + length);
                 }
                 break;
-            case hci::EvCommandStatus:
+            case radio::kCommandStatus:
                 if (length >= 11 && p[7] != 0 && Le16(p + 9) == m_awaitedOpcode) m_completedStatus = p[7];
                 if (length >= 11 && p[7] != 0) { event = "bt command refused"; detail = Hex(Le16(p + 9)); }
                 break;
-            case hci::EvConnectionComplete:
+            case radio::kConnectionComplete:
                 if (length < 10) break;
                 if (p[7] == 0) m_handle = static_cast<std::uint16_t>(Le16(p + 8) & 0x0FFF);
                 event = p[7] == 0 ? "bt connected" : "bt connection failed";
                 detail = p[7] == 0 ? "handle " + Hex(Le16(p + 8)) : "status " + std::to_string(p[7]);
                 break;
-            case hci::EvDisconnectionComplete:
+            case radio::kDisconnectionComplete:
                 if (length >= 10 && m_handle && Le16(p + 8) == *m_handle) {
                     m_handle.reset();
                     event = "bt disconnected";
@@ -138,7 +208,7 @@ void CNapBluetooth::OnPacket(std::span<const std::uint8_t> packet) {
 }
 
 void CNapBluetooth::LoopSetup(std::span<const std::uint8_t> block) {
-    if (block.size() < 13) return;
+    if (block.size() < radio::kSetupLength) return;
     std::uint8_t page[13];
     {
         std::lock_guard lock(m_lock);
@@ -147,8 +217,9 @@ void CNapBluetooth::LoopSetup(std::span<const std::uint8_t> block) {
         m_handle.reset();
         m_report.clear();
         m_receivedBytes = 0;
-        m_speed = std::max<std::uint32_t>(block[8], 1);
-        m_dataSize = fdp::ReadLe32(block.data() + 9);
+        m_reportedBytes = 0;
+        m_speed = std::max<std::uint32_t>(block[radio::kSetupSpeed], 1);
+        m_dataSize = Le32(block.data() + radio::kSetupSize);
     }
     m_changed.notify_all();
     std::array<std::uint8_t, 6> shown;
@@ -163,7 +234,7 @@ void CNapBluetooth::LoopSetup(std::span<const std::uint8_t> block) {
     const std::uint8_t rest[] = {0x18, 0xCC, 0x01, 0x00, 0x00, 0x00, 0x01};
     std::copy(std::begin(rest), std::end(rest), page + 6);
     if (m_log) m_log("bt paging", FormatBdAddr(shown));
-    m_driver.SendPacket(hci::CommandPacket(hci::OpCreateConnection, page));
+    m_driver.SendPacket(CommandPacket(radio::kCreateConnection, page));
 }
 
 void CNapBluetooth::LoopSend() {
@@ -183,9 +254,13 @@ void CNapBluetooth::RequestLoopReport() {
 }
 
 std::uint8_t CNapBluetooth::RunCommand(std::span<const std::uint8_t> command) {
-    if (command.size() < 4 || command[0] != hci::kCommandPacket || command.size() < 4u + command[3]) return 0xFF;
-    const auto status = Command(command.first(4u + command[3]), kCommandWaitMs);
-    if (m_log) m_log("bt command", Hex(Le16(command.data() + 1)) + " status " + (status ? std::to_string(*status) : "none"));
+    if (command.size() < sizeof radio::kTestModeCommand ||
+        !std::equal(std::begin(radio::kTestModeCommand), std::end(radio::kTestModeCommand), command.begin())) {
+        if (m_log) m_log("bt command refused", "not Enable_Device_Under_Test_Mode");
+        return radio::kUnknownCommand;
+    }
+    const auto status = Command(radio::kTestModeCommand, kCommandWaitMs);
+    if (m_log) m_log("bt command", "test mode status " + (status ? std::to_string(*status) : "none"));
     return status.value_or(0xFF);
 }
 
@@ -211,10 +286,12 @@ void CNapBluetooth::Send(std::uint64_t run) {
         return;
     }
     const std::uint16_t handle = *m_handle;
-    const std::uint32_t size = m_dataSize, speed = m_speed;
+    const std::uint32_t speed = m_speed;
+    // What the radio withholds is never sent; the end marker still follows.
+    const std::uint32_t size = m_dataSize > m_withhold ? m_dataSize - m_withhold : 0;
     lock.unlock();
     const auto start = Clock::now();
-    const std::vector<std::uint8_t> chunk(hci::kMaxAclChunk, kTargetSends);
+    const std::vector<std::uint8_t> chunk(radio::kMaxChunk, radio::kTargetData);
     for (std::uint32_t sent = 0; sent < size;) {
         // Paced so that the bytes sent never run ahead of speed bytes per millisecond.
         lock.lock();
@@ -222,12 +299,12 @@ void CNapBluetooth::Send(std::uint64_t run) {
                                                 [&] { return m_stop || m_run != run; });
         lock.unlock();
         if (ended) return;
-        const std::uint32_t n = std::min<std::uint32_t>(size - sent, hci::kMaxAclChunk);
-        m_driver.SendPacket(hci::AclPacket(handle, std::span(chunk.data(), n)));
+        const std::uint32_t n = std::min<std::uint32_t>(size - sent, radio::kMaxChunk);
+        m_driver.SendPacket(AclPacket(handle, std::span(chunk.data(), n)));
         sent += n;
     }
-    const std::uint8_t marker[] = {hci::kEndOfDataMarker};
-    m_driver.SendPacket(hci::AclPacket(handle, marker));
+    const std::uint8_t marker[] = {radio::kEndOfData};
+    m_driver.SendPacket(AclPacket(handle, marker));
     if (m_log) m_log("bt sent", std::to_string(size) + " bytes at " + std::to_string(speed) + " KBytes/s");
 }
 

@@ -8,7 +8,11 @@
 //  - the receive report holds every ACL packet that arrived since the setup as
 //    0x02, handle, length, data; it is ready when the data size has arrived, or when
 //    the data has had its time (size / speed + 1 s) and no more;
-//  - an HCI command (the test mode) is run on the controller and its status returned.
+//  - the test mode request's command, when it is Enable_Device_Under_Test_Mode, is run
+//    on the controller and its status returned; any other is refused (0x01);
+//  - a withholding radio (SetWithhold) keeps back the last bytes of every run: it
+//    sends that many fewer and leaves them out of its receive report.
+// Its protocol values are its own, not the PC's: the simulator is the PC's peer.
 //
 // Threads: the driver's reader delivers events; one worker thread paces the data and
 // hands a ready report to the report callback (so the callback may take the model's
@@ -45,6 +49,8 @@ public:
     std::string AddressText() const;
     // Switched off, the module pages nobody (no ACL connection comes up).
     void SetRadio(bool on) { m_radioOn = on; }
+    // Bytes of every loop run that the radio neither sends nor reports as received.
+    void SetWithhold(std::uint32_t bytes) { m_withhold = bytes; }
 
     void LoopSetup(std::span<const std::uint8_t> block) override;
     void LoopSend() override;
@@ -67,6 +73,7 @@ private:
     int m_port = 0;
     std::string m_error;
     bool m_radioOn = true;
+    std::uint32_t m_withhold = 0;
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
@@ -81,7 +88,8 @@ private:
     std::uint32_t m_dataSize = 0;
     std::uint32_t m_speed = 10;
     std::vector<std::uint8_t> m_report;
-    std::uint32_t m_receivedBytes = 0;
+    std::uint32_t m_receivedBytes = 0;   // all the dongle's data bytes of this run
+    std::uint32_t m_reportedBytes = 0;   // those of them in the report
     std::deque<std::pair<Task, std::uint64_t>> m_tasks;   // with the run they belong to
     std::thread m_worker;
 };

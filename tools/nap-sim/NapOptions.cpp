@@ -24,6 +24,8 @@ const char* const kNapUsage =
     "  --bt DEVICE             the target's Bluetooth module for the loop test: a\n"
     "                          controller as unix:PATH (btvirt -s), hciN or a serial path\n"
     "  --bt-radio on|off       off: the module pages nobody (default on)\n"
+    "  --bt-withhold N         the module keeps back the last N bytes of every loop run:\n"
+    "                          sends N fewer, leaves N out of its receive report\n"
     "faults:\n"
     "  --login-status N        login status for a right password (default 0)\n"
     "  --drop-first-send N,... ignore the first send of these blocks (counted from 1)\n"
@@ -103,6 +105,7 @@ bool ParseNapOptions(const std::vector<std::string>& args, NapOptions& options, 
         {"--trace-file", [&](const std::string& v) { options.traceFile = v; return !v.empty(); }},
         {"--bt", [&](const std::string& v) { options.btDevice = v; return !v.empty(); }},
         {"--bt-radio", [&](const std::string& v) { options.btRadioOn = v == "on"; return v == "on" || v == "off"; }},
+        {"--bt-withhold", [&](const std::string& v) { return ParseInto(v, options.btWithhold); }},
         {"--login-status", [&](const std::string& v) { return ParseInto(v, c.loginStatus); }},
         {"--drop-first-send", [&](const std::string& v) {
              for (const auto& part : Split(v, ',')) {

@@ -23,6 +23,9 @@ struct NapOptions {
     // path); empty: none, the loop requests are answered without radio.
     std::string btDevice;
     bool btRadioOn = true;
+    // Bytes of every loop run the module keeps back: sent to nobody, left out of its
+    // receive report (a lossy radio).
+    std::uint32_t btWithhold = 0;
     bool help = false;
     NapConfig config;
 };

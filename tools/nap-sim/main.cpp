@@ -97,6 +97,7 @@ int main(int argc, char** argv) {
                 [&log](const std::string& event, const std::string& detail) { log.Event(event, detail); });
             if (!bluetooth->Open(options.btDevice)) return Fail("--bt " + bluetooth->Error(), 2);
             bluetooth->SetRadio(options.btRadioOn);
+            bluetooth->SetWithhold(options.btWithhold);
             server.WithModel([&bluetooth](CNapModel& m) { m.SetBluetooth(bluetooth.get()); });
             log.Event("bt ready", bluetooth->AddressText());
             std::fprintf(stderr, "kelvane-nap-sim: Bluetooth module %s on %s%s\n", bluetooth->AddressText().c_str(),

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "hci/LoopRunner.h"
@@ -54,10 +58,27 @@ TEST(LostRateText, FormatsTheRateAsTheReportShowsIt) {
         {3, 1, ": 66.666667%!\r\n"},
         {4, 4, ": 0.000000%!\r\n"},
         {1000, 0, ": 100.000000%!\r\n"},
+        {250, 200, ": 20.000000%!\r\n"},
         // Duplicated data is no loss; an unsigned difference would report a huge rate.
         {3, 5, ": 0.000000%!\r\n"},
     };
     for (const RateCase& c : cases) EXPECT_EQ(LostRateText(c.sent, c.counted), c.text) << c.sent << " " << c.counted;
+}
+
+// The wizard runs under the user's locale, which the toolkit hands to the C library:
+// under a German one printf writes 66,666667. The report keeps its decimal point.
+TEST(LostRateText, KeepsItsDecimalPointUnderACommaLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+        if (std::getenv("CI")) FAIL() << "locale de_DE.UTF-8 missing: scripts/setup generates it";
+        GTEST_SKIP() << "locale de_DE.UTF-8 missing (scripts/setup generates it)";
+    }
+    char printed[32];
+    std::snprintf(printed, sizeof printed, "%f", 0.5);
+    const std::string text = LostRateText(3, 1);
+    std::setlocale(LC_ALL, before.c_str());
+    ASSERT_STREQ(printed, "0,500000") << "the locale does not use a comma";
+    EXPECT_EQ(text, ": 66.666667%!\r\n");
 }
 
 }  // namespace

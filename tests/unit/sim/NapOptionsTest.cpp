@@ -17,7 +17,7 @@ TEST(NapOptionsTest, TakesEveryKnob) {
                                  "--boot-version", "1.2.3.4", "--program-version", "0xFFFFFFFF",
                                  "--diagnose", "0x2d", "--test-mode-status", "1", "--state", "/tmp/s",
                                  "--log", "/tmp/l", "--trace-file", "/tmp/t", "--challenge", "0x1234",
-                                 "--bt", "unix:/tmp/bt-server-bredr", "--bt-radio", "off"},
+                                 "--bt", "unix:/tmp/bt-server-bredr", "--bt-radio", "off", "--bt-withhold", "50"},
                                 o, error))
         << error;
     const NapConfig& c = o.config;
@@ -45,6 +45,7 @@ TEST(NapOptionsTest, TakesEveryKnob) {
     EXPECT_EQ(c.challenge, 0x1234u);
     EXPECT_EQ(o.btDevice, "unix:/tmp/bt-server-bredr");
     EXPECT_FALSE(o.btRadioOn);
+    EXPECT_EQ(o.btWithhold, 50u);
 }
 
 TEST(NapOptionsTest, RefusesBadInput) {
@@ -57,6 +58,7 @@ TEST(NapOptionsTest, RefusesBadInput) {
         {"--interface", "kv1", "--login-status", "-1"},
         {"--interface", "kv1", "--status-code", "3"},
         {"--interface", "kv1", "--bt-radio", "maybe"},
+        {"--interface", "kv1", "--bt-withhold", "-5"},
         {"--interface", "kv1", "--block-status", "4"},
         {"--interface", "kv1", "--block-status", "0:1"},
         {"--interface", "kv1", "--drop-first-send", "2,x"},
