@@ -17,6 +17,12 @@
 // waits. A completion while nobody waits stays until the next ArmDongleEvent.
 #pragma once
 
+// The simulated target speaks HCI from its own table, so that a misreading on one side
+// shows against the other instead of agreeing with itself.
+#ifdef KELVANE_TARGET_PEER
+#error "the PC's HCI codes are not for the simulated target"
+#endif
+
 #include <array>
 #include <chrono>
 #include <cstdint>

@@ -3,6 +3,12 @@
 // on, u16 little-endian, then a zero word) and the HCI packet from its indicator on.
 #pragma once
 
+// The simulated target speaks HCI from its own table, so that a misreading on one side
+// shows against the other instead of agreeing with itself.
+#ifdef KELVANE_TARGET_PEER
+#error "the PC's HCI codes are not for the simulated target"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>

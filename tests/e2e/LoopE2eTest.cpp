@@ -191,7 +191,7 @@ struct LoopCase {
     std::string dongle = "PROXY";          // PROXY: through the proxy to btvirt; HANGUP: a server that hangs up
     std::chrono::milliseconds atLeast{0};  // the run takes no less
     bool simRadioHangsUp = false;          // the simulator's controller goes away before the run
-    std::optional<std::chrono::milliseconds> dongleHangsUpAfter;  // the proxy hangs up on the dongle
+    std::optional<std::chrono::milliseconds> dongleHangsUpAfter{};  // the proxy hangs up on the dongle
 };
 
 class LoopE2eTest : public ::testing::TestWithParam<LoopCase> {
