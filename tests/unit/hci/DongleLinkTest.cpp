@@ -69,6 +69,8 @@ struct CommandCase {
     std::vector<Bytes> wire;
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
 class DongleCommandTest : public DongleLinkTest, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(DongleCommandTest, GoesOutAsItsBytes) {
@@ -107,6 +109,8 @@ struct CompletionCase {
     bool testMode;
     BdAddr address;
 };
+
+void PrintTo(const CompletionCase& c, std::ostream* os) { *os << c.name; }
 
 class DongleCompletionTest : public DongleLinkTest, public ::testing::WithParamInterface<CompletionCase> {};
 

@@ -129,6 +129,8 @@ struct RunCase {
     std::vector<std::string> messages;
 };
 
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
 class LoopRunnerTest : public ::testing::TestWithParam<RunCase> {};
 
 TEST_P(LoopRunnerTest, ReportsWhatTheRunMeasured) {
