@@ -194,6 +194,8 @@ struct LoopCase {
     std::optional<std::chrono::milliseconds> dongleHangsUpAfter{};  // the proxy hangs up on the dongle
 };
 
+void PrintTo(const LoopCase& c, std::ostream* os) { *os << c.name; }
+
 class LoopE2eTest : public ::testing::TestWithParam<LoopCase> {
 protected:
     static void SetUpTestSuite() {
