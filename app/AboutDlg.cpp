@@ -26,7 +26,7 @@ CAboutDlg::CAboutDlg(const QString& filesFolder, QWidget* parent) : QDialog(pare
     m_title = new CFontStatic(DlgText("Firmware Manager", "固件管理器"), this);
     SetControlId(m_title, 1046);
     auto* version = new QLabel(DlgText("Kelvane Version 2.8.3", "Kelvane 版本 2.8.3"), this);
-    auto* files = new QLabel(DlgText("Files: %1", "文件夹：%1").arg(QDir::toNativeSeparators(filesFolder)), this);
+    auto* files = new QLabel(DlgText("Folder: %1", "文件夹：%1").arg(QDir::toNativeSeparators(filesFolder)), this);
     files->setObjectName(QStringLiteral("filesFolder"));
     files->setTextInteractionFlags(Qt::TextSelectableByMouse);
     files->setVisible(!filesFolder.isEmpty());

@@ -298,7 +298,7 @@ void CKelvaneDlg::UpdateTitle() {
     QString title = kCaption;
     if (!adapter.isEmpty()) {
         const bool connected = Engine() && Engine()->State() == fdp::StateConnected;
-        title = connected ? DlgText("Kelvane - adapter %1, target %2", "Kelvane - 网卡 %1，目标 %2")
+        title = connected ? DlgText("Kelvane - adapter %1, target %2", "Kelvane - 网卡 %1，设备 %2")
                                 .arg(adapter, QString::fromStdString(FormatBdAddr(TargetAddress())))
                           : DlgText("Kelvane - adapter %1", "Kelvane - 网卡 %1").arg(adapter);
     }
@@ -406,7 +406,7 @@ void CKelvaneDlg::closeEvent(QCloseEvent* event) {
         ShowInfo(DlgText("A download to the target is still running.\r\nStopping it now, while the target erases or "
                          "burns its flash, can leave the target unusable.\r\nDo you want to stop the download and "
                          "close Kelvane?",
-                         "固件或配置信息仍在下载中。\r\n如果在设备擦除或烧写时停止下载，设备可能无法再使用。\r\n"
+                         "向设备的下载仍在进行中。\r\n如果在设备擦除或烧写闪存时停止下载，设备可能无法再使用。\r\n"
                          "您确定要停止下载并关闭 Kelvane 吗？"),
                  CInfoDlg::ButtonYes | CInfoDlg::ButtonNo) != CInfoDlg::ResultYes) {
         event->ignore();

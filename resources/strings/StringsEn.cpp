@@ -190,7 +190,7 @@ constexpr StringEntry kEnglish[] = {
     {61002, "Opening %1 needs the right to send and capture raw frames. Run the program as root, or give it that right once with: sudo setcap cap_net_raw,cap_net_admin+ep %2"},
     {61003, "The packet capture library could not be loaded (libpcap.so.1 or libpcap.so.0.8): install the package libpcap0.8."},
     {61004, "The packet capture library lacks %1."},
-    {61005, "The interface %1 is down: bring it up with: ip link set %1 up"},
+    {61005, "The interface %1 is down: bring it up with: sudo ip link set %1 up"},
     {61006, "The Ethernet address of %1 could not be read."},
     {61007, "Cannot open %1: %2"},
     {61008, "Cannot prepare %1 for capturing the target's frames: %2"},

@@ -78,7 +78,7 @@ TEST(StringTable, ChineseWordingOfOurTranslations) {
 TEST(StringTable, FormatFillsEachPlaceOnce) {
     struct Case { unsigned id; std::vector<std::string> words; const char* text; };
     const Case cases[] = {
-        {61005, {"kv0"}, "The interface kv0 is down: bring it up with: ip link set kv0 up"},
+        {61005, {"kv0"}, "The interface kv0 is down: bring it up with: sudo ip link set kv0 up"},
         {61007, {"eth%2", "%1 gone"}, "Cannot open eth%2: %1 gone"},
         {61007, {"eth0"}, "Cannot open eth0: %2"},
         {61003, {"unused"}, "The packet capture library could not be loaded (libpcap.so.1 or libpcap.so.0.8): "
@@ -87,6 +87,9 @@ TEST(StringTable, FormatFillsEachPlaceOnce) {
     for (const Case& c : cases) EXPECT_EQ(res::FormatString(c.id, c.words), c.text) << c.id;
     res::SetLanguage(res::Language::Chinese);
     EXPECT_EQ(res::FormatString(61001, {"kv9"}), "没有名为 kv9 的以太网接口。");
+    // The remedy is a command a technician pastes as it stands.
+    EXPECT_EQ(res::FormatString(61005, {"kv0"}), "接口 kv0 未启用，请用以下命令启用：sudo ip link set kv0 up");
+    EXPECT_EQ(res::FormatString(61008, {"kv0", "权限不够"}), "无法在 kv0 上准备捕获设备的数据帧：权限不够");
     res::SetLanguage(res::Language::English);
 }
 
