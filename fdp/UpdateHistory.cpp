@@ -1,6 +1,7 @@
 #include "fdp/UpdateHistory.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +142,76 @@ std::string Duration(std::uint64_t ms) {
     return std::to_string(ms / 1000) + " s";
 }
 
+// Opens the file for appending and takes its lock. A writer that moved the file to .1
+// while we waited for the lock leaves us a descriptor of the older file: the name is then
+// opened again. A file system without locks keeps the single write as the only guard
+// rather than lose the record.
+int OpenLocked(const std::string& path, std::string& error) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            error = "Cannot open " + path + ": " + std::strerror(errno);
+            return -1;
+        }
+        int locked;
+        do {
+            locked = ::flock(fd, LOCK_EX);
+        } while (locked != 0 && errno == EINTR);
+        if (locked != 0) return fd;
+        struct stat opened {}, named {};
+        if (::fstat(fd, &opened) == 0 && ::stat(path.c_str(), &named) == 0 && opened.st_dev == named.st_dev &&
+            opened.st_ino == named.st_ino)
+            return fd;
+        ::close(fd);
+    }
+    error = "Cannot open " + path + ": it keeps being replaced";
+    return -1;
+}
+
+// The last `count` non-empty lines of a file, newest first, read backwards in blocks so
+// that only those lines are held. A line too long for any record is given as empty,
+// which reads as damaged, without keeping its bytes.
+std::vector<std::string> LastLines(const std::string& path, std::size_t count) {
+    constexpr std::size_t kBlock = 64 * 1024;
+    constexpr std::size_t kLongestLine = 1024 * 1024;
+    std::vector<std::string> lines;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return lines;
+    struct stat info {};
+    off_t end = ::fstat(fd, &info) == 0 ? info.st_size : 0;
+    std::string line;        // the line being gathered, its end first read
+    bool tooLong = false;
+    const auto finish = [&] {
+        if (tooLong) lines.emplace_back();
+        else if (!line.empty() && line != "\r") lines.push_back(std::move(line));
+        line.clear();
+        tooLong = false;
+    };
+    std::vector<char> block(kBlock);
+    while (end > 0 && lines.size() < count) {
+        const off_t start = end > static_cast<off_t>(kBlock) ? end - static_cast<off_t>(kBlock) : 0;
+        const auto size = static_cast<std::size_t>(end - start);
+        if (::pread(fd, block.data(), size, start) != static_cast<ssize_t>(size)) break;
+        std::size_t to = size;   // the part of the block after the newline found last
+        for (std::size_t at = size; at > 0 && lines.size() < count; --at) {
+            if (block[at - 1] != '\n') continue;
+            if (!tooLong) line.insert(0, block.data() + at, to - at);
+            finish();
+            to = at - 1;
+        }
+        if (lines.size() >= count) break;
+        if (!tooLong) line.insert(0, block.data(), to);
+        if (line.size() > kLongestLine) {
+            tooLong = true;
+            line.clear();
+        }
+        end = start;
+    }
+    if (end <= 0 && lines.size() < count) finish();   // the file's first line
+    ::close(fd);
+    return lines;
+}
+
 // Columns are aligned by the characters shown, not by bytes: names may be Chinese.
 std::size_t Width(const std::string& text) {
     std::size_t width = 0;
@@ -228,15 +299,21 @@ std::optional<HistoryRecord> CUpdateHistory::ParseLine(std::string_view line) {
 }
 
 bool CUpdateHistory::Append(const HistoryRecord& record, std::string& error) const {
-    const int fd = ::open(m_path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        error = "Cannot open " + m_path + ": " + std::strerror(errno);
-        return false;
-    }
+    int fd = OpenLocked(m_path, error);
+    if (fd < 0) return false;
     std::string line = FormatLine(record) + '\n';
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) + line.size() > m_limit &&
+        ::rename(m_path.c_str(), OlderPath().c_str()) == 0) {
+        // The lock on the moved file is held until the new one is locked, so a writer
+        // waiting for it finds the name taken by the new file and appends there.
+        const int fresh = OpenLocked(m_path, error);
+        ::close(fd);
+        if (fresh < 0) return false;
+        fd = fresh;
+    }
     // A line cut short at the end of the file keeps its own line: the new one starts on
     // the next, so both stay readable.
-    struct stat info {};
     char last = '\n';
     if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
         line.insert(line.begin(), '\n');
@@ -260,13 +337,25 @@ bool CUpdateHistory::Append(const HistoryRecord& record, std::string& error) con
 
 std::vector<HistoryLine> CUpdateHistory::Read() const {
     std::vector<HistoryLine> lines;
-    std::ifstream in(m_path, std::ios::binary);
-    std::size_t number = 0;
-    for (std::string text; std::getline(in, text);) {
-        ++number;
-        if (text.empty() || text == "\r") continue;
-        lines.push_back({number, ParseLine(text)});
+    for (const bool older : {true, false}) {
+        std::ifstream in(older ? OlderPath() : m_path, std::ios::binary);
+        std::size_t number = 0;
+        for (std::string text; std::getline(in, text);) {
+            ++number;
+            if (text.empty() || text == "\r") continue;
+            lines.push_back({number, ParseLine(text), older});
+        }
     }
+    return lines;
+}
+
+std::vector<HistoryLine> CUpdateHistory::ReadLast(std::size_t count) const {
+    std::vector<HistoryLine> lines;
+    const std::vector<std::string> recent = LastLines(m_path, count);
+    const std::vector<std::string> older =
+        recent.size() < count ? LastLines(OlderPath(), count - recent.size()) : std::vector<std::string>();
+    for (auto text = older.rbegin(); text != older.rend(); ++text) lines.push_back({0, ParseLine(*text), true});
+    for (auto text = recent.rbegin(); text != recent.rend(); ++text) lines.push_back({0, ParseLine(*text), false});
     return lines;
 }
 
@@ -282,7 +371,9 @@ std::string FormatHistoryTable(const std::vector<HistoryLine>& lines, std::size_
     for (std::size_t i = from; i < lines.size(); ++i) {
         const HistoryLine& line = lines[i];
         if (!line.record) {
-            rows.push_back({"(line " + std::to_string(line.number) + " is damaged)"});
+            rows.push_back({line.number == 0 ? std::string("(a damaged line)")
+                                             : "(line " + std::to_string(line.number) +
+                                                   (line.older ? " in history.jsonl.1" : "") + " is damaged)"});
             continue;
         }
         const HistoryRecord& r = *line.record;

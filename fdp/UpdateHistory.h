@@ -3,10 +3,16 @@
 // technician can tell later what went onto which target, from which file, and how it
 // ended.
 //
-// Appending is one write(2) of the whole line on a descriptor opened with O_APPEND, so
-// that two programs appending at once never mix their lines. A line cut short (a crash,
-// a full disk) is kept apart from the next one and reported as damaged when read; it
-// never stops a later run from appending or reading.
+// Appending is one write(2) of the whole line on a descriptor opened with O_APPEND, under
+// an exclusive advisory lock (flock) on the file, so that two programs appending at once
+// never mix their lines, also where O_APPEND writes are not atomic (NFS). A line cut
+// short (a crash, a full disk) is kept apart from the next one and reported as damaged
+// when read; it never stops a later run from appending or reading.
+//
+// The file stays bounded on a production line that downloads for years: an append that
+// would take it past the limit (4 MiB, some 8000 downloads) first moves it to
+// history.jsonl.1, replacing the older one there, under the same lock. Reading covers
+// both files, the older first.
 #pragma once
 
 #include <cstdint>
@@ -37,20 +43,30 @@ struct HistoryRecord {
 
 // One line of the file: a record, or nothing when the line is damaged.
 struct HistoryLine {
-    std::size_t number = 0;      // from 1
+    std::size_t number = 0;      // from 1 in its file; 0 when read from the end
     std::optional<HistoryRecord> record;
+    bool older = false;          // the line is in history.jsonl.1
 };
 
 class CUpdateHistory {
 public:
-    explicit CUpdateHistory(std::string path) : m_path(std::move(path)) {}
+    static constexpr std::uint64_t kDefaultLimit = 4u << 20;
+
+    // limit: the size in bytes past which the file is moved to Path() + ".1".
+    explicit CUpdateHistory(std::string path, std::uint64_t limit = kDefaultLimit)
+        : m_path(std::move(path)), m_limit(limit) {}
 
     // Appends the record as one line; false with a reason when it cannot be written.
     bool Append(const HistoryRecord& record, std::string& error) const;
-    // Every line of the file, damaged ones included; empty when there is no file.
+    // Every line of both files, the older file first, damaged ones included; empty when
+    // there is no file. Nothing is created.
     std::vector<HistoryLine> Read() const;
+    // The last `count` lines (fewer when there are fewer), oldest first, read backwards
+    // from the files' ends, so that only those lines are held. Their numbers are 0.
+    std::vector<HistoryLine> ReadLast(std::size_t count) const;
 
     const std::string& Path() const { return m_path; }
+    std::string OlderPath() const { return m_path + ".1"; }
 
     static std::string FormatLine(const HistoryRecord& record);   // JSON, no line end
     static std::optional<HistoryRecord> ParseLine(std::string_view line);
@@ -59,6 +75,7 @@ public:
 
 private:
     std::string m_path;
+    std::uint64_t m_limit;
 };
 
 // history.jsonl in the folder where the program keeps kelvane.ini.

@@ -2,8 +2,16 @@
 // or lose lines, and damaged lines that never stop the next run.
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <map>
 #include <thread>
 
 #include "fdp/UpdateHistory.h"
@@ -170,6 +178,141 @@ TEST(UpdateHistoryTest, TableShowsTheLastLinesAlignedUnderTheirHeader) {
     };
     EXPECT_EQ(column(rows[0], "size"), column(rows[1], "131072"));
     EXPECT_EQ(column(rows[1], "131072"), column(rows[2], "131072"));
+}
+
+// A production line appends for years: the file is moved aside before it passes its
+// limit, one older file is kept, and the newest lines are always there to read.
+TEST(UpdateHistoryTest, PastItsLimitTheFileMovesToDotOneAndOnlyOneOlderFileIsKept) {
+    kelvane_test::ScratchDir dir;
+    const std::uint64_t lineSize = CUpdateHistory::FormatLine(Sample("fw00.bin")).size() + 1;
+    const std::uint64_t limit = 3 * lineSize;   // three lines to a file
+    const CUpdateHistory history((dir / "history.jsonl").string(), limit);
+    std::string error;
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_TRUE(history.Append(Sample("fw0" + std::to_string(i) + ".bin"), error)) << error;
+        EXPECT_LE(std::filesystem::file_size(dir / "history.jsonl"), limit) << "after append " << i;
+    }
+    EXPECT_EQ(std::filesystem::file_size(dir / "history.jsonl.1"), limit);
+    EXPECT_FALSE(std::filesystem::exists(dir / "history.jsonl.2"));
+
+    // Ten lines of three to a file: 9 went to .1 and replaced 6, 7, 8; 9 is alone.
+    const auto lines = history.Read();
+    std::vector<std::string> files;
+    for (const auto& line : lines) {
+        ASSERT_TRUE(line.record) << line.number;
+        files.push_back(line.record->file);
+    }
+    EXPECT_EQ(files, (std::vector<std::string>{"fw06.bin", "fw07.bin", "fw08.bin", "fw09.bin"}));
+    EXPECT_TRUE(lines.front().older);
+    EXPECT_FALSE(lines.back().older);
+    EXPECT_EQ(lines.back().number, 1u);   // numbered in its own file
+}
+
+// Writers that wait for the lock while another moves the file must append to the new
+// file, not to the one moved away: the limit holds for both files and each writer's
+// lines stay in the order it wrote them.
+TEST(UpdateHistoryTest, ConcurrentAppendsAcrossAMoveKeepEveryFileWithinItsLimitAndInOrder) {
+    kelvane_test::ScratchDir dir;
+    const std::uint64_t limit = 8 * 1024;
+    const std::uint64_t lineSize = CUpdateHistory::FormatLine(Sample("a0000")).size() + 1;
+    constexpr int kEach = 300;
+    auto writer = [&](std::string name) {
+        const CUpdateHistory history((dir / "history.jsonl").string(), limit);
+        std::string error;
+        for (int i = 0; i < kEach; ++i) {
+            char number[8];
+            std::snprintf(number, sizeof number, "%04d", i);
+            ASSERT_TRUE(history.Append(Sample(name + number), error)) << error;
+            // Only a full file is ever moved, and nothing is added to it afterwards.
+            std::error_code absent;
+            const auto older = std::filesystem::file_size(dir / "history.jsonl.1", absent);
+            if (!absent) {
+                EXPECT_GT(older + lineSize, limit) << "a file moved before it was full";
+                EXPECT_LE(older, limit);
+            }
+        }
+    };
+    std::thread a(writer, "a"), b(writer, "b"), c(writer, "c");
+    a.join();
+    b.join();
+    c.join();
+    for (const char* name : {"history.jsonl", "history.jsonl.1"})
+        EXPECT_LE(std::filesystem::file_size(dir / name), limit) << name;
+    std::map<char, std::string> lastOf;
+    for (const auto& line : CUpdateHistory((dir / "history.jsonl").string(), limit).Read()) {
+        ASSERT_TRUE(line.record) << "line " << line.number << (line.older ? " of .1" : "");
+        const std::string& file = line.record->file;
+        EXPECT_LT(lastOf[file[0]], file) << "out of order";
+        lastOf[file[0]] = file;
+    }
+}
+
+// The lock is what keeps lines whole where O_APPEND is not atomic: a writer waits while
+// another holds it.
+TEST(UpdateHistoryTest, AnAppendWaitsWhileAnotherWriterHoldsTheLock) {
+    kelvane_test::ScratchDir dir;
+    const CUpdateHistory history((dir / "history.jsonl").string());
+    std::string error;
+    ASSERT_TRUE(history.Append(Sample("first.bin"), error)) << error;
+    const int held = ::open((dir / "history.jsonl").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    auto appended = std::async(std::launch::async, [&] {
+        std::string failure;
+        return history.Append(Sample("second.bin"), failure);
+    });
+    EXPECT_EQ(appended.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
+    EXPECT_EQ(history.Read().size(), 1u);
+    ::flock(held, LOCK_UN);
+    ::close(held);
+    EXPECT_TRUE(appended.get());
+    EXPECT_EQ(history.Read().size(), 2u);
+}
+
+// --last N reads from the end: the same lines as the whole file's last N, whatever the
+// file's shape, across the move to .1 too.
+TEST(UpdateHistoryTest, ReadingTheLastLinesFromTheEndGivesTheWholeFilesLastLines) {
+    const std::string good = CUpdateHistory::FormatLine(Sample("x.bin"));
+    const auto record = [](int i) { return CUpdateHistory::FormatLine(Sample("fw" + std::to_string(i) + ".bin")); };
+    std::string many;
+    for (int i = 0; i < 3000; ++i) many += record(i) + "\n";   // past several read blocks
+    struct Case {
+        const char* name;
+        std::string older;     // history.jsonl.1, empty: none
+        std::string current;
+    };
+    const Case cases[] = {
+        {"empty", "", ""},
+        {"one line", "", record(1) + "\n"},
+        {"no last line end", "", record(1) + "\n" + record(2)},
+        {"blank and CR lines", "", "\n" + record(1) + "\r\n\n\r\n" + record(2) + "\n\n"},
+        {"damaged last line", "", record(1) + "\n" + good.substr(0, 30) + "\n"},
+        {"a line longer than a read block", "", record(1) + "\n" + std::string(200000, 'x') + "\n" + record(2) + "\n"},
+        {"a line longer than any record", "", record(1) + "\n" + std::string(3 << 20, 'x') + "\n" + record(2) + "\n"},
+        {"many lines", "", many},
+        {"across the move", record(1) + "\n" + record(2) + "\n" + record(3) + "\n", record(4) + "\n"},
+        {"only the older file", many, ""},
+    };
+    for (const Case& c : cases) {
+        kelvane_test::ScratchDir dir;
+        const CUpdateHistory history((dir / "history.jsonl").string());
+        if (!c.older.empty()) std::ofstream(dir / "history.jsonl.1", std::ios::binary) << c.older;
+        std::ofstream(dir / "history.jsonl", std::ios::binary) << c.current;
+        const auto all = history.Read();
+        for (const std::size_t count : {1u, 2u, 3u, 5u, 2500u}) {
+            const auto last = history.ReadLast(count);
+            const std::size_t expected = std::min(count, all.size());
+            ASSERT_EQ(last.size(), expected) << c.name << ", last " << count;
+            for (std::size_t i = 0; i < expected; ++i) {
+                const HistoryLine& whole = all[all.size() - expected + i];
+                EXPECT_EQ(last[i].record.has_value(), whole.record.has_value()) << c.name << " " << i;
+                if (whole.record && last[i].record) {
+                    EXPECT_EQ(last[i].record->file, whole.record->file) << c.name;
+                }
+                EXPECT_EQ(last[i].older, whole.older) << c.name;
+            }
+        }
+    }
 }
 
 }  // namespace
