@@ -26,6 +26,7 @@
 #include "tools/cli/CliFrontEnd.h"
 #include "hci/LoopRunner.h"
 #include "tools/cli/FirmwareCheck.h"
+#include "tools/cli/HelpText.h"
 #include "tools/cli/LoopTestCommand.h"
 #include "tools/cli/ParamTaskArgs.h"
 #include "tools/cli/Interrupt.h"
@@ -45,52 +46,8 @@ constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitC
 
 int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<int>(std::min(255u, ExitOperation + result)); }
 
-void Usage() {
-    std::fprintf(stderr,
-                 "usage: kelvane-cli [--interface IF] [--password-file FILE | --password -|PW] [--folder DIR]\n"
-                 "                   [--json] [--quiet] [--repeat] [--no-progress] [--flash-wait-ms N]\n"
-                 "                   [--dongle DEVICE]\n"
-                 "                   OPERATION\n"
-                 "       kelvane-cli --version   the version and the folder of the working files\n"
-                 "operations:\n"
-                 "  download boot|program|param FILE   transfer, erase and burn a flash area; a boot or\n"
-                 "                                      program file must pass the wizard's checks (size,\n"
-                 "                                      signature, a version above the target's)\n"
-                 "  check FILE                          the firmware file's kind by size, signature, version\n"
-                 "  erase boot|program|param            erase a flash area\n"
-                 "  params OUT                          save the target's 8192-byte parameter block\n"
-                 "  trace OUT                           save the target's trace text\n"
-                 "  version boot|program                print the target's firmware version\n"
-                 "  diagnose                            run the target's hardware self test\n"
-                 "  testmode                            put the target's Bluetooth module into test mode\n"
-                 "  looptest target|dongle|target-testmode|dongle-testmode [--size N] [--speed S]\n"
-                 "           [--master|--slave]          the Bluetooth loop test with the dongle of --dongle\n"
-                 "                                      DEVICE (hciN, PATH[:BAUD][:noflow], unix:PATH); size 1-1000\n"
-                 "                                      bytes (1000), speed 10-80 KBytes/s (10), slave\n"
-                 "  history [--last N]                  the update history (history.jsonl) as a table\n"
-                 "  set-name-password NAME [PASSWORD|-] the target's friendly name and login password; the\n"
-                 "                                      password also from --new-password-file FILE or\n"
-                 "                                      KELVANE_NEW_PASSWORD, \"-\" reads it from standard input\n"
-                 "  set-network hub|auto|IP/MASK,GATEWAY,DNS   hub mode, or router mode with an automatic\n"
-                 "                                      or a fixed WAN address (MASK: a.b.c.d or a prefix length)\n"
-                 "  set-register ACCESS DEREG ADDR RINGLET PSTN   the telephone service's register parameters\n"
-                 "    (the set- tasks write the values into the working param.jdp and download it)\n"
-                 "  --flash-wait-ms N replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
-                 "  --json    one JSON object on standard output (operation, adapter, target, versions,\n"
-                 "            file and sha256, stage, result, code, exitCode, ok, durationMs); texts on stderr\n"
-                 "  --force   send a boot or program file the checks refuse (it may not be firmware)\n"
-                 "  --quiet   no status texts; a progress bar is drawn only when stdout is a terminal\n"
-                 "  --repeat  after each target wait for the next new one (another address) and run the\n"
-                 "            same operation, a summary line per target, until Ctrl-C\n"
-                 "  Ctrl-C stops at once, says what state the target was left in and exits 130\n"
-                 "  (with --repeat while waiting for a target: 0 when every target succeeded)\n"
-                 "passwords: prefer --password-file FILE (readable by you only) or KELVANE_PASSWORD;\n"
-                 "  --password - reads a line from standard input (after it, \"-\" for the new password\n"
-                 "  reads the next line). --password PW is seen by every user in the process list.\n"
-                 "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
-                 "      6 firmware file refused by its checks,\n"
-                 "      20+connect result, 40+operation result, 128+signal interrupted\n");
-}
+// A usage error: the short usage on standard error (the caller exits with ExitUsage).
+void Usage() { std::fputs(cli::ShortUsage(), stderr); }
 
 bool KindFromName(const std::string& name, std::uint8_t& kind) {
     if (name == "boot") kind = KindBoot;
@@ -142,10 +99,13 @@ int StopInterrupted(cli::CCliFrontEnd& front, Stopped during, std::uint8_t kind)
 }
 
 // The working files' folder: beside the program, or the user's own for an installed one.
-std::string ProgramFolder() {
+// Operations that only read (--version, history) name it without creating it.
+enum class FolderUse { ReadOnly, Work };
+
+std::string ProgramFolder(FolderUse use = FolderUse::Work) {
     const ProgramFolders folders = ResolveProgramFolders(ExecutableFolder(), FolderEnvironment::FromProcess());
     std::string error;
-    if (!PrepareWorkFolder(folders, error)) std::fprintf(stderr, "%s\n", error.c_str());
+    if (use == FolderUse::Work && !PrepareWorkFolder(folders, error)) std::fprintf(stderr, "%s\n", error.c_str());
     return folders.work.string();
 }
 
@@ -178,6 +138,7 @@ struct Options {
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
     std::vector<std::string> operation;
     bool version = false;
+    bool help = false;
     std::string dongle;   // the loop test's dongle; empty: the first hciN that opens
 };
 
@@ -209,11 +170,11 @@ bool Parse(int argc, char** argv, Options& options) {
             if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || ms == 0 || ms > 3600000) return false;
             options.flashWaitMs = static_cast<std::uint32_t>(ms);
         }
-        else if (arg == "-h" || arg == "--help") return false;
+        else if (arg == "-h" || arg == "--help") options.help = true;
         else if (arg == "--version") options.version = true;
         else options.operation.push_back(arg);
     }
-    return !options.operation.empty() || options.version;
+    return !options.operation.empty() || options.version || options.help;
 }
 
 // The result of a submitted job as the engine got it: a target status without a message
@@ -304,13 +265,14 @@ int ShowHistory(const Options& options) {
         }
         last = n;
     }
-    const CUpdateHistory history(HistoryFileIn(options.folder.empty() ? ProgramFolder() : options.folder));
-    const auto lines = history.Read();
+    const CUpdateHistory history(
+        HistoryFileIn(options.folder.empty() ? ProgramFolder(FolderUse::ReadOnly) : options.folder));
+    const auto lines = last ? history.ReadLast(last) : history.Read();
     if (lines.empty()) {
         std::printf("No downloads recorded in %s\n", history.Path().c_str());
         return ExitOk;
     }
-    std::fputs(FormatHistoryTable(lines, last).c_str(), stdout);
+    std::fputs(FormatHistoryTable(lines, 0).c_str(), stdout);
     return ExitOk;
 }
 
@@ -453,7 +415,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         return ExitConnect + static_cast<int>(connect);
     }
     std::printf("%s %s\n", ConnectText(connect), addressText);
-    std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，目标 %s\n" : "Adapter in use: %s, target %s\n",
+    std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，设备 %s\n" : "Adapter in use: %s, target %s\n",
                 front.AdapterName().c_str(), addressText);
     // The target may have answered on another adapter than the one opened first.
     g_report.SetAdapter(engine.GetAdapterDescription(front.AdapterIndex()));
@@ -574,6 +536,11 @@ int main(int argc, char** argv) {
     res::SetLanguage(res::SystemLanguage());
     Options options;
     const bool parsed = Parse(argc, argv, options);
+    // Asked for, the help is the answer, whatever else is given: standard output, success.
+    if (options.help) {
+        std::fputs(cli::HelpText(), stdout);
+        return ExitOk;
+    }
     // Before the link's threads, which inherit its mask. The loop test's own waits do not
     // watch for it, so there Ctrl-C keeps ending the tool at once.
     if (options.operation.empty() || options.operation[0] != "looptest") cli::CInterrupt::Install();
@@ -604,7 +571,7 @@ int main(int argc, char** argv) {
     }
     if (options.version) {
         std::printf("kelvane-cli %s\nfiles: %s\n", KELVANE_VERSION,
-                    (options.folder.empty() ? ProgramFolder() : options.folder).c_str());
+                    (options.folder.empty() ? ProgramFolder(FolderUse::ReadOnly) : options.folder).c_str());
         return ExitOk;
     }
     if (const auto failed = ResolvePasswords(options)) return finish(*failed);

@@ -1,0 +1,158 @@
+// The programs' command lines as a user meets them: which stream each answer goes to,
+// the exit code, and that asking for help, the version or the history leaves no trace
+// behind. Each row runs a built program; a row whose program this build leaves out (the
+// wizard in a build without Qt) is skipped. Add a row for every new option.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/unit/param/ScratchDir.h"
+
+#ifndef KELVANE_BIN_DIR
+#error "KELVANE_BIN_DIR names the folder of the built programs"
+#endif
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class Stream { Out, Err };
+
+struct CommandCase {
+    const char* name;
+    const char* program;             // in the build's bin folder
+    std::vector<std::string> args;
+    int exitCode;
+    Stream answer;                   // where `text` is printed; the other stream stays empty
+    const char* text;
+    // Run as an installed copy (its parameter files in ../share/kelvane), whose working
+    // files would go to $HOME/.config/kelvane: the row must not create that folder.
+    bool installed = false;
+    std::vector<std::string> environment = {};   // NAME=VALUE to set, NAME= to clear
+};
+
+struct Outcome {
+    int exitCode = -1;               // -1: ended by a signal or still running after 20 s
+    std::string out, err;
+};
+
+Outcome RunProgram(const fs::path& program, const std::vector<std::string>& args, const std::vector<std::string>& environment,
+            const kelvane_test::ScratchDir& dir) {
+    std::vector<std::string> env;
+    for (char** at = environ; *at; ++at) {
+        const std::string entry = *at;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (name == "HOME" || name == "XDG_CONFIG_HOME" || name.rfind("KELVANE_", 0) == 0) continue;
+        bool replaced = false;
+        for (const auto& own : environment) replaced = replaced || own.substr(0, own.find('=')) == name;
+        if (!replaced) env.push_back(entry);
+    }
+    env.push_back("HOME=" + (dir / "home").string());
+    for (const auto& own : environment)
+        if (own.back() != '=') env.push_back(own);
+    std::vector<char*> envp, argv{const_cast<char*>(program.c_str())};
+    for (auto& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argCopies = args;
+    for (auto& arg : argCopies) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const fs::path out = dir / "stdout", err = dir / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    Outcome outcome;
+    if (spawned != 0) return outcome;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status)) outcome.exitCode = WEXITSTATUS(status);
+    const auto bytes = [](const fs::path& path) {
+        const auto data = kelvane_test::ReadFile(path);
+        return std::string(data.begin(), data.end());
+    };
+    outcome.out = bytes(out);
+    outcome.err = bytes(err);
+    return outcome;
+}
+
+// A copy of the program laid out as the package installs it: bin/PROGRAM beside
+// share/kelvane/default.jdp.
+fs::path InstalledCopy(const fs::path& built, const kelvane_test::ScratchDir& dir) {
+    const fs::path bin = dir / "usr/bin", share = dir / "usr/share/kelvane";
+    fs::create_directories(bin);
+    fs::create_directories(share);
+    fs::copy_file(fs::path(KELVANE_BIN_DIR) / "default.jdp", share / "default.jdp", fs::copy_options::overwrite_existing);
+    const fs::path copy = bin / built.filename();
+    fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
+    return copy;
+}
+
+class CommandLineTest : public testing::TestWithParam<CommandCase> {};
+
+TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightCode) {
+    const CommandCase& c = GetParam();
+    const fs::path built = fs::path(KELVANE_BIN_DIR) / c.program;
+    if (!fs::exists(built)) GTEST_SKIP() << c.program << " is not built here";
+    kelvane_test::ScratchDir dir;
+    fs::create_directories(dir / "home");
+    const fs::path program = c.installed ? InstalledCopy(built, dir) : built;
+
+    const Outcome outcome = RunProgram(program, c.args, c.environment, dir);
+    EXPECT_EQ(outcome.exitCode, c.exitCode) << "stdout:\n" << outcome.out << "stderr:\n" << outcome.err;
+    const std::string& answer = c.answer == Stream::Out ? outcome.out : outcome.err;
+    const std::string& other = c.answer == Stream::Out ? outcome.err : outcome.out;
+    EXPECT_NE(answer.find(c.text), std::string::npos) << (c.answer == Stream::Out ? "stdout" : "stderr") << ":\n"
+                                                      << answer;
+    EXPECT_EQ(other, "") << "the other stream";
+    if (c.installed) {
+        EXPECT_FALSE(fs::exists(dir / "home/.config/kelvane")) << "a folder was created";
+    }
+}
+
+const CommandCase kCases[] = {
+    // Help asked for is an answer, not an error.
+    {"CliHelp", "kelvane-cli", {"--help"}, 0, Stream::Out, "operations:\n  download "},
+    {"CliShortHelp", "kelvane-cli", {"-h"}, 0, Stream::Out, "options:\n  --interface IF"},
+    {"CliHelpAmongOtherOptions", "kelvane-cli", {"--json", "--quiet", "--help"}, 0, Stream::Out, "exit: 0 ok"},
+    // A usage error: the short usage on standard error, exit 1.
+    {"CliNoOperation", "kelvane-cli", {}, 1, Stream::Err,
+     "usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\nTry 'kelvane-cli --help'"},
+    {"CliUnknownOperation", "kelvane-cli", {"flash", "x.bin"}, 1, Stream::Err, "Try 'kelvane-cli --help'"},
+    {"CliUnknownOption", "kelvane-cli", {"--bogus", "diagnose"}, 1, Stream::Err, "Try 'kelvane-cli --help'"},
+    {"CliOptionWithoutValue", "kelvane-cli", {"diagnose", "--interface"}, 1, Stream::Err, "usage: kelvane-cli"},
+    {"CliHistoryLastZero", "kelvane-cli", {"history", "--last", "0"}, 1, Stream::Err, "usage: kelvane-cli"},
+    // Reading only: no folder is made for them.
+    {"CliVersion", "kelvane-cli", {"--version"}, 0, Stream::Out, "kelvane-cli 2.8.3\nfiles: ", true},
+    {"CliHistory", "kelvane-cli", {"history"}, 0, Stream::Out, "No downloads recorded in ", true},
+    {"CliHistoryLast", "kelvane-cli", {"history", "--last", "3"}, 0, Stream::Out, "No downloads recorded in ", true},
+    {"CliHelpInstalled", "kelvane-cli", {"--help"}, 0, Stream::Out, "usage: kelvane-cli", true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Programs, CommandLineTest, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<CommandCase>& row) { return std::string(row.param.name); });
+
+}  // namespace
