@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 
 #include "app/KelvaneDlg.h"
+#include "app/QtTranslation.h"
 #include "app/WizardJob.h"
 #include "resources/strings/StringTable.h"
 
@@ -42,7 +43,10 @@ CKelvaneApp::CKelvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 CKelvaneApp::~CKelvaneApp() = default;
 
-void CKelvaneApp::SelectLanguage() { res::SetLanguage(res::SystemLanguage()); }
+void CKelvaneApp::SelectLanguage() {
+    res::SetLanguage(res::SystemLanguage());
+    InstallQtTranslation(res::CurrentLanguage());
+}
 
 int CKelvaneApp::InitInstance() {
     if (RaiseRunningCopy()) return 0;

@@ -21,7 +21,8 @@ public:
     // the first to come to the front and returns 0 at once.
     int InitInstance();
 
-    // The language of the string tables and dialogs, from the locale variables.
+    // The language of the string tables, the dialogs and Qt's own texts, from the locale
+    // variables.
     static void SelectLanguage();
 
 private:

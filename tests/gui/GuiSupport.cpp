@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <fcntl.h>
 #include <linux/capability.h>
@@ -35,6 +36,7 @@ DialogWatcher::DialogWatcher() {
 }
 
 void DialogWatcher::Poll() {
+    if (paused) return;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (!widget->isVisible()) continue;
         if (auto* info = qobject_cast<CInfoDlg*>(widget)) {
@@ -45,6 +47,9 @@ void DialogWatcher::Poll() {
             messages << box->text();
             captions << box->windowTitle();
             details << box->informativeText();
+            QStringList texts;
+            for (QAbstractButton* button : box->buttons()) texts << button->text();
+            buttons << texts.join(QStringLiteral(" | "));
             box->done(QMessageBox::Ok);
         }
     }

@@ -28,12 +28,16 @@ public:
     QStringList captions;
     // The informative texts under the message boxes' messages, in order.
     QStringList details;
+    // The button texts of each message box, joined by " | " in the box's order.
+    QStringList buttons;
     // What probe() said while each dialog was up (e.g. the main window's status bar,
     // which the mouse may change once the dialog has gone).
     std::function<QString()> probe;
     QStringList probed;
     // The guide dialog's answer to a message (CInfoDlg result); unset: Ok.
     std::function<int(const QString& message)> answer;
+    // While set, dialogs are left alone (a test that answers one itself).
+    bool paused = false;
 
 private:
     void Poll();

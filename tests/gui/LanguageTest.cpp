@@ -1,5 +1,6 @@
 // Run with LANG=zh_CN.UTF-8: the program picks the Chinese tables and dialogs from the
 // locale, as it does at start.
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -49,6 +50,24 @@ private slots:
         window.Sheet()->PressNext();
         QCOMPARE(watcher.messages.last(), QStringLiteral("没有可用的以太网或USB接口，请检查您的硬件。"));
         window.close();
+    }
+
+    // Qt's own texts come in Chinese too, as Qt's Chinese translation words them: the
+    // buttons of the wizard's message boxes and of any standard message box.
+    void qtOwnTextsAreChinese() {
+        CKelvaneApp::SelectLanguage();
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = OpenMainWindow(folder, "kvnone");
+        watcher.buttons.clear();
+        QVERIFY(!window->SettingsQuestions().askRetry());   // the watcher answers Ok: no retry
+        QCOMPARE(watcher.buttons, QStringList{QStringLiteral("重试 | 取消")});
+
+        QMessageBox question(QMessageBox::Question, window->windowTitle(), QStringLiteral("？"),
+                             QMessageBox::Yes | QMessageBox::No, window.get());
+        QCOMPARE(question.button(QMessageBox::Yes)->text(), QStringLiteral("是(&Y)"));
+        QCOMPARE(question.button(QMessageBox::No)->text(), QStringLiteral("否(&N)"));
+        window->close();
     }
 
     void unwritableProgramFolderIsNamedInChinese() {

@@ -1,18 +1,21 @@
 // Saves a picture of every wizard page in English and in Chinese, so that the pages
 // can be looked at: FOLDER/en/NN.png and FOLDER/zh/NN.png (FOLDER: the first argument),
 // the download page also during a program update (08-download.png) and after it
-// (08-done.png), the About box (about.png), and pictures of the controls in
-// FOLDER/controls.
+// (08-done.png), the About box (about.png), a message box with Qt's own buttons in the
+// page's language (messagebox.png: the question when kelvane.ini cannot be written), and
+// pictures of the controls in FOLDER/controls.
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QDir>
+#include <QMessageBox>
 #include <QTimer>
 
 #include "app/AboutDlg.h"
 #include "app/FdpEvent.h"
 #include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
+#include "app/QtTranslation.h"
 #include "app/WizardJob.h"
 #include "app/widgets/ControlId.h"
 #include "pages/WizardPage.h"
@@ -47,6 +50,7 @@ bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
 
 bool SavePages(const QString& folder, res::Language language) {
     res::SetLanguage(language);
+    InstallQtTranslation(language);
     TheWizardJob() = WizardJob{};
     DialogWatcher watcher;
     ProgramFolder programFolder;
@@ -80,6 +84,18 @@ bool SavePages(const QString& folder, res::Language language) {
     QCoreApplication::processEvents();
     ok = about.grab().save(folder + QStringLiteral("/about.png")) && ok;
     about.close();
+    // A message box, its buttons worded by Qt's translation: grabbed, then cancelled.
+    watcher.paused = true;
+    bool boxSaved = false;
+    QTimer::singleShot(0, &window, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            boxSaved = box->grab().save(folder + QStringLiteral("/messagebox.png"));
+            box->done(QMessageBox::Cancel);
+        }
+    });
+    window.SettingsQuestions().askRetry();
+    watcher.paused = false;
+    ok = boxSaved && ok;
     window.close();
     return ok;
 }
