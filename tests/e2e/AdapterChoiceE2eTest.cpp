@@ -188,7 +188,8 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     EXPECT_EQ(cli.Wait(5s), 0);
     const std::string table = cli.Output();
     EXPECT_EQ(table.find("Erase boot area"), std::string::npos) << table;
-    EXPECT_NE(table.find("(line 2 is damaged)"), std::string::npos) << table;
+    // Read from the end of the file, a damaged line is shown without its number.
+    EXPECT_NE(table.find("(a damaged line)"), std::string::npos) << table;
     EXPECT_NE(table.find("Burn boot area: successfully!"), std::string::npos) << table;
     EXPECT_NE(table.find(fdp::test::Sha256Hex(image).substr(0, 12)), std::string::npos) << table;
 }
