@@ -50,7 +50,10 @@ public:
     // Switched off, the module pages nobody (no ACL connection comes up).
     void SetRadio(bool on) { m_radioOn = on; }
     // Bytes of every loop run that the radio neither sends nor reports as received.
-    void SetWithhold(std::uint32_t bytes) { m_withhold = bytes; }
+    void SetWithhold(std::uint32_t bytes) {
+        std::lock_guard lock(m_lock);   // the reader takes it for every packet
+        m_withhold = bytes;
+    }
 
     void LoopSetup(std::span<const std::uint8_t> block) override;
     void LoopSend() override;
@@ -73,7 +76,6 @@ private:
     int m_port = 0;
     std::string m_error;
     bool m_radioOn = true;
-    std::uint32_t m_withhold = 0;
 
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
@@ -88,6 +90,7 @@ private:
     std::uint32_t m_dataSize = 0;
     std::uint32_t m_speed = 10;
     std::vector<std::uint8_t> m_report;
+    std::uint32_t m_withhold = 0;
     std::uint32_t m_receivedBytes = 0;   // all the dongle's data bytes of this run
     std::uint32_t m_reportedBytes = 0;   // those of them in the report
     std::deque<std::pair<Task, std::uint64_t>> m_tasks;   // with the run they belong to
