@@ -50,6 +50,8 @@ void CFdpGui::OnJobEnd(std::uint8_t, unsigned) {}
 
 void CFdpGui::OnAdapterMoved(int index) { m_adapterIndex = index; }
 
+void CFdpGui::OnRequestAccepted(std::uint8_t) {}
+
 int CFdpGui::OpenFirstAdapter() {
     const int count = m_engine ? m_engine->EnumerateAdapters() : 0;
     int opened = -1;
@@ -149,6 +151,7 @@ int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::strin
     std::lock_guard text(m_textLock);
     const int result = m_engine ? m_engine->Submit(m_request) : 2;
     m_request.buffer.reset();   // the engine holds its own reference
+    if (result == 0) OnRequestAccepted(job);
     if (setText)
         m_resultText = LoadString(result == 0 ? okText : result == 2 ? IDS_NOT_CONNECTED : IDS_LAST_NOT_COMPLETED);
     return result;
@@ -196,7 +199,8 @@ void CFdpGui::BeginHistory(std::uint8_t kind, const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
         record.size = static_cast<std::uint64_t>(info.st_size);
-        record.sha256 = Sha256File(path).value_or(std::string());
+        // The digest is taken on the worker thread (HashDownloadFile): a large file
+        // would hold up the window that asks for the download.
         // A firmware file carries its version as a little-endian word at offset 64.
         std::uint8_t word[4];
         std::FILE* file = kind != KindParam ? std::fopen(path.c_str(), "rb") : nullptr;
@@ -210,7 +214,21 @@ void CFdpGui::BeginHistory(std::uint8_t kind, const std::string& path) {
     record.task = !m_historyTask.empty() ? m_historyTask : kind == KindParam ? "parameters" : "firmware";
     if (kind < m_targetVersions.size()) record.targetVersion = m_targetVersions[kind];
     m_download = std::move(record);
+    m_downloadHashed = false;
     m_downloadStart = std::chrono::steady_clock::now();
+}
+
+void CFdpGui::HashDownloadFile() {
+    std::string path;
+    {
+        std::lock_guard lock(m_historyLock);
+        if (!m_download || m_downloadHashed) return;
+        m_downloadHashed = true;
+        path = m_download->file;
+    }
+    const std::optional<std::string> digest = Sha256File(path);
+    std::lock_guard lock(m_historyLock);
+    if (m_download && digest) m_download->sha256 = *digest;
 }
 
 void CFdpGui::EndHistory(unsigned stage, unsigned result) {
@@ -313,6 +331,7 @@ std::string CFdpGui::ReportStatusText(unsigned stage, unsigned result) {
 }
 
 void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
+    HashDownloadFile();
     if (IsLastDownloadStage(stage, result)) EndHistory(stage, result);
     SetStatusText(ReportStatusText(stage, result));
     SetResultText(LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK));

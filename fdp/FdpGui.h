@@ -71,6 +71,11 @@ public:
     // The target announced itself on another candidate adapter, which the link now uses;
     // receiver thread, before the announce is handled. The base records the index.
     virtual void OnAdapterMoved(int index);
+    // The engine has just accepted a request (a download, a transfer, trace, parameters)
+    // of this job code; on the requesting thread, before the job's first report can be
+    // made (the worker's reports wait for the status text, whose lock is held here: do
+    // not read or set the texts). The base does nothing.
+    virtual void OnRequestAccepted(std::uint8_t job);
 
     void SetPassword(const std::string& password);
 
@@ -131,6 +136,9 @@ private:
                       SharedBuffer buffer, std::uint32_t size, unsigned okText, bool setText);
     void AbandonTraceFile();
     void BeginHistory(std::uint8_t kind, const std::string& path);
+    // The download file's digest for its history line, at the download's first report
+    // (worker thread), once per download.
+    void HashDownloadFile();
     void EndHistory(unsigned stage, unsigned result);
 
     std::string m_programFolder;
@@ -158,6 +166,7 @@ private:
 
     std::mutex m_historyLock;   // begun on the owner's thread, ended on the worker
     std::optional<HistoryRecord> m_download;
+    bool m_downloadHashed = false;
     std::chrono::steady_clock::time_point m_downloadStart;
     std::string m_historyTask;
     std::array<std::string, 8> m_targetVersions;   // by DownloadKind

@@ -106,8 +106,10 @@ unsigned ReadFileVersion(FirmwareKind kind, const std::string& path, std::uint32
     return FileCheckOk;
 }
 
-bool FirmwareNeedsConfirmation(FirmwareKind kind, const FirmwareVersion& file, const FirmwareVersion& target) {
-    int targetValue = target.Value();
+bool FirmwareNeedsConfirmation(FirmwareKind kind, const FirmwareVersion& file,
+                               const std::optional<FirmwareVersion>& target) {
+    if (!target) return true;
+    int targetValue = target->Value();
     if (kind == FirmwareProgram && targetValue == FirmwareVersion::kNoFirmwareValue) targetValue = 0;
     return !(targetValue < file.Value());
 }

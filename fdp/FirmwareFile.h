@@ -63,7 +63,10 @@ unsigned FileCheckTextId(unsigned result);
 
 // Whether a downgrade question is asked: the file's version is not strictly above the
 // target's. A program area that answers FF FF FF FF holds no program and counts as 0.
-bool FirmwareNeedsConfirmation(FirmwareKind kind, const FirmwareVersion& file, const FirmwareVersion& target);
+// A target version that could not be read (none: the request was refused, failed or
+// timed out) is asked about as an equal one: it may well be newer than the file.
+bool FirmwareNeedsConfirmation(FirmwareKind kind, const FirmwareVersion& file,
+                               const std::optional<FirmwareVersion>& target);
 
 // The kind a file's size suggests (65536 bytes fits both windows: boot); nothing when
 // it fits neither.

@@ -1,8 +1,12 @@
 #include "fdp/Sha256.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <vector>
 
 namespace fdp {
@@ -85,17 +89,28 @@ std::string Sha256Hex(std::span<const std::uint8_t> data) {
 }
 
 std::optional<std::string> Sha256File(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    Sha256 sha;
-    std::vector<char> chunk(65536);
-    while (in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const auto n = static_cast<std::size_t>(in.gcount());
-        sha.Update(std::span(reinterpret_cast<const std::uint8_t*>(chunk.data()), n));
+    // Non-blocking, so that a FIFO put in the file's place cannot hold the caller (the
+    // link's worker) in the open; only a regular file has bytes to digest.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat info {};
+    std::optional<std::string> digest;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        Sha256 sha;
+        std::vector<std::uint8_t> chunk(65536);
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) break;
+            if (n == 0) {
+                digest = sha.Hex();
+                break;
+            }
+            sha.Update(std::span(chunk.data(), static_cast<std::size_t>(n)));
+        }
     }
-    if (in.bad()) return std::nullopt;
-    return sha.Hex();
+    ::close(fd);
+    return digest;
 }
 
 }  // namespace fdp

@@ -10,7 +10,7 @@
 namespace fdp {
 
 std::string Sha256Hex(std::span<const std::uint8_t> data);
-// Nothing when the file cannot be read.
+// Nothing when the file cannot be read or is no regular file (a FIFO, a device).
 std::optional<std::string> Sha256File(const std::string& path);
 
 }  // namespace fdp

@@ -24,9 +24,27 @@ bool SetDword(CParamStore& store, std::uint16_t id, std::uint32_t value) {
 }
 
 // Both masks into the block, registerMask first, then the working file.
-bool Commit(CParamStore& store, ParamMasks masks) {
-    return SetDword(store, kParamRegisterMask, masks.registered) &&
-           SetDword(store, kParamModifiedMask, masks.modified) && store.SaveParam();
+bool Commit(CParamStore& store, std::uint32_t modified, std::uint32_t registered) {
+    return SetDword(store, kParamRegisterMask, registered) && SetDword(store, kParamModifiedMask, modified) &&
+           store.SaveParam();
+}
+
+// Runs a task's writes, which set their mask bits as they go, then commits the masks
+// and saves. Any failure puts the block back as it was before the task and leaves both
+// masks 0.
+template <typename Writes>
+bool RunTask(CParamStore& store, ParamMasks masks, Writes writes) {
+    masks.modified = 0;
+    masks.registered = 0;
+    const ParamBlock before = store.Block();
+    std::uint32_t modified = 0, registered = 0;
+    if (writes(modified, registered) && Commit(store, modified, registered)) {
+        masks.modified = modified;
+        masks.registered = registered;
+        return true;
+    }
+    store.SetBlock(before.bytes);
+    return false;
 }
 
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -42,44 +60,55 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t maxBytes) {
 }
 
 bool ApplyNamePassword(CParamStore& store, std::string_view name, std::string_view password, ParamMasks masks) {
-    masks.modified = 0;
-    masks.registered = 0;
-    if (!store.SetText(kParamFriendlyName, Utf8Prefix(name, kTextCap))) return false;
-    masks.modified |= kModifiedName;
-    if (!store.SetText(kParamPassword, password.substr(0, std::min(password.size(), kTextCap)))) return false;
-    masks.modified |= kModifiedPassword;
-    return Commit(store, masks);
+    return RunTask(store, masks, [&](std::uint32_t& modified, std::uint32_t&) {
+        if (!store.SetText(kParamFriendlyName, Utf8Prefix(name, kTextCap))) return false;
+        modified |= kModifiedName;
+        if (!store.SetText(kParamPassword, password.substr(0, std::min(password.size(), kTextCap)))) return false;
+        modified |= kModifiedPassword;
+        return true;
+    });
 }
 
 bool ApplyNetwork(CParamStore& store, const NetworkSettings& settings, ParamMasks masks) {
-    masks.modified = 0;
-    masks.registered = 0;
-    if (settings.mode == NetworkMode::Hub) {
-        if (!SetByte(store, kParamNat, 0) || !SetByte(store, kParamDhcpClient, 0)) return false;
-    } else if (!SetByte(store, kParamNat, 1)) {
-        return false;
-    } else if (settings.mode == NetworkMode::RouterAutomatic) {
-        if (!SetByte(store, kParamDhcpClient, 1)) return false;
-    } else {
-        if (!SetByte(store, kParamDhcpClient, 0) || !SetBytes(store, kParamDnsServer, settings.dns) ||
-            !SetBytes(store, kParamGateway, settings.gateway) || !SetBytes(store, kParamWanAddress, settings.address) ||
-            !SetBytes(store, kParamSubnetMask, settings.subnetMask))
+    return RunTask(store, masks, [&](std::uint32_t& modified, std::uint32_t&) {
+        if (settings.mode == NetworkMode::Hub) {
+            if (!SetByte(store, kParamNat, 0) || !SetByte(store, kParamDhcpClient, 0)) return false;
+        } else if (!SetByte(store, kParamNat, 1)) {
             return false;
-        masks.modified |= kModifiedStaticAddress;
-    }
-    masks.modified |= kModifiedNetwork;
-    return Commit(store, masks);
+        } else if (settings.mode == NetworkMode::RouterAutomatic) {
+            if (!SetByte(store, kParamDhcpClient, 1)) return false;
+        } else {
+            if (!SetByte(store, kParamDhcpClient, 0) || !SetBytes(store, kParamDnsServer, settings.dns) ||
+                !SetBytes(store, kParamGateway, settings.gateway) || !SetBytes(store, kParamWanAddress, settings.address) ||
+                !SetBytes(store, kParamSubnetMask, settings.subnetMask))
+                return false;
+            modified |= kModifiedStaticAddress;
+        }
+        modified |= kModifiedNetwork;
+        return true;
+    });
 }
 
 bool ApplyRegister(CParamStore& store, const std::array<std::string, 5>& texts, ParamMasks masks) {
-    masks.modified = 0;
-    masks.registered = 0;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        const auto id = static_cast<std::uint16_t>(kParamRegisterFirst + i);
-        if (!store.SetText(id, Utf8Prefix(texts[i], kTextCap))) return false;
-        masks.registered |= 1u << i;
-    }
-    return Commit(store, masks);
+    return RunTask(store, masks, [&](std::uint32_t&, std::uint32_t& registered) {
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            const auto id = static_cast<std::uint16_t>(kParamRegisterFirst + i);
+            // The whole text or nothing: a code or number cut short would be a wrong one.
+            if (!store.SetText(id, texts[i])) return false;
+            registered |= 1u << i;
+        }
+        return true;
+    });
+}
+
+bool ApplyFirmwareVersion(CParamStore& store, FirmwareArea area, const std::array<std::uint8_t, 4>& version,
+                          ParamMasks masks) {
+    const bool boot = area == FirmwareArea::Boot;
+    return RunTask(store, masks, [&](std::uint32_t& modified, std::uint32_t&) {
+        if (!SetBytes(store, boot ? kParamBootVersion : kParamProgramVersion, version)) return false;
+        modified |= boot ? kModifiedBootVersion : kModifiedProgramVersion;
+        return true;
+    });
 }
 
 std::optional<Ipv4> ParseIpv4(std::string_view text) {

@@ -4,10 +4,12 @@
 // `registerMask`), followed by saving the working file. The wizard's input pages and
 // kelvane-cli both build their download from these, so both send the same bytes.
 //
-// Each Apply function starts both masks at 0 and stops at the first step that fails
-// (a value the store refuses, no bound view, a failed save): the values and mask bits
-// set before it stay in the store and in the masks, but the file is not saved. No
-// function shows anything; the caller decides what to tell the user.
+// Each Apply function is all or nothing: it starts both masks at 0 and stops at the
+// first step that fails (a value the store refuses, no bound view, a failed save); the
+// block is then put back as it was and the masks stay 0, so that a refused value never
+// reaches the target with a later task's download. On success the block in memory and
+// param.jdp hold the task's values and the masks their bits. No function shows
+// anything; the caller decides what to tell the user.
 #pragma once
 
 #include <array>
@@ -39,7 +41,12 @@ inline constexpr std::array<std::size_t, 5> kRegisterLens = {64, 64, 64, 32, 32}
 // What the pages hand the store at most; the store itself refuses more than a value holds.
 inline constexpr std::size_t kTextCap = 64;
 
+inline constexpr std::uint16_t kParamBootVersion = 13;
+inline constexpr std::uint16_t kParamProgramVersion = 14;
+
 // modifiedMask bits.
+inline constexpr std::uint32_t kModifiedBootVersion = 1u << 31;
+inline constexpr std::uint32_t kModifiedProgramVersion = 1u << 30;
 inline constexpr std::uint32_t kModifiedPassword = 1u << 28;
 inline constexpr std::uint32_t kModifiedName = 1u << 29;
 inline constexpr std::uint32_t kModifiedNetwork = (1u << 16) | (1u << 17);
@@ -76,10 +83,18 @@ struct NetworkSettings {
 // address and subnet mask (18, 17, 15, 16, in this order); then the masks and the save.
 bool ApplyNetwork(CParamStore& store, const NetworkSettings& settings, ParamMasks masks);
 
-// The five register texts into parameters 59-63 (each cut to 64 bytes between
-// characters; an empty text clears its parameter), a registerMask bit per text
+// The five register texts into parameters 59-63 (an empty text clears its parameter;
+// a text longer than its parameter is refused, never cut), a registerMask bit per text
 // written, then the masks and the save.
 bool ApplyRegister(CParamStore& store, const std::array<std::string, 5>& texts, ParamMasks masks);
+
+enum class FirmwareArea { Boot, Program };
+
+// The version of the firmware file about to be downloaded (four bytes, most significant
+// first) into parameter 13 (boot) or 14 (program) with its modifiedMask bit, then the
+// masks and the save.
+bool ApplyFirmwareVersion(CParamStore& store, FirmwareArea area, const std::array<std::uint8_t, 4>& version,
+                          ParamMasks masks);
 
 // "192.168.0.254": four decimal fields of 0-255, nothing else. None for anything else.
 std::optional<Ipv4> ParseIpv4(std::string_view text);

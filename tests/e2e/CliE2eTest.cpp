@@ -134,6 +134,16 @@ INSTANTIATE_TEST_SUITE_P(
                  "downloading it?"}},
         CliCase{"ForcedDownloadOfAnOlderVersion", {"--boot-version", "9.1.0.0"},
                 "--password kiwi --force download boot IMAGE", 0, {"Burn boot area successfully!"}},
+        // A version the target does not give (here its answer ends with a failure status)
+        // may be newer than the file: refused as an equal one, unless forced.
+        CliCase{"DownloadWhenTheVersionCannotBeRead", {"--boot-version", "1.0.0.0", "--transfer-status", "5"},
+                "--password kiwi download boot IMAGE", 6,
+                {"file version: 9.0.0.1, target version: not read",
+                 "The program version selected is lower than or equal to the version of target's. Do you insist on "
+                 "downloading it?",
+                 "Note: the target's version could not be read."}},
+        CliCase{"ForcedDownloadWhenTheVersionCannotBeRead", {"--boot-version", "1.0.0.0", "--transfer-status", "5"},
+                "--password kiwi --force download boot IMAGE", 0, {"Burn boot area successfully!"}},
         CliCase{"CheckOfAFirmwareFile", {}, "check IMAGE", 0,
                 {"kind: boot (5000 bytes)", "signature: ok", "version: 9.0.0.1"}},
         CliCase{"CheckOfNoFirmware", {}, "check JUNK", 6, {"kind: boot (5000 bytes)", "signature: mismatch"}},

@@ -66,6 +66,7 @@ std::uint32_t CCliFrontEnd::TraceTotal() {
 void CCliFrontEnd::BeginDownload() {
     std::lock_guard lock(m_mutex);
     m_report.Begin();
+    m_filter.Forget();
     m_downloadEnded = false;
 }
 

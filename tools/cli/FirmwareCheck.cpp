@@ -16,6 +16,12 @@ std::string PlainLines(std::string text) {
     return text;
 }
 
+// Said with the downgrade question when the target did not give its version.
+const char* UnreadVersionText() {
+    return res::CurrentLanguage() == res::Language::Chinese ? "注意：无法读取设备中的版本。"
+                                                            : "Note: the target's version could not be read.";
+}
+
 bool Overridable(unsigned result) {
     return result == fdp::FileCheckBootSize || result == fdp::FileCheckProgramSize || result == fdp::FileCheckSignature;
 }
@@ -38,12 +44,14 @@ std::optional<int> RefuseFirmwareFile(fdp::FirmwareKind kind, const std::string&
 }
 
 std::optional<int> RefuseFirmwareVersion(fdp::FirmwareKind kind, const std::string& path,
-                                         const fdp::FirmwareVersion& target, bool force) {
+                                         const std::optional<fdp::FirmwareVersion>& target, bool force) {
     fdp::FirmwareVersion file;
     if (fdp::ReadFileVersion(kind, path, 0, file) != fdp::FileCheckOk) return ExitFiles;
-    std::printf("file version: %s, target version: %s\n", file.Text().c_str(), target.Text().c_str());
+    std::printf("file version: %s, target version: %s\n", file.Text().c_str(),
+                target ? target->Text().c_str() : "not read");
     if (!fdp::FirmwareNeedsConfirmation(kind, file, target)) return std::nullopt;
     std::fprintf(stderr, "%s\n", PlainLines(res::LoadString(kind == fdp::FirmwareBoot ? 105 : 104)).c_str());
+    if (!target) std::fprintf(stderr, "%s\n", UnreadVersionText());
     if (!force) {
         std::fprintf(stderr, "kelvane-cli: refused; --force sends it all the same\n");
         return ExitRefused;

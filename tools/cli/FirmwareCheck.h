@@ -23,10 +23,11 @@ std::string FileCheckMessage(unsigned result);
 // with force, since there is nothing to send.
 std::optional<int> RefuseFirmwareFile(fdp::FirmwareKind kind, const std::string& path, bool force);
 
-// The version comparison once the target's version is known; an exit code when the
-// file is not newer than the target's firmware and force is not given.
+// The version comparison once the target has been asked for its version; an exit code
+// when the file is not newer than the target's firmware, or the target's version could
+// not be read (none), and force is not given.
 std::optional<int> RefuseFirmwareVersion(fdp::FirmwareKind kind, const std::string& path,
-                                         const fdp::FirmwareVersion& target, bool force);
+                                         const std::optional<fdp::FirmwareVersion>& target, bool force);
 
 // kelvane-cli check FILE: the kind its size suggests, the signature verdict and the
 // version; 0 when a download of that kind would take it, else an exit code.

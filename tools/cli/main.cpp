@@ -422,15 +422,18 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
 
     if (loopRequest) return cli::RunLoopTest(&front, *loopRequest, options.dongle);
     if (firmware) {
-        // As the wizard does, a target that gives no version reads as 0.0.0.0.
+        // A version the target does not give (refused, failed, timed out) may be newer
+        // than the file: refused as a downgrade would be, unless forced.
         auto block = MakeBuffer(kVersionBlockLen);
         const std::uint8_t wanted = kind == KindBoot ? 13 : 14;
         (*block)[0] = wanted;
-        // The version read goes into the update history with the download.
-        if (RunTransfer(front, engine, front.GetTargetVersion(block)) == 0)
-            front.SetTargetVersion(kind, FirmwareVersion::FromAnswer(block->data(), wanted).Text());
-        if (const auto refused =
-                cli::RefuseFirmwareVersion(firmwareKind, arg(2), FirmwareVersion::FromAnswer(block->data(), wanted), options.force))
+        std::optional<FirmwareVersion> target;
+        if (RunTransfer(front, engine, front.GetTargetVersion(block)) == 0) {
+            target = FirmwareVersion::FromAnswer(block->data(), wanted);
+            // The version read goes into the update history with the download.
+            front.SetTargetVersion(kind, target->Text());
+        }
+        if (const auto refused = cli::RefuseFirmwareVersion(firmwareKind, arg(2), target, options.force))
             return *refused;
     }
     if (op == "download" || paramTask) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -116,6 +119,24 @@ TEST_F(FrontEndFiles, TraceIsReadableByItsOwnerOnly) {
     std::filesystem::permissions(folder / "trace.txt", std::filesystem::perms(0644));
     ASSERT_EQ(front.StartLink(), 1);
     EXPECT_EQ(std::filesystem::status(folder / "trace.txt").permissions(), std::filesystem::perms(0600));
+}
+
+// The history's digest of a download file is not taken on the thread that asks for the
+// download (the window's): a large file would freeze it. Asking reads nothing of the
+// file there; the link reads it.
+TEST_F(FrontEndFiles, AskingForADownloadReadsNothingOfTheFile) {
+    const std::filesystem::path file = folder / "param.jdp";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << std::string(64 * 1024, 'p');
+    }
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watcher, 0);
+    ASSERT_GE(::inotify_add_watch(watcher, file.c_str(), IN_ACCESS), 0);
+    EXPECT_EQ(front.StartDownload(5, file.string()), 2);   // no link: refused after the history began
+    alignas(inotify_event) char events[4096];
+    EXPECT_LT(::read(watcher, events, sizeof events), 0) << "the file was read by the asking thread";
+    ::close(watcher);
 }
 
 TEST(FrontEndStart, FailsWhenTheFilesCannotBeCreated) {

@@ -102,6 +102,9 @@ TEST(FirmwareFile, DowngradeQuestion) {
     for (const Case& c : cases)
         EXPECT_EQ(FirmwareNeedsConfirmation(c.kind, c.file, c.target), c.asks)
             << c.kind << ' ' << c.file.Text() << " vs " << c.target.Text();
+    // A target version that could not be read asks, however new the file.
+    for (const FirmwareKind kind : {FirmwareBoot, FirmwareProgram})
+        EXPECT_TRUE(FirmwareNeedsConfirmation(kind, FirmwareVersion{9, 9, 9, 9}, std::nullopt)) << kind;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "tests/support/Sha256.h"
 #include "tests/unit/fdp/LinkFixture.h"
 
 namespace fdp::test {
@@ -62,6 +63,22 @@ TEST_F(JobLifecycleTest, ARequestAcceptedDuringTheEraseRunsAfterTheBurn) {
     ASSERT_TRUE(front.WaitStage(13));
     EXPECT_EQ(front.Reports().back().result, 0u) << "the burn succeeded";
     EXPECT_EQ(engine.CurrentJob(), JobNone);
+}
+
+// The history line of a download names the file's digest, taken by the link as the
+// download runs rather than by the thread that asked for it.
+TEST_F(JobLifecycleTest, TheHistoryLineCarriesTheFilesDigest) {
+    Connect();
+    AcknowledgeEverything();
+    const std::string path = WriteFile("boot.bin", 2500);
+    ASSERT_EQ(front.StartDownload(KindBoot, path), 0);
+    ASSERT_TRUE(front.WaitStage(13));
+    std::ifstream in(folder / "history.jsonl");
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    const auto digest = Sha256File(path);
+    ASSERT_TRUE(digest);
+    EXPECT_NE(line.find("\"sha256\":\"" + *digest + "\""), std::string::npos) << line;
 }
 
 // A Cancel that comes after the last block's answer still belongs to the download: it

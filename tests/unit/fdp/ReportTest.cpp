@@ -30,6 +30,27 @@ TEST(ReportFilter, PostsRepeatedPairsOnceAndEveryTransferPosition) {
     }
 }
 
+// Two downloads that fail alike (62, then 63 with the same result), and a file missing
+// twice (61, 10): the second run's failure is posted, so the page hears of it.
+TEST(ReportFilter, ForgetLetsTheNextRunFailAgainAsTheLastOne) {
+    CReportFilter filter;
+    std::int32_t lParam = -1;
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        filter.Forget();
+        EXPECT_TRUE(filter.Pass(62, 0, 0, 1000, lParam));
+        EXPECT_TRUE(filter.Pass(63, 1, 0, 0, lParam));
+        EXPECT_EQ(lParam, 1);
+        EXPECT_FALSE(filter.Pass(63, 1, 0, 0, lParam));   // within one run a repeat is still dropped
+    }
+    for (int run = 0; run < 2; ++run) {
+        filter.Forget();
+        EXPECT_TRUE(filter.Pass(61, 10, 0, 0, lParam)) << run;
+    }
+    filter.Forget();
+    EXPECT_FALSE(filter.Pass(0, 0xFF, 0, 0, lParam));   // forgetting returns to the pair at start
+}
+
 TEST(DownloadReport, ABootUpdateReadsAsTheUserSeesIt) {
     CDownloadReport report;
     report.Begin();
@@ -53,6 +74,27 @@ TEST(DownloadReport, ABootUpdateReadsAsTheUserSeesIt) {
     EXPECT_EQ(report.state(), CDownloadReport::Done);
     EXPECT_EQ(lines, (std::vector<std::string>{"In transferring data...", "Start to erase boot area!",
                                                "Start to burn boot area!", "Burn boot area successfully!"}));
+}
+
+// The start of erasing and of burning and the end of burning, for each of the boot,
+// program and parameter areas: a line, the bar and the state (1 Erasing, 3 Burning,
+// 4 Done).
+TEST(DownloadReport, EachAreasEraseAndBurnStagesMoveBarAndState) {
+    struct Case { unsigned stage; int bar; int state; };
+    const Case cases[] = {
+        {1, 1000, 1},  {21, 1000, 1}, {41, 1000, 1},
+        {11, 1200, 3}, {31, 1200, 3}, {51, 1200, 3},
+        {13, 1250, 4}, {33, 1250, 4}, {53, 1250, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stage);
+        CDownloadReport report;
+        report.Begin();
+        EXPECT_TRUE(report.OnReport(62, 300, "In transferring data..."));
+        EXPECT_EQ(report.OnReport(c.stage, 0, "line"), std::optional<std::string>("line"));
+        EXPECT_EQ(report.Bar(), c.bar);
+        EXPECT_EQ(static_cast<int>(report.state()), c.state);
+    }
 }
 
 TEST(DownloadReport, AFailedStepAddsTheStoppedLineAndGoesIdle) {

@@ -1,5 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -72,15 +78,18 @@ TEST_F(ParamTasksTest, PasswordLengthsAtTheLimit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.size() * 100 + c.password.size());
         const Bytes before = Saved();
+        const Bytes beforeInMemory = InMemory();
         EXPECT_EQ(ApplyNamePassword(store, c.name, c.password, Masks()), c.accepted);
-        EXPECT_EQ(Value(store, kParamFriendlyName), Padded(c.name, 64));
         if (c.accepted) {
+            EXPECT_EQ(Value(store, kParamFriendlyName), Padded(c.name, 64));
             EXPECT_EQ(Value(store, kParamPassword), Padded(c.password, 16));
             EXPECT_EQ(Saved(), InMemory());
         } else {
-            // The name went in before the refusal; nothing reaches the file.
-            EXPECT_EQ(modified, kModifiedName);
+            // The name was accepted before the refusal, yet neither the block a later
+            // task saves nor the file holds it.
+            EXPECT_EQ(InMemory(), beforeInMemory);
             EXPECT_EQ(Saved(), before);
+            EXPECT_EQ(modified, 0u);
         }
     }
 }
@@ -139,12 +148,79 @@ TEST_F(ParamTasksTest, RegisterTexts) {
     EXPECT_EQ(Value(store, 63), Bytes(32, '9'));   // full: no terminating NUL
     EXPECT_EQ(Saved(), InMemory());
 
-    // A PSTN number longer than its parameter: the first four are written, not saved.
-    const Bytes before = Saved();
-    texts[4] = std::string(33, '9');
-    EXPECT_FALSE(ApplyRegister(store, texts, Masks()));
-    EXPECT_EQ(registered, 0x0Fu);
-    EXPECT_EQ(Saved(), before);
+    // A text longer than its parameter is refused, not cut: a PSTN number of 33 digits,
+    // a register address of 65 characters. The texts accepted before it leave no trace.
+    for (const auto& [index, text] : {std::pair{4, std::string(33, '9')}, std::pair{2, std::string(65, 'r')}}) {
+        SCOPED_TRACE(index);
+        std::array<std::string, 5> tooLong = {"*31#", "#31#", "sip.example", "7", "5550100"};
+        tooLong[static_cast<std::size_t>(index)] = text;
+        const Bytes before = Saved();
+        const Bytes beforeInMemory = InMemory();
+        EXPECT_FALSE(ApplyRegister(store, tooLong, Masks()));
+        EXPECT_EQ(registered, 0u);
+        EXPECT_EQ(InMemory(), beforeInMemory);
+        EXPECT_EQ(Saved(), before);
+    }
+}
+
+TEST_F(ParamTasksTest, FirmwareVersionWritesItsParameterAndOnlyItsMaskBit) {
+    struct Case { FirmwareArea area; std::uint16_t id; Bytes mask; std::uint32_t modifiedMask; };
+    const Case cases[] = {
+        {FirmwareArea::Boot, 13, {0x00, 0x00, 0x00, 0x80}, 0x80000000u},
+        {FirmwareArea::Program, 14, {0x00, 0x00, 0x00, 0x40}, 0x40000000u},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        modified = 0x30000000;   // the name and password bits of an earlier task
+        registered = 0x1F;
+        ASSERT_TRUE(ApplyFirmwareVersion(store, c.area, {9, 0, 0, 1}, Masks()));
+        EXPECT_EQ(Value(store, c.id), (Bytes{9, 0, 0, 1}));
+        EXPECT_EQ(Value(store, kParamModifiedMask), c.mask);
+        EXPECT_EQ(Value(store, kParamRegisterMask), (Bytes{0, 0, 0, 0}));
+        EXPECT_EQ(modified, c.modifiedMask);
+        EXPECT_EQ(registered, 0u);
+        EXPECT_EQ(Saved(), InMemory());
+    }
+}
+
+// param.jdp removed or locked by another program after it was loaded: every value is
+// accepted, only the save fails. The task fails, and the block in memory is as before,
+// so nothing of it goes out with a later task.
+TEST_F(ParamTasksTest, AFailedSaveFailsTheTaskAndLeavesTheBlockAsItWas) {
+    const std::array<std::string, 5> texts = {"*21#", "#21#", "sip", "12", "34"};
+    const std::pair<const char*, std::function<bool()>> tasks[] = {
+        {"name and password", [&] { return ApplyNamePassword(store, "Shop NAP", "melon", Masks()); }},
+        {"network", [&] { return ApplyNetwork(store, {NetworkMode::Hub, {}, {}, {}, {}}, Masks()); }},
+        {"register", [&] { return ApplyRegister(store, texts, Masks()); }},
+        {"firmware version", [&] { return ApplyFirmwareVersion(store, FirmwareArea::Program, {9, 0, 0, 1}, Masks()); }},
+    };
+    for (const bool locked : {false, true}) {
+        for (const auto& [name, apply] : tasks) {
+            SCOPED_TRACE(std::string(name) + (locked ? ", locked" : ", removed"));
+            const Bytes file = Saved();
+            const Bytes beforeInMemory = InMemory();
+            int holder = -1;
+            if (locked) {
+                holder = ::open((dir / "param.jdp").c_str(), O_RDONLY | O_CLOEXEC);
+                ASSERT_GE(holder, 0);
+                ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+            } else {
+                std::filesystem::remove(dir / "param.jdp");
+            }
+            modified = registered = 0xFFFFFFFF;
+            EXPECT_FALSE(apply());
+            EXPECT_EQ(InMemory(), beforeInMemory);
+            EXPECT_EQ(modified, 0u);
+            EXPECT_EQ(registered, 0u);
+            if (locked) {
+                ::close(holder);
+                EXPECT_EQ(Saved(), file);
+            } else {
+                EXPECT_FALSE(std::filesystem::exists(dir / "param.jdp")) << "a save never creates the file";
+                WriteFile(dir / "param.jdp", file);
+            }
+        }
+    }
 }
 
 TEST_F(ParamTasksTest, NothingIsWrittenWithoutALoadedFile) {
@@ -154,6 +230,7 @@ TEST_F(ParamTasksTest, NothingIsWrittenWithoutALoadedFile) {
     EXPECT_FALSE(ApplyNamePassword(unloaded, "n", "p", Masks()));
     EXPECT_FALSE(ApplyNetwork(unloaded, {}, Masks()));
     EXPECT_FALSE(ApplyRegister(unloaded, {}, Masks()));
+    EXPECT_FALSE(ApplyFirmwareVersion(unloaded, FirmwareArea::Boot, {1, 0, 0, 0}, Masks()));
     EXPECT_EQ(modified, 0u);
     EXPECT_EQ(Saved(), before);
 }
