@@ -251,6 +251,8 @@ void CKelvaneDlg::Report(unsigned stage, unsigned result, std::uint32_t position
         QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, static_cast<std::uint8_t>(stage), lParam));
 }
 
+void CKelvaneDlg::OnRequestAccepted(std::uint8_t) { m_reportFilter.Forget(); }
+
 void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
     QString text;
     bool dialog = true;
@@ -329,17 +331,19 @@ void CKelvaneDlg::OnJobEnd(std::uint8_t job, unsigned result) {
     QMetaObject::invokeMethod(this, &CKelvaneDlg::JobEnded, Qt::QueuedConnection);
 }
 
-fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted) {
+fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted, bool* answered) {
     // Shared with the engine, which may still write the answer after we stop waiting.
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
     (*block)[0] = wanted;
     m_transferResult = fdp::FdpTimeout;
+    const bool accepted = GetTargetVersion(block) == 0;
     const std::vector<std::uint8_t> answer =
-        GetTargetVersion(block) == 0 ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, block) : *block;
+        accepted ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, block) : *block;
     const fdp::FirmwareVersion version = fdp::FirmwareVersion::FromAnswer(answer.data(), wanted);
+    const bool given = accepted && m_transferResult == fdp::FdpOk;
     // A version the target gave goes into the update history with a download to its area.
-    if (m_transferResult == fdp::FdpOk)
-        SetTargetVersion(wanted == kProgramVersionWanted ? fdp::KindProgram : fdp::KindBoot, version.Text());
+    if (given) SetTargetVersion(wanted == kProgramVersionWanted ? fdp::KindProgram : fdp::KindBoot, version.Text());
+    if (answered) *answered = given;
     return version;
 }
 
@@ -394,21 +398,28 @@ void CKelvaneDlg::CloseWizard() {
     SaveSettings();
 }
 
-void CKelvaneDlg::FinishWizard() {
+bool CKelvaneDlg::FinishWizard() {
+    if (!ConfirmStopDownload()) return false;
     CloseWizard();
     done(0);
+    return true;
 }
 
 // A download stopped while the target erases or burns may leave it without a working
-// image, so closing then asks first; No keeps the download running.
+// image, so every way out while one runs asks first (the close box, Escape, File > Exit,
+// Finish, Back); No keeps the download running.
+bool CKelvaneDlg::ConfirmStopDownload() {
+    if (m_closed || !m_pageBurn->DownloadRunning()) return true;
+    return ShowInfo(DlgText("A download to the target is still running.\r\nStopping it now, while the target erases or "
+                            "burns its flash, can leave the target unusable.\r\nDo you want to stop the download and "
+                            "close Kelvane?",
+                            "向设备的下载仍在进行中。\r\n如果在设备擦除或烧写闪存时停止下载，设备可能无法再使用。\r\n"
+                            "您确定要停止下载并关闭 Kelvane 吗？"),
+                    CInfoDlg::ButtonYes | CInfoDlg::ButtonNo) == CInfoDlg::ResultYes;
+}
+
 void CKelvaneDlg::closeEvent(QCloseEvent* event) {
-    if (!m_closed && m_pageBurn->DownloadRunning() &&
-        ShowInfo(DlgText("A download to the target is still running.\r\nStopping it now, while the target erases or "
-                         "burns its flash, can leave the target unusable.\r\nDo you want to stop the download and "
-                         "close Kelvane?",
-                         "向设备的下载仍在进行中。\r\n如果在设备擦除或烧写闪存时停止下载，设备可能无法再使用。\r\n"
-                         "您确定要停止下载并关闭 Kelvane 吗？"),
-                 CInfoDlg::ButtonYes | CInfoDlg::ButtonNo) != CInfoDlg::ResultYes) {
+    if (!ConfirmStopDownload()) {
         event->ignore();
         return;
     }

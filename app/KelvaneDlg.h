@@ -77,6 +77,9 @@ public:
     // asks the engine again.
     void OnJobEnd(std::uint8_t job, unsigned result) override;
     void OnAdapterMoved(int index) override;
+    // A new download or request: the report filter forgets the last run's pair, so that
+    // a retry failing as the run before it is still reported.
+    void OnRequestAccepted(std::uint8_t job) override;
     // Names the wizard's task in the update history, then hands the download on.
     int StartDownload(std::uint8_t kind, const std::string& path) override;
 
@@ -84,8 +87,12 @@ public:
     void SaveSettings();
     std::array<archive::SettingsRecord*, 8> SettingsRecords() const;
     archive::SettingsUi SettingsQuestions();
-    // The download page's Finish: shut the link down, save the settings, end.
-    void FinishWizard();
+    // The download page's Finish: shut the link down, save the settings, end. While a
+    // download runs it asks first, as closing does; false when the user chose to stay.
+    bool FinishWizard();
+    // While a download runs, asks whether to stop it and close: true when nothing runs
+    // or the user answered Yes.
+    bool ConfirmStopDownload();
 
     // Puts the text into the status bar's pane; a null text does nothing.
     void SetStatusText(const QString& text);
@@ -107,8 +114,10 @@ public:
     // (an FdpJob) or capMs have passed.
     void WaitForJobEnd(std::uint8_t job, int capMs);
     // Asks the target for its boot (13) or program (14) version and waits for the
-    // answer the same way; 0.0.0.0 when none came.
-    fdp::FirmwareVersion TargetVersion(std::uint8_t wanted);
+    // answer the same way; 0.0.0.0 when none came. answered, when given, tells whether
+    // the target gave its version: false when the request was refused (busy, not
+    // connected), failed or timed out.
+    fdp::FirmwareVersion TargetVersion(std::uint8_t wanted, bool* answered = nullptr);
     // The same wait for a request whose answer goes into buffer, then a copy of what
     // has arrived: the engine may still be writing it when the wait gives up.
     std::vector<std::uint8_t> WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer);
@@ -170,7 +179,7 @@ private:
     std::unique_ptr<fdp::CFdpEngine> m_engine;
     std::unique_ptr<param::CParamStore> m_paramStore;
 
-    // The last report posted (worker thread only): a repeat of it is not posted again.
+    // The last report posted in this run: a repeat of it is not posted again.
     fdp::CReportFilter m_reportFilter;
 
     // Set when the link could not start because its files cannot be created.

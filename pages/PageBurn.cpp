@@ -148,6 +148,7 @@ void CPageBurn::BuildSummary() {
         default: Sheet()->SetWizardButtons(CFirmSheet::WizDisabledFinish); break;
         }
     }
+    UpdateServiceButtons();
     m_summaryText = S(57771);
     if (job.linkState != LinkConnected) {
         m_summaryText += S(57783);
@@ -270,6 +271,7 @@ void CPageBurn::RunTargetTestMode() {
 }
 
 void CPageBurn::OnTrace() {
+    if (DownloadRunning()) return;
     const fdp::SharedBuffer buffer = fdp::MakeBuffer(kTraceBufferLen);
     m_reportText.clear();
     ShowReport();
@@ -280,6 +282,7 @@ void CPageBurn::OnTrace() {
 }
 
 void CPageBurn::OnDiagnose() {
+    if (DownloadRunning()) return;
     m_reportText = S(57746);
     ShowReport();
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kTestBlockLen);
@@ -312,6 +315,12 @@ void CPageBurn::OnReport(unsigned stage, std::int32_t lParam) {
 }
 
 int CPageBurn::OnWizardBack() {
+    // Back while the target erases or burns would leave it so; it is a way out like
+    // closing and asks the same question (Yes stops the download and closes).
+    if (DownloadRunning()) {
+        Main().FinishWizard();
+        return kStay;
+    }
     m_reportText.clear();
     UpdateData(false);
     int target = -1;
@@ -331,18 +340,18 @@ int CPageBurn::OnWizardBack() {
     return kStay;
 }
 
-bool CPageBurn::OnWizardFinish() {
-    Main().FinishWizard();
-    return true;
-}
+bool CPageBurn::OnWizardFinish() { return Main().FinishWizard(); }
 
 std::string CPageBurn::DongleAddressText() const { return TheDongleLink().DongleAddressText(); }
 
 void CPageBurn::ShowServiceButtons(bool show) {
-    for (QPushButton* button : {m_trace, m_diagnose}) {
-        button->setVisible(show);
-        button->setEnabled(show);
-    }
+    m_serviceShown = show;
+    for (QPushButton* button : {m_trace, m_diagnose}) button->setVisible(show);
+    UpdateServiceButtons();
+}
+
+void CPageBurn::UpdateServiceButtons() {
+    for (QPushButton* button : {m_trace, m_diagnose}) button->setEnabled(m_serviceShown && !DownloadRunning());
 }
 
 bool CPageBurn::event(QEvent* event) {

@@ -36,7 +36,9 @@ public:
     void Save(archive::CArchive& ar) override;
     void Load(archive::CArchive& ar) override;
 
-    // Shows and enables, or hides and disables, Trace and Diagnose.
+    // Shows and enables, or hides and disables, Trace and Diagnose. Shown, they are
+    // disabled while a download runs: the engine takes requests between the transfer and
+    // the burn, and their answers would wipe the download's report.
     void ShowServiceButtons(bool show);
     void RevealServiceButtons() { ShowServiceButtons(true); }
 
@@ -58,6 +60,7 @@ protected:
 
 private:
     void BuildSummary();
+    void UpdateServiceButtons();
     // Writes the members to the controls and scrolls the report to its end.
     void ShowReport();
     void OnReport(unsigned stage, std::int32_t lParam);
@@ -72,6 +75,7 @@ private:
     std::string m_summaryText;
     std::string m_reportText;
     std::int32_t m_acceptChecked = 1;
+    bool m_serviceShown = false;
     fdp::CDownloadReport m_report;
 
     QPlainTextEdit* m_summaryEdit;

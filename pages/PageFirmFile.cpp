@@ -18,6 +18,7 @@
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/param/ParamStore.h"
+#include "fdp/param/ParamTasks.h"
 
 using fdp::FirmwareBoot;
 using fdp::FirmwareKind;
@@ -27,10 +28,6 @@ using fdp::FirmwareVersion;
 namespace {
 
 constexpr std::uint8_t kVersionWanted[2] = {13, 14};   // byte 0 of the request, by kind
-constexpr std::uint16_t kVersionParam[2] = {13, 14};
-constexpr std::uint32_t kVersionModifiedBit[2] = {1u << 31, 1u << 30};
-constexpr std::uint16_t kRegisterMaskParam = 58;
-constexpr std::uint16_t kModifiedMaskParam = 12;
 constexpr unsigned kFileVersionText[2] = {106, 102};
 constexpr unsigned kTargetVersionText[2] = {107, 103};
 constexpr unsigned kNoProgramText = 109;
@@ -38,11 +35,6 @@ constexpr unsigned kNoVersionSupportText = 110;
 constexpr unsigned kDowngradeQuestion[2] = {105, 104};
 
 std::array<std::uint8_t, 4> VersionBytes(const FirmwareVersion& v) { return {v.a, v.b, v.c, v.d}; }
-
-std::array<std::uint8_t, 4> Le32(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
 
 }  // namespace
 
@@ -221,8 +213,8 @@ void CPageFirmFile::OnVersion(FirmwareKind kind) {
                     this);
 }
 
-FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind) {
-    return Main().TargetVersion(kVersionWanted[kind]);
+FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind, bool* answered) {
+    return Main().TargetVersion(kVersionWanted[kind], answered);
 }
 
 void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {
@@ -255,24 +247,29 @@ void CPageFirmFile::NextForKind(FirmwareKind kind) {
     ShowFileCheckResult(result);
     if (result != fdp::FileCheckOk) return;
     if (FirmwareVersion version; ReadFileVersion(kind, version) == fdp::FileCheckOk) files.fileVersion = version;
-    files.targetVersion = AskTargetVersion(kind);
-    if (fdp::FirmwareNeedsConfirmation(kind, files.fileVersion, files.targetVersion) &&
-        Main().ShowInfo(ResString(kDowngradeQuestion[kind]), CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) !=
-            CInfoDlg::ResultYes)
-        return;
+    bool answered = false;
+    files.targetVersion = AskTargetVersion(kind, &answered);
+    // A version the target did not give (busy, refused, timed out) may be newer than the
+    // file: the question is asked as for an equal one, saying why.
+    const auto target = answered ? std::optional<FirmwareVersion>(files.targetVersion) : std::nullopt;
+    if (fdp::FirmwareNeedsConfirmation(kind, files.fileVersion, target)) {
+        QString question = ResString(kDowngradeQuestion[kind]);
+        if (!answered)
+            question += DlgText("\r\n\r\nNote: the target's version could not be read.",
+                                "\r\n\r\n注意：无法读取设备中的版本。");
+        if (Main().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes) return;
+    }
     if (RecordFirmwareVersion(kind)) Sheet()->SetActivePage(PageBurnIndex);
 }
 
+// The masks start from 0 for this task, so no bit of an earlier task (a name or a
+// password) goes out with the firmware's parameter block.
 bool CPageFirmFile::RecordFirmwareVersion(FirmwareKind kind) {
-    Job().modifiedMask = 0;
-    Job().registerMask = 0;
     param::CParamStore* store = Main().ParamStore();
-    if (!store) return false;
-    const auto version = VersionBytes(m_files[kind].fileVersion);
-    if (!store->SetParam(kVersionParam[kind], version)) return false;
-    Job().modifiedMask |= kVersionModifiedBit[kind];
-    return store->SetParam(kRegisterMaskParam, Le32(Job().registerMask)) &&
-           store->SetParam(kModifiedMaskParam, Le32(Job().modifiedMask)) && store->SaveParam();
+    return store && param::ApplyFirmwareVersion(*store, kind == FirmwareBoot ? param::FirmwareArea::Boot
+                                                                              : param::FirmwareArea::Program,
+                                                VersionBytes(m_files[kind].fileVersion),
+                                                {Job().modifiedMask, Job().registerMask});
 }
 
 void CPageFirmFile::CopyToJob() {

@@ -61,7 +61,7 @@ private:
     // Parameter 13 or 14, then 58 and 12; then param.jdp. False when any step fails.
     bool RecordFirmwareVersion(fdp::FirmwareKind kind);
     // The target's version of the kind, awaited for at most the version wait.
-    fdp::FirmwareVersion AskTargetVersion(fdp::FirmwareKind kind);
+    fdp::FirmwareVersion AskTargetVersion(fdp::FirmwareKind kind, bool* answered = nullptr);
 
     void OnSelect(fdp::FirmwareKind kind);
     void OnVersion(fdp::FirmwareKind kind);

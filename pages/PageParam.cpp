@@ -104,6 +104,8 @@ bool CPageParam::ApplyNamePassword() {
         Main().ShowInfo(ResString(kPasswordsDifferId), CInfoDlg::ButtonOk, this);
         return false;
     }
+    // The name is cut to its 64 bytes; a password cut short would lock the user out.
+    if (!TextFits(m_passwordEdit)) return false;
     param::CParamStore* store = Main().ParamStore();
     return store && param::ApplyNamePassword(*store, m_targetName, m_newPassword,
                                              {Job().modifiedMask, Job().registerMask});

@@ -27,8 +27,9 @@ public:
     void Save(archive::CArchive& ar) override;
     void Load(archive::CArchive& ar) override;
 
-    // Mismatched passwords are reported (3007); a value the store refuses or a failed
-    // save is not. True when param.jdp holds the new values.
+    // Mismatched passwords are reported (3007), so is a password longer than its 16
+    // bytes (restored from kelvane.ini); a failed save is not. True when param.jdp
+    // holds the new values.
     bool ApplyNamePassword();
     // The service code has been typed into the About box (true), or not.
     void ShowGetParamsButton(bool show);

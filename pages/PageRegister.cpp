@@ -54,6 +54,8 @@ int CPageRegister::OnWizardBack() {
 
 int CPageRegister::OnWizardNext() {
     UpdateData(true);
+    for (CByteLimitEdit* edit : m_edits)
+        if (!TextFits(edit)) return kStay;
     param::CParamStore* store = Main().ParamStore();
     if (store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask}))
         Sheet()->SetActivePage(PageBurnIndex);

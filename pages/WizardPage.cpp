@@ -2,8 +2,12 @@
 
 #include <QVBoxLayout>
 
+#include "app/KelvaneDlg.h"
+#include "app/widgets/ByteLimitEdit.h"
 #include "app/widgets/ControlId.h"
+#include "app/widgets/DialogText.h"
 #include "app/widgets/FontStatic.h"
+#include "app/widgets/InfoDlg.h"
 
 CWizardPage::CWizardPage(CKelvaneDlg& main, WizardJob& job, const QString& title, int titleId)
     : m_main(main), m_job(job), m_title(new CFontStatic(title, this)), m_layout(new QVBoxLayout(this)) {
@@ -32,3 +36,14 @@ bool CWizardPage::OnSetActive() {
 bool CWizardPage::OnKillActive() { return UpdateData(true); }
 
 bool CWizardPage::DoDataExchange(bool) { return true; }
+
+bool CWizardPage::TextFits(CByteLimitEdit* edit) {
+    if (edit->text().toUtf8().size() <= edit->ByteLimit()) return true;
+    m_main.ShowInfo(DlgText("This text is longer than the target can keep: at most %1 bytes.\r\nPlease shorten it.",
+                            "此文本超出设备可保存的长度：最多 %1 个字节。\r\n请将其缩短。")
+                        .arg(edit->ByteLimit()),
+                    CInfoDlg::ButtonOk, this);
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->selectAll();
+    return false;
+}

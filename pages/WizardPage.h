@@ -50,6 +50,10 @@ protected:
     WizardJob& Job() const { return m_job; }
     // Makes the page's layout: the title on top, then the page's own content.
     class QVBoxLayout* PageLayout() const { return m_layout; }
+    // False, after saying so and giving the edit the focus with its text selected, when
+    // the edit holds more bytes than its parameter takes. Typing stops at the limit, but
+    // a text restored from kelvane.ini may be longer; it is refused, never cut.
+    bool TextFits(class CByteLimitEdit* edit);
 
 private:
     friend class CFirmSheet;

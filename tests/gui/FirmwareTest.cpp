@@ -1,11 +1,13 @@
 // The firmware task through the real main window: the firmware file page's checks and
 // version questions, the download page's summary, report and progress, and on the
 // network bench whole updates against the simulated target.
+#include <QAction>
 #include <QCheckBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -49,6 +51,14 @@ QString WriteImage(const QTemporaryDir& dir, const QString& name, std::size_t si
     if (file.open(QIODevice::WriteOnly))
         file.write(reinterpret_cast<const char*>(image.data()), static_cast<qint64>(image.size()));
     return path;
+}
+
+// The downgrade question (104 program, 105 boot) when the target did not give its
+// version: asked as for an equal one, saying so.
+QString UnreadQuestion(unsigned id) {
+    return Res(id) + (res::CurrentLanguage() == res::Language::Chinese
+                          ? QStringLiteral("\r\n\r\n注意：无法读取设备中的版本。")
+                          : QStringLiteral("\r\n\r\nNote: the target's version could not be read."));
 }
 
 template <typename T>
@@ -142,7 +152,7 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("corrupt");   // a byte of the vector table changed at this offset; -1 none
-        QTest::addColumn<int>("message");   // 0: none
+        QTest::addColumn<int>("message");   // 0: the file passes
         QTest::newRow("boot 1023") << 0 << 1023 << -1 << 3001;
         QTest::newRow("boot 1024") << 0 << 1024 << -1 << 0;
         QTest::newRow("boot 65536") << 0 << 65536 << -1 << 0;
@@ -176,9 +186,10 @@ private slots:
         QCOMPARE(Buttons(*window), QStringLiteral("BN"));
         watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
         Next(*window);
-        QTRY_VERIFY(!watcher.messages.isEmpty() || message == 0);
-        if (message) QCOMPARE(watcher.messages, QStringList{Res(static_cast<unsigned>(message))});
-        else QCOMPARE(watcher.messages, QStringList{});
+        // A file that passes meets the version question: without a target its version
+        // cannot be read.
+        QCOMPARE(watcher.messages, QStringList{message ? Res(static_cast<unsigned>(message))
+                                                       : UnreadQuestion(kind == 0 ? 105 : 104)});
         QCOMPARE(window->Sheet()->ActiveIndex(), int(PageFirmFileIndex));
         window->close();
     }
@@ -204,9 +215,9 @@ private slots:
         watcher.answer = Answer(QString(), CInfoDlg::ResultYes);
         nextAsks({Res(3001)});
         nextAsks({Res(3003)});   // missing bytes read as zero
-        // Both checks off: the file passes; its version (0.0.0.0, the word lies past
-        // the end) is not above the unanswered target's, so the downgrade question.
-        nextAsks({Res(105)});
+        // Both checks off: the file passes; the target's version cannot be read without
+        // a target, so the downgrade question, saying so.
+        nextAsks({UnreadQuestion(105)});
         QCOMPARE(FirmFile(*window)->CheckMask() & fdp::CheckAll, fdp::CheckAll & ~(fdp::CheckBootSize | fdp::CheckSignature));
         window->Sheet()->PressBack();
         QCOMPARE(window->Sheet()->ActiveIndex(), int(PageLinkIndex));
@@ -307,6 +318,46 @@ private slots:
         post(62, 5000);   // a new transfer opens with its line again; the bar stops at 1000
         QCOMPARE(page->ProgressBar()->value(), 1000);
         QVERIFY(QString::fromStdString(page->ReportText()).endsWith(QString::fromStdString(S(57715) + "\r\n")));
+        window->close();
+    }
+
+    // The start of erasing, the start of burning and the end of burning of each area
+    // (boot, program, parameters): the line, the bar, the state and the buttons.
+    void eraseAndBurnStagesOfEachArea_data() {
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("bar");
+        QTest::addColumn<int>("state");   // 1 Erasing, 3 Burning, 4 Done
+        QTest::addColumn<QString>("buttons");
+        QTest::newRow("1") << 1 << "Start to erase boot area!" << 1000 << 1 << "f";
+        QTest::newRow("21") << 21 << "Start to erase program area!" << 1000 << 1 << "f";
+        QTest::newRow("41") << 41 << "Start to erase parameter area!" << 1000 << 1 << "f";
+        QTest::newRow("11") << 11 << "Start to burn boot area!" << 1200 << 3 << "f";
+        QTest::newRow("31") << 31 << "Start to burn program area!" << 1200 << 3 << "f";
+        QTest::newRow("51") << 51 << "Start to burn parameter area!" << 1200 << 3 << "f";
+        QTest::newRow("13") << 13 << "Burn boot area successfully!" << 1250 << 4 << "BF";
+        QTest::newRow("33") << 33 << "Burn program area successfully!" << 1250 << 4 << "BF";
+        QTest::newRow("53") << 53 << "Burn parameter area successfully!" << 1250 << 4 << "BF";
+    }
+    void eraseAndBurnStagesOfEachArea() {
+        QFETCH(int, stage);
+        QFETCH(QString, line);
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = OpenMainWindow(folder, kNoInterface);
+        window->Sheet()->SetActivePage(PageBurnIndex);
+        CPageBurn* page = Burn(*window);
+        const auto post = [&](unsigned s, qint32 lParam) {
+            CFdpEvent event(fdp::WM_FDP_REPORT, s, lParam);
+            QCoreApplication::sendEvent(page, &event);
+        };
+        post(62, 500);
+        post(static_cast<unsigned>(stage), 0);
+        QCOMPARE(QString::fromStdString(page->ReportText()),
+                 QStringLiteral("In transferring data...\r\n") + line + QStringLiteral("\r\n"));
+        QTEST(page->ProgressBar()->value(), "bar");
+        QTEST(int(page->downloadState()), "state");
+        QTEST(Buttons(*window), "buttons");
         window->close();
     }
 
@@ -432,6 +483,10 @@ private slots:
         const QString path = WriteImage(m_files, QStringLiteral("v.bin"), kind == 0 ? 4096 : 70000, version);
         ChooseFile(*window, fileKind, path);
         watcher.messages.clear();
+        // Bits an earlier task left (name and password): the firmware task starts its
+        // masks again, or they would go out in parameter 12 of this download.
+        TheWizardJob().modifiedMask = 0x30000000;
+        TheWizardJob().registerMask = 0x1F;
         // No first: the wizard stays and param.jdp is untouched.
         watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
         Next(*window);
@@ -578,6 +633,190 @@ private slots:
         QVERIFY(QString::fromStdString(page->ReportText()).endsWith(Res(57723) + Res(57692) + QStringLiteral("\r\n")));
         QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
                  fdp::Sha256File(path.toStdString()));
+        window->close();
+    }
+
+    // The same failure on every retry (a block refused in each of three downloads, then a
+    // file missing twice) shows each time, with Back and Next to try again; the run after
+    // them succeeds.
+    void theSameFailureOnEveryRetryShows() {
+        RequireBench();
+        Session session;
+        StartSession(session, {QStringLiteral("--block-status"), QStringLiteral("5:1"), QStringLiteral("--fault-downloads"),
+                               QStringLiteral("3")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        const QString path = WriteImage(m_files, QStringLiteral("retry.bin"), 80000);
+        ChooseFile(*window, fdp::FirmwareProgram, path);
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        CPageBurn* page = Burn(*window);
+        const auto failedRun = [&](const std::string& expected) {
+            QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+            Next(*window);
+            QTRY_COMPARE_WITH_TIMEOUT(page->ReportText(), expected, kDownloadWaitMs);
+            QCOMPARE(int(page->downloadState()), 0);   // Idle
+            QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        };
+        for (int run = 1; run <= 3; ++run) {
+            failedRun(S(57733) + S(57735) + S(57715) + "\r\n" + S(57730) + "\r\n");
+            if (QTest::currentTestFailed()) QFAIL(qPrintable(QStringLiteral("download %1").arg(run)));
+        }
+        QVERIFY(QFile::rename(path, path + QStringLiteral(".away")));
+        for (int run = 1; run <= 2; ++run) {
+            failedRun(S(57733) + S(57735) + S(57730) + "\r\n");
+            if (QTest::currentTestFailed()) QFAIL(qPrintable(QStringLiteral("missing file %1").arg(run)));
+        }
+        QVERIFY(QFile::rename(path + QStringLiteral(".away"), path));
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        QVERIFY(QString::fromStdString(page->ReportText()).endsWith(Res(57723) + Res(57692) + QStringLiteral("\r\n")));
+        window->close();
+    }
+
+    // While the target erases and burns, Trace and Diagnose are disabled (the link would
+    // take them, and their answers would replace the report), and every way out asks the
+    // question closing asks: No leaves the download running to its end.
+    void whileTheTargetBurnsNothingLeavesWithoutAsking() {
+        RequireBench();
+        Session session;
+        StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("3000"), QStringLiteral("--burn-delay-ms"),
+                               QStringLiteral("3000")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        ChooseFile(*window, fdp::FirmwareProgram, WriteImage(m_files, QStringLiteral("burn.bin"), 70000));
+        Next(*window);
+        CPageBurn* page = Burn(*window);
+        window->RevealServiceButtons();
+        QVERIFY(page->TraceButton()->isEnabled() && page->DiagnoseButton()->isEnabled());
+        watcher.messages.clear();
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), 1, kDownloadWaitMs);   // Erasing
+        const auto running = [&] { return page->downloadState() == 1 || page->downloadState() == 3; };
+
+        QVERIFY(!page->TraceButton()->isEnabled());
+        QVERIFY(!page->DiagnoseButton()->isEnabled());
+        const std::string report = page->ReportText();
+        QTest::mouseClick(page->DiagnoseButton(), Qt::LeftButton);
+        QTest::mouseClick(page->TraceButton(), Qt::LeftButton);
+        QCOMPARE(page->ReportText(), report);
+        QCOMPARE(Buttons(*window), QStringLiteral("f"));
+
+        const QString question = QStringLiteral("A download to the target is still running.");
+        QAction* exitAction = window->MenuBar()->findChild<QAction*>(QStringLiteral("menuExit"));
+        QVERIFY(exitAction);
+        const std::pair<const char*, std::function<void()>> waysOut[] = {
+            {"Finish", [&] { page->OnWizardFinish(); }},
+            {"Back", [&] { page->OnWizardBack(); }},
+            {"close box", [&] { window->close(); }},
+            {"Escape", [&] { QTest::keyClick(window.get(), Qt::Key_Escape); }},
+            {"File > Exit", [&] { exitAction->trigger(); }},
+        };
+        for (const auto& [name, leave] : waysOut) {
+            watcher.messages.clear();
+            leave();
+            QVERIFY2(watcher.messages.size() == 1 && watcher.messages[0].startsWith(question), name);
+            QVERIFY2(window->isVisible(), name);
+            QVERIFY2(window->Sheet()->ActiveIndex() == int(PageBurnIndex), name);
+            QVERIFY2(running(), name);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        QCOMPARE(page->ReportText().rfind(report, 0), 0u);   // the report went on where it stood
+        QVERIFY(page->TraceButton()->isEnabled() && page->DiagnoseButton()->isEnabled());
+        watcher.messages.clear();
+        QVERIFY(window->close());   // done: no question
+        QVERIFY(watcher.messages.isEmpty());
+    }
+
+    // A version the target does not give (its answer ends with a failure status) is
+    // asked about as an equal one, however new the file, in either language.
+    void unreadTargetVersionAsks_data() {
+        QTest::addColumn<bool>("chinese");
+        QTest::newRow("English") << false;
+        QTest::newRow("Chinese") << true;
+    }
+    void unreadTargetVersionAsks() {
+        QFETCH(bool, chinese);
+        RequireBench();
+        Session session;
+        StartSession(session, {QStringLiteral("--program-version"), QStringLiteral("1.0.0.0"),
+                               QStringLiteral("--transfer-status"), QStringLiteral("5")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        ChooseFile(*window, fdp::FirmwareProgram,
+                   WriteImage(m_files, QStringLiteral("newer.bin"), 70000, fdp::FirmwareVersion{2, 0, 0, 0}));
+        if (chinese) res::SetLanguage(res::Language::Chinese);
+        const QString expected = UnreadQuestion(104);
+        watcher.messages.clear();
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        Next(*window);
+        const QStringList asked = watcher.messages;
+        const int stayed = window->Sheet()->ActiveIndex();
+        watcher.answer = Answer(QString(), CInfoDlg::ResultYes);
+        Next(*window);
+        res::SetLanguage(res::Language::English);
+        QCOMPARE(asked, QStringList{expected});
+        QVERIFY(expected.contains(chinese ? QStringLiteral("无法读取设备中的版本")
+                                          : QStringLiteral("the target's version could not be read")));
+        QCOMPARE(stayed, int(PageFirmFileIndex));
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        window->close();
+    }
+
+    // The target's answers to the service requests and the Version in Target button that
+    // the other tests do not meet: self tests with failed units, a refused test mode, no
+    // program in the target.
+    void serviceAnswers_data() {
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("expected");
+        const auto units = [](std::initializer_list<unsigned> ids) {
+            std::string text = S(57746);
+            for (unsigned id : ids) text += S(id);
+            return QString::fromStdString(text);
+        };
+        QTest::newRow("diagnose 0x2A") << QStringList{"--diagnose", "0x2a"} << "diagnose"
+                                       << units({57749, 57750, 57753, 57754, 57757, 57758});
+        // Bit 6 counts for no unit; the byte is an answer, not the 0xFF of none.
+        QTest::newRow("diagnose 0x55") << QStringList{"--diagnose", "0x55"} << "diagnose"
+                                       << units({57748, 57751, 57752, 57755, 57756, 57759});
+        QTest::newRow("diagnose 0x00") << QStringList{"--diagnose", "0"} << "diagnose"
+                                       << units({57749, 57751, 57753, 57755, 57757, 57759});
+        QTest::newRow("target test mode refused") << QStringList{"--test-mode-status", "1"} << "test mode"
+                                                  << QString::fromStdString(S(57733) + S(57742) + S(57762));
+        QTest::newRow("no program in the target") << QStringList{"--program-version", "255.255.255.255"}
+                                                  << "version in target" << Res(109);
+    }
+    void serviceAnswers() {
+        QFETCH(QStringList, simOptions);
+        QFETCH(QString, action);
+        RequireBench();
+        Session session;
+        StartSession(session, simOptions);
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        watcher.messages.clear();
+        CPageBurn* page = Burn(*window);
+        if (action == QLatin1String("version in target")) {
+            ChooseFile(*window, fdp::FirmwareProgram, QString());
+            Control<QPushButton>(FirmFile(*window), 1099)->click();
+            QTEST(watcher.messages.join(QLatin1Char('|')), "expected");
+        } else if (action == QLatin1String("diagnose")) {
+            window->Sheet()->SetActivePage(PageBurnIndex);
+            window->RevealServiceButtons();
+            page->DiagnoseButton()->click();
+            QTEST(QString::fromStdString(page->ReportText()), "expected");
+        } else {
+            // The loop test task leaves the buttons as the page before set them: Next there.
+            ChooseFile(*window, fdp::FirmwareProgram, QString());
+            TheWizardJob().task = TaskLoopTest;
+            TheLoopTestChoice().targetTestMode = 1;
+            window->Sheet()->SetActivePage(PageBurnIndex);
+            Next(*window);
+            QTEST(QString::fromStdString(page->ReportText()), "expected");
+            QCOMPARE(Buttons(*window), QStringLiteral("BF"));
+        }
         window->close();
     }
 

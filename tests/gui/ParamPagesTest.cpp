@@ -4,6 +4,7 @@
 // parameters need an opened adapter (the store comes with it), so those run on the
 // network bench; the simulated target is started only where the link is used.
 #include <QClipboard>
+#include <QMap>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -11,14 +12,22 @@
 #include <QtTest>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "app/widgets/ControlId.h"
+#include "app/widgets/InfoDlg.h"
 #include "app/widgets/IpAddressCtl.h"
+#include "fdp/FirmwareFile.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
 #include "pages/PageBurn.h"
 #include "pages/PageConfigIPnew.h"
+#include "pages/PageFirmFile.h"
 #include "pages/PageLink.h"
 #include "pages/PageParam.h"
 #include "pages/PagePasswd.h"
@@ -59,6 +68,32 @@ void TypeText(QWidget* widget, const QString& text) {
 }
 
 QByteArray Padded(const QByteArray& text, int length) { return text + QByteArray(length - text.size(), '\0'); }
+
+// What the pages say of a text, restored from kelvane.ini, that is longer than its
+// parameter.
+QString TooLong(int bytes) {
+    return QStringLiteral("This text is longer than the target can keep: at most %1 bytes.\r\nPlease shorten it.").arg(bytes);
+}
+
+// param.jdp held by another program (an exclusive lock) while this object lives.
+class LockedFile {
+public:
+    explicit LockedFile(const QString& path) : m_fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC)) {
+        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~LockedFile() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    LockedFile(const LockedFile&) = delete;
+    LockedFile& operator=(const LockedFile&) = delete;
+    bool Locked() const { return m_fd >= 0; }
+
+private:
+    int m_fd;
+};
 
 }  // namespace
 
@@ -118,7 +153,7 @@ private slots:
         QTest::newRow("16-byte password") << "Shop NAP" << p16 << p16 << true << true << QString();
         QTest::newRow("chinese name") << QStringLiteral("门店") << "melon" << "melon" << true << true << QString();
         QTest::newRow("mismatch") << "Shop" << "melon" << "Melon" << true << false << Res(3007);
-        QTest::newRow("17-byte password restored") << "Shop" << p17 << p17 << false << false << QString();
+        QTest::newRow("17-byte password restored") << "Shop" << p17 << p17 << false << false << TooLong(16);
     }
 
     void namePasswordNext() {
@@ -325,6 +360,136 @@ private slots:
         }
         QVERIFY(watcher.messages.isEmpty());
         QVERIFY(!QFile::exists(folder.File(QStringLiteral("param.jdp"))));
+        window->close();
+    }
+
+    // A register text restored longer than its parameter is refused, not cut: the page
+    // stays, says so and points at the text; param.jdp is not touched.
+    void registerTextsLongerThanTheirParameter_data() {
+        QTest::addColumn<int>("edit");
+        QTest::addColumn<int>("length");
+        QTest::newRow("register access code 65") << 1097 << 65;
+        QTest::newRow("deregister access code 65") << 1021 << 65;
+        QTest::newRow("register address 65") << 1023 << 65;
+        QTest::newRow("Ringlet number 33") << 1101 << 33;
+        QTest::newRow("PSTN number 33") << 1024 << 33;
+    }
+    void registerTextsLongerThanTheirParameter() {
+        RequireBench();
+        QFETCH(int, edit);
+        QFETCH(int, length);
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
+        QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
+        const QByteArray before = folder.Read(QStringLiteral("param.jdp"));
+        auto* page = Show<CPageRegister>(*window, PageRegisterIndex);
+        page->Edit(1097)->setText(QStringLiteral("*21#"));
+        page->Edit(edit)->setText(QString(length, QLatin1Char('7')));   // as a restored setting is
+        Next(*window);
+        QCOMPARE(Active(*window), int(PageRegisterIndex));
+        QCOMPARE(watcher.messages, QStringList{TooLong(length - 1)});
+        QCOMPARE(page->Edit(edit)->text(), QString(length, QLatin1Char('7')));
+        QCOMPARE(page->Edit(edit)->selectedText(), page->Edit(edit)->text());
+        QCOMPARE(folder.Read(QStringLiteral("param.jdp")), before);
+        window->close();
+    }
+
+    // param.jdp removed or locked by another program after it was loaded: every value is
+    // accepted but the save fails. The page stays, and nothing of the refused task goes
+    // out with the next one (here another page's Next once the file is back).
+    void failedSaveKeepsThePage_data() {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("locked");
+        for (const bool locked : {false, true}) {
+            const char* how = locked ? "locked" : "removed";
+            QTest::addRow("name and password, %s", how) << int(PageParamIndex) << locked;
+            QTest::addRow("register, %s", how) << int(PageRegisterIndex) << locked;
+            QTest::addRow("dhcp and nat, %s", how) << int(PageConfigIpIndex) << locked;
+            QTest::addRow("firmware, %s", how) << int(PageFirmFileIndex) << locked;
+        }
+    }
+    void failedSaveKeepsThePage() {
+        RequireBench();
+        QFETCH(int, page);
+        QFETCH(bool, locked);
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        QTemporaryDir files;
+        auto window = OpenMainWindow(folder, bench::kPcInterface);
+        QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
+        const QString jdp = folder.File(QStringLiteral("param.jdp"));
+        const QByteArray before = folder.Read(QStringLiteral("param.jdp"));
+        // The values each task would write, and what they read before.
+        const quint16 ids[] = {8, 3, 59, 63, 24, 25, 14, 12, 58};
+        QMap<quint16, QByteArray> original;
+        for (quint16 id : ids) original[id] = SavedValue(folder, id);
+
+        switch (page) {
+        case PageParamIndex: {
+            auto* p = Show<CPageParam>(*window, page);
+            p->NameEdit()->setText(QStringLiteral("Leaked"));
+            p->PasswordEdit()->setText(QStringLiteral("leaked"));
+            p->ConfirmEdit()->setText(QStringLiteral("leaked"));
+            break;
+        }
+        case PageRegisterIndex: {
+            auto* p = Show<CPageRegister>(*window, page);
+            p->Edit(1097)->setText(QStringLiteral("*99#"));
+            p->Edit(1024)->setText(QStringLiteral("5550199"));
+            break;
+        }
+        case PageConfigIpIndex:
+            Click(Show<CPageConfigIPnew>(*window, page)->Radio(1059));   // hub: both switches 00
+            break;
+        default: {
+            auto* p = Show<CPageFirmFile>(*window, page);
+            const QString image = files.filePath(QStringLiteral("program.bin"));
+            QFile out(image);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            const auto bytes = fdp::MakeSampleFirmware(70000, fdp::FirmwareVersion{9, 0, 0, 1});
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+            out.close();
+            qobject_cast<QAbstractButton*>(FindControl(p, 1012))->click();   // program firmware
+            qobject_cast<QLineEdit*>(FindControl(p, 1019))->setText(image);
+            // No target: its version cannot be read, and Yes answers the question.
+            watcher.answer = [](const QString&) { return int(CInfoDlg::ResultYes); };
+            break;
+        }
+        }
+        std::unique_ptr<LockedFile> lock;
+        if (locked) {
+            lock = std::make_unique<LockedFile>(jdp);
+            QVERIFY(lock->Locked());
+        } else {
+            QVERIFY(QFile::remove(jdp));
+        }
+        Next(*window);
+        QCOMPARE(Active(*window), page);
+        for (const QString& message : watcher.messages) QVERIFY2(!message.startsWith(QStringLiteral("This text")), qPrintable(message));
+
+        // The file back as it was: another task's Next saves the block from memory.
+        lock.reset();
+        if (!locked) {
+            QFile restored(jdp);
+            QVERIFY(restored.open(QIODevice::WriteOnly));
+            restored.write(before);
+            restored.close();
+        }
+        const int other = page == PageConfigIpIndex ? int(PageRegisterIndex) : int(PageConfigIpIndex);
+        window->Sheet()->SetActivePage(other);
+        Next(*window);
+        QCOMPARE(Active(*window), int(PageBurnIndex));
+        QCOMPARE(SavedValue(folder, 8), original[8]);
+        QCOMPARE(SavedValue(folder, 3), original[3]);
+        QCOMPARE(SavedValue(folder, 14), original[14]);
+        if (other == PageRegisterIndex) {
+            QCOMPARE(SavedValue(folder, 24), original[24]);
+            QCOMPARE(SavedValue(folder, 25), original[25]);
+        } else {
+            QCOMPARE(SavedValue(folder, 59), original[59]);
+            QCOMPARE(SavedValue(folder, 63), original[63]);
+        }
         window->close();
     }
 
