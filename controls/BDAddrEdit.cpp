@@ -68,7 +68,10 @@ void CBDAddrEdit::keyPressEvent(QKeyEvent* event) {
     }
 
     const QString typed = event->text();
-    const bool commandKey = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    // Only Ctrl and Ctrl+Shift make a shortcut (copy, paste, select all). Qt inserts the
+    // text of an Alt, Meta or Ctrl+Alt (AltGr) key, so those are checked as typing.
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool commandKey = modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
     bool digits = false;
     if (!typed.isEmpty() && !commandKey && !IsControlCharacter(typed)) {
         if (typed == QLatin1String(" ") || typed == QLatin1String(":")) {

@@ -5,6 +5,7 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
@@ -116,6 +117,55 @@ private slots:
             QCOMPARE(refusal.at(0).toInt(), 1);
             refused += refusal.at(1).toChar();
         }
+        QTEST(refused, "refused");
+        QVERIFY(d.watcher.messages.isEmpty());
+    }
+
+    void keys_data() {
+        QTest::addColumn<QString>("before");     // field 1's text, the caret at caret
+        QTest::addColumn<int>("caret");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("text");       // what the key types
+        QTest::addColumn<QString>("field1");
+        QTest::addColumn<int>("focused");
+        QTest::addColumn<QString>("refused");
+        const int alt = Qt::AltModifier, meta = Qt::MetaModifier, ctrl = Qt::ControlModifier;
+        QTest::newRow("Alt+g is refused") << "" << 0 << int(Qt::Key_G) << alt << "g" << "" << 1 << "g";
+        QTest::newRow("Meta+g is refused") << "" << 0 << int(Qt::Key_G) << meta << "g" << "" << 1 << "g";
+        QTest::newRow("Ctrl+Alt+x (AltGr) is refused") << "" << 0 << int(Qt::Key_X) << (ctrl | alt) << "x" << "" << 1 << "x";
+        QTest::newRow("Alt+Shift+z is refused") << "1" << 1 << int(Qt::Key_Z) << (alt | int(Qt::ShiftModifier)) << "Z" << "1"
+                                                << 1 << "Z";
+        QTest::newRow("Alt+5 types the digit") << "" << 0 << int(Qt::Key_5) << alt << "5" << "5" << 1 << "";
+        QTest::newRow("a digit into a full field moves on") << "1a" << 2 << int(Qt::Key_7) << 0 << "7" << "1a" << 2 << "";
+        QTest::newRow("Ctrl+C at the start of a full field stays") << "1a" << 0 << int(Qt::Key_C) << ctrl << "c" << "1a"
+                                                                    << 1 << "";
+        QTest::newRow("Backspace at the start of a full field stays") << "1a" << 0 << int(Qt::Key_Backspace) << 0
+                                                                       << "\b" << "1a" << 1 << "";
+    }
+    // One key with its modifiers, as the keyboard sends it: only Ctrl and Ctrl+Shift
+    // make shortcuts, any other modified key that types is checked as typing.
+    void keys() {
+        QFETCH(QString, before);
+        QFETCH(int, caret);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, text);
+        AddressDialog d;
+        QVERIFY(QTest::qWaitForWindowActive(&d.dialog));
+        d.control->SetAddress(kAddress);
+        d.Field(1)->setText(before);
+        d.Focus(1);
+        d.Field(1)->setCursorPosition(caret);
+        QSignalSpy refusals(d.control, &CBDAddrCtl::CharRefused);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::KeyboardModifiers(modifiers), text);
+        QApplication::sendEvent(d.Field(1), &press);
+        QKeyEvent release(QEvent::KeyRelease, key, Qt::KeyboardModifiers(modifiers), text);
+        QApplication::sendEvent(d.Field(1), &release);
+        QTEST(d.Field(1)->text(), "field1");
+        QTEST(d.FocusedField(), "focused");
+        QString refused;
+        for (const QList<QVariant>& refusal : refusals) refused += refusal.at(1).toChar();
         QTEST(refused, "refused");
         QVERIFY(d.watcher.messages.isEmpty());
     }
@@ -241,6 +291,25 @@ private slots:
         std::copy(std::begin(other), std::end(other), bytes);
         QVERIFY(DDX_BDAddr(&d.dialog, false, kAddressId, bytes));
         QCOMPARE(d.Texts(), Fields("01,02,03,04,05,06"));
+        QVERIFY(d.watcher.messages.isEmpty());
+    }
+
+    // Bytes below 0x10 are saved without their leading zero (00 as 0, 0F as f) and come
+    // back as the same two-digit fields.
+    void savedAddressWithSmallBytes() {
+        AddressDialog d;
+        const std::uint8_t address[6] = {0x00, 0x0F, 0x10, 0xF0, 0x00, 0x0F};
+        d.control->SetAddress(address);
+        QCOMPARE(d.Texts(), Fields("00,0F,10,F0,00,0F"));
+        QString text;
+        QVERIFY(DDX_BDAddrText(&d.dialog, true, kAddressId, text));
+        QCOMPARE(text, QStringLiteral("0:f:10:f0:0:f"));
+        d.SetTexts(Fields(",,,,,"));
+        QVERIFY(DDX_BDAddrText(&d.dialog, false, kAddressId, text));
+        QCOMPARE(d.Texts(), Fields("00,0F,10,F0,00,0F"));
+        std::uint8_t bytes[6] = {9, 9, 9, 9, 9, 9};
+        QVERIFY(DDX_BDAddr(&d.dialog, true, kAddressId, bytes));
+        QVERIFY(std::equal(std::begin(bytes), std::end(bytes), std::begin(address)));
         QVERIFY(d.watcher.messages.isEmpty());
     }
 
