@@ -72,7 +72,7 @@ TEST_F(ParamTasksTest, PasswordLengthsAtTheLimit) {
     const Case cases[] = {
         {"", "", true},                                  // both parameters become zeros
         {"n", std::string(16, 'p'), true},               // fills the value, no terminator
-        {"n", std::string(17, 'p'), false},
+        {"not kept", std::string(17, 'p'), false},   // a name the block has not held yet
         {std::string(64, 'n'), "p", true},
     };
     for (const Case& c : cases) {
