@@ -35,7 +35,7 @@
 #include "fdp/FdpEngine.h"
 #include "fdp/LinkProtocol.h"
 #include "fdp/FirmwareVersion.h"
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/param/ParamStore.h"
 #include "hci/DongleLink.h"
@@ -199,7 +199,7 @@ int CKelvaneDlg::StartLink() {
         return 0;
     }
 
-    m_driver = std::make_unique<fdp::CPacketDriver>();
+    m_driver = std::make_unique<fdp::CPacketSocketDriver>();
     if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
     m_engine = std::make_unique<fdp::CFdpEngine>();
     SetLink(m_engine.get(), m_driver.get());
@@ -291,6 +291,13 @@ void CKelvaneDlg::OnConnectResult(std::uint32_t wParam, std::int32_t) {
 void CKelvaneDlg::OnAdapterMoved(int index) {
     fdp::CFdpGui::OnAdapterMoved(index);
     QMetaObject::invokeMethod(this, &CKelvaneDlg::UpdateTitle, Qt::QueuedConnection);
+}
+
+// The status help of the connection page: why a target that announced is not answered.
+void CKelvaneDlg::OnLinkNotice(const std::string& text) {
+    fdp::CFdpGui::OnLinkNotice(text);
+    QMetaObject::invokeMethod(this, [this, line = QString::fromStdString(text)] { SetStatusText(line); },
+                              Qt::QueuedConnection);
 }
 
 // With several adapters the technician sees which one the wizard uses, and once logged

@@ -36,7 +36,7 @@ class CPageCircleTest;
 class CPageBurn;
 struct WizardJob;
 
-namespace fdp { class CFdpEngine; class CPacketDriver; }
+namespace fdp { class CFdpEngine; class CPacketSocketDriver; }
 namespace param { class CParamStore; }
 
 class CKelvaneDlg : public QDialog, public fdp::CFdpGui {
@@ -80,6 +80,7 @@ public:
     // A new download or request: the report filter forgets the last run's pair, so that
     // a retry failing as the run before it is still reported.
     void OnRequestAccepted(std::uint8_t job) override;
+    void OnLinkNotice(const std::string& text) override;
     // Names the wizard's task in the update history, then hands the download on.
     int StartDownload(std::uint8_t kind, const std::string& path) override;
 
@@ -175,7 +176,7 @@ private:
     CPageFirmFile* m_pageFirmFile = nullptr;
     CPageParam* m_pageParam = nullptr;
 
-    std::unique_ptr<fdp::CPacketDriver> m_driver;
+    std::unique_ptr<fdp::CPacketSocketDriver> m_driver;
     std::unique_ptr<fdp::CFdpEngine> m_engine;
     std::unique_ptr<param::CParamStore> m_paramStore;
 

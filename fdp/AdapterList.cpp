@@ -53,9 +53,10 @@ std::string DriverOf(const fs::path& interfaceDir) {
 // a device of the usb subsystem; interfaces without a device are virtual.
 AdapterRank RankOf(const fs::path& interfaceDir) {
     std::error_code error;
-    if (!fs::exists(interfaceDir / "device", error)) return RankVirtual;
+    // Wireless first: whatever else it is, a login must not go out on it unasked.
     if (fs::exists(interfaceDir / "wireless", error) || fs::exists(interfaceDir / "phy80211", error))
         return RankWireless;
+    if (!fs::exists(interfaceDir / "device", error)) return RankVirtual;
     const fs::path subsystem = fs::read_symlink(interfaceDir / "device" / "subsystem", error);
     if (!error && subsystem.filename() == "usb") return RankUsb;
     return RankWired;

@@ -431,6 +431,7 @@ void CFdpEngine::ReceiverMain() {
             m_adapterIndex = index;
             m_frontEnd->OnAdapterMoved(index);
         }
+        if (std::string notice = m_driver->TakeNotice(); !notice.empty()) m_frontEnd->OnLinkNotice(notice);
         if (data && count) {
             DispatchCaptured(data, count);
             // The answer just handed over has woken the worker, which on a machine with

@@ -52,6 +52,8 @@ void CFdpGui::OnAdapterMoved(int index) { m_adapterIndex = index; }
 
 void CFdpGui::OnRequestAccepted(std::uint8_t) {}
 
+void CFdpGui::OnLinkNotice(const std::string& text) { SetStatusText(text); }
+
 int CFdpGui::OpenFirstAdapter() {
     const int count = m_engine ? m_engine->EnumerateAdapters() : 0;
     int opened = -1;

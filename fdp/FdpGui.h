@@ -76,6 +76,9 @@ public:
     // made (the worker's reports wait for the status text, whose lock is held here: do
     // not read or set the texts). The base does nothing.
     virtual void OnRequestAccepted(std::uint8_t job);
+    // Something the user should hear of from the link that is no failure (an announce
+    // ignored on a wireless adapter); receiver thread. The base makes it the status text.
+    virtual void OnLinkNotice(const std::string& text);
 
     void SetPassword(const std::string& password);
 

@@ -14,7 +14,7 @@ namespace fdp {
 enum OpenResult : int {
     OpenOk = 0,
     OpenBadIndex = 1,
-    OpenFailed = 2,          // the capture library could not open the adapter
+    OpenFailed = 2,          // the adapter cannot be used (gone, down, no packet socket)
     OpenNoSendPacket = 3,
     OpenAlreadyOpen = 4,
     OpenNoReceivePacket = 6,
@@ -36,7 +36,7 @@ struct CaptureHeader {
     std::uint16_t hdrlen;    // this header's length, padding included
 };
 inline constexpr std::size_t kCaptureHeaderFields = 18;   // bytes the fields occupy
-inline constexpr std::size_t kCaptureHeaderLen = 20;      // hdrlen written by our drivers
+inline constexpr std::size_t kCaptureHeaderLen = 20;      // the least room drivers give a header
 
 inline std::size_t AlignCaptureRecord(std::size_t offset) { return (offset + 3) & ~std::size_t{3}; }
 
@@ -100,6 +100,10 @@ public:
     virtual void SetScouting(bool /*on*/) {}
     // The adapter in use: the one opened last, or the one scouting moved to; -1 when none.
     virtual int OpenIndex() const { return -1; }
+    // Something the user should hear of that is no failure (an announce ignored on an
+    // adapter that may not carry a login), once; empty when there is nothing new. The
+    // receiver asks after each read.
+    virtual std::string TakeNotice() { return {}; }
 };
 
 }  // namespace fdp

@@ -45,13 +45,14 @@ enum StringId : unsigned {
     // Our own texts, numbered beyond the system's (which end at 57787). %1, %2: the
     // words FormatString fills in.
     IDS_NO_SUCH_INTERFACE = 61001,        // %1 interface
-    IDS_NO_RAW_PRIVILEGE = 61002,         // %1 interface, %2 program path
-    IDS_CAPTURE_LIBRARY_MISSING = 61003,
-    IDS_CAPTURE_LIBRARY_INCOMPLETE = 61004,  // %1 missing function
+    IDS_NO_RAW_PRIVILEGE = 61002,         // %1 interface, %2 program path (a build tree or portable copy)
     IDS_INTERFACE_DOWN = 61005,           // %1 interface
     IDS_ADDRESS_UNREADABLE = 61006,       // %1 interface
-    IDS_CANNOT_OPEN_INTERFACE = 61007,    // %1 interface, %2 the capture library's words
-    IDS_CANNOT_PREPARE_CAPTURE = 61008,   // %1 interface, %2 the capture library's words
+    IDS_CANNOT_OPEN_INTERFACE = 61007,    // %1 interface, %2 the system's words
+    IDS_CANNOT_PREPARE_CAPTURE = 61008,   // %1 interface, %2 the system's words
+    IDS_ANNOUNCE_IGNORED_WIRELESS = 61009,   // %1 interface
+    IDS_NO_RAW_PRIVILEGE_INSTALLED = 61010,  // %1 interface, %2 program path (installed under /usr)
+    IDS_NEEDS_GRAPHICAL_SESSION = 61011,
     IDS_FOLDER_NOT_WRITABLE = 61020,      // %1 folder
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };

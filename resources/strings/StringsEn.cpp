@@ -187,13 +187,14 @@ constexpr StringEntry kEnglish[] = {
     {57787, "\uFF0D\uFF0D\uFF0D\uFF0D\uFF0DUpdate The Register Params!"},
     // Our own texts.
     {61001, "There is no Ethernet interface named %1."},
-    {61002, "Opening %1 needs the right to send and capture raw frames. Run the program as root, or give it that right once with: sudo setcap cap_net_raw,cap_net_admin+ep %2"},
-    {61003, "The packet capture library could not be loaded (libpcap.so.1 or libpcap.so.0.8): install the package libpcap0.8."},
-    {61004, "The packet capture library lacks %1."},
+    {61002, "Opening %1 needs the right to send and capture raw frames. Give the program that right for good with this command, or run it as root: sudo setcap cap_net_raw+ep \"%2\""},
     {61005, "The interface %1 is down: bring it up with: sudo ip link set %1 up"},
     {61006, "The Ethernet address of %1 could not be read."},
     {61007, "Cannot open %1: %2"},
     {61008, "Cannot prepare %1 for capturing the target's frames: %2"},
+    {61009, "Ignoring an announce on %1: wireless adapters are used only when named with --interface"},
+    {61010, "Opening %1 needs the right to send and capture raw frames. Ask your administrator to run `sudo dpkg-reconfigure kelvane` (allow non-superusers) and to add you to the group kelvane: `sudo usermod -aG kelvane USER`; then log in again, or run it as root."},
+    {61011, "The wizard needs a graphical session (no display was found); kelvane-cli serves without one."},
     {61020, "The folder %1 cannot be written. The wizard keeps trace.txt and Target_Bt_Addr.txt there and cannot talk to the target without them. Give the folder write permission, or run the program from a folder you may write to."},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };

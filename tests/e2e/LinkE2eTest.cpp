@@ -1,4 +1,4 @@
-// The device link for real: the engine and the libpcap driver on the PC side of the
+// The device link for real: the engine and the packet socket driver on the PC side of the
 // veth bench, kelvane-nap-sim as the target on the other side.
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "fdp/FdpEngine.h"
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/e2e/Bench.h"
 #include "tests/support/RecordingFrontEnd.h"
@@ -113,7 +113,7 @@ protected:
 
     TempDir folder;
     SimProcess sim;
-    fdp::CPacketDriver driver;
+    fdp::CPacketSocketDriver driver;
     fdp::CFdpEngine engine;
     fdp::test::RecordingFrontEnd front;
     bool simStarted = false;

@@ -176,10 +176,10 @@ private slots:
             window->close();
         }
         QCOMPARE(watcher.messages.value(0),
-                 Res(3008) + QStringLiteral("\r\n\r\nOpening kv0 needs the right to send and capture raw frames. Run "
-                                            "the program as root, or give it that right once with: sudo setcap "
-                                            "cap_net_raw,cap_net_admin+ep ") +
-                     QCoreApplication::applicationFilePath());
+                 Res(3008) + QStringLiteral("\r\n\r\nOpening kv0 needs the right to send and capture raw frames. Give "
+                                            "the program that right for good with this command, or run it as root: "
+                                            "sudo setcap cap_net_raw+ep \"") +
+                     QCoreApplication::applicationFilePath() + QStringLiteral("\""));
     }
 
     // trace.txt cannot be created in a folder without write permission: the user is
@@ -209,10 +209,10 @@ private slots:
     void commandLineOptions() {
         struct Case { QStringList arguments; int exitCode; QString output; };
         const Case cases[] = {
-            {{QStringLiteral("--dongle"), QStringLiteral("hci0"), QStringLiteral("--help")}, 0, QStringLiteral("--dongle <DEVICE>")},
-            {{QStringLiteral("--help")}, 0, QStringLiteral("--interface <IF>")},
-            {{QStringLiteral("--dongle")}, 1, QStringLiteral("Missing value after '--dongle'")},
-            {{QStringLiteral("--donkey"), QStringLiteral("x")}, 1, QStringLiteral("Unknown option 'donkey'")},
+            {{QStringLiteral("--dongle"), QStringLiteral("hci0"), QStringLiteral("--help")}, 0, QStringLiteral("--dongle DEVICE")},
+            {{QStringLiteral("--help")}, 0, QStringLiteral("--interface IF")},
+            {{QStringLiteral("--dongle")}, 1, QStringLiteral("option --dongle needs a value")},
+            {{QStringLiteral("--donkey"), QStringLiteral("x")}, 1, QStringLiteral("unknown option --donkey")},
         };
         for (const Case& c : cases) {
             QProcess kelvane;

@@ -5,7 +5,7 @@
 
 #include "fdp/Frame.h"
 #include "fdp/PacketDriver.h"
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 
 namespace bench {
 
@@ -30,7 +30,7 @@ std::uint8_t ReplyCodeFor(std::uint8_t command) {
 }  // namespace
 
 int RunEchoTarget(const char* interfaceName) {
-    fdp::CPacketDriver driver;
+    fdp::CPacketSocketDriver driver;
     driver.Init(nullptr);
     driver.SetInterfaceFilter(interfaceName);
     if (driver.EnumerateAdapters() < 1 || driver.OpenAdapter(0) != fdp::OpenOk) {

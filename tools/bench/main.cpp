@@ -1,5 +1,5 @@
 // kelvane-bench: link figures on the veth bench (scripts/bench up).
-//  (a) the raw round trip: ping-pong frames between two libpcap handles, one in each
+//  (a) the raw round trip: ping-pong frames between two packet sockets, one in each
 //      namespace, the floor of any stop-and-wait protocol on this stack;
 //  (b) a whole program download through the engine to kelvane-nap-sim, with erase and
 //      burn, its time per block set against (a), the CPU time of the engine's threads,
@@ -36,7 +36,7 @@
 #include <vector>
 
 #include "fdp/FdpEngine.h"
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 #include "tools/bench/BenchFrontEnd.h"
 #include "tools/bench/EchoTarget.h"
 
@@ -149,7 +149,7 @@ std::set<pid_t> Tasks() {
     return tasks;
 }
 
-bool OpenDriver(fdp::CPacketDriver& driver, const char* interfaceName) {
+bool OpenDriver(fdp::CPacketSocketDriver& driver, const char* interfaceName) {
     driver.Init(nullptr);
     driver.SetInterfaceFilter(interfaceName);
     if (driver.EnumerateAdapters() < 1 || driver.OpenAdapter(0) != fdp::OpenOk) {
@@ -161,7 +161,7 @@ bool OpenDriver(fdp::CPacketDriver& driver, const char* interfaceName) {
 
 // The far end of (a): answers every ping with a short pong to its sender.
 int RunEcho(const char* interfaceName) {
-    fdp::CPacketDriver driver;
+    fdp::CPacketSocketDriver driver;
     if (!OpenDriver(driver, interfaceName)) return 1;
     std::printf("ready\n");
     std::fflush(stdout);
@@ -188,7 +188,7 @@ struct RoundTrips {
     double Mean() const { return us.empty() ? 0 : std::accumulate(us.begin(), us.end(), 0.0) / static_cast<double>(us.size()); }
 };
 
-RoundTrips PingPong(fdp::CPacketDriver& driver, const std::uint8_t* peer, std::size_t payloadLen, int count) {
+RoundTrips PingPong(fdp::CPacketSocketDriver& driver, const std::uint8_t* peer, std::size_t payloadLen, int count) {
     RoundTrips result;
     std::vector<std::uint8_t> ping(payloadLen, 0x5A);
     ping[0] = kPing;
@@ -243,7 +243,7 @@ struct DownloadContext {
 
 // Starts the engine on the driver with the front end's link files in folder; returns the
 // threads the engine started, for their CPU time.
-std::vector<pid_t> StartEngine(bench::CBenchFrontEnd& front, fdp::CPacketDriver& driver, fdp::CFdpEngine& engine,
+std::vector<pid_t> StartEngine(bench::CBenchFrontEnd& front, fdp::CPacketSocketDriver& driver, fdp::CFdpEngine& engine,
                                const std::string& folder) {
     front.SetProgramFolder(folder);
     front.StartLink();
@@ -269,7 +269,7 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
     }
 
     bench::CBenchFrontEnd front;
-    fdp::CPacketDriver driver;
+    fdp::CPacketSocketDriver driver;
     fdp::CFdpEngine engine;
     driver.SetInterfaceFilter(kPcInterface);
     std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, c.folder);
@@ -379,7 +379,7 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
 // engine's threads should cost next to nothing. Prints their CPU time over `seconds`.
 bool IdleScouting(const std::string& folder, int seconds) {
     bench::CBenchFrontEnd front;
-    fdp::CPacketDriver driver;
+    fdp::CPacketSocketDriver driver;
     fdp::CFdpEngine engine;
     const std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, folder);
     const bool opened = front.OpenFirstAdapter() >= 0;
@@ -443,7 +443,7 @@ int Run(const Options& options) {
             StopChild(echo);
             return 1;
         }
-        fdp::CPacketDriver driver;
+        fdp::CPacketSocketDriver driver;
         if (!OpenDriver(driver, kPcInterface)) {
             StopChild(echo);
             return 1;
@@ -455,7 +455,7 @@ int Run(const Options& options) {
         driver.Uninit();
         StopChild(echo);
     }
-    std::printf("(a) raw round trip, %d ping-pongs each, libpcap to libpcap across the veth pair\n", options.count);
+    std::printf("(a) raw round trip, %d ping-pongs each, packet socket to packet socket across the veth pair\n", options.count);
     PrintRtt("1030-byte block / 46 back", blockSized);
     PrintRtt("46 / 46", small);
 

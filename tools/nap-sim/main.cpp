@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 #include "tools/nap-sim/FrameLog.h"
 #include "tools/nap-sim/NapBluetooth.h"
 #include "tools/nap-sim/NapModel.h"
@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     if (!options.logPath.empty() && !log.Open(options.logPath))
         return Fail("--log " + options.logPath + ": cannot create", 2);
 
-    fdp::CPacketDriver driver;
+    fdp::CPacketSocketDriver driver;
     driver.Init(nullptr);
     driver.SetInterfaceFilter(options.interfaceName);
     if (driver.EnumerateAdapters() < 1) return Fail(driver.LastError());

@@ -81,8 +81,9 @@ TEST(StringTable, FormatFillsEachPlaceOnce) {
         {61005, {"kv0"}, "The interface kv0 is down: bring it up with: sudo ip link set kv0 up"},
         {61007, {"eth%2", "%1 gone"}, "Cannot open eth%2: %1 gone"},
         {61007, {"eth0"}, "Cannot open eth0: %2"},
-        {61003, {"unused"}, "The packet capture library could not be loaded (libpcap.so.1 or libpcap.so.0.8): "
-                            "install the package libpcap0.8."},
+        {61002, {"kv0", "/opt/my tools/kelvane"}, "Opening kv0 needs the right to send and capture raw frames. "
+                  "Give the program that right for good with this command, or run it as root: "
+                  "sudo setcap cap_net_raw+ep \"/opt/my tools/kelvane\""},
     };
     for (const Case& c : cases) EXPECT_EQ(res::FormatString(c.id, c.words), c.text) << c.id;
     res::SetLanguage(res::Language::Chinese);

@@ -1,6 +1,6 @@
-// The libpcap driver where no privilege and no network is needed: discovery over a
-// fake sysfs tree, the refusals, the wake-up of a waiting read. Sending and capturing
-// for real is checked over the veth bench (e2e).
+// The packet socket driver where no network is needed: discovery over a fake sysfs
+// tree, the refusals, the wake-up of a waiting read, the remedy for a missing privilege.
+// Sending and receiving for real is checked over the veth bench (e2e).
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <thread>
 
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 
 namespace fdp {
 namespace {
@@ -67,7 +67,7 @@ private:
     static void Write(const fs::path& path, const std::string& text) { std::ofstream(path) << text << "\n"; }
 };
 
-class PcapDriverTest : public ::testing::Test {
+class PacketSocketDriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         driver.SetSysfsRoot(sysfs.Net());
@@ -76,11 +76,11 @@ protected:
     void TearDown() override { driver.Uninit(); }
 
     FakeSysfs sysfs;
-    CPacketDriver driver;
+    CPacketSocketDriver driver;
 };
 
 // A technician's laptop: the adapter to the target is rarely the first by ifindex.
-TEST_F(PcapDriverTest, RanksWiredThenUsbThenWirelessThenVirtualByIfindexWithoutLoopback) {
+TEST_F(PacketSocketDriverTest, RanksWiredThenUsbThenWirelessThenVirtualByIfindexWithoutLoopback) {
     const FakeInterface interfaces[] = {
         {"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"},
         {"loeth", 1, 2, 0x9, nullptr, "02:00:00:00:00:09"},          // loopback flag on type 1
@@ -128,7 +128,29 @@ TEST_F(PcapDriverTest, RanksWiredThenUsbThenWirelessThenVirtualByIfindexWithoutL
         EXPECT_FALSE(list.Describe(refused).has_value()) << refused;
 }
 
-TEST_F(PcapDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
+// Wi-Fi is known by its "wireless" folder or its "phy80211" link, whatever else the
+// interface looks like: a login must never go out on it unasked.
+TEST(AdapterListTest, WirelessIsKnownByItsFolderOrItsPhyLink) {
+    FakeSysfs sysfs;
+    sysfs.Add({"wlan0", 1, 2, 0x1003, "iwlwifi", "02:00:00:00:00:01", "pci", true});
+    sysfs.Add({"wlan1", 1, 3, 0x1003, nullptr, "02:00:00:00:00:02", "pci", true});   // no device folder
+    sysfs.Add({"wlx00c0", 1, 4, 0x1003, "rtl8xxxu", "02:00:00:00:00:03", "usb"});
+    fs::create_directories(sysfs.root / "phy0");
+    fs::create_directory_symlink(sysfs.root / "phy0", sysfs.root / "class/net/wlx00c0/phy80211");
+    sysfs.Add({"veth0", 1, 5, 0x1003, nullptr, "02:00:00:00:00:04"});
+    const struct {
+        const char* name;
+        AdapterRank rank;
+    } cases[] = {{"wlan0", RankWireless}, {"wlan1", RankWireless}, {"wlx00c0", RankWireless}, {"veth0", RankVirtual}};
+    CAdapterList list(sysfs.Net());
+    for (const auto& c : cases) {
+        const auto entry = list.Describe(c.name);
+        ASSERT_TRUE(entry.has_value()) << c.name;
+        EXPECT_EQ(entry->rank, c.rank) << c.name;
+    }
+}
+
+TEST_F(PacketSocketDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
     sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
     sysfs.Add({"kv0", 1, 3, 0x1003, nullptr, "02:4b:56:00:00:01"});
     sysfs.Add({"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"});
@@ -146,7 +168,7 @@ TEST_F(PcapDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
 
 // Discovery that cannot read the adapter folder, or an adapter's type, says so on the
 // debug output and lists what it could read.
-TEST_F(PcapDriverTest, UnreadableSysfsIsTracedOnTheDebugOutput) {
+TEST_F(PacketSocketDriverTest, UnreadableSysfsIsTracedOnTheDebugOutput) {
     const std::string absent = (sysfs.root / "absent").string();
     driver.SetSysfsRoot(absent);
     ::testing::internal::CaptureStderr();
@@ -191,14 +213,14 @@ TEST(AdapterListTest, ReadsOnlyWellFormedAddresses) {
     EXPECT_FALSE(list.ReadAddress("absent", address));
 }
 
-TEST_F(PcapDriverTest, OpenRefusesAnIndexNotBelowTheCount) {
+TEST_F(PacketSocketDriverTest, OpenRefusesAnIndexNotBelowTheCount) {
     sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
     ASSERT_EQ(driver.EnumerateAdapters(), 1);
     EXPECT_EQ(driver.OpenAdapter(1), OpenBadIndex);
     EXPECT_EQ(driver.OpenAdapter(7), OpenBadIndex);
 }
 
-TEST_F(PcapDriverTest, AnInterfaceThatCannotBeOpenedGivesResult2AndSaysWhy) {
+TEST_F(PacketSocketDriverTest, AnInterfaceThatCannotBeOpenedGivesResult2AndSaysWhy) {
     sysfs.Add({"kvnosuch9", 1, 2, 0x1003, nullptr, "02:00:00:00:00:05"});
     ASSERT_EQ(driver.EnumerateAdapters(), 1);
     EXPECT_EQ(driver.OpenAdapter(0), OpenFailed);
@@ -206,11 +228,12 @@ TEST_F(PcapDriverTest, AnInterfaceThatCannotBeOpenedGivesResult2AndSaysWhy) {
     EXPECT_EQ(driver.CloseAdapter(0), 0);   // nothing is open
 }
 
-TEST_F(PcapDriverTest, LackOfPrivilegeIsExplainedWithTheRemedy) {
+// Without CAP_NET_RAW the socket does not open; the remedy names the program's own path,
+// quoted, for a build tree or portable copy.
+TEST_F(PacketSocketDriverTest, LackOfPrivilegeIsExplainedWithTheRemedy) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to an unprivileged user";
-    // "lo" always exists; listed here as an Ethernet interface so that it is opened.
+    // "lo" always exists; listed here as an Ethernet interface so that it is chosen.
     sysfs.Add({"lo", 1, 1, 0x1003, nullptr, "00:00:00:00:00:00"});
-    ASSERT_EQ(driver.EnumerateAdapters(), 1);
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     const pid_t child = ::fork();
@@ -218,8 +241,12 @@ TEST_F(PcapDriverTest, LackOfPrivilegeIsExplainedWithTheRemedy) {
     if (child == 0) {
         ::close(pipeFds[0]);
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(100);
-        const int result = driver.OpenAdapter(0);
-        const std::string why = driver.LastError();
+        CPacketSocketDriver unprivileged;
+        unprivileged.SetSysfsRoot(sysfs.Net());
+        unprivileged.Init(nullptr);
+        if (unprivileged.EnumerateAdapters() != 1) ::_exit(102);
+        const int result = unprivileged.OpenAdapter(0);
+        const std::string why = unprivileged.LastError();
         if (::write(pipeFds[1], why.data(), why.size()) < 0) ::_exit(101);
         ::_exit(result);
     }
@@ -232,10 +259,48 @@ TEST_F(PcapDriverTest, LackOfPrivilegeIsExplainedWithTheRemedy) {
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), OpenFailed);
-    EXPECT_NE(why.find("setcap cap_net_raw,cap_net_admin+ep"), std::string::npos) << why;
+    char self[4096] = {};
+    ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    EXPECT_NE(why.find(std::string("sudo setcap cap_net_raw+ep \"") + self + "\""), std::string::npos) << why;
+    EXPECT_NE(why.find("or run it as root"), std::string::npos) << why;
+    EXPECT_EQ(why.find("cap_net_admin"), std::string::npos) << why;
 }
 
-TEST_F(PcapDriverTest, SendsAreRefusedWithoutAnOpenAdapterOrWithABadPayload) {
+// main opens the socket before it gives up its privileges and hands it to every driver
+// of the process; one it could not open is explained as if the driver had tried.
+TEST_F(PacketSocketDriverTest, ASocketOpenedEarlierIsUsedAndAFailedOneExplained) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for a packet socket";
+    sysfs.Add({"lo", 1, 1, 0x1003, nullptr, "00:00:00:00:00:00"});
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CPacketSocketDriver::SetProcessSocket(CPacketSocketDriver::OpenSocket());
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(100);
+        // Two drivers one after the other (kelvane-cli --repeat): each gets the socket.
+        for (int round = 0; round < 2; ++round) {
+            CPacketSocketDriver late;
+            late.SetSysfsRoot(sysfs.Net());
+            late.Init(nullptr);
+            if (late.EnumerateAdapters() != 1 || late.OpenAdapter(0) != OpenOk) ::_exit(10 + round);
+            const std::uint8_t destination[6] = {0x02, 0, 0, 0, 0, 2};
+            const std::uint8_t payload[20] = {0x61};
+            if (late.SendFrame(destination, payload, sizeof payload) != 1) ::_exit(20 + round);
+        }
+        CPacketSocketDriver::SetProcessSocket({-1, EPERM});
+        CPacketSocketDriver refused;
+        refused.SetSysfsRoot(sysfs.Net());
+        refused.Init(nullptr);
+        refused.EnumerateAdapters();
+        if (refused.OpenAdapter(0) != OpenFailed) ::_exit(30);
+        ::_exit(refused.LastError().find("cap_net_raw+ep") != std::string::npos ? 0 : 31);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST_F(PacketSocketDriverTest, SendsAreRefusedWithoutAnOpenAdapterOrWithABadPayload) {
     const std::uint8_t destination[6] = {0x02, 0, 0, 0, 0, 2};
     std::uint8_t payload[1501] = {};
     EXPECT_EQ(driver.SendFrame(destination, payload, 20), 0);
@@ -245,7 +310,7 @@ TEST_F(PcapDriverTest, SendsAreRefusedWithoutAnOpenAdapterOrWithABadPayload) {
     EXPECT_EQ(driver.SendFrame(nullptr, payload, 20), 0);
 }
 
-TEST_F(PcapDriverTest, IsLinkFrameLooksAtTheEthernetType) {
+TEST_F(PacketSocketDriverTest, IsLinkFrameLooksAtTheEthernetType) {
     std::uint8_t frame[60] = {};
     frame[12] = 0x07;
     frame[13] = 0x07;
@@ -255,7 +320,7 @@ TEST_F(PcapDriverTest, IsLinkFrameLooksAtTheEthernetType) {
     EXPECT_EQ(driver.IsLinkFrame(nullptr), 0);
 }
 
-TEST_F(PcapDriverTest, WakeEndsAWaitingReadAtOnceAndLeavesNoStaleWake) {
+TEST_F(PacketSocketDriverTest, WakeEndsAWaitingReadAtOnceAndLeavesNoStaleWake) {
     std::uint32_t count = 7;
     const auto started = Clock::now();
     std::thread waker([this] {
@@ -270,10 +335,10 @@ TEST_F(PcapDriverTest, WakeEndsAWaitingReadAtOnceAndLeavesNoStaleWake) {
     // The wake was used up: the next read waits for its time-out again.
     const auto second = Clock::now();
     EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
-    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(CPacketDriver::kReadTimeoutMs - 100));
+    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(CPacketSocketDriver::kReadTimeoutMs - 100));
 }
 
-TEST_F(PcapDriverTest, SeveralWakesBeforeAReadEndOnlyThatRead) {
+TEST_F(PacketSocketDriverTest, SeveralWakesBeforeAReadEndOnlyThatRead) {
     driver.WakeReceiver();
     driver.WakeReceiver();
     std::uint32_t count = 0;
@@ -282,10 +347,10 @@ TEST_F(PcapDriverTest, SeveralWakesBeforeAReadEndOnlyThatRead) {
     EXPECT_LT(Clock::now() - first, std::chrono::milliseconds(100));
     const auto second = Clock::now();
     EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
-    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(CPacketDriver::kReadTimeoutMs - 100));
+    EXPECT_GE(Clock::now() - second, std::chrono::milliseconds(CPacketSocketDriver::kReadTimeoutMs - 100));
 }
 
-TEST_F(PcapDriverTest, NothingOpensAfterUninit) {
+TEST_F(PacketSocketDriverTest, NothingOpensAfterUninit) {
     sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
     ASSERT_EQ(driver.EnumerateAdapters(), 1);
     driver.Uninit();

@@ -1,0 +1,252 @@
+// The packet socket driver on real interfaces: what it puts on the wire, as the
+// simulator on the other end of the veth pair sees it, and which of the frames that
+// arrive it hands to the link (frames sent from the target's namespace by the test).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "fdp/PacketSocketDriver.h"
+#include "tests/e2e/Bench.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint8_t kNapAddress[6] = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x02};
+constexpr std::uint8_t kPcAddress[6] = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x01};
+
+using Bytes = std::vector<std::uint8_t>;
+
+bool Bench(const std::string& arguments) {
+    return std::system((std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments + " >/dev/null").c_str()) == 0;
+}
+
+// A 60-byte frame to the PC side: EtherType, then the frame type byte and a marker.
+Bytes FrameOf(std::uint16_t etherType, std::uint8_t type, std::uint8_t marker) {
+    Bytes frame(60, 0);
+    std::memcpy(frame.data(), kPcAddress, 6);
+    const std::uint8_t source[6] = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x77};
+    std::memcpy(frame.data() + 6, source, 6);
+    frame[12] = static_cast<std::uint8_t>(etherType >> 8);
+    frame[13] = static_cast<std::uint8_t>(etherType);
+    frame[14] = type;
+    frame[15] = marker;
+    return frame;
+}
+
+// Sends these frames out of an interface of the target's namespace, from a child that
+// enters it; true when every one was sent.
+bool SendFromTargetSide(const std::string& device, const std::vector<Bytes>& frames) {
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const int ns = ::open(("/run/netns/" + NapNamespace()).c_str(), O_RDONLY | O_CLOEXEC);
+        if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) ::_exit(1);
+        const int fd = ::socket(AF_PACKET, SOCK_RAW, 0);
+        const unsigned ifindex = ::if_nametoindex(device.c_str());
+        if (fd < 0 || ifindex == 0) ::_exit(2);
+        for (const Bytes& frame : frames) {
+            sockaddr_ll to{};
+            to.sll_family = AF_PACKET;
+            to.sll_ifindex = static_cast<int>(ifindex);
+            to.sll_halen = 6;
+            std::memcpy(to.sll_addr, frame.data(), 6);
+            if (::sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) !=
+                static_cast<ssize_t>(frame.size()))
+                ::_exit(3);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The markers (byte 15) of the frames the driver hands over within the time given.
+std::multiset<int> MarkersRead(fdp::CPacketSocketDriver& driver, std::chrono::milliseconds within) {
+    std::multiset<int> markers;
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::uint32_t count = 0;
+        const std::uint8_t* data = driver.ReceiveFrames(count);
+        fdp::ForEachCapturedFrame(data, count, [&](std::span<const std::uint8_t> frame) {
+            // The test's own frames (source ...:77), and anything but the simulator's announces.
+            if (frame.size() >= 16 && (frame[11] == 0x77 || frame[14] != 0x01)) markers.insert(frame[15]);
+            return true;
+        });
+    }
+    return markers;
+}
+
+class PacketSocketDriverE2eTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const auto problem = BenchProblem()) {
+            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
+            GTEST_SKIP() << *problem;
+        }
+        // A challenge the test never answers: the simulator only logs what arrives.
+        ASSERT_TRUE(sim.Start(folder.Path(), {"--announce-ms", "60000"})) << sim.Error();
+        driver.Init(nullptr);
+        driver.SetInterfaceFilter(kPcInterface);
+        ASSERT_EQ(driver.EnumerateAdapters(), 1);
+        ASSERT_EQ(driver.OpenAdapter(0), fdp::OpenOk) << driver.LastError();
+    }
+    void TearDown() override {
+        driver.Uninit();
+        EXPECT_TRUE(sim.Stop());
+    }
+
+    // The simulator's log lines of frames that arrived with this first payload byte.
+    std::vector<std::string> Arrived(const std::string& firstByteHex, std::chrono::milliseconds within = 2s) {
+        const auto deadline = std::chrono::steady_clock::now() + within;
+        std::vector<std::string> lines;
+        do {
+            lines = sim.LogLines({"\"dir\":\"in\"", "\"head\":\"" + firstByteHex});
+            if (!lines.empty()) break;
+            std::this_thread::sleep_for(10ms);
+        } while (std::chrono::steady_clock::now() < deadline);
+        return lines;
+    }
+
+    TempDir folder;
+    SimProcess sim;
+    fdp::CPacketSocketDriver driver;
+};
+
+TEST_F(PacketSocketDriverE2eTest, PadsShortPayloadsAndRefusesOversizedOnes) {
+    // Payloads start with a frame type the target does not take, so it only logs them.
+    struct Case {
+        std::uint16_t length;
+        std::uint8_t marker;
+        int sent;
+        std::size_t wireLength;   // 0: nothing must arrive
+    } cases[] = {{20, 0x61, 1, 60}, {46, 0x62, 1, 60}, {47, 0x63, 1, 61}, {1500, 0x64, 1, 1514}, {1501, 0x65, 0, 0}};
+    std::vector<std::uint8_t> payload(1501, 0xAB);
+    for (const auto& c : cases) {
+        payload[0] = c.marker;
+        EXPECT_EQ(driver.SendFrame(kNapAddress, payload.data(), c.length), c.sent) << c.length;
+    }
+    char hex[3];
+    for (const auto& c : cases) {
+        std::snprintf(hex, sizeof hex, "%02x", c.marker);
+        const auto lines = Arrived(hex, c.wireLength ? 2s : 300ms);
+        if (c.wireLength == 0) {
+            EXPECT_TRUE(lines.empty()) << c.length;
+            continue;
+        }
+        ASSERT_EQ(lines.size(), 1u) << c.length;
+        EXPECT_NE(lines[0].find("\"len\":" + std::to_string(c.wireLength) + ","), std::string::npos) << lines[0];
+    }
+    // The 20-byte payload: its bytes, then 26 zero bytes.
+    const auto shortFrame = Arrived("61");
+    ASSERT_EQ(shortFrame.size(), 1u);
+    std::string head = "61";
+    for (int i = 0; i < 19; ++i) head += "ab";
+    head += std::string(2 * 26, '0') + "\"";
+    EXPECT_NE(shortFrame[0].find("\"head\":\"" + head), std::string::npos) << shortFrame[0];
+}
+
+TEST_F(PacketSocketDriverE2eTest, OpenAndCloseFollowTheAdapterTable) {
+    EXPECT_EQ(driver.OpenAdapter(0), fdp::OpenAlreadyOpen);
+    EXPECT_EQ(driver.CloseAdapter(1), -1);          // another adapter is open
+    std::uint8_t address[6] = {};
+    driver.GetLocalAddress(address);
+    EXPECT_EQ(address[0], 0x02);
+    EXPECT_EQ(address[5], 0x01);
+    EXPECT_EQ(driver.CloseAdapter(0), 0);
+    EXPECT_EQ(driver.CloseAdapter(0), 0);           // none open
+    const std::uint8_t payload[20] = {0x66};
+    EXPECT_EQ(driver.SendFrame(kNapAddress, payload, sizeof payload), 0);
+    EXPECT_EQ(driver.OpenAdapter(0), fdp::OpenOk);
+    EXPECT_EQ(driver.SendFrame(kNapAddress, payload, sizeof payload), 1);
+}
+
+TEST_F(PacketSocketDriverE2eTest, CapturesTheTargetsFramesPromptly) {
+    // The simulator announces at once when it starts; a restart gives a fresh announce.
+    ASSERT_TRUE(sim.Stop());
+    ASSERT_TRUE(sim.Start(folder.Path(), {"--announce-ms", "50"}));
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    bool seen = false;
+    while (!seen && std::chrono::steady_clock::now() < deadline) {
+        std::uint32_t count = 0;
+        const std::uint8_t* data = driver.ReceiveFrames(count);
+        if (!data) continue;
+        ASSERT_GE(count, fdp::kCaptureHeaderLen + 60);
+        const std::uint32_t caplen = fdp::ReadLe32(data + 8);
+        const std::uint16_t hdrlen = fdp::ReadLe16(data + 16);
+        EXPECT_EQ(hdrlen, fdp::kCaptureHeaderLen);
+        EXPECT_EQ(caplen, fdp::ReadLe32(data + 12));
+        EXPECT_EQ(driver.IsLinkFrame(data + hdrlen), 1);
+        seen = data[hdrlen + 14] == fdp::FDP_FRAME_ANNOUNCE;
+    }
+    EXPECT_TRUE(seen);
+}
+
+// The kernel hands the socket only EtherType 0x0707, and the driver only what came in on
+// the adapter in use: never our own frames going out, never another adapter's.
+TEST_F(PacketSocketDriverE2eTest, OnlyTheLinksFramesArrivingOnTheAdapterInUseAreSeen) {
+    ASSERT_TRUE(Bench("spares up 1"));
+    const std::uint8_t payload[20] = {0x44, 0x50};
+    ASSERT_EQ(driver.SendFrame(kNapAddress, payload, sizeof payload), 1);   // going out: marker 0x50
+    ASSERT_TRUE(SendFromTargetSide(kNapInterface, {FrameOf(0x0800, 0x44, 0x51), FrameOf(0x0708, 0x44, 0x52),
+                                                   FrameOf(0x0707, 0x44, 0x53), FrameOf(0x8100, 0x44, 0x54)}));
+    ASSERT_TRUE(SendFromTargetSide("kvx1p", {FrameOf(0x0707, 0x44, 0x55)}));
+    EXPECT_EQ(MarkersRead(driver, 700ms), (std::multiset<int>{0x53}));
+    Bench("spares down");
+}
+
+// Listening on every candidate: the first announce on another adapter moves the link
+// there, after which the adapter left behind is no longer heard.
+TEST_F(PacketSocketDriverE2eTest, AnAnnounceOnAnotherCandidateMovesTheLinkThere) {
+    ASSERT_TRUE(Bench("spares up 1"));
+    fdp::CPacketSocketDriver all;
+    all.Init(nullptr);
+    const int count = all.EnumerateAdapters();
+    int kv0 = -1, kvx1 = -1;
+    for (int i = 0; i < count; ++i) {
+        if (all.GetAdapterName(i) == kPcInterface) kv0 = i;
+        if (all.GetAdapterName(i) == "kvx1") kvx1 = i;
+    }
+    ASSERT_GE(kv0, 0);
+    ASSERT_GE(kvx1, 0);
+    ASSERT_EQ(all.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << all.LastError();
+    all.SetScouting(true);
+    ASSERT_TRUE(SendFromTargetSide("kvx1p", {FrameOf(0x0707, 0x44, 0x60)}));   // not an announce
+    EXPECT_EQ(MarkersRead(all, 400ms), (std::multiset<int>{}));
+    EXPECT_EQ(all.OpenIndex(), kv0);
+    ASSERT_TRUE(SendFromTargetSide("kvx1p", {FrameOf(0x0707, 0x01, 0x71), FrameOf(0x0707, 0x44, 0x61)}));
+    ASSERT_TRUE(SendFromTargetSide(kNapInterface, {FrameOf(0x0707, 0x44, 0x62)}));
+    EXPECT_EQ(MarkersRead(all, 700ms), (std::multiset<int>{0x71, 0x61}));
+    EXPECT_EQ(all.OpenIndex(), kvx1);
+    all.Uninit();
+    Bench("spares down");
+}
+
+TEST_F(PacketSocketDriverE2eTest, AWakeEndsAReadOnAnOpenAdapterAtOnce) {
+    std::uint32_t count = 0;
+    // Whatever the simulator sent at its start is read first.
+    while (driver.ReceiveFrames(count)) {}
+    const auto started = std::chrono::steady_clock::now();
+    std::thread waker([this] {
+        std::this_thread::sleep_for(100ms);
+        driver.WakeReceiver();
+    });
+    EXPECT_EQ(driver.ReceiveFrames(count), nullptr);
+    waker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 400ms);
+}
+
+}  // namespace
+}  // namespace e2e
