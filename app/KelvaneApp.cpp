@@ -1,6 +1,5 @@
 #include "app/KelvaneApp.h"
 
-#include <QCommandLineParser>
 #include <QLocalServer>
 #include <QLocalSocket>
 
@@ -14,31 +13,14 @@ constexpr int kConnectTimeoutMs = 500;
 constexpr char kRaiseRequest = 'R';
 }  // namespace
 
-CKelvaneApp::CKelvaneApp(int& argc, char** argv) : QApplication(argc, argv) {
+CKelvaneApp::CKelvaneApp(int& argc, char** argv, CKelvaneOptions options)
+    : QApplication(argc, argv), m_options(std::move(options)) {
     WizardJob& job = TheWizardJob();
     job.linkState = LinkNotConnected;
     job.modifiedMask = 0;
     job.registerMask = 0;
     setOrganizationName(QStringLiteral("Jox Corporation"));
     setApplicationName(QStringLiteral("Kelvane"));
-
-    QCommandLineParser parser;
-    parser.addHelpOption();
-    const QCommandLineOption interface(QStringLiteral("interface"),
-                                       QStringLiteral("Use only this Ethernet interface."), QStringLiteral("IF"));
-    parser.addOption(interface);
-    const QCommandLineOption allTasks(QStringLiteral("all-tasks"),
-                                      QStringLiteral("Also offer the DHCP/NAT, register and loop test tasks."));
-    parser.addOption(allTasks);
-    const QCommandLineOption dongle(QStringLiteral("dongle"),
-                                    QStringLiteral("The USB Bluetooth dongle of the loop test: hciN, "
-                                                   "/dev/tty...[:BAUD][:noflow] or unix:PATH."),
-                                    QStringLiteral("DEVICE"));
-    parser.addOption(dongle);
-    parser.process(arguments());
-    m_interfaceName = parser.value(interface).toStdString();
-    m_dongleDevice = parser.value(dongle).toStdString();
-    m_allTasks = parser.isSet(allTasks);
 }
 
 CKelvaneApp::~CKelvaneApp() = default;
@@ -54,9 +36,9 @@ int CKelvaneApp::InitInstance() {
     SelectLanguage();
 
     CKelvaneDlg::Options options;
-    options.interfaceName = m_interfaceName;
-    options.allTasks = m_allTasks;
-    options.dongleDevice = m_dongleDevice;
+    options.interfaceName = m_options.interfaceName;
+    options.allTasks = m_options.allTasks;
+    options.dongleDevice = m_options.dongleDevice;
     CKelvaneDlg dialog(options);
     m_mainWindow = &dialog;
     dialog.show();

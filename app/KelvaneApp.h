@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <string>
 
+#include "app/KelvaneOptions.h"
+
 class QLocalServer;
 class CKelvaneDlg;
 
@@ -14,7 +16,8 @@ class CKelvaneApp : public QApplication {
 public:
     static constexpr const char* kInstanceName = "JOXFWMWCLASS";
 
-    CKelvaneApp(int& argc, char** argv);
+    // The options were read by main before anything else ran; Qt takes its own from argv.
+    CKelvaneApp(int& argc, char** argv, CKelvaneOptions options);
     ~CKelvaneApp() override;
 
     // Runs the wizard to its end; returns the process's exit code. A second copy asks
@@ -30,9 +33,7 @@ private:
     void ListenForOtherCopies();
     void RaiseMainWindow();
 
-    std::string m_interfaceName;
-    bool m_allTasks = false;
-    std::string m_dongleDevice;
+    CKelvaneOptions m_options;
     QLocalServer* m_server = nullptr;
     CKelvaneDlg* m_mainWindow = nullptr;
 };

@@ -17,6 +17,14 @@ namespace hci {
 
 namespace {
 
+// The controller bound at start: its device string, the channel or why it did not open.
+struct Preopened {
+    std::string device;
+    int fd = -1;
+    std::string error;
+};
+Preopened g_preopened;
+
 // The kernel's HCI socket interface (linux/bluetooth.h, net/bluetooth/hci_sock.h).
 constexpr int kAfBluetooth = 31;
 constexpr int kBtProtoHci = 1;
@@ -55,7 +63,8 @@ HciOpenResult OpenUserChannel(const std::string& name, unsigned index) {
         else if (error == ENODEV)
             result.error = name + ": no such Bluetooth controller; plug the dongle in (hciconfig lists the controllers)";
         else if (error == EPERM || error == EACCES)
-            result.error = name + ": the HCI user channel needs root or CAP_NET_ADMIN";
+            result.error = name + ": only a process that may still bind the HCI user channel (root) opens it now; "
+                                  "name it with --dongle " + name + " when the program starts, as root";
         else
             result.error = DescribeOpenError(name, error);
         return result;
@@ -178,11 +187,36 @@ std::string DescribeOpenError(const std::string& device, int error) {
     }
 }
 
+void PreopenHciTransport(const std::string& device) {
+    unsigned index = 0;
+    if (!device.starts_with("hci") || !ParseUnsigned(std::string_view(device).substr(3), index)) return;
+    HciOpenResult opened = OpenUserChannel(device, index);
+    if (g_preopened.fd >= 0) ::close(g_preopened.fd);
+    g_preopened = {device, opened.fd, std::move(opened.error)};
+}
+
 HciOpenResult OpenHciTransport(const std::string& device) {
     if (device.starts_with("unix:")) return OpenUnixSocket(device.substr(5));
     unsigned index = 0;
-    if (device.starts_with("hci") && ParseUnsigned(std::string_view(device).substr(3), index))
-        return OpenUserChannel(device, index);
+    if (device.starts_with("hci") && ParseUnsigned(std::string_view(device).substr(3), index)) {
+        if (device == g_preopened.device && g_preopened.fd >= 0) {
+            HciOpenResult result;
+            result.fd = ::fcntl(g_preopened.fd, F_DUPFD_CLOEXEC, 0);
+            if (result.fd < 0) {
+                result.error = device + ": " + Errno(errno);
+                return result;
+            }
+            // What the controller said while nobody listened belongs to nobody.
+            char scratch[1024];
+            while (::recv(result.fd, scratch, sizeof scratch, MSG_DONTWAIT) > 0) {}
+            return result;
+        }
+        HciOpenResult result = OpenUserChannel(device, index);
+        // The reason found at start, while the process still had its privileges, is the
+        // one worth telling (a busy controller rather than a missing right).
+        if (result.fd < 0 && device == g_preopened.device && !g_preopened.error.empty()) result.error = g_preopened.error;
+        return result;
+    }
     // PATH[:BAUD][:noflow]
     std::string path = device;
     unsigned baud = 115200;

@@ -15,15 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "fdp/CapabilityDrop.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkChannel.h"
-#include "fdp/PcapDriver.h"
+#include "fdp/PacketSocketDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/Sha256.h"
 #include "fdp/UpdateHistory.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
+#include "hci/HciTransport.h"
 #include "hci/LoopRunner.h"
 #include "tools/cli/FirmwareCheck.h"
 #include "tools/cli/HelpText.h"
@@ -175,6 +177,14 @@ bool Parse(int argc, char** argv, Options& options) {
         else options.operation.push_back(arg);
     }
     return !options.operation.empty() || options.version || options.help;
+}
+
+// Operations that talk to no target open no packet socket: they work for every user.
+bool NeedsLink(const Options& options) {
+    if (options.version || options.operation.empty()) return false;
+    const std::string& op = options.operation[0];
+    if (op == "check" || op == "history") return false;
+    return !(op == "looptest" && options.operation.size() > 1 && options.operation[1] == "dongle-testmode");
 }
 
 // The result of a submitted job as the engine got it: a target status without a message
@@ -364,7 +374,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     struct HookEnd {
         ~HookEnd() { cli::CInterrupt::SetHook({}); }
     } hookEnd;   // cleared before front goes
-    CPacketDriver driver;
+    CPacketSocketDriver driver;
     CFdpEngine engine;
     front.SetProgramFolder(folder);
     if (!front.StartLink()) {
@@ -543,6 +553,16 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(cli::HelpText(), stdout);
         return ExitOk;
+    }
+    // The link's packet socket and the loop test's hciN controller are the only things
+    // that need a capability: opened now, then every capability goes, before any file is
+    // read or any other option acted on. A socket that does not open is told of when the
+    // link starts.
+    if (parsed && NeedsLink(options)) CPacketSocketDriver::SetProcessSocket(CPacketSocketDriver::OpenSocket());
+    if (parsed && !options.operation.empty() && options.operation[0] == "looptest") hci::PreopenHciTransport(options.dongle);
+    if (std::string error; !DropCapabilities(error)) {
+        std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+        return ExitUsage;
     }
     // Before the link's threads, which inherit its mask. The loop test's own waits do not
     // watch for it, so there Ctrl-C keeps ending the tool at once.

@@ -150,6 +150,26 @@ const CommandCase kCases[] = {
     {"CliHistory", "kelvane-cli", {"history"}, 0, Stream::Out, "No downloads recorded in ", true},
     {"CliHistoryLast", "kelvane-cli", {"history", "--last", "3"}, 0, Stream::Out, "No downloads recorded in ", true},
     {"CliHelpInstalled", "kelvane-cli", {"--help"}, 0, Stream::Out, "usage: kelvane-cli", true},
+    // The wizard reads its options before the toolkit starts: no display is needed to
+    // answer them, and none of them is Qt's abort.
+    {"WizardHelp", "kelvane", {"--help"}, 0, Stream::Out, "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks]\n",
+     true, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}},
+    {"WizardShortHelp", "kelvane", {"--all-tasks", "-h"}, 0, Stream::Out, "  --interface IF    use only this Ethernet"},
+    {"WizardHelpAll", "kelvane", {"--help-all"}, 0, Stream::Out, "-platform NAME"},
+    {"WizardVersion", "kelvane", {"--version"}, 0, Stream::Out, "kelvane 2.8.3\n", true,
+     {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}},
+    {"WizardUnknownOption", "kelvane", {"--bogus"}, 1, Stream::Err, "kelvane: unknown option --bogus\nusage: kelvane ["},
+    {"WizardOptionWithoutValue", "kelvane", {"--interface"}, 1, Stream::Err,
+     "kelvane: option --interface needs a value\nusage: kelvane ["},
+    {"WizardStrayWord", "kelvane", {"kv0"}, 1, Stream::Err, "kelvane: unexpected argument kv0\n"},
+    {"WizardNoDisplay", "kelvane", {}, 1, Stream::Err,
+     "kelvane: The wizard needs a graphical session (no display was found); kelvane-cli serves without one.\n", true,
+     {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=en_US.UTF-8"}},
+    {"WizardNoDisplayChinese", "kelvane", {"--interface", "kv0"}, 1, Stream::Err,
+     "kelvane: 向导需要图形界面（没有找到显示器）；没有图形界面时请使用 kelvane-cli。\n", true,
+     {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=zh_CN.UTF-8"}},
+    {"WizardXcbWithoutDisplay", "kelvane", {"-platform", "xcb"}, 1, Stream::Err, "needs a graphical session", false,
+     {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=offscreen", "LANG=en_US.UTF-8"}},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, CommandLineTest, testing::ValuesIn(kCases),
