@@ -91,6 +91,11 @@ SimProcess::~SimProcess() { Stop(); }
 bool SimProcess::Start(const std::string& folder, const std::vector<std::string>& options) {
     m_folder = folder;
     const std::string log = folder + "/sim.log";
+    // A simulator started again in the same folder must not be taken for ready by the
+    // "ready" line of the one before it, which a signal could then end before it blocks
+    // its signals.
+    std::error_code ignored;
+    std::filesystem::remove(log, ignored);
     std::vector<std::string> command = {"ip", "netns", "exec", NapNamespace(), SimBinary(),
                                         "--interface", kNapInterface, "--log", log,
                                         "--state", folder + "/state", "--announce-ms", "100"};

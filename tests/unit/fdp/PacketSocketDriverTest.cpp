@@ -35,6 +35,9 @@ public:
     FakeSysfs() {
         std::string pattern = (fs::temp_directory_path() / "kelvane-sysfs-XXXXXX").string();
         if (::mkdtemp(pattern.data())) root = pattern;
+        // Readable by the unprivileged user the privilege tests become.
+        fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
     }
     ~FakeSysfs() {
         std::error_code ignored;
