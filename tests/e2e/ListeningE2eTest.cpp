@@ -115,9 +115,9 @@ TEST_F(ListeningE2eTest, AWirelessAdapterCarriesALoginOnlyWhenNamed) {
         wifiEngine.Start(&wifiDriver, &wifiFront);
         wifiFront.SetLink(&wifiEngine, &wifiDriver);
         ASSERT_EQ(wifiFront.OpenFirstAdapter(), 0) << wifiDriver.LastError();
-        StartTarget();
         wifiFront.SetPassword("kiwi");
-        ::testing::internal::CaptureStderr();
+        ::testing::internal::CaptureStderr();   // before the target's first announce
+        StartTarget();
         ASSERT_EQ(wifiFront.Listen(), 0);
         const auto result = wifiFront.WaitResult(fdp::WM_FDP_CONNECT, 15s);
         const std::string debug = ::testing::internal::GetCapturedStderr();
