@@ -292,20 +292,30 @@ TEST(PrivilegeE2eTest, NoCapabilityIsLeftWhileWaitingForATarget) {
             }
         }
     } reaper{child};
-    // Listening: its receiver thread runs once the adapter is chosen.
-    std::this_thread::sleep_for(1500ms);
-    const auto lines = CapabilityLines(child);
+    // Listening once the engine's worker and receiver threads run.
+    const auto printedSoFar = [&] {
+        std::ifstream in(output);
+        return std::string{std::istreambuf_iterator<char>(in), {}};
+    };
+    const auto threads = [&] {
+        std::ifstream in("/proc/" + std::to_string(child) + "/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with("Threads:")) return std::atoi(line.c_str() + 8);
+        return 0;
+    };
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "kelvane-cli ended early";
+    for (const auto until = Clock::now() + 20s; threads() < 3 && Clock::now() < until;) std::this_thread::sleep_for(20ms);
+    std::this_thread::sleep_for(200ms);
+    const auto lines = CapabilityLines(child);
+    ASSERT_EQ(::waitpid(child, &status, WNOHANG), 0) << "kelvane-cli ended early: " << printedSoFar();
     ASSERT_EQ(lines.size(), 4u);
     for (const std::string& line : lines) EXPECT_TRUE(line.ends_with("\t0000000000000000")) << line;
 
     SimProcess sim;
     ASSERT_TRUE(sim.Start(place.Path(), {"--announce-ms", "500"})) << sim.Error();
-    const auto deadline = Clock::now() + 15s;
+    const auto deadline = Clock::now() + 30s;
     while (::waitpid(child, &status, WNOHANG) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(20ms);
-    std::ifstream in(output);
-    const std::string printed{std::istreambuf_iterator<char>(in), {}};
+    const std::string printed = printedSoFar();
     ASSERT_TRUE(WIFEXITED(status)) << printed;
     EXPECT_EQ(WEXITSTATUS(status), 0) << printed;
     EXPECT_NE(printed.find("boot version: "), std::string::npos) << printed;
