@@ -303,8 +303,10 @@ bool CUpdateHistory::Append(const HistoryRecord& record, std::string& error) con
     if (fd < 0) return false;
     std::string line = FormatLine(record) + '\n';
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) + line.size() > m_limit &&
-        ::rename(m_path.c_str(), OlderPath().c_str()) == 0) {
+    // Checked again on the new file: while this writer waited for its lock, others may
+    // have filled it too.
+    while (::fstat(fd, &info) == 0 && info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) + line.size() > m_limit &&
+           ::rename(m_path.c_str(), OlderPath().c_str()) == 0) {
         // The lock on the moved file is held until the new one is locked, so a writer
         // waiting for it finds the name taken by the new file and appends there.
         const int fresh = OpenLocked(m_path, error);
