@@ -54,6 +54,36 @@ TEST(FirmwareFile, SignatureTakesEachPositionFromEitherTable) {
     EXPECT_EQ(CheckFirmwareFile(FirmwareBoot, path, 0), FileCheckOk);
 }
 
+// The two ARM vector tables as the target's images start, byte by byte.
+const std::uint8_t kTableA[32] = {0x0E, 0x00, 0x00, 0xEA, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0, 0x9F,
+                                  0xE5, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0,
+                                  0x9F, 0xE5, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0, 0x9F, 0xE5};
+const std::uint8_t kTableB[32] = {0x18, 0x00, 0x00, 0xEA, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0, 0x9F,
+                                  0xE5, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0, 0x9F, 0xE5, 0x18, 0xF0,
+                                  0x9F, 0xE5, 0x20, 0xFF, 0x1F, 0xE5, 0x20, 0xFF, 0x1F, 0xE5};
+
+// Every one of the 32 bytes is checked: a value found in neither table at any single
+// position makes the file no firmware, and either table's byte at it is accepted.
+TEST(FirmwareFile, EachOfTheThirtyTwoSignatureBytesIsChecked) {
+    ScratchDir dir;
+    const auto path = (dir / "image.bin").string();
+    for (const auto* table : {kTableA, kTableB}) {
+        std::vector<std::uint8_t> image(4096, 0x00);
+        std::copy(table, table + 32, image.begin());
+        EXPECT_TRUE(SignatureMatches(image.data(), image.size()));
+        for (std::size_t i = 0; i < 32; ++i) {
+            std::vector<std::uint8_t> changed = image;
+            changed[i] = 0x5A;   // in neither table at any position
+            EXPECT_FALSE(SignatureMatches(changed.data(), changed.size())) << "byte " << i;
+            WriteFile(path, changed);
+            EXPECT_EQ(CheckFirmwareFile(FirmwareBoot, path, 0xFFFFFFFF), 4u) << "byte " << i;
+            // The other table's byte at the same position: a mix, still accepted.
+            changed[i] = (table == kTableA ? kTableB : kTableA)[i];
+            EXPECT_TRUE(SignatureMatches(changed.data(), changed.size())) << "byte " << i;
+        }
+    }
+}
+
 TEST(FirmwareFile, PathsThatGiveNoFile) {
     ScratchDir dir;
     EXPECT_EQ(CheckFirmwareFile(FirmwareBoot, "", CheckAll), FileCheckNoBootPath);

@@ -92,7 +92,8 @@ protected:
         return engine.Submit(request);
     }
 
-    void Ack(std::uint8_t status = 0, std::uint8_t code = FDP_RSP_STATUS_02) {
+    // 0x02: the status reply of the download group.
+    void Ack(std::uint8_t status = 0, std::uint8_t code = 0x02) {
         driver.Inject(TargetFrames::Status(code, status));
     }
 

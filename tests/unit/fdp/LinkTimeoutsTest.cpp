@@ -21,9 +21,9 @@ TEST(LinkTimeouts, DefaultsAreTheTargetsWaits) {
             {"parameters", t.params, 20000},
             {"transfer", t.transfer, 40000},
             {"trace", t.trace, 30000},
-            {"flash, boot", t.Flash(KindBoot), 30000},
-            {"flash, program", t.Flash(KindProgram), 80000},
-            {"flash, parameters", t.Flash(KindParam), 30000},
+            {"flash, boot", t.Flash(1), 30000},
+            {"flash, program", t.Flash(3), 80000},
+            {"flash, parameters", t.Flash(5), 30000},
         };
         for (const auto& c : cases) EXPECT_EQ(c.ms, c.expected) << c.wait;
         EXPECT_EQ(t.blockSends, 3);

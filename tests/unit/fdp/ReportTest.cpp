@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fdp/DownloadReport.h"
+#include "fdp/FdpGui.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/ReportFilter.h"
 
@@ -94,6 +95,65 @@ TEST(DownloadReport, EachAreasEraseAndBurnStagesMoveBarAndState) {
         EXPECT_EQ(report.OnReport(c.stage, 0, "line"), std::optional<std::string>("line"));
         EXPECT_EQ(report.Bar(), c.bar);
         EXPECT_EQ(static_cast<int>(report.state()), c.state);
+    }
+}
+
+// A parameter download (name and password, DHCP/NAT, register tasks) as the download
+// page shows it: each report the link posts, the line it adds (the status text of
+// its stage), where the bar stands after it and the page's state (0 Idle, 1 Erasing,
+// 2 Transferring, 3 Burning, 4 Done). The lines and values are the page's, as the
+// user reads them; the reports pass the window's filter first, as they do there.
+TEST(DownloadReport, AParameterDownloadReadsAsTheUserSeesIt) {
+    struct Step {
+        unsigned stage, result;
+        std::uint32_t position;
+        const char* line;   // null: none added
+        int bar;
+        int state;
+    };
+    const Step steps[] = {
+        {62, 0, 0, "In transferring data...", 0, 2},
+        {62, 0, 1000, nullptr, 1000, 2},   // one 8192-byte file: 8 blocks, the last at 1000
+        {63, 0, 0, nullptr, 1000, 2},
+        {41, 0, 0, "Start to erase parameter area!", 1000, 1},
+        {42, 0, 0, nullptr, 1000, 1},
+        {43, 0, 0, nullptr, 1000, 1},
+        {51, 0, 0, "Start to burn parameter area!", 1200, 3},
+        {52, 0, 0, nullptr, 1200, 3},
+        {53, 0, 0, "Burn parameter area successfully!", 1250, 4},
+    };
+    CReportFilter filter;
+    CDownloadReport report;
+    report.Begin();
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.stage);
+        std::int32_t lParam = 0;
+        ASSERT_TRUE(filter.Pass(s.stage, s.result, s.position, 1000, lParam));
+        const auto line = report.OnReport(s.stage, lParam, CFdpGui::ReportStatusText(s.stage, s.result));
+        EXPECT_EQ(line.value_or("(none)"), s.line ? s.line : "(none)");
+        EXPECT_EQ(report.Bar(), s.bar);
+        EXPECT_EQ(static_cast<int>(report.state()), s.state);
+    }
+    // The next download opens with its status line again.
+    report.Begin();
+    EXPECT_EQ(report.OnReport(62, 0, "In transferring data..."), std::optional<std::string>("In transferring data..."));
+}
+
+// A step of a parameter download that fails: the stopped line, the page back to Idle
+// with its bar where it stood, and the next transfer opens with its line again.
+TEST(DownloadReport, AFailedParameterStepStopsWithTheStoppedLine) {
+    const std::string stopped = "Downlaod progress has been stopped, pleas click \"next\" to try again!";
+    for (const unsigned stage : {43u, 53u}) {
+        SCOPED_TRACE(stage);
+        CDownloadReport report;
+        report.Begin();
+        report.OnReport(62, 1000, CFdpGui::ReportStatusText(62, 0));
+        report.OnReport(41, 0, CFdpGui::ReportStatusText(41, 0));
+        if (stage == 53) report.OnReport(51, 0, CFdpGui::ReportStatusText(51, 0));
+        EXPECT_EQ(report.OnReport(stage, 3, CFdpGui::ReportStatusText(stage, 3)), std::optional<std::string>(stopped));
+        EXPECT_EQ(static_cast<int>(report.state()), 0);
+        EXPECT_EQ(report.Bar(), stage == 43 ? 1000 : 1200);
+        EXPECT_TRUE(report.OnReport(62, 0, CFdpGui::ReportStatusText(62, 0)).has_value());
     }
 }
 

@@ -1,3 +1,8 @@
+// What each parameter task leaves in the working block: the values it writes (by the
+// ids and image offsets of the standard table, written out here rather than taken from
+// the task code's own ids, so a wrong id shows as a wrong byte), the mask bits it sets,
+// and that nothing else changes; and that a refused value or a failed save leaves the
+// block and param.jdp as they were.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -34,6 +39,39 @@ Bytes Padded(const std::string& text, std::size_t length) {
     Bytes bytes(text.begin(), text.end());
     bytes.resize(length, 0);
     return bytes;
+}
+
+constexpr std::size_t kImage = 2048;   // block offset of the value image
+
+// One value a task writes: where the standard table puts it, and its bytes.
+struct Write {
+    std::uint16_t id;            // for the messages only
+    std::size_t imageOffset;
+    Bytes bytes;
+};
+
+Bytes StandardBytes() {
+    const ParamBlock standard = MakeStandardBlock();
+    return Bytes(standard.bytes.begin(), standard.bytes.end());
+}
+
+// The standard block with the given values written over it.
+Bytes StandardWith(const std::vector<Write>& writes) {
+    Bytes block = StandardBytes();
+    for (const Write& w : writes) std::copy(w.bytes.begin(), w.bytes.end(), block.begin() + kImage + w.imageOffset);
+    return block;
+}
+
+// Names the first differing byte by its image offset, which the table above maps to an id.
+::testing::AssertionResult SameBlock(const Bytes& actual, const Bytes& expected) {
+    if (actual.size() != expected.size())
+        return ::testing::AssertionFailure() << "size " << actual.size() << ", expected " << expected.size();
+    for (std::size_t i = 0; i < actual.size(); ++i)
+        if (actual[i] != expected[i])
+            return ::testing::AssertionFailure() << "block offset " << i << " (image offset "
+                                                 << static_cast<long>(i) - static_cast<long>(kImage) << ") is "
+                                                 << int{actual[i]} << ", expected " << int{expected[i]};
+    return ::testing::AssertionSuccess();
 }
 
 // A working param.jdp holding the standard block, loaded; the masks start dirty so a
@@ -221,6 +259,109 @@ TEST_F(ParamTasksTest, AFailedSaveFailsTheTaskAndLeavesTheBlockAsItWas) {
             }
         }
     }
+}
+
+// Image offsets and lengths of the standard table: 3 password (8, 16), 8 friendly name
+// (33, 64), 12 modifiedMask (105, 4), 15-18 WAN address, net mask, gateway, DNS (117,
+// 121, 125, 129, 4 each), 24 DHCP client (149, 1), 25 NAT (150, 1), 58 registerMask
+// (778, 4), 13 and 14 boot and program versions (109, 113, 4 each), 59-61 register access, deregister access, register address (782, 846, 910,
+// 64 each), 62 Ringlet (974, 32), 63 PSTN (1006, 32). Masks least significant byte first.
+struct TaskCase {
+    const char* name;
+    std::function<bool(CParamStore&, ParamMasks)> apply;
+    std::vector<Write> writes;
+    std::uint32_t modified, registered;
+};
+
+void PrintTo(const TaskCase& c, std::ostream* os) { *os << c.name; }
+
+const Ipv4 kAddress{192, 168, 1, 2}, kSubnet{255, 255, 255, 0}, kGateway{192, 168, 0, 254}, kDns{8, 8, 4, 4};
+
+const TaskCase kTasks[] = {
+    {"NameAndPassword",
+     [](CParamStore& s, ParamMasks m) { return ApplyNamePassword(s, "Shop NAP", "melon", m); },
+     {{8, 33, Padded("Shop NAP", 64)}, {3, 8, Padded("melon", 16)},
+      {12, 105, {0x00, 0x00, 0x00, 0x30}}, {58, 778, {0x00, 0x00, 0x00, 0x00}}},
+     0x30000000, 0},
+    {"FullLengthNameAndPassword",
+     [](CParamStore& s, ParamMasks m) { return ApplyNamePassword(s, std::string(64, 'n'), "0123456789abcdef", m); },
+     {{8, 33, Bytes(64, 'n')}, {3, 8, Padded("0123456789abcdef", 16)}, {12, 105, {0x00, 0x00, 0x00, 0x30}}},
+     0x30000000, 0},
+    {"EmptyNameAndPassword",
+     [](CParamStore& s, ParamMasks m) { return ApplyNamePassword(s, "", "", m); },
+     {{8, 33, Bytes(64, 0)}, {3, 8, Bytes(16, 0)}, {12, 105, {0x00, 0x00, 0x00, 0x30}}},
+     0x30000000, 0},
+    {"RouterAutomatic",
+     [](CParamStore& s, ParamMasks m) {
+         return ApplyNetwork(s, {NetworkMode::RouterAutomatic, kAddress, kSubnet, kGateway, kDns}, m);
+     },
+     {{25, 150, {0x01}}, {24, 149, {0x01}}, {12, 105, {0x00, 0x00, 0x03, 0x00}}, {58, 778, {0, 0, 0, 0}}},
+     0x00030000, 0},
+    {"Hub",
+     [](CParamStore& s, ParamMasks m) {
+         return ApplyNetwork(s, {NetworkMode::Hub, kAddress, kSubnet, kGateway, kDns}, m);
+     },
+     {{25, 150, {0x00}}, {24, 149, {0x00}}, {12, 105, {0x00, 0x00, 0x03, 0x00}}},
+     0x00030000, 0},
+    {"RouterManual",
+     [](CParamStore& s, ParamMasks m) {
+         return ApplyNetwork(s, {NetworkMode::RouterManual, kAddress, kSubnet, kGateway, kDns}, m);
+     },
+     {{25, 150, {0x01}}, {24, 149, {0x00}}, {15, 117, {0xC0, 0xA8, 0x01, 0x02}}, {16, 121, {0xFF, 0xFF, 0xFF, 0x00}},
+      {17, 125, {0xC0, 0xA8, 0x00, 0xFE}}, {18, 129, {0x08, 0x08, 0x04, 0x04}},
+      {12, 105, {0x00, 0x00, 0x03, 0x0F}}, {58, 778, {0, 0, 0, 0}}},
+     0x0F030000, 0},
+    {"RegisterEmpty",
+     [](CParamStore& s, ParamMasks m) { return ApplyRegister(s, {}, m); },
+     {{59, 782, Bytes(64, 0)}, {60, 846, Bytes(64, 0)}, {61, 910, Bytes(64, 0)}, {62, 974, Bytes(32, 0)},
+      {63, 1006, Bytes(32, 0)}, {58, 778, {0x1F, 0x00, 0x00, 0x00}}, {12, 105, {0, 0, 0, 0}}},
+     0, 0x1F},
+    {"RegisterTexts",
+     [](CParamStore& s, ParamMasks m) {
+         return ApplyRegister(s, {"*21#", "#21#", std::string(64, 'r'), "12", std::string(32, '9')}, m);
+     },
+     {{59, 782, Padded("*21#", 64)}, {60, 846, Padded("#21#", 64)}, {61, 910, Bytes(64, 'r')},
+      {62, 974, Padded("12", 32)}, {63, 1006, Bytes(32, '9')}, {58, 778, {0x1F, 0x00, 0x00, 0x00}},
+      {12, 105, {0, 0, 0, 0}}},
+     0, 0x1F},
+    {"BootVersion",
+     [](CParamStore& s, ParamMasks m) { return ApplyFirmwareVersion(s, FirmwareArea::Boot, {9, 0, 0, 1}, m); },
+     {{13, 109, {0x09, 0x00, 0x00, 0x01}}, {12, 105, {0x00, 0x00, 0x00, 0x80}}, {58, 778, {0, 0, 0, 0}}},
+     0x80000000, 0},
+    {"ProgramVersion",
+     [](CParamStore& s, ParamMasks m) { return ApplyFirmwareVersion(s, FirmwareArea::Program, {2, 8, 3, 2}, m); },
+     {{14, 113, {0x02, 0x08, 0x03, 0x02}}, {12, 105, {0x00, 0x00, 0x00, 0x40}}, {58, 778, {0, 0, 0, 0}}},
+     0x40000000, 0},
+};
+
+class ParamTaskBytesTest : public ParamTasksTest, public ::testing::WithParamInterface<TaskCase> {};
+
+TEST_P(ParamTaskBytesTest, WritesItsValuesAndMasksAndNothingElse) {
+    const TaskCase& c = GetParam();
+    ASSERT_TRUE(c.apply(store, Masks()));
+    const Bytes expected = StandardWith(c.writes);
+    EXPECT_TRUE(SameBlock(InMemory(), expected));
+    EXPECT_TRUE(SameBlock(Saved(), expected));
+    EXPECT_EQ(modified, c.modified);
+    EXPECT_EQ(registered, c.registered);
+    // The same values read back through their ids.
+    for (const Write& w : c.writes) EXPECT_EQ(Value(store, w.id), w.bytes) << "parameter " << w.id;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tasks, ParamTaskBytesTest, ::testing::ValuesIn(kTasks),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A masks word left over from an earlier task never leaks into the next one's block.
+TEST_F(ParamTasksTest, EachTaskWritesOnlyItsOwnMaskBits) {
+    ASSERT_TRUE(ApplyRegister(store, {}, Masks()));
+    ASSERT_TRUE(ApplyNamePassword(store, "n", "p", Masks()));
+    EXPECT_EQ(Value(store, 12), (Bytes{0x00, 0x00, 0x00, 0x30}));
+    EXPECT_EQ(Value(store, 58), (Bytes{0x00, 0x00, 0x00, 0x00}));
+    ASSERT_TRUE(ApplyNetwork(store, {NetworkMode::Hub, {}, {}, {}, {}}, Masks()));
+    EXPECT_EQ(Value(store, 12), (Bytes{0x00, 0x00, 0x03, 0x00}));
+    ASSERT_TRUE(ApplyRegister(store, {}, Masks()));
+    EXPECT_EQ(Value(store, 12), (Bytes{0x00, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(Value(store, 58), (Bytes{0x1F, 0x00, 0x00, 0x00}));
 }
 
 TEST_F(ParamTasksTest, NothingIsWrittenWithoutALoadedFile) {
