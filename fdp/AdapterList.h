@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fdp/Frame.h"
+#include "fdp/FrameCodec.h"
 
 namespace fdp {
 

@@ -1,6 +1,10 @@
 // Codes and records shared by the device link and its callers.
 #pragma once
 
+#ifdef KELVANE_TARGET_PEER
+#error "the target simulator keeps its own table instead of the PC's codes"
+#endif
+
 #include <cstdint>
 #include <memory>
 #include <string>

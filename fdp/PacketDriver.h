@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "fdp/Frame.h"
+#include "fdp/FrameCodec.h"
 
 namespace fdp {
 

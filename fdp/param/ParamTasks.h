@@ -12,6 +12,10 @@
 // anything; the caller decides what to tell the user.
 #pragma once
 
+#ifdef KELVANE_TARGET_PEER
+#error "the target simulator keeps its own table instead of the PC's parameter ids and mask bits"
+#endif
+
 #include <array>
 #include <cstdint>
 #include <optional>

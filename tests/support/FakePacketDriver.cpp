@@ -134,12 +134,12 @@ Bytes TargetFrames::Announce(std::uint32_t challenge, std::uint32_t second, std:
     WriteLe32(body, challenge);
     WriteLe32(body + 4, second);
     WriteLe32(body + 8, third);
-    return Frame(FDP_FRAME_ANNOUNCE, body);
+    return Frame(0x01, body);   // announce
 }
 
 Bytes TargetFrames::LoginReply(std::uint8_t status) {
     const std::uint8_t body[1] = {status};
-    return Frame(FDP_FRAME_LOGIN_REPLY, body);
+    return Frame(0x03, body);   // login reply
 }
 
 Bytes TargetFrames::Data(std::uint8_t code, std::span<const std::uint8_t> data) {
@@ -147,7 +147,7 @@ Bytes TargetFrames::Data(std::uint8_t code, std::span<const std::uint8_t> data) 
     body[0] = code;
     WriteLe16(&body[1], static_cast<std::uint16_t>(data.size()));
     std::copy(data.begin(), data.end(), body.begin() + 3);
-    return Frame(FDP_FRAME_DATA, body);
+    return Frame(0x05, body);   // data
 }
 
 Bytes TargetFrames::Numbered(std::uint8_t code, std::uint16_t number, std::span<const std::uint8_t> data) {
@@ -158,7 +158,7 @@ Bytes TargetFrames::Numbered(std::uint8_t code, std::uint16_t number, std::span<
 }
 
 std::optional<SentData> ParseSent(const Bytes& frame) {
-    if (frame.size() < kEthHeaderLen + kDataHeaderLen || frame[14] != FDP_FRAME_DATA) return std::nullopt;
+    if (frame.size() < kEthHeaderLen + kDataHeaderLen || frame[14] != 0x05) return std::nullopt;
     SentData sent;
     sent.code = frame[15];
     sent.length = ReadLe16(&frame[16]);

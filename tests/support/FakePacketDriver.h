@@ -13,6 +13,7 @@
 #include <span>
 #include <vector>
 
+#include "fdp/Frame.h"
 #include "fdp/PacketDriver.h"
 
 namespace fdp::test {

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 
-#include "fdp/FdpTypes.h"
+#include "fdp/FrameCodec.h"
+#include "tools/nap-sim/NapProtocol.h"
 
 namespace napsim {
 
@@ -33,14 +34,12 @@ void AppendField(std::string& out, std::string_view key, unsigned long value) {
 }
 
 bool IsNumberedReply(std::uint8_t code) {
-    return code == fdp::FDP_RSP_PARAMS_DATA || code == fdp::FDP_RSP_TRANSFER_DATA ||
-           code == fdp::FDP_RSP_TRACE_DATA;
+    return code == wire::kRspParamsData || code == wire::kRspTransferData || code == wire::kRspTraceData;
 }
 
 bool IsStatusReply(std::uint8_t code) {
-    return code == fdp::FDP_RSP_STATUS_02 || code == fdp::FDP_RSP_STATUS_04 ||
-           code == fdp::FDP_RSP_ERASE || code == fdp::FDP_RSP_PARAMS_END ||
-           code == fdp::FDP_RSP_TRANSFER_END;
+    return code == wire::kRspStatus || code == wire::kRspStatusAlt || code == wire::kRspErase ||
+           code == wire::kRspParamsEnd || code == wire::kRspTransferEnd;
 }
 
 }  // namespace
@@ -62,22 +61,22 @@ std::string CFrameLog::Describe(FrameDirection direction, std::span<const std::u
     std::string out = in ? "\"dir\":\"in\"" : "\"dir\":\"out\"";
     if (const auto view = fdp::ParseFrame(frame)) {
         AppendField(out, "type", view->type);
-        if (view->type == fdp::FDP_FRAME_DATA) {
+        if (view->type == wire::kData) {
             if (const auto data = fdp::ParseData(view->body)) {
                 AppendField(out, "code", data->code);
                 // Download blocks from the PC carry their kind as code; numbered answers
                 // from the target carry a reply code.
-                const bool block = in ? (data->code == fdp::KindBoot || data->code == fdp::KindProgram ||
-                                         data->code == fdp::KindParam)
+                const bool block = in ? (data->code == wire::kAreaBoot || data->code == wire::kAreaProgram ||
+                                         data->code == wire::kAreaParam)
                                       : IsNumberedReply(data->code);
                 if (block && data->data.size() >= 2)
                     AppendField(out, "block", fdp::ReadLe16(data->data.data()));
                 else if (!in && IsStatusReply(data->code) && !data->data.empty())
                     AppendField(out, "status", data->data[0]);
             }
-        } else if (view->type == fdp::FDP_FRAME_LOGIN_REPLY && !view->body.empty()) {
+        } else if (view->type == wire::kLoginReply && !view->body.empty()) {
             AppendField(out, "status", view->body[0]);
-        } else if (view->type == fdp::FDP_FRAME_ANNOUNCE && view->body.size() >= 4) {
+        } else if (view->type == wire::kAnnounce && view->body.size() >= 4) {
             AppendField(out, "challenge", fdp::ReadLe32(view->body.data()));
         }
     }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fdp/Frame.h"
+#include "fdp/FrameCodec.h"
 
 namespace napsim {
 

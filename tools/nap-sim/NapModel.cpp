@@ -4,10 +4,9 @@
 #include <array>
 #include <utility>
 
-#include "fdp/FdpTypes.h"
 #include "fdp/param/ParamStore.h"
-#include "fdp/param/ParamTasks.h"
 #include "fdp/param/StandardBlock.h"
+#include "tools/nap-sim/NapProtocol.h"
 
 namespace napsim {
 
@@ -20,9 +19,6 @@ namespace {
 
 constexpr fdp::MacAddress kBroadcast = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 constexpr std::size_t kTestBlockLen = 19;
-constexpr std::size_t kParamBlockLen = 8192;
-constexpr std::uint8_t kVersionBoot = 0x0D;
-constexpr std::uint8_t kVersionProgram = 0x0E;
 
 constexpr const char* kBuiltInTrace =
     "NAP trace\r\n"
@@ -34,8 +30,19 @@ constexpr const char* kBuiltInTrace =
 
 // The PC takes these login statuses as a refusal; every other one opens the session.
 bool Refused(std::uint8_t status) {
-    return status == fdp::LoginBadPassword || status == fdp::LoginFlashUnsupported ||
-           status == fdp::LoginVersionLow || status == fdp::LoginError;
+    return status == wire::kLoginWrongPassword || status == wire::kLoginFlashUnsupported ||
+           status == wire::kLoginPcTooOld || status == wire::kLoginError;
+}
+
+// The login answer the target expects: the password's first 16 bytes (zeros after a
+// shorter one), the last four XOR the challenge as it was announced (little-endian).
+std::array<std::uint8_t, wire::kLoginAnswerLen> ExpectedAnswer(std::string_view password, std::uint32_t challenge) {
+    std::array<std::uint8_t, wire::kLoginAnswerLen> answer{};
+    std::copy_n(password.begin(), std::min(password.size(), answer.size()), answer.begin());
+    std::uint8_t mix[4];
+    WriteLe32(mix, challenge);
+    for (std::size_t i = 0; i < 4; ++i) answer[wire::kChallengeMixOffset + i] ^= mix[i];
+    return answer;
 }
 
 std::string Text(std::string_view a, std::uint32_t n) { return std::string(a) + std::to_string(n); }
@@ -51,18 +58,18 @@ struct CNapModel::Command {
 
 const CNapModel::Command* CNapModel::FindCommand(std::uint8_t code) {
     static constexpr Command kCommands[] = {
-        {fdp::KindBoot, 2, &CNapModel::OnBlock},
-        {fdp::KindProgram, 2, &CNapModel::OnBlock},
-        {fdp::KindParam, 2, &CNapModel::OnBlock},
-        {fdp::FDP_CMD_BURN, 0, &CNapModel::OnBurn},
-        {fdp::FDP_CMD_ABORT, 0, &CNapModel::OnAbort},
-        {fdp::FDP_CMD_START, 5, &CNapModel::OnStart},
-        {fdp::FDP_CMD_ERASE_BASE + std::uint8_t{fdp::KindBoot}, 0, &CNapModel::OnErase},
-        {fdp::FDP_CMD_ERASE_BASE + std::uint8_t{fdp::KindProgram}, 0, &CNapModel::OnErase},
-        {fdp::FDP_CMD_ERASE_BASE + std::uint8_t{fdp::KindParam}, 0, &CNapModel::OnErase},
-        {fdp::FDP_CMD_GET_PARAMS, 0, &CNapModel::OnGetParams},
-        {fdp::FDP_CMD_TRANSFER, 1, &CNapModel::OnTransfer},
-        {fdp::FDP_CMD_GET_TRACE, 0, &CNapModel::OnGetTrace},
+        {wire::kAreaBoot, 2, &CNapModel::OnBlock},
+        {wire::kAreaProgram, 2, &CNapModel::OnBlock},
+        {wire::kAreaParam, 2, &CNapModel::OnBlock},
+        {wire::kCmdBurn, 0, &CNapModel::OnBurn},
+        {wire::kCmdAbort, 0, &CNapModel::OnAbort},
+        {wire::kCmdStart, 5, &CNapModel::OnStart},
+        {wire::kCmdEraseBoot, 0, &CNapModel::OnErase},
+        {wire::kCmdEraseProgram, 0, &CNapModel::OnErase},
+        {wire::kCmdEraseParam, 0, &CNapModel::OnErase},
+        {wire::kCmdGetParams, 0, &CNapModel::OnGetParams},
+        {wire::kCmdTransfer, 1, &CNapModel::OnTransfer},
+        {wire::kCmdGetTrace, 0, &CNapModel::OnGetTrace},
     };
     for (const Command& command : kCommands)
         if (command.code == code) return &command;
@@ -74,32 +81,34 @@ CNapModel::CNapModel(NapConfig config)
       m_random(m_config.challenge ? *m_config.challenge : std::random_device{}()) {
     m_challenge = m_config.challenge ? *m_config.challenge : static_cast<std::uint32_t>(m_random());
     if (m_state.Enabled()) {
-        m_boot = m_state.Load(fdp::KindBoot);
-        m_program = m_state.Load(fdp::KindProgram);
-        m_paramImage = m_state.Load(fdp::KindParam);
+        m_boot = m_state.Load(wire::kAreaBoot);
+        m_program = m_state.Load(wire::kAreaProgram);
+        m_paramImage = m_state.Load(wire::kAreaParam);
     }
-    if (m_config.params.size() == kParamBlockLen)
+    if (m_config.params.size() == wire::kParamBlockLen)
         m_params = m_config.params;
-    else if (m_paramImage && m_paramImage->size() == kParamBlockLen) {
+    else if (m_paramImage && m_paramImage->size() == wire::kParamBlockLen) {
         m_params = *m_paramImage;
-        AdoptBurntPassword();
+        // A state folder from before the adopted password was kept on its own.
+        if (const auto burnt = BurntPassword(m_params)) m_config.password = *burnt;
     } else {
         const param::ParamBlock standard = param::MakeStandardBlock();
         m_params.assign(standard.bytes.begin(), standard.bytes.end());
     }
+    if (const auto kept = m_state.LoadPassword()) m_config.password = *kept;
 }
 
 // The target takes its login password from a burnt block whose change mask marks the
 // password; any other burnt block leaves the password as it was.
-void CNapModel::AdoptBurntPassword() {
+std::optional<std::string> CNapModel::BurntPassword(std::span<const std::uint8_t> block) {
     param::CParamStore store;
-    store.LoadBlock(m_params);
-    if ((store.GetDword(param::kParamModifiedMask) & param::kModifiedPassword) == 0) return;
-    std::array<std::uint8_t, param::kPasswordLen> value{};
+    store.LoadBlock(block);
+    if ((store.GetDword(wire::kParamChangeMask) & wire::kPasswordChanged) == 0) return std::nullopt;
+    std::array<std::uint8_t, wire::kPasswordLen> value{};
     std::uint16_t length = 0;
-    if (!store.GetParam(param::kParamPassword, value, length)) return;
+    if (!store.GetParam(wire::kParamPassword, value, length)) return std::nullopt;
     const auto end = std::find(value.begin(), value.begin() + length, std::uint8_t{0});
-    m_config.password.assign(value.begin(), end);
+    return std::string(value.begin(), end);
 }
 
 void CNapModel::NewChallenge() { m_challenge = static_cast<std::uint32_t>(m_random()); }
@@ -109,11 +118,11 @@ std::optional<std::vector<std::uint8_t>>& CNapModel::Area(std::uint8_t kind) {
 }
 
 const std::optional<std::vector<std::uint8_t>>& CNapModel::Image(std::uint8_t kind) const {
-    return kind == fdp::KindBoot ? m_boot : kind == fdp::KindProgram ? m_program : m_paramImage;
+    return kind == wire::kAreaBoot ? m_boot : kind == wire::kAreaProgram ? m_program : m_paramImage;
 }
 
 std::uint32_t CNapModel::Version(std::uint8_t which) const {
-    const bool boot = which == kVersionBoot;
+    const bool boot = which == wire::kVersionOfBoot;
     const auto& knob = boot ? m_config.bootVersion : m_config.programVersion;
     if (knob) return *knob;
     const auto& image = boot ? m_boot : m_program;
@@ -155,7 +164,7 @@ void CNapModel::SendData(std::uint8_t code, std::span<const std::uint8_t> data, 
     body[0] = code;
     WriteLe16(&body[1], static_cast<std::uint16_t>(data.size()));
     std::copy(data.begin(), data.end(), body.begin() + 3);
-    Send(fdp::FDP_FRAME_DATA, body, m_pc, delayMs);
+    Send(wire::kData, body, m_pc, delayMs);
 }
 
 void CNapModel::SendStatus(std::uint8_t code, std::uint8_t status, std::uint32_t delayMs) {
@@ -192,7 +201,7 @@ void CNapModel::Announce() {
     std::uint8_t body[12] = {};
     WriteLe32(body, m_challenge);
     m_outbox.clear();
-    Send(fdp::FDP_FRAME_ANNOUNCE, body, kBroadcast);
+    Send(wire::kAnnounce, body, kBroadcast);
     Flush("announce");
 }
 
@@ -202,9 +211,9 @@ void CNapModel::HandleFrame(std::span<const std::uint8_t> frame) {
     const auto view = fdp::ParseFrame(frame);
     if (!view)
         Note("dropped: not a link frame");
-    else if (view->type == fdp::FDP_FRAME_LOGIN)
+    else if (view->type == wire::kLogin)
         OnLogin(*view);
-    else if (view->type == fdp::FDP_FRAME_DATA)
+    else if (view->type == wire::kData)
         OnData(*view);
     else
         Note("dropped: frame type not sent to a target");
@@ -214,10 +223,10 @@ void CNapModel::HandleFrame(std::span<const std::uint8_t> frame) {
 }
 
 void CNapModel::OnLogin(const fdp::FrameView& frame) {
-    if (frame.body.size() < fdp::kLoginLen - 1) return Note("dropped: short login");
-    const auto expected = fdp::MakeLoginResponse(fdp::MakePasswordBlock(m_config.password), m_challenge);
-    const bool right = std::equal(expected.begin(), expected.end(), frame.body.begin() + 4);
-    const std::uint8_t status = right ? m_config.loginStatus : std::uint8_t{fdp::LoginBadPassword};
+    if (frame.body.size() < wire::kLoginAnswerOffset + wire::kLoginAnswerLen) return Note("dropped: short login");
+    const auto expected = ExpectedAnswer(m_config.password, m_challenge);
+    const bool right = std::equal(expected.begin(), expected.end(), frame.body.begin() + wire::kLoginAnswerOffset);
+    const std::uint8_t status = right ? m_config.loginStatus : wire::kLoginWrongPassword;
     Note(right ? "login" : "login: wrong answer");
     m_pc = frame.source;
     m_loggedIn = !Refused(status);
@@ -225,7 +234,7 @@ void CNapModel::OnLogin(const fdp::FrameView& frame) {
     m_silent = false;
     NewChallenge();
     const std::uint8_t body[1] = {status};
-    Send(fdp::FDP_FRAME_LOGIN_REPLY, body, m_pc);
+    Send(wire::kLoginReply, body, m_pc);
 }
 
 void CNapModel::OnData(const fdp::FrameView& frame) {
@@ -236,7 +245,7 @@ void CNapModel::OnData(const fdp::FrameView& frame) {
     const Command* command = FindCommand(data->code);
     if (!command) return Note("dropped: unknown command");
     if (data->data.size() < command->minData) return Note("dropped: command data too short");
-    if (m_silent && data->code != fdp::FDP_CMD_START) return Note("silent");
+    if (m_silent && data->code != wire::kCmdStart) return Note("silent");
     (this->*command->handler)(data->code, data->data);
 }
 
@@ -248,7 +257,7 @@ void CNapModel::OnStart(std::uint8_t /*code*/, std::span<const std::uint8_t> dat
     ++m_downloadsStarted;
     std::uint8_t status = FaultsApply() ? m_config.startStatus : std::uint8_t{0};
     std::string note = "start";
-    if (kind != fdp::KindBoot && kind != fdp::KindProgram && kind != fdp::KindParam) {
+    if (kind != wire::kAreaBoot && kind != wire::kAreaProgram && kind != wire::kAreaParam) {
         status = 1;
         note = "start: unknown area";
     } else if (total == 0 || total > kMaxDownloadLen) {
@@ -268,11 +277,11 @@ void CNapModel::OnBlock(std::uint8_t code, std::span<const std::uint8_t> data) {
     if (!d.active || code != d.kind) return ReplyDownload(1, 0, "block: no download of this area");
     const std::uint16_t number = ReadLe16(data.data());
     const auto bytes = data.subspan(2);
-    if (number != fdp::NextBlockNumber(d.lastNumber)) {
+    if (number != wire::NextDownloadBlock(d.lastNumber)) {
         // Our acknowledgement got lost and the PC sent the block again: acknowledge once more.
         if (d.accepted > 0 && number == d.lastNumber) return ReplyDownload(0, 0, "block: repeat");
         return ReplyDownload(1, 0, Text("block: out of sequence, expected ",
-                                             fdp::NextBlockNumber(d.lastNumber)));
+                                             wire::NextDownloadBlock(d.lastNumber)));
     }
     const std::uint32_t ordinal = d.accepted + 1;
     if (m_config.dropFirstSend.count(ordinal) && d.dropped.insert(ordinal).second) {
@@ -294,15 +303,21 @@ void CNapModel::OnBurn(std::uint8_t /*code*/, std::span<const std::uint8_t> /*da
     if (!d.active) return ReplyDownload(1, 0, "burn: no download");
     if (d.bytes.size() != d.total) return ReplyDownload(1, 0, "burn: download incomplete");
     if (m_config.burnStatus != 0 && FaultsApply()) return ReplyDownload(m_config.burnStatus, m_config.burnDelayMs, "burn: fault status");
-    if (d.kind == fdp::KindParam && d.bytes.size() != kParamBlockLen)
+    if (d.kind == wire::kAreaParam && d.bytes.size() != wire::kParamBlockLen)
         return ReplyDownload(1, 0, "burn: not a parameter block");
     if (m_state.Enabled() && !m_state.Store(d.kind, d.bytes))
         return ReplyDownload(1, 0, "burn: state folder not writable");
-    if (d.kind == fdp::KindParam) {
+    if (d.kind == wire::kAreaParam) {
+        // The adopted password outlives the block: a later block without the change bit
+        // leaves it, also across a restart.
+        if (const auto adopted = BurntPassword(d.bytes)) {
+            if (m_state.Enabled() && !m_state.StorePassword(*adopted))
+                return ReplyDownload(1, 0, "burn: state folder not writable");
+            m_config.password = *adopted;
+        }
         m_params = d.bytes;
-        AdoptBurntPassword();
     }
-    (d.kind == fdp::KindBoot ? m_bootErased : m_programErased) = false;
+    (d.kind == wire::kAreaBoot ? m_bootErased : m_programErased) = false;
     Area(d.kind) = std::move(d.bytes);
     m_download = {};
     ReplyDownload(0, m_config.burnDelayMs, "burnt");
@@ -314,22 +329,22 @@ void CNapModel::OnAbort(std::uint8_t /*code*/, std::span<const std::uint8_t> /*d
 }
 
 void CNapModel::OnErase(std::uint8_t code, std::span<const std::uint8_t> /*data*/) {
-    const auto kind = static_cast<std::uint8_t>(code - fdp::FDP_CMD_ERASE_BASE);
+    const auto kind = static_cast<std::uint8_t>(code & 0x0F);   // 0x11, 0x13, 0x15: the area in the low bits
     if (m_config.eraseStatus != 0 && FaultsApply()) {
         Note("erase: fault status");
-        return SendStatus(fdp::FDP_RSP_ERASE, m_config.eraseStatus, m_config.eraseDelayMs);
+        return SendStatus(wire::kRspErase, m_config.eraseStatus, m_config.eraseDelayMs);
     }
     Area(kind).reset();
-    if (kind == fdp::KindBoot) m_bootErased = true;
-    if (kind == fdp::KindProgram) m_programErased = true;
+    if (kind == wire::kAreaBoot) m_bootErased = true;
+    if (kind == wire::kAreaProgram) m_programErased = true;
     m_state.Remove(kind);
     Note("erased");
-    SendStatus(fdp::FDP_RSP_ERASE, 0, m_config.eraseDelayMs);
+    SendStatus(wire::kRspErase, 0, m_config.eraseDelayMs);
 }
 
 void CNapModel::OnGetParams(std::uint8_t /*code*/, std::span<const std::uint8_t> /*data*/) {
-    SendAnswer(fdp::FDP_RSP_PARAMS_DATA, m_params);
-    SendStatus(fdp::FDP_RSP_PARAMS_END, 0);
+    SendAnswer(wire::kRspParamsData, m_params);
+    SendStatus(wire::kRspParamsEnd, 0);
 }
 
 void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> data) {
@@ -338,22 +353,22 @@ void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> 
     std::vector<std::uint8_t> answer;
     std::uint8_t status = 0;
     switch (sub) {
-    case fdp::TransferDiagnose:
+    case wire::kSubDiagnose:
         answer.assign(kTestBlockLen, 0);
         answer[0] = m_config.diagnose;
         break;
-    case fdp::TransferLoopSetup:
+    case wire::kSubLoopSetup:
         m_loopData.clear();
         if (m_bluetooth) m_bluetooth->LoopSetup(block);
         break;
-    case fdp::TransferLoopSend:
+    case wire::kSubLoopSend:
         if (m_bluetooth) m_bluetooth->LoopSend();
         break;
-    case fdp::TransferTestMode:
+    case wire::kSubTestMode:
         answer.assign(kTestBlockLen, 0);
         answer[0] = m_bluetooth ? m_bluetooth->RunCommand(block) : m_config.testModeStatus;
         break;
-    case fdp::TransferLoopReceive:
+    case wire::kSubLoopReceive:
         if (m_bluetooth) {
             // Answered once the dongle's data has arrived (AnswerLoopReport).
             m_loopReportPending = true;
@@ -362,8 +377,8 @@ void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> 
         }
         answer = m_loopData;
         break;
-    case fdp::TransferVersion:
-        if (!block.empty() && (block[0] == kVersionBoot || block[0] == kVersionProgram)) {
+    case wire::kSubVersion:
+        if (!block.empty() && (block[0] == wire::kVersionOfBoot || block[0] == wire::kVersionOfProgram)) {
             answer.resize(4);
             WriteLe32(answer.data(), Version(block[0]));
         } else {
@@ -374,17 +389,17 @@ void CNapModel::OnTransfer(std::uint8_t /*code*/, std::span<const std::uint8_t> 
         status = 1;
         break;
     }
-    if (!answer.empty()) SendAnswer(fdp::FDP_RSP_TRANSFER_DATA, answer);
+    if (!answer.empty()) SendAnswer(wire::kRspTransferData, answer);
     if (status != 0) Note("transfer: unknown request");
     else status = m_config.transferStatus;
-    SendStatus(fdp::FDP_RSP_TRANSFER_END, status);
+    SendStatus(wire::kRspTransferEnd, status);
 }
 
 void CNapModel::AnswerLoopReport(std::span<const std::uint8_t> report) {
     if (!m_loopReportPending || !m_loggedIn) return;
     m_loopReportPending = false;
-    if (!report.empty()) SendAnswer(fdp::FDP_RSP_TRANSFER_DATA, report.first(std::min(report.size(), kMaxAnswerLen)));
-    SendStatus(fdp::FDP_RSP_TRANSFER_END, 0);
+    if (!report.empty()) SendAnswer(wire::kRspTransferData, report.first(std::min(report.size(), kMaxAnswerLen)));
+    SendStatus(wire::kRspTransferEnd, 0);
     Flush("loop report");
 }
 
@@ -393,9 +408,9 @@ void CNapModel::OnGetTrace(std::uint8_t /*code*/, std::span<const std::uint8_t> 
     text = text.substr(0, std::min(text.size(), kMaxAnswerLen));
     std::uint8_t total[4];
     WriteLe32(total, static_cast<std::uint32_t>(text.size()));
-    SendData(fdp::FDP_RSP_TRACE_LENGTH, total);
+    SendData(wire::kRspTraceLength, total);
     // An empty trace still gets one (empty) block: the PC completes on a block.
-    SendAnswer(fdp::FDP_RSP_TRACE_DATA,
+    SendAnswer(wire::kRspTraceData,
                std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
 }
 

@@ -12,8 +12,9 @@
 //   opens (LoggedIn) when the status is one the PC takes as accepted. A new login
 //   replaces the session at any time.
 // - A burnt parameter block whose parameter 12 has bit 28 set (the password changed)
-//   makes its parameter 3 the login password, also when the block comes back from
-//   the state folder at start.
+//   makes its parameter 3 the login password. With a state folder the adopted password
+//   is kept there and holds after a restart, also when a later block without the bit
+//   was burnt.
 // - Data frames are served only from the PC of the open session. Every command gets
 //   the replies of its group; malformed frames are logged as dropped and change nothing.
 //
@@ -130,7 +131,8 @@ private:
 
     std::optional<std::vector<std::uint8_t>>& Area(std::uint8_t kind);
     void NewChallenge();
-    void AdoptBurntPassword();
+    // The password a burnt block makes the login password, if its change mask says so.
+    static std::optional<std::string> BurntPassword(std::span<const std::uint8_t> block);
 
     NapConfig m_config;
     CStateDir m_state;

@@ -35,19 +35,36 @@ std::optional<std::vector<std::uint8_t>> CStateDir::Load(std::uint8_t kind) cons
 
 bool CStateDir::Store(std::uint8_t kind, std::span<const std::uint8_t> image) const {
     const std::string path = PathOf(kind);
-    if (path.empty()) return false;
+    return !path.empty() && Replace(path, image, 0644);
+}
+
+std::optional<std::string> CStateDir::LoadPassword() const {
+    if (m_folder.empty()) return std::nullopt;
+    std::ifstream in(m_folder + "/password", std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool CStateDir::StorePassword(std::string_view password) const {
+    if (m_folder.empty()) return false;
+    // Readable by its owner only, as a login password should be.
+    return Replace(m_folder + "/password",
+                   std::span(reinterpret_cast<const std::uint8_t*>(password.data()), password.size()), 0600);
+}
+
+bool CStateDir::Replace(const std::string& path, std::span<const std::uint8_t> bytes, mode_t mode) const {
     std::error_code error;
     std::filesystem::create_directories(m_folder, error);
     const std::string temporary = path + ".tmp";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, mode);
     if (fd < 0) return false;
     std::size_t written = 0;
-    while (written < image.size()) {
-        const ssize_t n = ::write(fd, image.data() + written, image.size() - written);
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
         if (n <= 0) break;
         written += static_cast<std::size_t>(n);
     }
-    const bool ok = written == image.size() && ::fsync(fd) == 0;
+    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
     ::close(fd);
     if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
         std::remove(temporary.c_str());

@@ -5,10 +5,7 @@
 #include <filesystem>
 #include <numeric>
 
-#include "fdp/FdpGui.h"
-#include "fdp/FdpTypes.h"
 #include "fdp/param/ParamStore.h"
-#include "fdp/param/ParamTasks.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/support/Sha256.h"
 #include "tools/nap-sim/FrameLog.h"
@@ -21,7 +18,14 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr fdp::MacAddress kPc = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x01};
 constexpr fdp::MacAddress kOther = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x09};
 constexpr std::uint32_t kChallenge = 0x11223344;
-constexpr std::uint8_t kEraseProgram = fdp::FDP_CMD_ERASE_BASE + std::uint8_t{fdp::KindProgram};
+// The protocol's values as the PC sends and reads them.
+constexpr std::uint8_t kBoot = 0x01, kProgram = 0x03, kParam = 0x05;   // areas, and the codes of their blocks
+constexpr std::uint8_t kEraseProgram = 0x13;
+constexpr std::uint32_t kNameChanged = 1u << 29, kPasswordChanged = 1u << 28;   // parameter 12
+
+// 1, 2, ..., 1000, 0, 1, ...
+std::uint16_t NextBlockNumber(std::uint16_t n) { return n >= 1000 ? 0 : static_cast<std::uint16_t>(n + 1); }
+
 
 Bytes PcFrame(std::uint8_t type, const Bytes& body, const fdp::MacAddress& from = kPc) {
     Bytes frame = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x02};
@@ -35,22 +39,24 @@ Bytes PcFrame(std::uint8_t type, const Bytes& body, const fdp::MacAddress& from 
 }
 
 Bytes Login(std::string_view password, std::uint32_t challenge, const fdp::MacAddress& from = kPc) {
-    Bytes body(4, 0);
-    const auto response = fdp::MakeLoginResponse(fdp::MakePasswordBlock(password), challenge);
-    body.insert(body.end(), response.begin(), response.end());
-    return PcFrame(fdp::FDP_FRAME_LOGIN, body, from);
+    // A random number, then the password's first 16 bytes (zero-filled), the last four
+    // XOR the challenge's bytes as announced.
+    Bytes body(4 + 16, 0);
+    std::copy_n(password.begin(), std::min<std::size_t>(password.size(), 16), body.begin() + 4);
+    for (int i = 0; i < 4; ++i) body[16 + static_cast<std::size_t>(i)] ^= static_cast<std::uint8_t>(challenge >> (8 * i));
+    return PcFrame(0x02, body, from);
 }
 
 Bytes Command(std::uint8_t code, const Bytes& data = {}, const fdp::MacAddress& from = kPc) {
     Bytes body = {code, static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(data.size() >> 8)};
     body.insert(body.end(), data.begin(), data.end());
-    return PcFrame(fdp::FDP_FRAME_DATA, body, from);
+    return PcFrame(0x05, body, from);
 }
 
 Bytes Start(std::uint8_t kind, std::uint32_t total) {
     Bytes data = {kind, 0, 0, 0, 0};
     fdp::WriteLe32(&data[1], total);
-    return Command(fdp::FDP_CMD_START, data);
+    return Command(0x0B, data);
 }
 
 Bytes Block(std::uint8_t kind, std::uint16_t number, const Bytes& bytes) {
@@ -112,13 +118,13 @@ protected:
         ASSERT_EQ(Exchange(Start(kind, static_cast<std::uint32_t>(image.size())))[0].Status(), 0);
         std::uint16_t number = 0;
         for (std::size_t offset = 0; offset < image.size(); offset += 1024) {
-            number = fdp::NextBlockNumber(number);
+            number = NextBlockNumber(number);
             const auto end = image.begin() + static_cast<std::ptrdiff_t>(std::min(image.size(), offset + 1024));
             const auto replies = Exchange(Block(kind, number, Bytes(image.begin() + static_cast<std::ptrdiff_t>(offset), end)));
             ASSERT_EQ(replies.size(), 1u) << "block " << number;
             ASSERT_EQ(replies[0].Status(), 0) << "block " << number;
         }
-        const auto burnt = Exchange(Command(fdp::FDP_CMD_BURN));
+        const auto burnt = Exchange(Command(0x07));
         ASSERT_EQ(burnt.size(), 1u);
         ASSERT_EQ(burnt[0].Status(), 0);
     }
@@ -146,7 +152,7 @@ TEST_F(NapModelTest, AnnouncesItsChallengeUntilALoginWasCheckedAgainstIt) {
     ASSERT_EQ(sent.size(), 2u);
     for (const auto& s : sent) {
         EXPECT_EQ(Bytes(s.frame.begin(), s.frame.begin() + 6), Bytes(6, 0xFF));
-        EXPECT_EQ(s.Type(), fdp::FDP_FRAME_ANNOUNCE);
+        EXPECT_EQ(s.Type(), 0x01);
         EXPECT_EQ(fdp::ReadLe32(&s.frame[15]), kChallenge);
         EXPECT_EQ(s.frame.size(), 60u);
     }
@@ -169,7 +175,7 @@ TEST_P(NapLoginTest, AnswersTheLoginWithItsStatus) {
     Make(config);
     const auto replies = Exchange(Login(GetParam().password, kChallenge));
     ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].Type(), fdp::FDP_FRAME_LOGIN_REPLY);
+    EXPECT_EQ(replies[0].Type(), 0x03);
     EXPECT_EQ(replies[0].frame[15], GetParam().status);
     EXPECT_EQ(Bytes(replies[0].frame.begin(), replies[0].frame.begin() + 6), Bytes(kPc.begin(), kPc.end()));
     EXPECT_EQ(model->LoggedIn(), GetParam().loggedIn);
@@ -182,33 +188,33 @@ INSTANTIATE_TEST_SUITE_P(Statuses, NapLoginTest,
                                            LoginCase{"kiwi", 5, 5, true}, LoginCase{"wrong", 5, 1, false}));
 
 TEST_F(NapModelTest, ServesCommandsOnlyToThePcThatLoggedIn) {
-    EXPECT_TRUE(Exchange(Command(fdp::FDP_CMD_GET_PARAMS)).empty());
+    EXPECT_TRUE(Exchange(Command(0x21)).empty());
     EXPECT_NE(LastInLog().find("not logged in"), std::string::npos);
     LogIn();
-    EXPECT_TRUE(Exchange(Command(fdp::FDP_CMD_GET_PARAMS, {}, kOther)).empty());
-    EXPECT_FALSE(Exchange(Command(fdp::FDP_CMD_GET_PARAMS)).empty());
+    EXPECT_TRUE(Exchange(Command(0x21, {}, kOther)).empty());
+    EXPECT_FALSE(Exchange(Command(0x21)).empty());
 }
 
 TEST_F(NapModelTest, DropsMalformedFramesWithoutAnswer) {
     LogIn();
-    Bytes shortFrame = Command(fdp::FDP_CMD_GET_PARAMS);
+    Bytes shortFrame = Command(0x21);
     shortFrame.resize(14);
-    Bytes otherType = Command(fdp::FDP_CMD_GET_PARAMS);
+    Bytes otherType = Command(0x21);
     otherType[13] = 0x00;
-    Bytes bodyTooShort = PcFrame(fdp::FDP_FRAME_DATA, {0x21, 0x00});
+    Bytes bodyTooShort = PcFrame(0x05, {0x21, 0x00});
     bodyTooShort.resize(17);
-    Bytes lengthBeyond = Command(fdp::FDP_CMD_GET_TRACE);
+    Bytes lengthBeyond = Command(0x41);
     lengthBeyond[16] = 0xFF;
     lengthBeyond[17] = 0x7F;
-    Bytes startTooShort = Command(fdp::FDP_CMD_START, {3, 0, 4});
-    Bytes transferEmpty = Command(fdp::FDP_CMD_TRANSFER, {});
-    Bytes blockWithoutNumber = Command(fdp::KindProgram, {1});
+    Bytes startTooShort = Command(0x0B, {3, 0, 4});
+    Bytes transferEmpty = Command(0x31, {});
+    Bytes blockWithoutNumber = Command(kProgram, {1});
     Bytes loginCut = Login("kiwi", model->Challenge());
     loginCut.resize(30);
     const Bytes cases[] = {
         {}, shortFrame, otherType, bodyTooShort, lengthBeyond, Command(0x7E),
         startTooShort, transferEmpty, blockWithoutNumber,
-        PcFrame(fdp::FDP_FRAME_ANNOUNCE, {1, 2, 3, 4}), PcFrame(fdp::FDP_FRAME_LOGIN_REPLY, {0}),
+        PcFrame(0x01, {1, 2, 3, 4}), PcFrame(0x03, {0}),
         loginCut,
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
@@ -216,22 +222,22 @@ TEST_F(NapModelTest, DropsMalformedFramesWithoutAnswer) {
         EXPECT_NE(LastInLog().find("dropped"), std::string::npos) << "case " << i << ": " << LastInLog();
     }
     EXPECT_TRUE(model->LoggedIn());
-    EXPECT_FALSE(Exchange(Command(fdp::FDP_CMD_GET_PARAMS)).empty());
+    EXPECT_FALSE(Exchange(Command(0x21)).empty());
 }
 
 TEST_F(NapModelTest, StoresEachAreaByteExact) {
     LogIn();
     const Bytes boot = Pattern(5000, 3);
     const Bytes program = Pattern(1024 * 1003 + 17, 9);   // block numbers wrap after 1000
-    Bytes params(fdp::kParamImageLen, 0);
-    params[fdp::kParamFormatOffset] = 2;
+    Bytes params(8192, 0);
+    params[2051] = 2;
     params[100] = 0x5A;
-    Download(fdp::KindBoot, boot);
-    Download(fdp::KindProgram, program);
-    Download(fdp::KindParam, params);
-    ASSERT_TRUE(model->Image(fdp::KindBoot) && model->Image(fdp::KindProgram));
-    EXPECT_EQ(fdp::test::Sha256Hex(*model->Image(fdp::KindBoot)), fdp::test::Sha256Hex(boot));
-    EXPECT_EQ(fdp::test::Sha256Hex(*model->Image(fdp::KindProgram)), fdp::test::Sha256Hex(program));
+    Download(kBoot, boot);
+    Download(kProgram, program);
+    Download(kParam, params);
+    ASSERT_TRUE(model->Image(kBoot) && model->Image(kProgram));
+    EXPECT_EQ(fdp::test::Sha256Hex(*model->Image(kBoot)), fdp::test::Sha256Hex(boot));
+    EXPECT_EQ(fdp::test::Sha256Hex(*model->Image(kProgram)), fdp::test::Sha256Hex(program));
     EXPECT_EQ(model->Params(), params);
 }
 
@@ -241,30 +247,30 @@ TEST_F(NapModelTest, KeepsBurntImagesInItsStateFolderAcrossRuns) {
     Make(config);
     LogIn();
     const Bytes program = Pattern(3000);
-    Download(fdp::KindProgram, program);
+    Download(kProgram, program);
     EXPECT_FALSE(std::filesystem::exists(pattern + "/program.bin.tmp"));
     EXPECT_EQ(fdp::test::Sha256File(pattern + "/program.bin"), fdp::test::Sha256Hex(program));
     Make(config);
-    ASSERT_TRUE(model->Image(fdp::KindProgram));
-    EXPECT_EQ(*model->Image(fdp::KindProgram), program);
+    ASSERT_TRUE(model->Image(kProgram));
+    EXPECT_EQ(*model->Image(kProgram), program);
 }
 
 TEST_F(NapModelTest, ChecksTheBlockNumbering) {
     LogIn();
-    Exchange(Start(fdp::KindBoot, 3000));
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 2, Bytes(1024, 1)))[0].Status(), 1);   // 1 expected
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 1, Bytes(1024, 1)))[0].Status(), 0);
+    Exchange(Start(kBoot, 3000));
+    EXPECT_EQ(Exchange(Block(kBoot, 2, Bytes(1024, 1)))[0].Status(), 1);   // 1 expected
+    EXPECT_EQ(Exchange(Block(kBoot, 1, Bytes(1024, 1)))[0].Status(), 0);
     // A repeat of the block just taken (its acknowledgement was lost) is acknowledged
     // again and not stored twice.
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 1, Bytes(1024, 1)))[0].Status(), 0);
-    EXPECT_EQ(Exchange(Block(fdp::KindProgram, 2, Bytes(1024, 2)))[0].Status(), 1);   // wrong area
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 2, Bytes(1024, 2)))[0].Status(), 0);
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 3, Bytes(1000, 3)))[0].Status(), 1);   // beyond 3000
-    EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_BURN))[0].Status(), 1);                // incomplete
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 3, Bytes(952, 3)))[0].Status(), 0);
-    EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_BURN))[0].Status(), 0);
-    EXPECT_EQ(model->Image(fdp::KindBoot)->size(), 3000u);
-    EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_BURN))[0].Status(), 1);                // nothing left to burn
+    EXPECT_EQ(Exchange(Block(kBoot, 1, Bytes(1024, 1)))[0].Status(), 0);
+    EXPECT_EQ(Exchange(Block(kProgram, 2, Bytes(1024, 2)))[0].Status(), 1);   // wrong area
+    EXPECT_EQ(Exchange(Block(kBoot, 2, Bytes(1024, 2)))[0].Status(), 0);
+    EXPECT_EQ(Exchange(Block(kBoot, 3, Bytes(1000, 3)))[0].Status(), 1);   // beyond 3000
+    EXPECT_EQ(Exchange(Command(0x07))[0].Status(), 1);                // incomplete
+    EXPECT_EQ(Exchange(Block(kBoot, 3, Bytes(952, 3)))[0].Status(), 0);
+    EXPECT_EQ(Exchange(Command(0x07))[0].Status(), 0);
+    EXPECT_EQ(model->Image(kBoot)->size(), 3000u);
+    EXPECT_EQ(Exchange(Command(0x07))[0].Status(), 1);                // nothing left to burn
 }
 
 TEST_F(NapModelTest, IgnoresTheFirstSendOfTheChosenBlocks) {
@@ -272,11 +278,11 @@ TEST_F(NapModelTest, IgnoresTheFirstSendOfTheChosenBlocks) {
     config.dropFirstSend = {2};
     Make(config);
     LogIn();
-    Exchange(Start(fdp::KindBoot, 2048));
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 1, Bytes(1024, 1))).size(), 1u);
-    EXPECT_TRUE(Exchange(Block(fdp::KindBoot, 2, Bytes(1024, 2))).empty());
+    Exchange(Start(kBoot, 2048));
+    EXPECT_EQ(Exchange(Block(kBoot, 1, Bytes(1024, 1))).size(), 1u);
+    EXPECT_TRUE(Exchange(Block(kBoot, 2, Bytes(1024, 2))).empty());
     EXPECT_NE(LastInLog().find("ignored: first send of block 2"), std::string::npos);
-    const auto again = Exchange(Block(fdp::KindBoot, 2, Bytes(1024, 2)));
+    const auto again = Exchange(Block(kBoot, 2, Bytes(1024, 2)));
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].Status(), 0);
 }
@@ -286,13 +292,13 @@ TEST_F(NapModelTest, FallsSilentAfterTheChosenBlockUntilTheNextStart) {
     config.silenceAfterBlock = 1;
     Make(config);
     LogIn();
-    Exchange(Start(fdp::KindBoot, 2048));
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 1, Bytes(1024, 1))).size(), 1u);
-    EXPECT_TRUE(Exchange(Block(fdp::KindBoot, 2, Bytes(1024, 2))).empty());
-    EXPECT_TRUE(Exchange(Command(fdp::FDP_CMD_BURN)).empty());
-    EXPECT_TRUE(Exchange(Command(fdp::FDP_CMD_GET_PARAMS)).empty());
-    EXPECT_FALSE(model->Image(fdp::KindBoot));
-    EXPECT_EQ(Exchange(Start(fdp::KindBoot, 10)).size(), 1u);
+    Exchange(Start(kBoot, 2048));
+    EXPECT_EQ(Exchange(Block(kBoot, 1, Bytes(1024, 1))).size(), 1u);
+    EXPECT_TRUE(Exchange(Block(kBoot, 2, Bytes(1024, 2))).empty());
+    EXPECT_TRUE(Exchange(Command(0x07)).empty());
+    EXPECT_TRUE(Exchange(Command(0x21)).empty());
+    EXPECT_FALSE(model->Image(kBoot));
+    EXPECT_EQ(Exchange(Start(kBoot, 10)).size(), 1u);
 }
 
 struct StatusCase {
@@ -312,9 +318,9 @@ TEST_P(NapStatusTest, ReportsTheConfiguredStatusAtItsStep) {
     c.configure(config);
     Make(config);
     LogIn();
-    const std::vector<Bytes> steps = {Start(fdp::KindProgram, 2048), Block(fdp::KindProgram, 1, Bytes(1024, 1)),
-                                      Block(fdp::KindProgram, 2, Bytes(1024, 2)),
-                                      Command(kEraseProgram), Command(fdp::FDP_CMD_BURN)};
+    const std::vector<Bytes> steps = {Start(kProgram, 2048), Block(kProgram, 1, Bytes(1024, 1)),
+                                      Block(kProgram, 2, Bytes(1024, 2)),
+                                      Command(kEraseProgram), Command(0x07)};
     const int target = c.step == 0 ? 0 : c.step + 1;
     for (int i = 0; i <= target; ++i) {
         const auto replies = Exchange(steps[static_cast<std::size_t>(i)]);
@@ -324,7 +330,7 @@ TEST_P(NapStatusTest, ReportsTheConfiguredStatusAtItsStep) {
         EXPECT_EQ(replies[0].Status(), c.status);
         EXPECT_EQ(replies[0].delayMs, c.delayMs);
     }
-    EXPECT_EQ(model->Image(fdp::KindProgram).has_value(), c.step == 3 && c.status == 0);
+    EXPECT_EQ(model->Image(kProgram).has_value(), c.step == 3 && c.status == 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -345,14 +351,14 @@ TEST_F(NapModelTest, FaultsHitOnlyTheFirstDownloadsWhenLimited) {
     Make(config);
     LogIn();
     for (const std::uint8_t expected : {std::uint8_t{8}, std::uint8_t{0}}) {
-        ASSERT_EQ(Exchange(Start(fdp::KindProgram, 1024)).size(), 1u);
-        ASSERT_EQ(Exchange(Block(fdp::KindProgram, 1, Bytes(1024, 1))).size(), 1u);
+        ASSERT_EQ(Exchange(Start(kProgram, 1024)).size(), 1u);
+        ASSERT_EQ(Exchange(Block(kProgram, 1, Bytes(1024, 1))).size(), 1u);
         ASSERT_EQ(Exchange(Command(kEraseProgram)).size(), 1u);
-        const auto burn = Exchange(Command(fdp::FDP_CMD_BURN));
+        const auto burn = Exchange(Command(0x07));
         ASSERT_EQ(burn.size(), 1u);
         EXPECT_EQ(burn[0].Status(), expected);
     }
-    EXPECT_TRUE(model->Image(fdp::KindProgram).has_value());
+    EXPECT_TRUE(model->Image(kProgram).has_value());
 }
 
 // The numbered blocks of one answer, concatenated, and the end reply.
@@ -378,26 +384,26 @@ Answer Collect(const std::vector<Sent>& replies, std::uint8_t dataCode, std::uin
 
 TEST_F(NapModelTest, SendsItsParameterBlockInNumberedBlocks) {
     LogIn();
-    const auto answer = Collect(Exchange(Command(fdp::FDP_CMD_GET_PARAMS)), fdp::FDP_RSP_PARAMS_DATA,
-                                fdp::FDP_RSP_PARAMS_END);
+    const auto answer = Collect(Exchange(Command(0x21)), 0x22,
+                                0x24);
     std::vector<std::uint16_t> expected(8);
     std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(answer.numbers, expected);
     EXPECT_EQ(answer.end, 0);
     const auto standard = param::MakeStandardBlock();
     EXPECT_EQ(answer.data, Bytes(standard.bytes.begin(), standard.bytes.end()));
-    EXPECT_EQ(answer.data[fdp::kParamFormatOffset], fdp::kParamFormat);
+    EXPECT_EQ(answer.data[2051], 2);
 }
 
 TEST_F(NapModelTest, ParameterDownloadReplacesTheBlockAndOnlyAWholeBlockIsTaken) {
     LogIn();
-    Bytes params(fdp::kParamImageLen, 0x33);
-    Download(fdp::KindParam, params);
-    EXPECT_EQ(Collect(Exchange(Command(fdp::FDP_CMD_GET_PARAMS)), fdp::FDP_RSP_PARAMS_DATA, fdp::FDP_RSP_PARAMS_END).data,
+    Bytes params(8192, 0x33);
+    Download(kParam, params);
+    EXPECT_EQ(Collect(Exchange(Command(0x21)), 0x22, 0x24).data,
               params);
-    Exchange(Start(fdp::KindParam, 100));
-    Exchange(Block(fdp::KindParam, 1, Bytes(100, 1)));
-    EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_BURN))[0].Status(), 1);
+    Exchange(Start(kParam, 100));
+    Exchange(Block(kParam, 1, Bytes(100, 1)));
+    EXPECT_EQ(Exchange(Command(0x07))[0].Status(), 1);
     EXPECT_EQ(model->Params(), params);
 }
 
@@ -405,37 +411,54 @@ TEST_F(NapModelTest, ParameterDownloadReplacesTheBlockAndOnlyAWholeBlockIsTaken)
 Bytes BlockWithPassword(std::string_view password, std::uint32_t modifiedMask) {
     param::CParamStore store;
     store.LoadBlock(param::MakeStandardBlock().bytes);
-    EXPECT_TRUE(store.SetText(param::kParamPassword, password));
+    EXPECT_TRUE(store.SetText(3, password));
     const Bytes mask = {static_cast<std::uint8_t>(modifiedMask), static_cast<std::uint8_t>(modifiedMask >> 8),
                         static_cast<std::uint8_t>(modifiedMask >> 16), static_cast<std::uint8_t>(modifiedMask >> 24)};
-    EXPECT_TRUE(store.SetParam(param::kParamModifiedMask, mask));
+    EXPECT_TRUE(store.SetParam(12, mask));
     return Bytes(store.Block().bytes.begin(), store.Block().bytes.end());
 }
 
 TEST_F(NapModelTest, ABurntPasswordReplacesTheLoginPasswordOnlyWhenMarkedChanged) {
     struct Case { std::uint32_t mask; std::string_view accepted, refused; };
     const Case cases[] = {
-        {param::kModifiedName | param::kModifiedPassword, "melon", "kiwi"},
-        {param::kModifiedName, "kiwi", "melon"},                 // the password bit is not set
-        {param::kModifiedPassword, "0123456789abcdef", "kiwi"},   // 16 bytes, no terminator
+        {kNameChanged | kPasswordChanged, "melon", "kiwi"},
+        {kNameChanged, "kiwi", "melon"},                 // the password bit is not set
+        {kPasswordChanged, "0123456789abcdef", "kiwi"},   // 16 bytes, no terminator
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.accepted);
         Make();
         LogIn();
-        Download(fdp::KindParam, BlockWithPassword(c.mask == param::kModifiedName ? "melon" : c.accepted, c.mask));
-        EXPECT_EQ(Exchange(Login(c.refused, model->Challenge()))[0].Code(), fdp::LoginBadPassword);
+        Download(kParam, BlockWithPassword(c.mask == kNameChanged ? "melon" : c.accepted, c.mask));
+        EXPECT_EQ(Exchange(Login(c.refused, model->Challenge()))[0].Code(), 1);
         EXPECT_EQ(Exchange(Login(c.accepted, model->Challenge()))[0].Code(), 0);
     }
 }
 
-TEST_F(NapModelTest, APasswordBurntIntoTheStateFolderHoldsAfterARestart) {
-    const NapConfig config = WithStateDir();
-    Make(config);
-    LogIn();
-    Download(fdp::KindParam, BlockWithPassword("melon", param::kModifiedPassword));
-    Make(config);
-    EXPECT_EQ(Exchange(Login("melon", model->Challenge()))[0].Code(), 0);
+// The target keeps the password it adopted, not the block it came in: after a later
+// block without the password bit (a name change, a network setting), a restart still
+// logs in with the adopted password only.
+TEST_F(NapModelTest, AnAdoptedPasswordHoldsAfterARestart) {
+    struct Case { const char* name; bool later; std::uint32_t laterMask; };
+    for (const Case c : {Case{"no later block", false, 0}, Case{"a later name change", true, kNameChanged},
+                         Case{"a later block with no mask bit", true, 0}}) {
+        SCOPED_TRACE(c.name);
+        const NapConfig config = WithStateDir();
+        Make(config);
+        LogIn();
+        Download(kParam, BlockWithPassword("melon", kPasswordChanged | kNameChanged));
+        if (c.later) {
+            ASSERT_EQ(Exchange(Login("melon", model->Challenge()))[0].Code(), 0);
+            Download(kParam, BlockWithPassword("pear", c.laterMask));
+        }
+        Make(config);
+        EXPECT_EQ(Exchange(Login("kiwi", model->Challenge()))[0].Code(), 1);
+        EXPECT_EQ(Exchange(Login("pear", model->Challenge()))[0].Code(), 1);
+        EXPECT_EQ(Exchange(Login("melon", model->Challenge()))[0].Code(), 0);
+        EXPECT_EQ(std::filesystem::status(stateDir + "/password").permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        std::filesystem::remove_all(stateDir);
+    }
 }
 
 struct TransferCase {
@@ -456,7 +479,7 @@ Bytes TestBlock(std::uint8_t first) {
 
 Bytes VersionRequest(std::uint8_t which) {
     Bytes request(65, 0);
-    request[0] = fdp::TransferVersion;
+    request[0] = 0x08;
     request[1] = which;
     return request;
 }
@@ -466,8 +489,8 @@ TEST_P(NapTransferTest, AnswersTheSubOperation) {
     GetParam().configure(config);
     Make(config);
     LogIn();
-    const auto answer = Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, GetParam().request)),
-                                fdp::FDP_RSP_TRANSFER_DATA, fdp::FDP_RSP_TRANSFER_END);
+    const auto answer = Collect(Exchange(Command(0x31, GetParam().request)),
+                                0x32, 0x34);
     EXPECT_EQ(answer.data, GetParam().answer);
     EXPECT_EQ(answer.end, GetParam().end);
 }
@@ -507,24 +530,24 @@ TEST_F(NapModelTest, HandsTheLoopTestToItsBluetoothModuleAndAnswersTheReportWhen
     FakeBluetooth bluetooth;
     model->SetBluetooth(&bluetooth);
     LogIn();
-    Bytes setup = {fdp::TransferLoopSetup, 0x42, 0x00, 0x01, 0x01, 0xAA, 0x00, 0, 0, 10, 0xE8, 0x03, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, setup)), fdp::FDP_RSP_TRANSFER_DATA,
-                      fdp::FDP_RSP_TRANSFER_END).end, 0);
+    Bytes setup = {0x01, 0x42, 0x00, 0x01, 0x01, 0xAA, 0x00, 0, 0, 10, 0xE8, 0x03, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(Collect(Exchange(Command(0x31, setup)), 0x32,
+                      0x34).end, 0);
     EXPECT_EQ(bluetooth.setup, Bytes(setup.begin() + 1, setup.end()));
-    Exchange(Command(fdp::FDP_CMD_TRANSFER, {fdp::TransferLoopSend}));
+    Exchange(Command(0x31, {0x02}));
     EXPECT_EQ(bluetooth.sends, 1);
-    const auto testMode = Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, {fdp::TransferTestMode, 1, 3, 0x18, 0})),
-                                  fdp::FDP_RSP_TRANSFER_DATA, fdp::FDP_RSP_TRANSFER_END);
+    const auto testMode = Collect(Exchange(Command(0x31, {0x03, 1, 3, 0x18, 0})),
+                                  0x32, 0x34);
     EXPECT_EQ(testMode.data, TestBlock(0x0C)) << "the controller's status";
     EXPECT_EQ(bluetooth.commands, std::vector<Bytes>{(Bytes{1, 3, 0x18, 0})});
 
     // The report waits for the dongle's data: nothing goes out until the module has it.
-    EXPECT_TRUE(Exchange(Command(fdp::FDP_CMD_TRANSFER, {fdp::TransferLoopReceive})).empty());
+    EXPECT_TRUE(Exchange(Command(0x31, {0x04})).empty());
     EXPECT_EQ(bluetooth.reportRequests, 1);
     const Bytes report = {0x02, 0x2A, 0x20, 0x02, 0x00, 0x06, 0x06};
     sent.clear();
     model->AnswerLoopReport(report);
-    const auto answer = Collect(sent, fdp::FDP_RSP_TRANSFER_DATA, fdp::FDP_RSP_TRANSFER_END);
+    const auto answer = Collect(sent, 0x32, 0x34);
     EXPECT_EQ(answer.data, report);
     EXPECT_EQ(answer.end, 0);
     sent.clear();
@@ -535,8 +558,8 @@ TEST_F(NapModelTest, HandsTheLoopTestToItsBluetoothModuleAndAnswersTheReportWhen
 TEST_F(NapModelTest, ReportsTheVersionOfTheBurntImageAndNoneAfterAnErase) {
     LogIn();
     auto version = [this] {
-        const auto answer = Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, VersionRequest(0x0E))),
-                                    fdp::FDP_RSP_TRANSFER_DATA, fdp::FDP_RSP_TRANSFER_END);
+        const auto answer = Collect(Exchange(Command(0x31, VersionRequest(0x0E))),
+                                    0x32, 0x34);
         return answer.data;
     };
     EXPECT_EQ(version(), (Bytes{0, 0, 0, 2}));
@@ -547,7 +570,7 @@ TEST_F(NapModelTest, ReportsTheVersionOfTheBurntImageAndNoneAfterAnErase) {
     image[65] = 0x03;
     image[66] = 0x02;
     image[67] = 0x01;
-    Download(fdp::KindProgram, image);
+    Download(kProgram, image);
     EXPECT_EQ(version(), (Bytes{4, 3, 2, 1}));
 }
 
@@ -561,12 +584,12 @@ TEST_F(NapModelTest, SendsTheTraceLengthThenNumberedTextBlocks) {
         config.traceText = c.text;
         Make(config);
         LogIn();
-        const auto replies = Exchange(Command(fdp::FDP_CMD_GET_TRACE));
+        const auto replies = Exchange(Command(0x41));
         ASSERT_FALSE(replies.empty());
-        ASSERT_EQ(replies[0].Code(), fdp::FDP_RSP_TRACE_LENGTH);
+        ASSERT_EQ(replies[0].Code(), 0x42);
         const std::size_t kept = std::min(c.text.size(), kMaxAnswerLen);
         EXPECT_EQ(fdp::ReadLe32(replies[0].Data().data()), kept);
-        const auto answer = Collect(replies, fdp::FDP_RSP_TRACE_DATA, 0);
+        const auto answer = Collect(replies, 0x44, 0);
         EXPECT_EQ(answer.numbers.size(), c.blocks);
         EXPECT_EQ(std::string(answer.data.begin(), answer.data.end()), c.text.substr(0, kept));
     }
@@ -574,17 +597,17 @@ TEST_F(NapModelTest, SendsTheTraceLengthThenNumberedTextBlocks) {
 
 TEST_F(NapModelTest, AbortEndsTheDownload) {
     LogIn();
-    Exchange(Start(fdp::KindBoot, 2048));
-    Exchange(Block(fdp::KindBoot, 1, Bytes(1024, 1)));
-    EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_ABORT))[0].Status(), 0);
-    EXPECT_EQ(Exchange(Block(fdp::KindBoot, 2, Bytes(1024, 1)))[0].Status(), 1);
-    EXPECT_EQ(Exchange(Command(fdp::FDP_CMD_BURN))[0].Status(), 1);
+    Exchange(Start(kBoot, 2048));
+    Exchange(Block(kBoot, 1, Bytes(1024, 1)));
+    EXPECT_EQ(Exchange(Command(0x09))[0].Status(), 0);
+    EXPECT_EQ(Exchange(Block(kBoot, 2, Bytes(1024, 1)))[0].Status(), 1);
+    EXPECT_EQ(Exchange(Command(0x07))[0].Status(), 1);
 }
 
 TEST_F(NapModelTest, LogsEachFrameBeforeTheRepliesItCaused) {
     LogIn();
     log.clear();
-    Exchange(Command(fdp::FDP_CMD_TRANSFER, {0, 0xFF}));
+    Exchange(Command(0x31, {0, 0xFF}));
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].rfind("\"dir\":\"in\",\"type\":5,\"code\":49,", 0), 0u) << log[0];
     EXPECT_EQ(log[1].rfind("\"dir\":\"out\",\"type\":5,\"code\":50,\"block\":1,", 0), 0u) << log[1];
