@@ -14,7 +14,6 @@
 
 #include "fdp/FirmwareFile.h"
 #include "fdp/param/ParamStore.h"
-#include "fdp/param/ParamTasks.h"
 #include "tests/e2e/Bench.h"
 #include "tests/support/Sha256.h"
 
@@ -172,9 +171,10 @@ TEST_F(CliE2eTest, SetNamePasswordChangesTheTargetsLogin) {
     param::CParamStore burnt;
     burnt.Init(sim.StatePath("param.bin"), {});
     ASSERT_TRUE(burnt.LoadParam());
-    EXPECT_EQ(burnt.GetString(param::kParamFriendlyName), "Shop NAP");
-    EXPECT_EQ(burnt.GetString(param::kParamPassword), "melon");
-    EXPECT_EQ(burnt.GetDword(param::kParamModifiedMask), param::kModifiedName | param::kModifiedPassword);
+    // Parameter 8 the name, 3 the password, 12 the change mask with bits 29 and 28.
+    EXPECT_EQ(burnt.GetString(8), "Shop NAP");
+    EXPECT_EQ(burnt.GetString(3), "melon");
+    EXPECT_EQ(burnt.GetDword(12), 0x30000000u);
     EXPECT_EQ(fdp::test::Sha256File(sim.StatePath("param.bin")), fdp::test::Sha256File(folder / "param.jdp"));
 
     EXPECT_EQ(Run("--password kiwi params OUT").exitCode, 21);
@@ -200,19 +200,57 @@ TEST_F(CliE2eTest, SetNetworkAndRegisterBurnTheirValues) {
     CliRun run = Run("--password kiwi set-network 192.168.1.20/24,192.168.0.254,8.8.4.4");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     auto block = burnt();
-    EXPECT_EQ(block->GetDword(param::kParamGateway), 0xFE00A8C0u);   // C0 A8 00 FE
-    EXPECT_EQ(block->GetDword(param::kParamSubnetMask), 0x00FFFFFFu);
-    EXPECT_EQ(block->GetByte(param::kParamNat), 1);
-    EXPECT_EQ(block->GetByte(param::kParamDhcpClient), 0);
-    EXPECT_EQ(block->GetDword(param::kParamModifiedMask), 0x0F030000u);
+    // 17 gateway, 18 DNS, 15 address, 16 mask, 25 NAT, 24 DHCP client, 12 the change mask.
+    EXPECT_EQ(block->GetDword(17), 0xFE00A8C0u);   // C0 A8 00 FE
+    EXPECT_EQ(block->GetDword(18), 0x04040808u);
+    EXPECT_EQ(block->GetDword(15), 0x1401A8C0u);
+    EXPECT_EQ(block->GetDword(16), 0x00FFFFFFu);
+    EXPECT_EQ(block->GetByte(25), 1);
+    EXPECT_EQ(block->GetByte(24), 0);
+    EXPECT_EQ(block->GetDword(12), 0x0F030000u);
 
     run = Run("--password kiwi set-register '*21#' '#21#' sip.example 12 " + std::string(32, '9'));
     ASSERT_EQ(run.exitCode, 0) << run.output;
     block = burnt();
     EXPECT_EQ(block->GetString(59), "*21#");
     EXPECT_EQ(block->GetString(63), std::string(32, '9'));
-    EXPECT_EQ(block->GetDword(param::kParamRegisterMask), 0x1Fu);
-    EXPECT_EQ(block->GetDword(param::kParamModifiedMask), 0u);
+    EXPECT_EQ(block->GetDword(58), 0x1Fu);
+    EXPECT_EQ(block->GetDword(12), 0u);
+    EXPECT_TRUE(sim.Stop());
+}
+
+// A parameter task that fails on its way leaves param.jdp as it was, and leaves nothing
+// beside it: the next run starts from what the target really holds. The one that
+// succeeds moves the block it sent over param.jdp.
+TEST_F(CliE2eTest, AFailedParameterTaskLeavesParamJdpAsItWas) {
+    for (const char* name : {"param.jdp", "default.jdp"})
+        std::filesystem::copy_file(std::string(KELVANE_BIN_DIR) + "/" + name, folder / name);
+    // The first download's burn fails with status 8; later ones succeed.
+    ASSERT_TRUE(sim.Start(folder.Path(), {"--burn-status", "8", "--fault-downloads", "1"})) << sim.Error();
+    const auto before = fdp::test::Sha256File(folder / "param.jdp");
+    const auto files = [this] {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+            if (entry.path().filename().string().starts_with("param.jdp")) names.push_back(entry.path().filename());
+        return names;
+    };
+    struct Failure { const char* name; std::string arguments; int exitCode; };
+    const Failure failures[] = {
+        {"no adapter", "--password kiwi --interface kvnone0 set-name-password NAP melon", 2},
+        {"refused login", "--password pear set-name-password NAP melon", 21},
+        {"failed burn", "--password kiwi set-name-password NAP melon", 48},
+    };
+    for (const Failure& f : failures) {
+        const CliRun run = Run(f.arguments);
+        EXPECT_EQ(run.exitCode, f.exitCode) << f.name << "\n" << run.output;
+        EXPECT_EQ(fdp::test::Sha256File(folder / "param.jdp"), before) << f.name;
+        EXPECT_EQ(files(), std::vector<std::string>{"param.jdp"}) << f.name;
+    }
+    const CliRun run = Run("--password kiwi set-name-password NAP melon");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(fdp::test::Sha256File(folder / "param.jdp"), fdp::test::Sha256File(sim.StatePath("param.bin")));
+    EXPECT_NE(fdp::test::Sha256File(folder / "param.jdp"), before);
+    EXPECT_EQ(files(), std::vector<std::string>{"param.jdp"});
     EXPECT_TRUE(sim.Stop());
 }
 

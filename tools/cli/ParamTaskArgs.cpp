@@ -121,11 +121,11 @@ std::optional<ParamTaskRequest> ParseParamTask(const std::vector<std::string>& o
     return std::nullopt;
 }
 
-bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path& folder, std::string& error) {
+bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path& file, std::string& error) {
     param::CParamStore store;
-    store.Init(folder / "param.jdp", folder / "default.jdp");
+    store.Init(file, file.parent_path() / "default.jdp");
     if (!store.LoadParam()) {
-        error = "Cannot read " + (folder / "param.jdp").string();
+        error = "Cannot read " + file.string();
         return false;
     }
     std::uint32_t modifiedMask = 0, registerMask = 0;
@@ -138,7 +138,7 @@ bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path
     case ParamTaskRequest::Task::Network: built = param::ApplyNetwork(store, request.network, masks); break;
     case ParamTaskRequest::Task::Register: built = param::ApplyRegister(store, request.registerTexts, masks); break;
     }
-    if (!built) error = "Cannot write the parameters into " + (folder / "param.jdp").string();
+    if (!built) error = "Cannot write the parameters into " + file.string();
     return built;
 }
 

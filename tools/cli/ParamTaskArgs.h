@@ -1,7 +1,7 @@
 // kelvane-cli's parameter tasks: set-name-password, set-network and set-register.
 // Their arguments are checked completely before anything is built or sent; the block
-// is then built from the working param.jdp by the same code the wizard's pages use,
-// so the tool downloads exactly what the wizard would.
+// is then built from a copy of the working param.jdp by the same code the wizard's
+// pages use, so the tool downloads exactly what the wizard would.
 #pragma once
 
 #include <array>
@@ -31,8 +31,9 @@ bool IsParamTask(const std::string& operation);
 // that is not four fields of 0-255.
 std::optional<ParamTaskRequest> ParseParamTask(const std::vector<std::string>& operation, std::string& error);
 
-// Loads folder/param.jdp, writes the request's values and masks as the wizard's page
-// does and saves the file. False with the reason in error.
-bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path& folder, std::string& error);
+// Loads the parameter file (a copy of param.jdp, see CParamDraft), writes the
+// request's values and masks as the wizard's page does and saves the file. False with
+// the reason in error.
+bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path& file, std::string& error);
 
 }  // namespace cli

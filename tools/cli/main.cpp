@@ -30,6 +30,7 @@
 #include "tools/cli/FirmwareCheck.h"
 #include "tools/cli/HelpText.h"
 #include "tools/cli/LoopTestCommand.h"
+#include "tools/cli/ParamDraft.h"
 #include "tools/cli/ParamTaskArgs.h"
 #include "tools/cli/Interrupt.h"
 #include "tools/cli/RunReport.h"
@@ -42,7 +43,7 @@ namespace {
 
 // Exit codes: 0 success; 1 usage, or a parameter task's value the target would not
 // take; 2 no adapter opened; 3 the link files could not be created, a FILE or OUT named
-// by the user cannot be used, or param.jdp cannot be read or saved; 20 + ConnectResult when the login failed; 40 + result when the operation
+// by the user cannot be used, or param.jdp cannot be read, copied or replaced; 20 + ConnectResult when the login failed; 40 + result when the operation
 // failed (41 failed, 43 time-out, 50 file error, 40 + a target status byte ...).
 constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitConnect = 20, ExitOperation = 40;
 
@@ -357,15 +358,17 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     }
 
     const std::string folder = options.folder.empty() ? ProgramFolder() : options.folder;
+    // A parameter task's block goes into a new file; param.jdp takes it once it is burnt.
+    cli::CParamDraft draft;
     if (paramRequest) {
         std::string error;
-        if (!cli::BuildParamFile(*paramRequest, folder, error)) {
+        if (!draft.Create(folder, error) || !cli::BuildParamFile(*paramRequest, draft.Path(), error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return ExitFiles;
         }
         kind = KindParam;
-        downloadPath = (std::filesystem::path(folder) / "param.jdp").string();
-        g_report.SetFile(downloadPath, Sha256File(downloadPath));
+        downloadPath = draft.Path().string();
+        g_report.SetFile(draft.WorkingFile().string(), Sha256File(downloadPath));
         fileSize = kParamImageLen;
     }
 
@@ -465,6 +468,13 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         }
         std::printf("%s\n", front.resultText().c_str());
         RecordOutcome(front.LastStage(), front.DownloadResult());
+        if (paramTask && front.DownloadResult() == 0) {
+            std::string error;
+            if (!draft.Commit(error)) {
+                std::fprintf(stderr, "The target burnt the parameters, but %s\n", error.c_str());
+                return ExitFiles;
+            }
+        }
         return OperationExit(front.DownloadResult());
     }
     if (op == "erase") {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/unit/param/ScratchDir.h"
+#include "tools/cli/ParamDraft.h"
 #include "tools/cli/ParamTaskArgs.h"
 
 namespace cli {
@@ -62,23 +64,105 @@ TEST(ParamTaskArgsTest, ReadsTheNetworkChoices) {
     }
 }
 
-TEST(ParamTaskArgsTest, BuildsTheWorkingFileAsThePageDoes) {
+// What each task's arguments put into the block, by the standard table's literal ids:
+// 8 name (64 bytes), 3 password (16), 12 modifiedMask, 58 registerMask (least
+// significant byte first), 15-18 address, mask, gateway, DNS, 24 DHCP client, 25 NAT,
+// 59-63 the register texts.
+TEST(ParamTaskArgsTest, BuildsTheBlockThePageWould) {
+    const auto padded = [](const std::string& text, std::size_t length) {
+        std::vector<std::uint8_t> bytes(text.begin(), text.end());
+        bytes.resize(length, 0);
+        return bytes;
+    };
+    using Values = std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>>;
+    struct Case { Args args; Values values; };
+    const Case cases[] = {
+        {{"set-name-password", "Shop NAP", std::string(16, 'p')},
+         {{8, padded("Shop NAP", 64)}, {3, padded(std::string(16, 'p'), 16)}, {12, {0x00, 0x00, 0x00, 0x30}},
+          {58, {0, 0, 0, 0}}, {29, padded("4826", 16)}}},
+        {{"set-network", "192.168.1.20/24,192.168.0.254,8.8.4.4"},
+         {{25, {0x01}}, {24, {0x00}}, {15, {192, 168, 1, 20}}, {16, {255, 255, 255, 0}}, {17, {192, 168, 0, 254}},
+          {18, {8, 8, 4, 4}}, {12, {0x00, 0x00, 0x03, 0x0F}}, {58, {0, 0, 0, 0}}}},
+        {{"set-network", "hub"}, {{25, {0x00}}, {24, {0x00}}, {12, {0x00, 0x00, 0x03, 0x00}}, {17, {0, 0, 0, 0}}}},
+        {{"set-network", "auto"}, {{25, {0x01}}, {24, {0x01}}, {12, {0x00, 0x00, 0x03, 0x00}}}},
+        {{"set-register", "*21#", "#21#", "sip.example", "12", std::string(32, '9')},
+         {{59, padded("*21#", 64)}, {60, padded("#21#", 64)}, {61, padded("sip.example", 64)}, {62, padded("12", 32)},
+          {63, padded(std::string(32, '9'), 32)}, {58, {0x1F, 0x00, 0x00, 0x00}}, {12, {0, 0, 0, 0}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+        kelvane_test::ScratchDir dir;
+        const param::ParamBlock standard = param::MakeStandardBlock();
+        const std::vector<std::uint8_t> original(standard.bytes.begin(), standard.bytes.end());
+        kelvane_test::WriteFile(dir / "param.jdp", original);
+        std::string error;
+        const auto request = ParseParamTask(c.args, error);
+        ASSERT_TRUE(request) << error;
+        EXPECT_FALSE(BuildParamFile(*request, dir / "built.jdp", error));   // no such file yet
+        EXPECT_NE(error.find("built.jdp"), std::string::npos) << error;
+        kelvane_test::WriteFile(dir / "built.jdp", original);
+        ASSERT_TRUE(BuildParamFile(*request, dir / "built.jdp", error)) << error;
+        param::CParamStore built;
+        built.Init(dir / "built.jdp", dir / "default.jdp");
+        ASSERT_TRUE(built.LoadParam());
+        for (const auto& [id, bytes] : c.values) {
+            std::vector<std::uint8_t> value(64);
+            std::uint16_t length = 0;
+            ASSERT_TRUE(built.GetParam(id, value, length)) << id;
+            value.resize(length);
+            EXPECT_EQ(value, bytes) << "parameter " << id;
+        }
+        EXPECT_EQ(kelvane_test::ReadFile(dir / "param.jdp"), original);
+    }
+}
+
+// The block is built and sent from a new file; param.jdp changes only by Commit, once
+// the target has burnt it.
+TEST(ParamDraftTest, LeavesTheWorkingFileAloneUntilCommitted) {
     kelvane_test::ScratchDir dir;
     std::string error;
-    const auto request = ParseParamTask({"set-name-password", "Shop NAP", std::string(16, 'p')}, error);
-    ASSERT_TRUE(request) << error;
-    EXPECT_FALSE(BuildParamFile(*request, dir / "", error));   // no param.jdp yet
-    EXPECT_NE(error.find("param.jdp"), std::string::npos);
+    {
+        CParamDraft draft;
+        EXPECT_FALSE(draft.Create(dir / "", error));   // no param.jdp
+        EXPECT_NE(error.find("param.jdp"), std::string::npos) << error;
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(dir / ""));
 
-    const param::ParamBlock standard = param::MakeStandardBlock();
-    kelvane_test::WriteFile(dir / "param.jdp", std::vector<std::uint8_t>(standard.bytes.begin(), standard.bytes.end()));
-    ASSERT_TRUE(BuildParamFile(*request, dir / "", error)) << error;
-    param::CParamStore saved;
-    saved.Init(dir / "param.jdp", dir / "default.jdp");
-    ASSERT_TRUE(saved.LoadParam());
-    EXPECT_EQ(saved.GetString(param::kParamFriendlyName), "Shop NAP");
-    EXPECT_EQ(saved.GetString(param::kParamPassword), std::string(16, 'p'));
-    EXPECT_EQ(saved.GetDword(param::kParamModifiedMask), 0x30000000u);
+    // A working file longer than a block keeps its tail through the copy.
+    std::vector<std::uint8_t> original(8200, 0x11);
+    kelvane_test::WriteFile(dir / "param.jdp", original);
+    std::filesystem::path draftPath;
+    {
+        CParamDraft draft;
+        ASSERT_TRUE(draft.Create(dir / "", error)) << error;
+        draftPath = draft.Path();
+        EXPECT_EQ(draftPath.parent_path(), (dir / "param.jdp").parent_path());
+        EXPECT_EQ(kelvane_test::ReadFile(draftPath), original);
+        EXPECT_EQ(std::filesystem::status(draftPath).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        kelvane_test::WriteFile(draftPath, std::vector<std::uint8_t>(8192, 0x22));
+        // A run that fails goes without Commit.
+    }
+    EXPECT_FALSE(std::filesystem::exists(draftPath));
+    EXPECT_EQ(kelvane_test::ReadFile(dir / "param.jdp"), original);
+
+    {
+        CParamDraft draft;
+        ASSERT_TRUE(draft.Create(dir / "", error)) << error;
+        kelvane_test::WriteFile(draft.Path(), std::vector<std::uint8_t>(8192, 0x22));
+        ASSERT_TRUE(draft.Commit(error)) << error;
+    }
+    EXPECT_EQ(kelvane_test::ReadFile(dir / "param.jdp"), std::vector<std::uint8_t>(8192, 0x22));
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir / "")) ++files;
+    EXPECT_EQ(files, 1u) << "nothing left beside param.jdp";
+
+    // Never read through a symbolic link planted in param.jdp's place.
+    std::filesystem::remove(dir / "param.jdp");
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "param.jdp");
+    kelvane_test::WriteFile(dir / "elsewhere", original);
+    CParamDraft linked;
+    EXPECT_FALSE(linked.Create(dir / "", error));
 }
 
 }  // namespace
