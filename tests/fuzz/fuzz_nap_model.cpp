@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fdp/Frame.h"
 #include "tools/nap-sim/NapModel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
