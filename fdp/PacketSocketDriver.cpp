@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "fdp/DebugTrace.h"
+#include "fdp/Frame.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
