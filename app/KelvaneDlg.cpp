@@ -37,6 +37,7 @@
 #include "fdp/FirmwareVersion.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/ProgramFolders.h"
+#include "fdp/param/ParamTasks.h"
 #include "fdp/param/ParamStore.h"
 #include "hci/DongleLink.h"
 #include "pages/PageBurn.h"
@@ -118,19 +119,25 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
     if (m_options.programFolder.empty()) {
         folders = fdp::ResolveProgramFolders(QCoreApplication::applicationDirPath().toStdString(),
                                              fdp::FolderEnvironment::FromProcess());
-        // A folder that cannot be made shows up as the link files failing to open.
-        std::string ignored;
-        fdp::PrepareWorkFolder(folders, ignored);
+        // No folder, or one refused: the wizard says so once it shows and works
+        // without saving.
+        std::string problem;
+        if (!fdp::PrepareWorkFolder(folders, problem)) {
+            m_folderProblem = QString::fromStdString(problem);
+            folders.work.clear();
+        }
     } else {
         folders.work = folders.install = m_options.programFolder;
     }
     std::string folder = folders.work.string();
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    folder += '/';
+    if (!folder.empty()) folder += '/';
     SetProgramFolder(folder);
     m_defaultFile = folders.DefaultFile().string();
-    m_settingsPath = QString::fromStdString(folder + "kelvane.ini");
-    m_backupPath = QString::fromStdString(folder + "kelvane.old");
+    if (!folder.empty()) {
+        m_settingsPath = QString::fromStdString(folder + "kelvane.ini");
+        m_backupPath = QString::fromStdString(folder + "kelvane.old");
+    }
 
     // Every page exists and has run its activation once before the settings are read;
     // the wizard then stands on the welcome page.
@@ -186,6 +193,7 @@ void CKelvaneDlg::BuildLayout() {
 }
 
 void CKelvaneDlg::Start() {
+    if (!m_folderProblem.isEmpty()) ShowInfo(m_folderProblem, CInfoDlg::ButtonOk);
     StartLink();
     LoadSettings();
 }
@@ -216,7 +224,7 @@ int CKelvaneDlg::StartLink() {
     }
 
     m_paramStore = std::make_unique<param::CParamStore>();
-    m_paramStore->Init(ProgramFolder() + "param.jdp", m_defaultFile);
+    m_paramStore->Init(ProgramFolder().empty() ? std::string() : ProgramFolder() + "param.jdp", m_defaultFile);
     m_paramStore->LoadParam();
     return 1;
 }
@@ -318,6 +326,8 @@ int CKelvaneDlg::StartDownload(std::uint8_t kind, const std::string& path) {
     static constexpr const char* kTasks[] = {"firmware", "name and password", "DHCP and NAT", "loop test", "register"};
     const std::int32_t task = TheWizardJob().task;
     SetHistoryTask(task >= 0 && task < static_cast<std::int32_t>(std::size(kTasks)) ? kTasks[task] : "");
+    if (kind == fdp::KindParam)
+        SetHistoryFields(param::ChangedFieldNames(TheWizardJob().modifiedMask, TheWizardJob().registerMask));
     return fdp::CFdpGui::StartDownload(kind, path);
 }
 
@@ -385,11 +395,13 @@ archive::SettingsUi CKelvaneDlg::SettingsQuestions() {
 }
 
 void CKelvaneDlg::LoadSettings() {
+    if (m_settingsPath.isEmpty()) return;   // no folder for the files
     const auto records = SettingsRecords();
     archive::LoadSettings(std::filesystem::path(m_settingsPath.toStdString()), records, SettingsQuestions());
 }
 
 void CKelvaneDlg::SaveSettings() {
+    if (m_settingsPath.isEmpty()) return;
     const auto records = SettingsRecords();
     archive::SaveSettings(std::filesystem::path(m_settingsPath.toStdString()),
                           std::filesystem::path(m_backupPath.toStdString()), records, SettingsQuestions());

@@ -185,6 +185,7 @@ private:
 
     // Set when the link could not start because its files cannot be created.
     QString m_linkUnavailable;
+    QString m_folderProblem;   // why the working files are not kept, or empty
 
     bool m_closed = false;
     // The result of the last transfer job (worker thread): a version is only taken as

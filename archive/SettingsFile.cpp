@@ -9,11 +9,10 @@
 #include <cstring>
 #include <new>
 
+#include "fdp/PrivateFile.h"
+
 namespace archive {
 namespace {
-
-// The file holds passwords in clear.
-constexpr mode_t kSettingsMode = S_IRUSR | S_IWUSR;
 
 void Report(const SettingsUi& ui, const std::string& description) {
     if (ui.reportError) ui.reportError(description);
@@ -69,8 +68,9 @@ std::size_t LoadRecords(CArchive& ar, std::span<SettingsRecord* const> records, 
 
 void LoadSettings(const std::filesystem::path& settingsPath, std::span<SettingsRecord* const> records,
                   const SettingsUi& ui) {
-    // Non-blocking so that a FIFO in the file's place cannot hang the start.
-    FileDescriptor file(::open(settingsPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // Non-blocking so that a FIFO in the file's place cannot hang the start; a symbolic
+    // link there is not followed (the settings are read as missing).
+    FileDescriptor file(::open(settingsPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (file.get() < 0) return;
     struct stat st {};
     // An empty file counts as missing; so does anything but a regular file.
@@ -81,34 +81,36 @@ void LoadSettings(const std::filesystem::path& settingsPath, std::span<SettingsR
 
 void SaveSettings(const std::filesystem::path& settingsPath, const std::filesystem::path& backupPath,
                   std::span<SettingsRecord* const> records, const SettingsUi& ui) {
-    if (::unlink(backupPath.c_str()) != 0 && errno != ENOENT)
-        Report(ui, FileErrorText("deleting", backupPath, errno));
-    if (::rename(settingsPath.c_str(), backupPath.c_str()) != 0 && errno != ENOENT)
-        Report(ui, FileErrorText("renaming", settingsPath, errno));
-
-    int fd = -1;
+    // The new settings go into a new file first: the old kelvane.ini stays whole until
+    // they are on disk, and a reader that opened it never sees the new passwords.
+    fdp::CPrivateFile file;
     for (;;) {
-        fd = ::open(settingsPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, kSettingsMode);
-        if (fd >= 0) break;
+        file = fdp::CPrivateFile::Replace(settingsPath);
+        if (file.IsOpen()) break;
         if (!ui.askRetry || !ui.askRetry()) return;
     }
-    FileDescriptor file(fd);
-    // A file left behind by a failed rename keeps its mode through O_TRUNC.
-    ::fchmod(file.get(), kSettingsMode);
 
     const std::string source = settingsPath.string();
     try {
-        CArchive ar(file.get(), CArchive::Mode::Store);
+        CArchive ar(file.Fd(), CArchive::Mode::Store);
         for (SettingsRecord* record : records) record->Save(ar);
         ar.Flush();
     } catch (const ArchiveException& e) {
         Report(ui, ArchiveErrorText("writing", source, e));
-        return;
+        return;   // the new file goes; the old settings stay as they were
     } catch (const std::bad_alloc&) {
         Report(ui, "Not enough memory to write " + source + ".");
         return;
     }
-    if (const int error = file.Close(); error != 0) Report(ui, FileErrorText("writing", settingsPath, error));
+
+    if (::unlink(backupPath.c_str()) != 0 && errno != ENOENT)
+        Report(ui, FileErrorText("deleting", backupPath, errno));
+    // The previous settings become kelvane.old as a second name of the same file, so
+    // kelvane.ini is never missing; a file system without hard links renames it.
+    if (::link(settingsPath.c_str(), backupPath.c_str()) != 0 && errno != ENOENT &&
+        ::rename(settingsPath.c_str(), backupPath.c_str()) != 0 && errno != ENOENT)
+        Report(ui, FileErrorText("renaming", settingsPath, errno));
+    if (!file.Commit()) Report(ui, file.Error() + ".");
 }
 
 }  // namespace archive

@@ -33,10 +33,11 @@ struct SettingsUi {
 void LoadSettings(const std::filesystem::path& settingsPath, std::span<SettingsRecord* const> records,
                   const SettingsUi& ui);
 
-// Deletes backupPath, renames settingsPath to it, then writes every record into a new
-// settingsPath, readable by its owner only since it holds passwords in clear. A file
-// error while rotating is reported and saving goes on; a file that cannot be created
-// asks Retry/Cancel until it opens or the user cancels.
+// Writes every record into a new file beside settingsPath, readable by its owner only
+// since it holds passwords in clear; then replaces backupPath by the previous
+// settingsPath and renames the new file over settingsPath. A file error while rotating
+// is reported and saving goes on; a new file that cannot be created asks Retry/Cancel
+// until it opens or the user cancels. A write that fails leaves both files as they were.
 void SaveSettings(const std::filesystem::path& settingsPath, const std::filesystem::path& backupPath,
                   std::span<SettingsRecord* const> records, const SettingsUi& ui);
 

@@ -1,6 +1,7 @@
 #include "fdp/FdpGui.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <iostream>
@@ -12,6 +13,7 @@
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/PacketDriver.h"
+#include "fdp/PrivateFile.h"
 #include "fdp/Sha256.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
@@ -25,14 +27,25 @@ CFdpGui::CFdpGui() = default;
 CFdpGui::~CFdpGui() { CFdpGui::ShutdownLink(); }
 
 int CFdpGui::StartLink() {
-    const std::string trace = m_programFolder + "/trace.txt";
-    const std::string address = m_programFolder + "/Target_Bt_Addr.txt";
+    // No folder for the files: the link works, nothing is kept.
+    if (m_programFolder.empty()) return 1;
+    // A parameter dump puts the target's login password in the trace: both files are
+    // the user's alone, and a link planted in their place is refused, not followed.
+    const auto open = [this](const char* name, const char* mode) -> std::FILE* {
+        CPrivateFile file = CPrivateFile::Open(m_programFolder + "/" + name, CPrivateFile::Mode::Truncate);
+        if (!file.IsOpen()) {
+            DebugTrace("%s\n", file.Error().c_str());
+            return nullptr;
+        }
+        const int fd = file.Release();
+        std::FILE* stream = ::fdopen(fd, mode);
+        if (!stream) ::close(fd);
+        return stream;
+    };
     std::lock_guard lock(m_traceLock);
-    m_traceFile = std::fopen(trace.c_str(), "w+b");
+    m_traceFile = open("trace.txt", "w+b");
     if (!m_traceFile) return 0;
-    // A parameter dump puts the target's login password in the trace.
-    ::fchmod(::fileno(m_traceFile), S_IRUSR | S_IWUSR);
-    m_addressFile = std::fopen(address.c_str(), "wb");
+    m_addressFile = open("Target_Bt_Addr.txt", "wb");
     return m_addressFile ? 1 : 0;
 }
 
@@ -175,12 +188,17 @@ void CFdpGui::SetHistoryTask(const std::string& task) {
     m_historyTask = task;
 }
 
+void CFdpGui::SetHistoryFields(const std::string& fields) {
+    std::lock_guard lock(m_historyLock);
+    m_historyFields = fields;
+}
+
 void CFdpGui::SetTargetVersion(std::uint8_t kind, const std::string& version) {
     std::lock_guard lock(m_historyLock);
     if (kind < m_targetVersions.size()) m_targetVersions[kind] = version;
 }
 
-std::string CFdpGui::HistoryPath() const { return HistoryFileIn(m_programFolder); }
+std::string CFdpGui::HistoryPath() const { return m_programFolder.empty() ? std::string() : HistoryFileIn(m_programFolder); }
 
 std::string CFdpGui::KindName(std::uint8_t kind) {
     switch (kind) {
@@ -215,6 +233,7 @@ void CFdpGui::BeginHistory(std::uint8_t kind, const std::string& path) {
     std::lock_guard lock(m_historyLock);
     record.task = !m_historyTask.empty() ? m_historyTask : kind == KindParam ? "parameters" : "firmware";
     if (kind < m_targetVersions.size()) record.targetVersion = m_targetVersions[kind];
+    if (kind == KindParam) record.fields = m_historyFields;
     m_download = std::move(record);
     m_downloadHashed = false;
     m_downloadStart = std::chrono::steady_clock::now();
@@ -224,7 +243,8 @@ void CFdpGui::HashDownloadFile() {
     std::string path;
     {
         std::lock_guard lock(m_historyLock);
-        if (!m_download || m_downloadHashed) return;
+        // The parameter block holds the login password: no hash of it (see the history).
+        if (!m_download || m_downloadHashed || m_download->kind == KindName(KindParam)) return;
         m_downloadHashed = true;
         path = m_download->file;
     }
@@ -248,7 +268,8 @@ void CFdpGui::EndHistory(unsigned stage, unsigned result) {
                                                        .count());
     // A history that cannot be written never stops the download's own report.
     std::string error;
-    if (!CUpdateHistory(HistoryPath()).Append(record, error)) DebugTrace("%s\n", error.c_str());
+    if (const std::string path = HistoryPath(); !path.empty() && !CUpdateHistory(path).Append(record, error))
+        DebugTrace("%s\n", error.c_str());
 }
 
 int CFdpGui::Listen() {

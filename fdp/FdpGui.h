@@ -87,6 +87,9 @@ public:
     // names what the user asked for ("firmware" or "parameters" when not set); the
     // target's version of a flash area, when read before, goes with a download to it.
     void SetHistoryTask(const std::string& task);
+    // The names of the fields a parameter download changes ("name,password"), for its
+    // history line; the values never go there.
+    void SetHistoryFields(const std::string& fields);
     void SetTargetVersion(std::uint8_t kind, const std::string& version);
     std::string HistoryPath() const;
     // Name of a flash area: boot, program, param.
@@ -172,6 +175,7 @@ private:
     bool m_downloadHashed = false;
     std::chrono::steady_clock::time_point m_downloadStart;
     std::string m_historyTask;
+    std::string m_historyFields;
     std::array<std::string, 8> m_targetVersions;   // by DownloadKind
 };
 

@@ -7,6 +7,13 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "fdp/PrivateFile.h"
+#include "resources/strings/StringIds.h"
+#include "resources/strings/StringTable.h"
 
 namespace fdp {
 namespace fs = std::filesystem;
@@ -27,7 +34,11 @@ bool Writable(const fs::path& folder) { return ::access(folder.c_str(), W_OK) ==
 
 }  // namespace
 
-FolderEnvironment FolderEnvironment::FromProcess() { return {Variable("XDG_CONFIG_HOME"), Variable("HOME")}; }
+FolderEnvironment FolderEnvironment::FromProcess() {
+    std::optional<std::string> account;
+    if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) account = entry->pw_dir;
+    return {Variable("XDG_CONFIG_HOME"), Variable("HOME"), account};
+}
 
 fs::path ExecutableFolder() {
     std::error_code error;
@@ -38,12 +49,10 @@ fs::path ExecutableFolder() {
 fs::path PersonalFolder(const FolderEnvironment& environment) {
     if (environment.xdgConfigHome && fs::path(*environment.xdgConfigHome).is_absolute())
         return fs::path(*environment.xdgConfigHome) / "kelvane";
-    std::string home = environment.home.value_or("");
-    if (home.empty()) {
-        // A session without HOME (a service, sudo -i variants): the account's own.
-        if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir) home = account->pw_dir;
-    }
-    return fs::path(home.empty() ? "/tmp" : home) / ".config" / "kelvane";
+    // A session without HOME (a service, sudo -i variants): the account's own.
+    for (const auto& home : {environment.home, environment.accountHome})
+        if (home && fs::path(*home).is_absolute()) return fs::path(*home) / ".config" / "kelvane";
+    return {};
 }
 
 ProgramFolders ResolveProgramFolders(const fs::path& exeFolder, const FolderEnvironment& environment) {
@@ -63,23 +72,54 @@ ProgramFolders ResolveProgramFolders(const fs::path& exeFolder, const FolderEnvi
 }
 
 bool PrepareWorkFolder(const ProgramFolders& folders, std::string& error) {
-    if (!folders.personal) return true;
-    std::error_code code;
-    if (!fs::is_directory(folders.work, code)) {
+    if (folders.work.empty()) {
+        error = res::LoadString(res::IDS_NO_WORK_FOLDER);
+        return false;
+    }
+    struct stat info {};
+    if (folders.personal && ::stat(folders.work.c_str(), &info) != 0) {
+        std::error_code code;
         fs::create_directories(folders.work.parent_path(), code);
         if (::mkdir(folders.work.c_str(), 0700) != 0 && errno != EEXIST) {
             error = "Cannot create " + folders.work.string() + ": " + std::strerror(errno);
             return false;
         }
     }
+    if (::stat(folders.work.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        const int why = S_ISDIR(info.st_mode) || info.st_mode == 0 ? errno : ENOTDIR;
+        error = "Cannot create " + folders.work.string() + ": " + std::strerror(why);
+        return false;
+    }
+    // The program folder may be root's, shared by the machine's users (a portable copy);
+    // the per-user folder must be the user's own.
+    if (folders.personal && info.st_uid != ::geteuid()) {
+        error = res::FormatString(res::IDS_WORK_FOLDER_NOT_OWN, {folders.work.string()});
+        return false;
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        error = res::FormatString(res::IDS_WORK_FOLDER_SHARED, {folders.work.string()});
+        return false;
+    }
+    if (!folders.personal) return true;
+
     const fs::path param = folders.work / "param.jdp";
     const fs::path source = folders.install / "param.jdp";
     if (!Exists(param) && Exists(source)) {
-        if (!fs::copy_file(source, param, fs::copy_options::skip_existing, code) && code) {
-            error = "Cannot copy " + source.string() + " to " + folders.work.string() + ": " + code.message();
-            return false;
+        std::ifstream in(source, std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        // Created 0600 and exclusively: a file that appeared meanwhile is the user's.
+        CPrivateFile copy = CPrivateFile::Open(param, CPrivateFile::Mode::CreateNew);
+        if (!in.good() && !in.eof()) {
+            error = "Cannot read " + source.string();
+        } else if (copy.IsOpen() && copy.WriteAll(bytes) && copy.Close()) {
+            return true;
+        } else if (copy.ErrorNumber() == EEXIST) {
+            return true;
+        } else {
+            error = "Cannot copy " + source.string() + " to " + folders.work.string() + ": " + copy.Error();
         }
-        fs::permissions(param, fs::perms::owner_read | fs::perms::owner_write, code);
+        if (copy.ErrorNumber() != EEXIST) ::unlink(param.c_str());
+        return false;
     }
     return true;
 }

@@ -13,7 +13,7 @@
 namespace fdp {
 
 struct ProgramFolders {
-    std::filesystem::path work;      // the working files, read and written
+    std::filesystem::path work;      // the working files, read and written; empty: none, nothing is saved
     std::filesystem::path install;   // default.jdp and the param.jdp a first run starts from
     bool personal = false;           // work is the per-user folder, not the program's own
 
@@ -24,6 +24,7 @@ struct ProgramFolders {
 struct FolderEnvironment {
     std::optional<std::string> xdgConfigHome;
     std::optional<std::string> home;
+    std::optional<std::string> accountHome;   // the home folder of the user's passwd entry
 
     static FolderEnvironment FromProcess();
 };
@@ -32,7 +33,9 @@ struct FolderEnvironment {
 std::filesystem::path ExecutableFolder();
 
 // The per-user folder: $XDG_CONFIG_HOME/kelvane, or ~/.config/kelvane when the variable
-// is unset, empty or relative (a relative value is no valid XDG base directory).
+// is unset, empty or relative (a relative value is no valid XDG base directory), with
+// ~ from HOME or else from the passwd entry. Empty when none of them names a folder:
+// never a folder shared by all users such as /tmp.
 std::filesystem::path PersonalFolder(const FolderEnvironment& environment);
 
 // Chooses the folders for an executable in exeFolder.
@@ -40,8 +43,11 @@ ProgramFolders ResolveProgramFolders(const std::filesystem::path& exeFolder, con
 
 // Makes a per-user work folder usable: creates it with mode 0700 (it will hold the
 // password) and, on the first run, copies param.jdp from the installation, readable by
-// the owner only. An existing param.jdp is never overwritten. Nothing to do for a
-// program folder. Returns false with a message when the folder cannot be made.
+// the owner only from its creation. An existing param.jdp is never overwritten. An
+// existing per-user folder must belong to the user, and no working folder may be
+// writable by others (they could swap the files under the program). Returns false
+// with a message naming the folder when there is none, it is refused, or it cannot be
+// made; the program then works without saving.
 bool PrepareWorkFolder(const ProgramFolders& folders, std::string& error);
 
 }  // namespace fdp

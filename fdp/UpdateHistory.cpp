@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "fdp/JsonString.h"
+#include "fdp/PrivateFile.h"
 #include "fdp/Utf8.h"
 
 namespace fdp {
@@ -148,11 +149,13 @@ std::string Duration(std::uint64_t ms) {
 // rather than lose the record.
 int OpenLocked(const std::string& path, std::string& error) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            error = "Cannot open " + path + ": " + std::strerror(errno);
+        // 0600 from its creation and never through a symbolic link.
+        CPrivateFile file = CPrivateFile::Open(path, CPrivateFile::Mode::Append);
+        if (!file.IsOpen()) {
+            error = file.Error();
             return -1;
         }
+        const int fd = file.Release();
         int locked;
         do {
             locked = ::flock(fd, LOCK_EX);
@@ -255,7 +258,10 @@ std::string CUpdateHistory::FormatLine(const HistoryRecord& r) {
     text("kind", r.kind);
     text("file", r.file);
     number("size", r.size);
-    text("sha256", r.sha256);
+    // A parameter block holds the login password, and its hash would let anyone who
+    // reads the history try passwords offline: parameters name their fields instead.
+    if (!r.sha256.empty()) text("sha256", r.sha256);
+    if (!r.fields.empty()) text("fields", r.fields);
     text("fileVersion", r.fileVersion);
     text("targetVersion", r.targetVersion);
     number("stageCode", r.stageCode);
@@ -280,6 +286,7 @@ std::optional<HistoryRecord> CUpdateHistory::ParseLine(std::string_view line) {
                                  : name == "kind"          ? &r.kind
                                  : name == "file"          ? &r.file
                                  : name == "sha256"        ? &r.sha256
+                                 : name == "fields"        ? &r.fields
                                  : name == "fileVersion"   ? &r.fileVersion
                                  : name == "targetVersion" ? &r.targetVersion
                                  : name == "stage"         ? &r.stage
@@ -362,6 +369,7 @@ std::vector<HistoryLine> CUpdateHistory::ReadLast(std::size_t count) const {
 }
 
 std::string HistoryFileIn(const std::string& folder) {
+    if (folder.empty()) return {};   // no folder for the files: no history
     return (std::filesystem::path(folder) / "history.jsonl").string();
 }
 

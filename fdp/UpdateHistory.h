@@ -31,7 +31,8 @@ struct HistoryRecord {
     std::string kind;            // flash area: boot, program, param
     std::string file;            // the file's path as given
     std::uint64_t size = 0;
-    std::string sha256;          // of the file's bytes, lower-case hex
+    std::string sha256;          // of a firmware file's bytes, lower-case hex; never for parameters
+    std::string fields;          // a parameter download's changed fields, "name,password"; never values
     std::string fileVersion;     // a.b.c.d of a firmware file; empty for parameters
     std::string targetVersion;   // the target's version of that area before; empty if not read
     unsigned stageCode = 0;      // the stage that ended the download

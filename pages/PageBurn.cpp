@@ -195,7 +195,8 @@ int CPageBurn::OnWizardNext() {
 void CPageBurn::StartTask() {
     m_reportText = S(57733);
     const WizardJob& job = Job();
-    const std::string paramFile = Main().ProgramFolder() + "param.jdp";
+    // Without a folder for the files there is no working param.jdp to send.
+    const std::string paramFile = Main().ProgramFolder().empty() ? std::string() : Main().ProgramFolder() + "param.jdp";
     int refused = 0;
     switch (job.task) {
     case TaskFirmware:

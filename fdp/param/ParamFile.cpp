@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
+#include <vector>
 
 #include "fdp/DebugTrace.h"
+#include "fdp/PrivateFile.h"
 
 namespace param {
 namespace {
@@ -66,25 +69,34 @@ std::optional<std::size_t> ReadParamFile(const std::filesystem::path& path,
 }
 
 bool WriteParamFile(const std::filesystem::path& path, std::span<const std::uint8_t, kBlockSize> block) {
-    LockedFile file(path, O_WRONLY);
+    // Opened for writing (and locked) although the bytes go into a new file: a missing,
+    // read-only or busy file is refused as before, and its tail is read from here. A
+    // symbolic link in its place is refused, never followed.
+    LockedFile file(path, O_RDWR | O_NOFOLLOW);
     if (file.fd() < 0) return false;
-    // The working block holds the target's login password once it has been changed:
-    // readable by its owner only, before the bytes go in. (A file of another owner
-    // keeps its mode; the write decides.)
-    ::fchmod(file.fd(), S_IRUSR | S_IWUSR);
-    std::size_t done = 0;
-    while (done < block.size()) {
-        const ssize_t n = ::pwrite(file.fd(), block.data() + done, block.size() - done,
-                                   static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
+    struct stat info {};
+    if (::fstat(file.fd(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+
+    // The block replaces the first 8192 bytes; whatever the file holds past them stays.
+    std::vector<std::uint8_t> bytes(block.begin(), block.end());
+    for (off_t at = static_cast<off_t>(kBlockSize);;) {
+        std::uint8_t chunk[4096];
+        const ssize_t n = ::pread(file.fd(), chunk, sizeof chunk, at);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
             TraceFileError();
             return false;
         }
-        done += static_cast<std::size_t>(n);
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        at += n;
     }
-    if (::fsync(file.fd()) != 0 || !file.Close()) {
-        TraceFileError();
+    // The working block holds the target's login password once it has been changed: a
+    // new file of mode 0600 renamed over the old one, so a reader of the old file
+    // never sees the new password and a crash never leaves half a block.
+    std::string error;
+    if (!fdp::CPrivateFile::Rewrite(path, bytes, error)) {
+        fdp::DebugTrace("%s\n", error.c_str());
         return false;
     }
     return true;

@@ -19,9 +19,10 @@ namespace param {
 std::optional<std::size_t> ReadParamFile(const std::filesystem::path& path,
                                          std::span<std::uint8_t, kBlockSize> buffer);
 
-// Writes the block over the first 8192 bytes of an existing file and flushes it to
-// disk. Never creates or truncates the file: bytes past 8191 stay. False when the file
-// is missing, read-only, locked or a write fails.
+// Puts the block in place of the first 8192 bytes of an existing file: the new
+// contents go into a new file (mode 0600) beside it, flushed to disk and renamed over
+// it. Never creates the file where there was none: bytes past 8191 stay. False when
+// the file is missing, read-only, a symbolic link, locked, or a write fails.
 bool WriteParamFile(const std::filesystem::path& path, std::span<const std::uint8_t, kBlockSize> block);
 
 }  // namespace param

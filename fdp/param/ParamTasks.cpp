@@ -127,4 +127,23 @@ std::optional<Ipv4> ParseIpv4(std::string_view text) {
     return address;
 }
 
+std::string ChangedFieldNames(std::uint32_t modified, std::uint32_t registered) {
+    static constexpr struct {
+        std::uint32_t bits;
+        const char* name;
+    } kModified[] = {{kModifiedName, "name"},
+                     {kModifiedPassword, "password"},
+                     {kModifiedNetwork, "networkMode"},
+                     {kModifiedStaticAddress, "staticAddress"}};
+    static constexpr const char* kRegistered[] = {"registerAccessCode", "deregisterAccessCode", "registerAddress",
+                                                  "ringletNumber", "pstnNumber"};
+    std::string names;
+    const auto add = [&names](const char* name) { names += (names.empty() ? "" : ",") + std::string(name); };
+    for (const auto& field : kModified)
+        if (modified & field.bits) add(field.name);
+    for (std::size_t i = 0; i < std::size(kRegistered); ++i)
+        if (registered & (1u << i)) add(kRegistered[i]);
+    return names;
+}
+
 }  // namespace param

@@ -100,6 +100,10 @@ enum class FirmwareArea { Boot, Program };
 bool ApplyFirmwareVersion(CParamStore& store, FirmwareArea area, const std::array<std::uint8_t, 4>& version,
                           ParamMasks masks);
 
+// The names of the fields the masks mark as changed, comma-separated in a fixed order
+// ("name,password"), for the update history: what a download changed, never the values.
+std::string ChangedFieldNames(std::uint32_t modified, std::uint32_t registered);
+
 // "192.168.0.254": four decimal fields of 0-255, nothing else. None for anything else.
 std::optional<Ipv4> ParseIpv4(std::string_view text);
 

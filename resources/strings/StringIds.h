@@ -54,6 +54,9 @@ enum StringId : unsigned {
     IDS_NO_RAW_PRIVILEGE_INSTALLED = 61010,  // %1 interface, %2 program path (installed under /usr)
     IDS_NEEDS_GRAPHICAL_SESSION = 61011,
     IDS_FOLDER_NOT_WRITABLE = 61020,      // %1 folder
+    IDS_NO_WORK_FOLDER = 61021,
+    IDS_WORK_FOLDER_NOT_OWN = 61022,      // %1 folder
+    IDS_WORK_FOLDER_SHARED = 61023,       // %1 folder
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 

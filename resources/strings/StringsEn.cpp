@@ -196,6 +196,9 @@ constexpr StringEntry kEnglish[] = {
     {61010, "Opening %1 needs the right to send and capture raw frames. Ask your administrator to run `sudo dpkg-reconfigure kelvane` (allow non-superusers) and to add you to the group kelvane: `sudo usermod -aG kelvane USER`; then log in again, or run it as root."},
     {61011, "The wizard needs a graphical session (no display was found); kelvane-cli serves without one."},
     {61020, "The folder %1 cannot be written. The wizard keeps trace.txt and Target_Bt_Addr.txt there and cannot talk to the target without them. Give the folder write permission, or run the program from a folder you may write to."},
+    {61021, "There is no folder for Kelvane's files: neither XDG_CONFIG_HOME nor HOME is set, and the account has no home folder. Kelvane works without saving: the settings, the parameters, trace.txt, Target_Bt_Addr.txt and the update history are not kept."},
+    {61022, "The folder %1 belongs to another user, so Kelvane keeps none of its files there and works without saving. Remove the folder, or make it yours."},
+    {61023, "Other users may write to the folder %1, so Kelvane keeps none of its files there and works without saving. Make it writable by you alone (chmod go-w)."},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace

@@ -196,6 +196,9 @@ constexpr StringEntry kChinese[] = {
     {61010, "打开 %1 需要收发原始以太网帧的权限。请管理员执行 `sudo dpkg-reconfigure kelvane`（允许非超级用户使用），并用 `sudo usermod -aG kelvane USER` 把您加入 kelvane 组，然后重新登录；或以 root 身份运行本程序。"},
     {61011, "向导需要图形界面（没有找到显示器）；没有图形界面时请使用 kelvane-cli。"},
     {61020, "无法写入文件夹 %1。向导要在其中保存 trace.txt 和 Target_Bt_Addr.txt，没有它们就无法与设备通信。请为该文件夹设置写权限，或在您可以写入的文件夹中运行本程序。"},
+    {61021, "没有存放 Kelvane 文件的文件夹：XDG_CONFIG_HOME 和 HOME 均未设置，账户也没有主目录。Kelvane 将继续工作但不保存任何内容：设置、参数、trace.txt、Target_Bt_Addr.txt 和更新记录都不会保留。"},
+    {61022, "文件夹 %1 属于其他用户，Kelvane 不在其中保存任何文件，将继续工作但不保存任何内容。请删除该文件夹，或将其改为归您所有。"},
+    {61023, "其他用户可以写入文件夹 %1，Kelvane 不在其中保存任何文件，将继续工作但不保存任何内容。请将其改为只有您可以写入（chmod go-w）。"},
     {61101, "------------Dongle已断开（%1），测试停止！\r\n-------------请检查Dongle后点击“上一步”重试！\r\n"},
 };
 }  // namespace

@@ -1,6 +1,9 @@
 // kelvane-cli as scripts use it, against the simulator: passwords that stay out of the
 // process list, the --json report, --repeat over targets one after another, Ctrl-C.
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -240,17 +243,28 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 // Both passwords of a name and password change from standard input; the new one ends
-// up in the working param.jdp, which only its owner may read.
+// up in the working param.jdp, which only its owner may read. The report and the
+// history name the changed fields and give no hash of the block: the block holds the
+// password, and its hash would let anyone try passwords against it offline.
 TEST_F(CliScriptingTest, NewPasswordFromStandardInput) {
     const std::string bin = KELVANE_BIN_DIR;
     std::filesystem::copy_file(bin + "/default.jdp", folder / "param.jdp");
     ::chmod((folder / "param.jdp").c_str(), 0644);
     ASSERT_TRUE(sim.Start(folder.Path(), {"--password", "kiwi"})) << sim.Error();
     CliProcess cli(folder);
-    ASSERT_TRUE(cli.Start({"--password", "-", "set-name-password", "Hall-7", "-"}, "kiwi\nplum\n"));
+    ASSERT_TRUE(cli.Start({"--json", "--password", "-", "set-name-password", "Hall-7", "-"}, "kiwi\nplum\n"));
     const std::string commandLine = cli.CommandLine();
     EXPECT_EQ(commandLine.find("plum"), std::string::npos) << commandLine;
     EXPECT_EQ(cli.Wait(60s), 0) << cli.Out() << cli.Err();
+    const auto report = JsonObject::Parse(cli.Out());
+    ASSERT_TRUE(report) << cli.Out();
+    EXPECT_EQ(report->count("sha256"), 0u) << cli.Out();
+    EXPECT_EQ((*report)["fields"], "name,password") << cli.Out();
+    const std::string history = ReadText(folder / "history.jsonl");
+    EXPECT_NE(history.find("\"fields\":\"name,password\""), std::string::npos) << history;
+    EXPECT_EQ(history.find("sha256"), std::string::npos) << history;
+    EXPECT_EQ(history.find("plum"), std::string::npos) << history;
+    EXPECT_EQ(history.find("Hall-7"), std::string::npos) << history;
     EXPECT_NE(ReadText(folder / "param.jdp").find("plum"), std::string::npos);
     struct stat info{};
     ASSERT_EQ(::stat((folder / "param.jdp").c_str(), &info), 0);
@@ -396,6 +410,96 @@ TEST_F(CliScriptingTest, CtrlCDuringADownloadSaysWhereTheTargetWasLeft) {
     EXPECT_EQ(members->at("stage"), "burn");
     EXPECT_EQ(members->at("ok"), "false");
 }
+
+// kelvane-cli on a terminal, played by the test on a pseudo-terminal: each password is
+// asked without echo; Ctrl-C at a prompt ends the tool at once with 130 and leaves the
+// terminal echoing; a new password typed twice differently is refused with the name
+// and password page's words. Nothing here reaches the link, so no bench is needed.
+struct TerminalCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::vector<std::string> typed;   // one answer per prompt
+    int exitCode;
+    const char* shown;                // a text the screen must hold, or ""
+};
+
+class CliTerminalTest : public ::testing::TestWithParam<TerminalCase> {};
+
+TEST_P(CliTerminalTest, AsksWithoutEchoAndPutsTheTerminalBack) {
+    const TerminalCase& c = GetParam();
+    TempDir folder;
+    std::vector<std::string> command{std::string(KELVANE_BIN_DIR) + "/kelvane-cli", "--no-progress", "--interface",
+                                     "kvnone", "--folder", folder.Path()};
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::setenv("LC_ALL", "C", 1);   // the English words
+        ::unsetenv("LANGUAGE");
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    const auto echoing = [master] {
+        termios modes{};
+        return ::tcgetattr(master, &modes) == 0 && (modes.c_lflag & ECHO) != 0;
+    };
+    std::string screen;
+    const auto drain = [&] {
+        pollfd ready{master, POLLIN, 0};
+        char buffer[512];
+        while (::poll(&ready, 1, 20) > 0) {
+            const ssize_t n = ::read(master, buffer, sizeof buffer);
+            if (n <= 0) break;
+            screen.append(buffer, static_cast<std::size_t>(n));
+        }
+    };
+    for (const std::string& answer : c.typed) {
+        // Typed once the prompt has turned the echo off, as a person would.
+        const auto deadline = std::chrono::steady_clock::now() + 10s;
+        while (echoing() && std::chrono::steady_clock::now() < deadline) drain();
+        ASSERT_FALSE(echoing()) << "no prompt without echo: " << screen;
+        ASSERT_EQ(::write(master, answer.data(), answer.size()), static_cast<ssize_t>(answer.size()));
+        const auto next = std::chrono::steady_clock::now() + 10s;
+        while (!echoing() && std::chrono::steady_clock::now() < next) drain();
+    }
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        drain();
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            FAIL() << "kelvane-cli did not end: " << screen;
+        }
+    }
+    drain();
+    EXPECT_TRUE(echoing()) << "the terminal was left without echo";
+    ::close(master);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by a signal: " << screen;
+    EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << screen;
+    EXPECT_NE(screen.find("assword: "), std::string::npos) << screen;
+    if (*c.shown) {
+        EXPECT_NE(screen.find(c.shown), std::string::npos) << screen;
+    }
+    for (const char* secret : {"kiw", "plum", "pear"}) EXPECT_EQ(screen.find(secret), std::string::npos) << screen;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prompts, CliTerminalTest,
+    ::testing::Values(
+        TerminalCase{"CtrlCAtTheLoginPassword", {"--password", "-", "version", "boot"}, {"kiw\x03"}, 130, ""},
+        TerminalCase{"CtrlCAtTheSecondNewPassword", {"--password", "kiwi", "set-name-password", "NAP", "-"},
+                     {"plum\r", "\x03"}, 130, ""},
+        TerminalCase{"NewPasswordsDiffer", {"--password", "kiwi", "set-name-password", "NAP", "-"}, {"plum\r", "pear\r"},
+                     1, "Sorry, passwords do not match. Please input them again."},
+        TerminalCase{"NewPasswordFileDashDiffers",
+                     {"--password", "kiwi", "--new-password-file", "-", "set-name-password", "NAP"},
+                     {"plum\r", "pear\r"}, 1, "Sorry, passwords do not match. Please input them again."}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace e2e

@@ -142,4 +142,11 @@ bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path
     return built;
 }
 
+std::string ChangedFieldsOf(const std::filesystem::path& file) {
+    param::CParamStore store;
+    store.Init(file, {});
+    if (!store.LoadParam()) return {};
+    return param::ChangedFieldNames(store.GetDword(param::kParamModifiedMask), store.GetDword(param::kParamRegisterMask));
+}
+
 }  // namespace cli

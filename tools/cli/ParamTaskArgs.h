@@ -36,4 +36,8 @@ std::optional<ParamTaskRequest> ParseParamTask(const std::vector<std::string>& o
 // the reason in error.
 bool BuildParamFile(const ParamTaskRequest& request, const std::filesystem::path& file, std::string& error);
 
+// The fields a parameter file marks as changed (its masks, parameters 12 and 58), by
+// name as the update history gives them; empty when the file cannot be read.
+std::string ChangedFieldsOf(const std::filesystem::path& file);
+
 }  // namespace cli

@@ -54,6 +54,7 @@ std::string CRunReport::Json(int exitCode) const {
     }
     field("file", m_file);
     if (m_sha256) field("sha256", *m_sha256);
+    field("fields", m_fields);
     field("stage", stage);
     field("result", m_result);
     if (m_code) json += ",\"code\":" + std::to_string(*m_code);

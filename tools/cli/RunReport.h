@@ -14,8 +14,11 @@ public:
     CRunReport() : m_start(std::chrono::steady_clock::now()) {}
 
     void SetOperation(std::string operation) { m_operation = std::move(operation); }
-    // The file sent or written, with its SHA-256 when it could be read.
+    // The file sent or written, with its SHA-256 when it could be read (never for a
+    // parameter block: it holds the login password).
     void SetFile(const std::string& path, std::optional<std::string> sha256);
+    // A parameter download's changed fields by name ("name,password").
+    void SetFields(std::string fields) { m_fields = std::move(fields); }
     void SetAdapter(std::string adapter) { m_adapter = std::move(adapter); }
     void SetTarget(std::string address) { m_target = std::move(address); }
     const std::string& Target() const { return m_target; }
@@ -33,7 +36,7 @@ public:
 
 private:
     std::chrono::steady_clock::time_point m_start;
-    std::string m_operation, m_file, m_adapter, m_target, m_stage, m_result;
+    std::string m_operation, m_file, m_adapter, m_target, m_stage, m_result, m_fields;
     std::optional<std::string> m_sha256;
     std::map<std::string, std::string> m_versions;
     std::optional<unsigned> m_code;

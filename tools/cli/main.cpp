@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/PacketSocketDriver.h"
+#include "fdp/PrivateFile.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/Sha256.h"
 #include "fdp/UpdateHistory.h"
@@ -101,21 +103,26 @@ int StopInterrupted(cli::CCliFrontEnd& front, Stopped during, std::uint8_t kind)
     return 128 + cli::CInterrupt::Signal();
 }
 
-// The working files' folder: beside the program, or the user's own for an installed one.
+// The working files' folder: beside the program, or the user's own for an installed one;
+// empty when there is none or it is refused (said on stderr): nothing is saved then.
 // Operations that only read (--version, history) name it without creating it.
 enum class FolderUse { ReadOnly, Work };
 
 std::string ProgramFolder(FolderUse use = FolderUse::Work) {
     const ProgramFolders folders = ResolveProgramFolders(ExecutableFolder(), FolderEnvironment::FromProcess());
     std::string error;
-    if (use == FolderUse::Work && !PrepareWorkFolder(folders, error)) std::fprintf(stderr, "%s\n", error.c_str());
+    if (use == FolderUse::Work && !PrepareWorkFolder(folders, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return {};
+    }
     return folders.work.string();
 }
 
+// A parameter dump holds the login password, a trace may hold a dump: the OUT file is
+// made as the working files are, for its owner only and never through a link.
 bool WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return static_cast<bool>(out);
+    CPrivateFile out = CPrivateFile::Open(path, CPrivateFile::Mode::Truncate);
+    return out.IsOpen() && out.WriteAll({data, size}) && out.Close();
 }
 
 const char* ConnectText(unsigned result) {
@@ -236,8 +243,18 @@ std::string OutputFileProblem(const std::string& path) {
 std::optional<int> ResolvePasswords(Options& options) {
     cli::CSecretInput secrets;
     std::string error;
-    // A file that cannot be read is a file error; two sources at once, wrong usage.
+    // A signal while the terminal reads without echo: the echo comes back first.
+    cli::CInterrupt::SetHook([] {
+        cli::CSecretInput::RestoreTerminal();
+        ::_exit(128 + cli::CInterrupt::Signal());
+    });
+    struct HookEnd {
+        ~HookEnd() { cli::CInterrupt::SetHook({}); }
+    } hookEnd;
+    // A file that cannot be read is a file error; two sources at once, wrong usage;
+    // Ctrl-C at a password prompt ends the tool as Ctrl-C does.
     const auto fail = [&](const std::optional<std::string>& file) {
+        if (secrets.Interrupted()) return 128 + SIGINT;
         std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
         return file && error.find(*file) != std::string::npos ? ExitFiles : ExitUsage;
     };
@@ -253,7 +270,8 @@ std::optional<int> ResolvePasswords(Options& options) {
     auto& operation = options.operation;
     if (!operation.empty() && operation[0] == "set-name-password" && (operation.size() == 2 || operation.size() == 3)) {
         const auto given = operation.size() == 3 ? std::optional<std::string>(operation[2]) : std::nullopt;
-        const auto fresh = secrets.Resolve(given, options.newPasswordFile, "KELVANE_NEW_PASSWORD", std::nullopt, error);
+        const auto fresh = secrets.Resolve(given, options.newPasswordFile, "KELVANE_NEW_PASSWORD", std::nullopt, error,
+                                           "New password: ", true);
         if (!fresh) return fail(options.newPasswordFile);
         operation.resize(3);
         operation[2] = *fresh;
@@ -348,7 +366,13 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         if (firmware) {
             if (const auto refused = cli::RefuseFirmwareFile(firmwareKind, arg(2), options.force)) return *refused;
         }
-        g_report.SetFile(arg(2), Sha256File(arg(2)));
+        // A parameter block holds the login password: its fields by name, no hash.
+        if (firmware) {
+            g_report.SetFile(arg(2), Sha256File(arg(2)));
+        } else {
+            g_report.SetFile(arg(2), std::nullopt);
+            g_report.SetFields(cli::ChangedFieldsOf(arg(2)));
+        }
     }
     if (op == "params" || op == "trace") {
         if (const std::string problem = OutputFileProblem(arg(1)); !problem.empty()) {
@@ -358,6 +382,10 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     }
 
     const std::string folder = options.folder.empty() ? ProgramFolder() : options.folder;
+    if (paramRequest && folder.empty()) {
+        std::fprintf(stderr, "There is no working param.jdp to change without a folder for the files\n");
+        return ExitFiles;
+    }
     // A parameter task's block goes into a new file; param.jdp takes it once it is burnt.
     cli::CParamDraft draft;
     if (paramRequest) {
@@ -368,7 +396,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         }
         kind = KindParam;
         downloadPath = draft.Path().string();
-        g_report.SetFile(draft.WorkingFile().string(), Sha256File(downloadPath));
+        g_report.SetFile(draft.WorkingFile().string(), std::nullopt);
+        g_report.SetFields(cli::ChangedFieldsOf(downloadPath));
         fileSize = kParamImageLen;
     }
 
@@ -451,6 +480,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     }
     if (op == "download" || paramTask) {
         front.SetHistoryTask("kelvane-cli " + op);
+        if (kind == KindParam) front.SetHistoryFields(cli::ChangedFieldsOf(downloadPath));
         front.BeginDownload();
         if (front.StartDownload(kind, downloadPath) != 0) {
             std::printf("%s\n", front.resultText().c_str());
@@ -505,7 +535,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
             std::fprintf(stderr, "Cannot write %s\n", arg(1).c_str());
             return OperationExit(FdpFileError);
         }
-        g_report.SetFile(arg(1), Sha256File(arg(1)));
+        g_report.SetFile(arg(1), params ? std::nullopt : Sha256File(arg(1)));
         return ExitOk;
     }
     if (op == "version") {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <memory>
@@ -129,6 +133,41 @@ TEST_F(SettingsFileTest, TheFileIsReadableByItsOwnerOnly) {
     struct stat st {};
     ASSERT_EQ(::stat(ini.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The new settings (passwords in clear) go into a new file renamed over the old one: a
+// reader that opened kelvane.ini before keeps reading the old bytes, kelvane.old is
+// the previous file, and no half-written file stays behind.
+TEST_F(SettingsFileTest, SavingRenamesANewFileOverTheOld) {
+    WriteFile(ini, {'i', 'n', 'i'});
+    const int reader = ::open(ini.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    Save(PageValues());
+    char seen[8] = {};
+    EXPECT_EQ(::pread(reader, seen, sizeof seen, 0), 3);
+    EXPECT_EQ(std::string(seen, 3), "ini");
+    ::close(reader);
+    EXPECT_EQ(Load(), PageValues());
+    EXPECT_EQ(ReadFile(old), (Bytes{'i', 'n', 'i'}));
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(ini.parent_path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"kelvane.ini", "kelvane.old"}));
+    EXPECT_TRUE(errors.empty());
+}
+
+// A link planted where kelvane.ini belongs is neither read nor written through.
+TEST_F(SettingsFileTest, ALinkInTheFilesPlaceIsNotFollowed) {
+    Save(PageValues());
+    std::filesystem::rename(ini, dir / "victim");
+    const Bytes victim = ReadFile(dir / "victim");
+    std::filesystem::create_symlink(dir / "victim", ini);
+    EXPECT_EQ(Load(), PageDefaults());
+    Save(PageDefaults());
+    EXPECT_EQ(ReadFile(dir / "victim"), victim);
+    EXPECT_FALSE(std::filesystem::is_symlink(ini));
+    EXPECT_EQ(Load(), PageDefaults());
 }
 
 TEST_F(SettingsFileTest, MissingOrEmptyFileKeepsTheDefaultsSilently) {

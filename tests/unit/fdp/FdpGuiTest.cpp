@@ -119,6 +119,7 @@ TEST_F(FrontEndFiles, TraceIsReadableByItsOwnerOnly) {
     std::filesystem::permissions(folder / "trace.txt", std::filesystem::perms(0644));
     ASSERT_EQ(front.StartLink(), 1);
     EXPECT_EQ(std::filesystem::status(folder / "trace.txt").permissions(), std::filesystem::perms(0600));
+    EXPECT_EQ(std::filesystem::status(folder / "Target_Bt_Addr.txt").permissions(), std::filesystem::perms(0600));
 }
 
 // The history's digest of a download file is not taken on the thread that asks for the
@@ -143,6 +144,39 @@ TEST(FrontEndStart, FailsWhenTheFilesCannotBeCreated) {
     RecordingFrontEnd front;
     front.SetProgramFolder("/nonexistent/kelvane");
     EXPECT_EQ(front.StartLink(), 0);
+}
+
+// A link planted where trace.txt or Target_Bt_Addr.txt belongs would have the target's
+// parameter dump written wherever it points: refused, the file it names untouched.
+TEST_F(FrontEndFiles, ALinkWhereAFileBelongsIsRefusedAndNothingWrittenThroughIt) {
+    for (const char* name : {"trace.txt", "Target_Bt_Addr.txt"}) {
+        front.ShutdownLink();
+        std::filesystem::remove(folder / "trace.txt");
+        std::filesystem::remove(folder / "Target_Bt_Addr.txt");
+        {
+            std::ofstream victim(folder / "victim", std::ios::trunc);
+            victim << "kept";
+        }
+        std::filesystem::create_symlink(folder / "victim", folder / name);
+        EXPECT_EQ(front.StartLink(), 0) << name;
+        front.OnTraceLength(3);
+        front.OnTraceData(reinterpret_cast<const std::uint8_t*>("abc"), 3);
+        const std::uint8_t line[] = {'a'};
+        front.WriteAddressLine(line, 1);
+        front.ShutdownLink();
+        EXPECT_TRUE(std::filesystem::is_symlink(folder / name)) << name;
+        std::ifstream in(folder / "victim");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept") << name;
+    }
+}
+
+TEST(FrontEndStart, WithoutAFolderTheLinkWorksAndNothingIsWritten) {
+    RecordingFrontEnd front;
+    front.SetProgramFolder("");
+    EXPECT_EQ(front.StartLink(), 1);
+    const std::uint8_t line[] = {'a'};
+    EXPECT_EQ(front.WriteAddressLine(line, 1), 0);
+    EXPECT_EQ(front.HistoryPath(), "");
 }
 
 }  // namespace

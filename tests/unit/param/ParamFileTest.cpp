@@ -103,6 +103,38 @@ TEST_F(ParamFileTest, BytesPast8191AreNeitherReadNorOverwritten) {
     EXPECT_TRUE(std::all_of(saved.begin() + 8192, saved.end(), [](auto b) { return b == 0xAA; }));
 }
 
+// A new password goes into a new file renamed over param.jdp: whoever opened the old
+// file (a download reading it) keeps the old bytes; nothing else stays in the folder.
+TEST_F(ParamFileTest, SaveRenamesANewFileOverTheOld) {
+    WriteFile(paramPath, StandardBytes());
+    ASSERT_TRUE(store.LoadParam());
+    const int reader = ::open(paramPath.c_str(), O_RDONLY);
+    ASSERT_GE(reader, 0);
+    ASSERT_TRUE(store.SetText(3, "plum"));
+    ASSERT_TRUE(store.SaveParam());
+
+    Bytes seen(8192);
+    EXPECT_EQ(::pread(reader, seen.data(), seen.size(), 0), 8192);
+    ::close(reader);
+    EXPECT_EQ(seen, StandardBytes());
+    const Bytes saved = ReadFile(paramPath);
+    EXPECT_TRUE(std::equal(saved.begin(), saved.end(), store.Block().bytes.begin()));
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(paramPath.parent_path())) ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+// A link where param.jdp belongs is refused: the file it names keeps its bytes.
+TEST_F(ParamFileTest, SaveRefusesALinkInTheFilesPlace) {
+    WriteFile(dir / "victim", StandardBytes());
+    std::filesystem::create_symlink(dir / "victim", paramPath);
+    ASSERT_TRUE(store.LoadParam());   // reading follows it; only writing must not
+    ASSERT_TRUE(store.SetText(3, "plum"));
+    EXPECT_FALSE(store.SaveParam());
+    EXPECT_EQ(ReadFile(dir / "victim"), StandardBytes());
+    EXPECT_TRUE(std::filesystem::is_symlink(paramPath));
+}
+
 TEST_F(ParamFileTest, SaveNeverCreatesTheFile) {
     EXPECT_FALSE(store.SaveParam());
     EXPECT_FALSE(std::filesystem::exists(paramPath));
