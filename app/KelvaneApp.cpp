@@ -1,17 +1,10 @@
 #include "app/KelvaneApp.h"
 
-#include <QLocalServer>
-#include <QLocalSocket>
-
 #include "app/KelvaneDlg.h"
 #include "app/QtTranslation.h"
+#include "app/SingleInstance.h"
 #include "app/WizardJob.h"
 #include "resources/strings/StringTable.h"
-
-namespace {
-constexpr int kConnectTimeoutMs = 500;
-constexpr char kRaiseRequest = 'R';
-}  // namespace
 
 CKelvaneApp::CKelvaneApp(int& argc, char** argv, CKelvaneOptions options)
     : QApplication(argc, argv), m_options(std::move(options)) {
@@ -31,8 +24,8 @@ void CKelvaneApp::SelectLanguage() {
 }
 
 int CKelvaneApp::InitInstance() {
-    if (RaiseRunningCopy()) return 0;
-    ListenForOtherCopies();
+    m_instance = new CSingleInstance(CSingleInstance::RuntimeFolder(), this);
+    if (m_instance->ClaimOrRaise([this] { RaiseMainWindow(); })) return 0;
     SelectLanguage();
 
     CKelvaneDlg::Options options;
@@ -46,35 +39,6 @@ int CKelvaneApp::InitInstance() {
     if (dialog.isVisible()) dialog.exec();
     m_mainWindow = nullptr;
     return 0;
-}
-
-bool CKelvaneApp::RaiseRunningCopy() {
-    QLocalSocket socket;
-    socket.connectToServer(QString::fromLatin1(kInstanceName));
-    if (!socket.waitForConnected(kConnectTimeoutMs)) return false;
-    socket.write(&kRaiseRequest, 1);
-    socket.waitForBytesWritten(kConnectTimeoutMs);
-    socket.disconnectFromServer();
-    return true;
-}
-
-void CKelvaneApp::ListenForOtherCopies() {
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!m_server->listen(QString::fromLatin1(kInstanceName))) {
-        // Nobody answered above, so the name is left over from a copy that died.
-        QLocalServer::removeServer(QString::fromLatin1(kInstanceName));
-        m_server->listen(QString::fromLatin1(kInstanceName));
-    }
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-                socket->readAll();
-                RaiseMainWindow();
-            });
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        }
-    });
 }
 
 // Brings the window, and a dialog it shows, to the front.

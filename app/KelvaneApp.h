@@ -1,6 +1,5 @@
-// The application object: one copy runs; a second copy raises the first copy's window
-// and ends. The first copy listens on a local server named after the system's window
-// class, "JOXFWMWCLASS".
+// The application object: one copy runs per user; a second copy raises the first
+// copy's window and ends (CSingleInstance).
 #pragma once
 
 #include <QApplication>
@@ -8,14 +7,12 @@
 
 #include "app/KelvaneOptions.h"
 
-class QLocalServer;
 class CKelvaneDlg;
+class CSingleInstance;
 
 class CKelvaneApp : public QApplication {
     Q_OBJECT
 public:
-    static constexpr const char* kInstanceName = "JOXFWMWCLASS";
-
     // The options were read by main before anything else ran; Qt takes its own from argv.
     CKelvaneApp(int& argc, char** argv, CKelvaneOptions options);
     ~CKelvaneApp() override;
@@ -29,11 +26,9 @@ public:
     static void SelectLanguage();
 
 private:
-    bool RaiseRunningCopy();
-    void ListenForOtherCopies();
     void RaiseMainWindow();
 
     CKelvaneOptions m_options;
-    QLocalServer* m_server = nullptr;
+    CSingleInstance* m_instance = nullptr;
     CKelvaneDlg* m_mainWindow = nullptr;
 };
