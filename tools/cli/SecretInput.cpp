@@ -24,7 +24,7 @@ termios g_saved{};
 // Echo off for the time of one read; the settings come back when it goes.
 class QuietTerminal {
 public:
-    explicit QuietTerminal(int fd) : m_fd(fd) {
+    explicit QuietTerminal(int fd) {
         if (::tcgetattr(fd, &g_saved) != 0) return;
         termios quiet = g_saved;
         // Byte by byte, so that Ctrl-C is seen at once as the byte it is and no signal
@@ -38,9 +38,6 @@ public:
     ~QuietTerminal() { CSecretInput::RestoreTerminal(); }
     QuietTerminal(const QuietTerminal&) = delete;
     QuietTerminal& operator=(const QuietTerminal&) = delete;
-
-private:
-    int m_fd;
 };
 
 }  // namespace
