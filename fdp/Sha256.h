@@ -1,5 +1,6 @@
-// SHA-256 of a byte string or a file, as lower-case hex: names the file a download sent
-// (kelvane-cli's report) and lets tests compare what the target stored with it.
+// SHA-256 of a byte string or a file, as lower-case hex, from OpenSSL's libcrypto: names
+// the file a download sent (kelvane-cli's report, the update history) and lets tests
+// compare what the target stored with it.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +10,10 @@
 
 namespace fdp {
 
+// Empty only when libcrypto cannot make a digest at all (out of memory).
 std::string Sha256Hex(std::span<const std::uint8_t> data);
-// Nothing when the file cannot be read or is no regular file (a FIFO, a device).
+// Nothing when the file cannot be read to its end or is no regular file (a directory,
+// a FIFO, a device).
 std::optional<std::string> Sha256File(const std::string& path);
 
 }  // namespace fdp

@@ -20,8 +20,8 @@
 #include <thread>
 
 #include "fdp/FirmwareFile.h"
+#include "fdp/Sha256.h"
 #include "tests/e2e/Bench.h"
-#include "tests/support/Sha256.h"
 
 namespace e2e {
 namespace {
@@ -171,7 +171,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 3u);
-    const std::string sha = "\"sha256\":\"" + fdp::test::Sha256Hex(image) + "\"";
+    const std::string sha = "\"sha256\":\"" + fdp::Sha256Hex(image) + "\"";
     for (std::size_t i : {0u, 2u}) {
         EXPECT_NE(lines[i].find(sha), std::string::npos) << lines[i];
         EXPECT_NE(lines[i].find("\"adapter\":\"kv0\",\"target\":\"02:4b:56:00:00:02\""), std::string::npos) << lines[i];
@@ -193,7 +193,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     // Read from the end of the file, a damaged line is shown without its number.
     EXPECT_NE(table.find("(a damaged line)"), std::string::npos) << table;
     EXPECT_NE(table.find("Burn boot area: successfully!"), std::string::npos) << table;
-    EXPECT_NE(table.find(fdp::test::Sha256Hex(image).substr(0, 12)), std::string::npos) << table;
+    EXPECT_NE(table.find(fdp::Sha256Hex(image).substr(0, 12)), std::string::npos) << table;
 }
 
 // Without CAP_NET_RAW no candidate opens: the guide text is followed by the remedy with

@@ -13,9 +13,9 @@
 #include <memory>
 
 #include "fdp/FirmwareFile.h"
+#include "fdp/Sha256.h"
 #include "fdp/param/ParamStore.h"
 #include "tests/e2e/Bench.h"
-#include "tests/support/Sha256.h"
 
 namespace e2e {
 namespace {
@@ -87,7 +87,7 @@ TEST_P(CliE2eTest, PrintsTheWizardsTextsAndTellsTheOutcome) {
     }
     for (const std::string& line : c.lines) EXPECT_NE(run.output.find(line + "\n"), std::string::npos) << line << "\n" << run.output;
     if (c.exitCode == 0 && c.arguments.starts_with("--password kiwi download")) {
-        EXPECT_EQ(fdp::test::Sha256File(sim.StatePath("boot.bin")), fdp::test::Sha256Hex(image));
+        EXPECT_EQ(fdp::Sha256File(sim.StatePath("boot.bin")), fdp::Sha256Hex(image));
     }
     EXPECT_TRUE(sim.Stop());
 }
@@ -155,14 +155,14 @@ TEST_F(CliE2eTest, SetNamePasswordChangesTheTargetsLogin) {
     for (const char* name : {"param.jdp", "default.jdp"})
         std::filesystem::copy_file(std::string(KELVANE_BIN_DIR) + "/" + name, folder / name);
     ASSERT_TRUE(sim.Start(folder.Path(), {})) << sim.Error();
-    const auto before = fdp::test::Sha256File(folder / "param.jdp");
+    const auto before = fdp::Sha256File(folder / "param.jdp");
 
     // Refused before anything is sent: the working file stays as it was.
     CliRun run = Run("--password kiwi set-name-password NAP 0123456789abcdefg");
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_NE(run.output.find("the password has 17 bytes"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("Adapter:"), std::string::npos) << run.output;
-    EXPECT_EQ(fdp::test::Sha256File(folder / "param.jdp"), before);
+    EXPECT_EQ(fdp::Sha256File(folder / "param.jdp"), before);
 
     run = Run("--password kiwi set-name-password 'Shop NAP' melon");
     ASSERT_EQ(run.exitCode, 0) << run.output;
@@ -175,12 +175,12 @@ TEST_F(CliE2eTest, SetNamePasswordChangesTheTargetsLogin) {
     EXPECT_EQ(burnt.GetString(8), "Shop NAP");
     EXPECT_EQ(burnt.GetString(3), "melon");
     EXPECT_EQ(burnt.GetDword(12), 0x30000000u);
-    EXPECT_EQ(fdp::test::Sha256File(sim.StatePath("param.bin")), fdp::test::Sha256File(folder / "param.jdp"));
+    EXPECT_EQ(fdp::Sha256File(sim.StatePath("param.bin")), fdp::Sha256File(folder / "param.jdp"));
 
     EXPECT_EQ(Run("--password kiwi params OUT").exitCode, 21);
     run = Run("--password melon params OUT");
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(fdp::test::Sha256File(folder / "out.bin"), fdp::test::Sha256File(sim.StatePath("param.bin")));
+    EXPECT_EQ(fdp::Sha256File(folder / "out.bin"), fdp::Sha256File(sim.StatePath("param.bin")));
     EXPECT_TRUE(sim.Stop());
 }
 
@@ -227,7 +227,7 @@ TEST_F(CliE2eTest, AFailedParameterTaskLeavesParamJdpAsItWas) {
         std::filesystem::copy_file(std::string(KELVANE_BIN_DIR) + "/" + name, folder / name);
     // The first download's burn fails with status 8; later ones succeed.
     ASSERT_TRUE(sim.Start(folder.Path(), {"--burn-status", "8", "--fault-downloads", "1"})) << sim.Error();
-    const auto before = fdp::test::Sha256File(folder / "param.jdp");
+    const auto before = fdp::Sha256File(folder / "param.jdp");
     const auto files = [this] {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
@@ -243,13 +243,13 @@ TEST_F(CliE2eTest, AFailedParameterTaskLeavesParamJdpAsItWas) {
     for (const Failure& f : failures) {
         const CliRun run = Run(f.arguments);
         EXPECT_EQ(run.exitCode, f.exitCode) << f.name << "\n" << run.output;
-        EXPECT_EQ(fdp::test::Sha256File(folder / "param.jdp"), before) << f.name;
+        EXPECT_EQ(fdp::Sha256File(folder / "param.jdp"), before) << f.name;
         EXPECT_EQ(files(), std::vector<std::string>{"param.jdp"}) << f.name;
     }
     const CliRun run = Run("--password kiwi set-name-password NAP melon");
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(fdp::test::Sha256File(folder / "param.jdp"), fdp::test::Sha256File(sim.StatePath("param.bin")));
-    EXPECT_NE(fdp::test::Sha256File(folder / "param.jdp"), before);
+    EXPECT_EQ(fdp::Sha256File(folder / "param.jdp"), fdp::Sha256File(sim.StatePath("param.bin")));
+    EXPECT_NE(fdp::Sha256File(folder / "param.jdp"), before);
     EXPECT_EQ(files(), std::vector<std::string>{"param.jdp"});
     EXPECT_TRUE(sim.Stop());
 }

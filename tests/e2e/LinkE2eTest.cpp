@@ -9,17 +9,17 @@
 
 #include "fdp/FdpEngine.h"
 #include "fdp/PacketSocketDriver.h"
+#include "fdp/Sha256.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/e2e/Bench.h"
 #include "tests/support/RecordingFrontEnd.h"
-#include "tests/support/Sha256.h"
 
 namespace e2e {
 namespace {
 
 using namespace std::chrono_literals;
-using fdp::test::Sha256File;
-using fdp::test::Sha256Hex;
+using fdp::Sha256File;
+using fdp::Sha256Hex;
 
 constexpr fdp::MacAddress kNapAddress = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x02};
 

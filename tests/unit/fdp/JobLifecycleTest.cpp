@@ -7,7 +7,7 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/support/Sha256.h"
+#include "fdp/Sha256.h"
 #include "tests/unit/fdp/LinkFixture.h"
 
 namespace fdp::test {

@@ -7,7 +7,7 @@
 
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
-#include "tests/support/Sha256.h"
+#include "fdp/Sha256.h"
 #include "tools/nap-sim/FrameLog.h"
 #include "tools/nap-sim/NapModel.h"
 
@@ -236,8 +236,8 @@ TEST_F(NapModelTest, StoresEachAreaByteExact) {
     Download(kProgram, program);
     Download(kParam, params);
     ASSERT_TRUE(model->Image(kBoot) && model->Image(kProgram));
-    EXPECT_EQ(fdp::test::Sha256Hex(*model->Image(kBoot)), fdp::test::Sha256Hex(boot));
-    EXPECT_EQ(fdp::test::Sha256Hex(*model->Image(kProgram)), fdp::test::Sha256Hex(program));
+    EXPECT_EQ(fdp::Sha256Hex(*model->Image(kBoot)), fdp::Sha256Hex(boot));
+    EXPECT_EQ(fdp::Sha256Hex(*model->Image(kProgram)), fdp::Sha256Hex(program));
     EXPECT_EQ(model->Params(), params);
 }
 
@@ -249,7 +249,7 @@ TEST_F(NapModelTest, KeepsBurntImagesInItsStateFolderAcrossRuns) {
     const Bytes program = Pattern(3000);
     Download(kProgram, program);
     EXPECT_FALSE(std::filesystem::exists(pattern + "/program.bin.tmp"));
-    EXPECT_EQ(fdp::test::Sha256File(pattern + "/program.bin"), fdp::test::Sha256Hex(program));
+    EXPECT_EQ(fdp::Sha256File(pattern + "/program.bin"), fdp::Sha256Hex(program));
     Make(config);
     ASSERT_TRUE(model->Image(kProgram));
     EXPECT_EQ(*model->Image(kProgram), program);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "tests/support/Sha256.h"
 #include "tools/nap-sim/NapOptions.h"
 
 namespace napsim {
@@ -73,16 +72,6 @@ TEST(NapOptionsTest, RefusesBadInput) {
         EXPECT_FALSE(ParseNapOptions(args, o, error)) << (args.empty() ? "" : args.back());
         EXPECT_FALSE(error.empty());
     }
-}
-
-TEST(Sha256Test, KnownDigests) {
-    const std::string abc = "abc";
-    EXPECT_EQ(fdp::test::Sha256Hex({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    EXPECT_EQ(fdp::test::Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(abc.data()), abc.size())),
-              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";   // spans two blocks
-    EXPECT_EQ(fdp::test::Sha256Hex(std::span(reinterpret_cast<const std::uint8_t*>(two.data()), two.size())),
-              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 }  // namespace
