@@ -7,11 +7,11 @@
 #include <iostream>
 #include <iterator>
 
-#include "controls/FormatBdAddr.h"
 #include "fdp/DebugTrace.h"
 #include "fdp/DownloadReport.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareVersion.h"
+#include "fdp/FormatBdAddr.h"
 #include "fdp/PacketDriver.h"
 #include "fdp/PrivateFile.h"
 #include "fdp/Sha256.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "controls/FormatBdAddr.h"
+#include "fdp/FormatBdAddr.h"
 #include "hci/HciTransport.h"
 
 namespace hci {

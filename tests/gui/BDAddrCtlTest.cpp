@@ -18,8 +18,8 @@
 #include "controls/BDAddrCtl.h"
 #include "controls/BDAddrEdit.h"
 #include "controls/BDAddrExchange.h"
-#include "controls/FormatBdAddr.h"
 #include "controls/loader/ControlLoader.h"
+#include "fdp/FormatBdAddr.h"
 #include "tests/gui/GuiSupport.h"
 
 namespace {

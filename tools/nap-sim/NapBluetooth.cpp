@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "controls/FormatBdAddr.h"
+#include "fdp/FormatBdAddr.h"
 
 namespace napsim {
 

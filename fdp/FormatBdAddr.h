@@ -1,7 +1,7 @@
 // The text form of a Bluetooth device address: each of the six bytes, in the order
 // given, as two lower-case hexadecimal digits, joined by ":" (17 characters;
-// 0A 34 56 78 9A BC gives "0a:34:56:78:9a:bc"). Header only and free of Qt, so the
-// dongle link can use it too.
+// 0A 34 56 78 9A BC gives "0a:34:56:78:9a:bc"). Header only and free of Qt: the link's
+// history records, the dongle link, the address control and the simulator's log share it.
 #pragma once
 
 #include <cstdint>
