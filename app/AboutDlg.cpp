@@ -9,9 +9,9 @@
 #include <QVBoxLayout>
 #include <cstring>
 
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/FontStatic.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/FontStatic.h"
 
 namespace {
 int g_codeProgress = 0;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "app/WizardHost.h"
 #include "archive/SettingsFile.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FirmwareVersion.h"
@@ -39,7 +40,7 @@ struct WizardJob;
 namespace fdp { class CFdpEngine; class CPacketSocketDriver; }
 namespace param { class CParamStore; }
 
-class CKelvaneDlg : public QDialog, public fdp::CFdpGui {
+class CKelvaneDlg : public QDialog, public fdp::CFdpGui, public IWizardHost {
     Q_OBJECT
 public:
     struct Options {
@@ -90,7 +91,7 @@ public:
     archive::SettingsUi SettingsQuestions();
     // The download page's Finish: shut the link down, save the settings, end. While a
     // download runs it asks first, as closing does; false when the user chose to stay.
-    bool FinishWizard();
+    bool FinishWizard() override;
     // While a download runs, asks whether to stop it and close: true when nothing runs
     // or the user answered Yes.
     bool ConfirmStopDownload();
@@ -106,10 +107,10 @@ public:
 
     // Why a link request is refused when the link did not start: 3009 (no interface),
     // or the program folder that cannot be written.
-    QString LinkUnavailableText() const;
+    QString LinkUnavailableText() const override;
 
     // Shows the guide dialog modally over parent (this window when null).
-    int ShowInfo(const QString& message, int buttonMask, QWidget* parent = nullptr);
+    int ShowInfo(const QString& message, int buttonMask, QWidget* parent = nullptr) override;
 
     // Waits, painting but ignoring input, until the engine no longer runs the job
     // (an FdpJob) or capMs have passed.
@@ -118,23 +119,27 @@ public:
     // answer the same way; 0.0.0.0 when none came. answered, when given, tells whether
     // the target gave its version: false when the request was refused (busy, not
     // connected), failed or timed out.
-    fdp::FirmwareVersion TargetVersion(std::uint8_t wanted, bool* answered = nullptr);
+    fdp::FirmwareVersion TargetVersion(std::uint8_t wanted, bool* answered = nullptr) override;
     // The same wait for a request whose answer goes into buffer, then a copy of what
     // has arrived: the engine may still be writing it when the wait gives up.
-    std::vector<std::uint8_t> WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer);
+    std::vector<std::uint8_t> WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer) override;
     // Lets ms pass the same way: painting, posted events handled, input ignored.
-    void Pause(int ms);
+    void Pause(int ms) override;
 
     void OpenAboutBox();
     // The service code was typed: show and enable the hidden service buttons.
     void RevealServiceButtons();
 
+    // IWizardHost: the window is its pages' front end and their messages' parent.
+    fdp::CFdpGui& FrontEnd() override { return *this; }
+    QWidget* Window() override { return this; }
+
     CFirmSheet* Sheet() const { return m_sheet; }
     CWizardPage* PageAt(int index) const;
-    param::CParamStore* ParamStore() const { return m_paramStore.get(); }
-    QString ProgramDirectory() const { return QString::fromStdString(ProgramFolder()); }
+    param::CParamStore* ParamStore() const override { return m_paramStore.get(); }
+    QString ProgramDirectory() const override { return QString::fromStdString(ProgramFolder()); }
     QString SettingsPath() const { return m_settingsPath; }
-    const std::string& DongleDevice() const { return m_options.dongleDevice; }
+    const std::string& DongleDevice() const override { return m_options.dongleDevice; }
     QString BackupPath() const { return m_backupPath; }
     CDialogStatusBar* StatusBar() const { return m_statusBar; }
     QMenuBar* MenuBar() const { return m_menuBar; }

@@ -8,8 +8,8 @@
 #include <QStyleOptionFrame>
 #include <algorithm>
 
-#include "app/widgets/ControlId.h"
 #include "controls/BDAddrEdit.h"
+#include "widgets/ControlId.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <QKeyEvent>
 #include <algorithm>
 
-#include "app/widgets/ControlId.h"
 #include "controls/BDAddrCtl.h"
+#include "widgets/ControlId.h"
 
 namespace {
 

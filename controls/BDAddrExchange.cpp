@@ -6,9 +6,9 @@
 #include <array>
 #include <optional>
 
-#include "app/widgets/ControlId.h"
 #include "controls/BDAddrCtl.h"
 #include "controls/BDAddrEdit.h"
+#include "widgets/ControlId.h"
 
 namespace {
 

@@ -11,20 +11,20 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/FdpEvent.h"
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
-#include "app/LoopTestChoice.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/ReportFilter.h"
 #include "hci/DongleLink.h"
 #include "hci/LoopRunner.h"
+#include "pages/FdpEvent.h"
+#include "pages/FirmSheet.h"
+#include "pages/LoopTestChoice.h"
 #include "resources/strings/StringTable.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
 
 namespace {
 
@@ -58,8 +58,8 @@ constexpr DiagnoseUnit kDiagnoseUnits[] = {
 
 }  // namespace
 
-CPageBurn::CPageBurn(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 4: Download the firmware or config info", "第 4 步: 将固件程序或配置信息下载"),
+CPageBurn::CPageBurn(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 4: Download the firmware or config info", "第 4 步: 将固件程序或配置信息下载"),
                   1038),
       m_summaryEdit(new QPlainTextEdit(this)),
       m_reportEdit(new QPlainTextEdit(this)),
@@ -196,29 +196,30 @@ void CPageBurn::StartTask() {
     m_reportText = S(57733);
     const WizardJob& job = Job();
     // Without a folder for the files there is no working param.jdp to send.
-    const std::string paramFile = Main().ProgramFolder().empty() ? std::string() : Main().ProgramFolder() + "param.jdp";
+    const std::string& folder = Host().FrontEnd().ProgramFolder();
+    const std::string paramFile = folder.empty() ? std::string() : folder + "param.jdp";
     int refused = 0;
     switch (job.task) {
     case TaskFirmware:
         if (job.updateBoot == 1) {
             m_reportText += S(57734);
-            refused = Main().StartDownload(fdp::KindBoot, job.bootFile);
+            refused = Host().FrontEnd().StartDownload(fdp::KindBoot, job.bootFile);
         } else if (job.updateProgram == 1) {
             m_reportText += S(57735);
-            refused = Main().StartDownload(fdp::KindProgram, job.programFile);
+            refused = Host().FrontEnd().StartDownload(fdp::KindProgram, job.programFile);
         }
         break;
     case TaskNamePassword:
         m_reportText += S(57736);
-        refused = Main().StartDownload(fdp::KindParam, paramFile);
+        refused = Host().FrontEnd().StartDownload(fdp::KindParam, paramFile);
         break;
     case TaskDhcpNat:
         m_reportText += S(57737);
-        refused = Main().StartDownload(fdp::KindParam, paramFile);
+        refused = Host().FrontEnd().StartDownload(fdp::KindParam, paramFile);
         break;
     case TaskRegister:
         m_reportText += S(57786);
-        refused = Main().StartDownload(fdp::KindParam, paramFile);
+        refused = Host().FrontEnd().StartDownload(fdp::KindParam, paramFile);
         break;
     case TaskLoopTest: RunLoopTestTask(); return;
     default: m_reportText += S(57743); break;
@@ -248,7 +249,7 @@ void CPageBurn::RunLoopTestTask() {
         return;
     }
     // The runs wait on the dongle link, which keeps the window painting meanwhile.
-    hci::CLoopRunner runner(&Main(), TheDongleLink(), [this](const std::string& text) {
+    hci::CLoopRunner runner(&Host().FrontEnd(), TheDongleLink(), [this](const std::string& text) {
         m_reportText += text;
         ShowReport();
     });
@@ -263,8 +264,8 @@ void CPageBurn::RunTargetTestMode() {
     // Enable_Device_Under_Test_Mode as an HCI command packet, which the target passes
     // to its Bluetooth module. Shared: the engine may still write it after our wait.
     const fdp::SharedBuffer block = hci::CLoopRunner::TargetTestModeBlock();
-    const std::vector<std::uint8_t> answer = Main().EnableTargetTestMode(block) == 0
-                                                 ? Main().WaitForAnswer(fdp::JobTransfer, kRequestWaitMs, block)
+    const std::vector<std::uint8_t> answer = Host().FrontEnd().EnableTargetTestMode(block) == 0
+                                                 ? Host().WaitForAnswer(fdp::JobTransfer, kRequestWaitMs, block)
                                                  : *block;
     m_reportText += S(answer[0] == 0 ? 57761 : 57762);
     ShowReport();
@@ -277,7 +278,7 @@ void CPageBurn::OnTrace() {
     m_reportText.clear();
     ShowReport();
     const std::vector<std::uint8_t> text =
-        Main().GetTrace(buffer) == 0 ? Main().WaitForAnswer(fdp::JobGetTrace, kRequestWaitMs, buffer) : *buffer;
+        Host().FrontEnd().GetTrace(buffer) == 0 ? Host().WaitForAnswer(fdp::JobGetTrace, kRequestWaitMs, buffer) : *buffer;
     m_reportText.append(text.begin(), std::find(text.begin(), text.end(), std::uint8_t{0}));
     ShowReport();
 }
@@ -288,8 +289,8 @@ void CPageBurn::OnDiagnose() {
     ShowReport();
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kTestBlockLen);
     (*block)[0] = 0xFF;
-    const std::uint8_t units = Main().DiagnoseTarget(block) == 0
-                                   ? Main().WaitForAnswer(fdp::JobTransfer, kRequestWaitMs, block)[0]
+    const std::uint8_t units = Host().FrontEnd().DiagnoseTarget(block) == 0
+                                   ? Host().WaitForAnswer(fdp::JobTransfer, kRequestWaitMs, block)[0]
                                    : (*block)[0];
     if (units == 0xFF) {   // no answer
         m_reportText += S(57747);
@@ -300,7 +301,7 @@ void CPageBurn::OnDiagnose() {
     for (const DiagnoseUnit& unit : kDiagnoseUnits) {
         m_reportText += S(units & unit.bit ? unit.ok : unit.failed);
         ShowReport();
-        Main().Pause(kDiagnoseLinePauseMs);
+        Host().Pause(kDiagnoseLinePauseMs);
     }
 }
 
@@ -319,7 +320,7 @@ int CPageBurn::OnWizardBack() {
     // Back while the target erases or burns would leave it so; it is a way out like
     // closing and asks the same question (Yes stops the download and closes).
     if (DownloadRunning()) {
-        Main().FinishWizard();
+        Host().FinishWizard();
         return kStay;
     }
     m_reportText.clear();
@@ -341,7 +342,7 @@ int CPageBurn::OnWizardBack() {
     return kStay;
 }
 
-bool CPageBurn::OnWizardFinish() { return Main().FinishWizard(); }
+bool CPageBurn::OnWizardFinish() { return Host().FinishWizard(); }
 
 std::string CPageBurn::DongleAddressText() const { return TheDongleLink().DongleAddressText(); }
 
@@ -364,12 +365,12 @@ bool CPageBurn::event(QEvent* event) {
     }
     case fdp::WM_FDP_DOWNLOAD: {
         const auto* message = static_cast<CFdpEvent*>(event);
-        Main().OnDownloadResult(message->WParam(), message->LParam());
+        Host().FrontEnd().OnDownloadResult(message->WParam(), message->LParam());
         return true;
     }
     case fdp::WM_FDP_ERASE: {
         const auto* message = static_cast<CFdpEvent*>(event);
-        Main().OnEraseResult(message->WParam(), message->LParam());
+        Host().FrontEnd().OnEraseResult(message->WParam(), message->LParam());
         return true;
     }
     default: return CWizardPage::event(event);

@@ -24,7 +24,7 @@ class CPageBurn : public CWizardPage {
 public:
     using DownloadState = fdp::CDownloadReport::State;
 
-    CPageBurn(CKelvaneDlg& main, WizardJob& job);
+    CPageBurn(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

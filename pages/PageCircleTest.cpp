@@ -11,15 +11,15 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
-#include "app/LoopTestChoice.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
 #include "archive/Archive.h"
 #include "hci/DongleLink.h"
 #include "hci/LoopRunner.h"
+#include "pages/FirmSheet.h"
+#include "pages/LoopTestChoice.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
 
 namespace {
 enum RadioSlot : std::size_t { TargetTestMode, DongleTestMode, TestTarget, TestDongle, DongleMaster, DongleSlave };
@@ -42,8 +42,8 @@ bool ParseUnsigned(const QString& text, std::uint32_t& value) {
 }
 }  // namespace
 
-CPageCircleTest::CPageCircleTest(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 3: Test choice and configuration", "第 3 步：测试选择和配置"), 1094),
+CPageCircleTest::CPageCircleTest(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 3: Test choice and configuration", "第 3 步：测试选择和配置"), 1094),
       m_dataSizeEdit(new QLineEdit(this)),
       m_speedEdit(new QLineEdit(this)) {
     const char* const texts[][2] = {
@@ -99,8 +99,8 @@ CPageCircleTest::CPageCircleTest(CKelvaneDlg& main, WizardJob& job)
 bool CPageCircleTest::OnInitDialog() {
     // The dongle's messages come from its reader thread: they are shown on this one.
     hci::CDongleLink& dongle = TheDongleLink();
-    dongle.SetDevice(Main().DongleDevice());
-    QPointer<CKelvaneDlg> main(&Main());
+    dongle.SetDevice(Host().DongleDevice());
+    QPointer<QWidget> main(Host().Window());
     dongle.SetMessageHandler([main](const std::string& text, const std::string& detail) {
         QMetaObject::invokeMethod(
             qApp, [main, text, detail] { if (main) ShowDongleMessage(main, text, detail); }, Qt::QueuedConnection);
@@ -121,7 +121,7 @@ int CPageCircleTest::OnWizardBack() {
 }
 
 void CPageCircleTest::Message(const char* text) {
-    QMessageBox::warning(&Main(), Main().windowTitle(), QString::fromUtf8(text), QMessageBox::Ok);
+    QMessageBox::warning(Host().Window(), Host().Window()->windowTitle(), QString::fromUtf8(text), QMessageBox::Ok);
 }
 
 int CPageCircleTest::OnWizardNext() {
@@ -153,7 +153,7 @@ int CPageCircleTest::OnWizardNext() {
         // It hung up while it was started: as good as none.
         const std::string reason = dongle.LostReason();
         dongle.CloseDongle();
-        ShowDongleMessage(&Main(), hci::kNoDongleMessage, reason);
+        ShowDongleMessage(Host().Window(), hci::kNoDongleMessage, reason);
         return kStay;
     }
     Sheet()->SetActivePage(PageBurnIndex);

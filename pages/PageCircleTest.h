@@ -13,7 +13,7 @@ class QRadioButton;
 class CPageCircleTest : public CWizardPage {
     Q_OBJECT
 public:
-    CPageCircleTest(CKelvaneDlg& main, WizardJob& job);
+    CPageCircleTest(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

@@ -6,16 +6,16 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/IpAddressCtl.h"
 #include "fdp/param/ParamTasks.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/IpAddressCtl.h"
 
-CPageConfigIPnew::CPageConfigIPnew(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 3 : Config the DHCP and NAT", "第 3 步：配置DHCP和NAT"), 1080),
+CPageConfigIPnew::CPageConfigIPnew(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 3 : Config the DHCP and NAT", "第 3 步：配置DHCP和NAT"), 1080),
       m_hub(new QRadioButton(DlgText("Hub (NAP)  Mode", "Hub (NAP) 模式"), this)),
       m_router(new QRadioButton(DlgText("Router Mode", "Router 模式"), this)),
       m_automatic(new QRadioButton(DlgText("Obtain an IP address automatically", "自动获取IP地址"), this)),
@@ -91,7 +91,7 @@ int CPageConfigIPnew::OnWizardNext() {
     settings.subnetMask = m_subnetMask->Address();
     settings.gateway = m_gateway->Address();
     settings.dns = m_dns->Address();
-    param::CParamStore* store = Main().ParamStore();
+    param::CParamStore* store = Host().ParamStore();
     if (store && param::ApplyNetwork(*store, settings, {Job().modifiedMask, Job().registerMask}))
         Sheet()->SetActivePage(PageBurnIndex);
     return kStay;

@@ -14,7 +14,7 @@ class CIpAddressCtl;
 class CPageConfigIPnew : public CWizardPage {
     Q_OBJECT
 public:
-    CPageConfigIPnew(CKelvaneDlg& main, WizardJob& job);
+    CPageConfigIPnew(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

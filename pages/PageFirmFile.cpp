@@ -9,16 +9,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/InfoDlg.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/InfoDlg.h"
 
 using fdp::FirmwareBoot;
 using fdp::FirmwareKind;
@@ -38,8 +38,8 @@ std::array<std::uint8_t, 4> VersionBytes(const FirmwareVersion& v) { return {v.a
 
 }  // namespace
 
-CPageFirmFile::CPageFirmFile(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 3 : Select the firmware file", "第 3 步：选择固件程序"), 1036) {
+CPageFirmFile::CPageFirmFile(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 3 : Select the firmware file", "第 3 步：选择固件程序"), 1036) {
     struct Ids { int check, targetVersion, edit, select, version; const char* en; const char* zh; };
     const Ids ids[2] = {
         {1013, 1022, 1018, 1017, 1021, "Update boot firmware", "更新启动程序"},
@@ -146,7 +146,7 @@ bool CPageFirmFile::ChooseFirmwareFile(FirmwareKind kind) {
     FileGroup& files = m_files[kind];
     QFileDialog dialog(this, kind == FirmwareBoot ? QStringLiteral("Select boot firmware")
                                                   : QStringLiteral("Select program firmware"),
-                       Main().ProgramDirectory());
+                       Host().ProgramDirectory());
     dialog.setObjectName(QStringLiteral("firmwareFileDialog"));
     // "All" takes every file: on Linux a firmware image need not have a dot in its name.
     const QString firmware = QStringLiteral("Firmware (*.bin)");
@@ -185,10 +185,10 @@ void CPageFirmFile::ShowFileCheckResult(unsigned result) {
     }
     const QString text = ResString(fdp::FileCheckTextId(result));
     if (!bit) {
-        Main().ShowInfo(text, CInfoDlg::ButtonOk, this);
+        Host().ShowInfo(text, CInfoDlg::ButtonOk, this);
         return;
     }
-    const int answer = Main().ShowInfo(text, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this);
+    const int answer = Host().ShowInfo(text, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this);
     if (answer == CInfoDlg::ResultYes) m_checkMask &= ~bit;
     else if (answer == CInfoDlg::ResultNo) m_checkMask |= bit;
 }
@@ -209,12 +209,12 @@ void CPageFirmFile::OnVersion(FirmwareKind kind) {
     ShowFileCheckResult(result);
     if (result != fdp::FileCheckOk) return;
     m_files[kind].fileVersion = version;
-    Main().ShowInfo(ResString(kFileVersionText[kind]) + QString::fromStdString(version.Text()), CInfoDlg::ButtonOk,
+    Host().ShowInfo(ResString(kFileVersionText[kind]) + QString::fromStdString(version.Text()), CInfoDlg::ButtonOk,
                     this);
 }
 
 FirmwareVersion CPageFirmFile::AskTargetVersion(FirmwareKind kind, bool* answered) {
-    return Main().TargetVersion(kVersionWanted[kind], answered);
+    return Host().TargetVersion(kVersionWanted[kind], answered);
 }
 
 void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {
@@ -230,7 +230,7 @@ void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {
     } else {
         text = ResString(kNoVersionSupportText);
     }
-    Main().ShowInfo(text, CInfoDlg::ButtonOk, this);
+    Host().ShowInfo(text, CInfoDlg::ButtonOk, this);
 }
 
 int CPageFirmFile::OnWizardNext() {
@@ -257,7 +257,7 @@ void CPageFirmFile::NextForKind(FirmwareKind kind) {
         if (!answered)
             question += DlgText("\r\n\r\nNote: the target's version could not be read.",
                                 "\r\n\r\n注意：无法读取设备中的版本。");
-        if (Main().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes) return;
+        if (Host().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes) return;
     }
     if (RecordFirmwareVersion(kind)) Sheet()->SetActivePage(PageBurnIndex);
 }
@@ -265,7 +265,7 @@ void CPageFirmFile::NextForKind(FirmwareKind kind) {
 // The masks start from 0 for this task, so no bit of an earlier task (a name or a
 // password) goes out with the firmware's parameter block.
 bool CPageFirmFile::RecordFirmwareVersion(FirmwareKind kind) {
-    param::CParamStore* store = Main().ParamStore();
+    param::CParamStore* store = Host().ParamStore();
     return store && param::ApplyFirmwareVersion(*store, kind == FirmwareBoot ? param::FirmwareArea::Boot
                                                                               : param::FirmwareArea::Program,
                                                 VersionBytes(m_files[kind].fileVersion),

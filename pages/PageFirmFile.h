@@ -19,7 +19,7 @@ class QPushButton;
 class CPageFirmFile : public CWizardPage {
     Q_OBJECT
 public:
-    CPageFirmFile(CKelvaneDlg& main, WizardJob& job);
+    CPageFirmFile(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

@@ -5,14 +5,15 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/FdpEvent.h"
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/FontStatic.h"
 #include "archive/Archive.h"
+#include "fdp/FdpGui.h"
+#include "pages/FdpEvent.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/FontStatic.h"
 
 namespace {
 constexpr unsigned kListeningId = 57676;
@@ -21,8 +22,8 @@ constexpr unsigned kConnectTimeoutId = 57678;
 constexpr unsigned kConnectFailedId = 57679;
 }  // namespace
 
-CPageLink::CPageLink(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 2: Set up connection", "第 2 步：建立连接"), 1050),
+CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 2: Set up connection", "第 2 步：建立连接"), 1050),
       m_stateText(new CFontStatic(QString(), this)),
       m_prompt(new QLabel(DlgText("The Target has connected with PC. Please select your task.",
                                   "设备已经和你的PC连接上，请选择任务："),
@@ -173,7 +174,7 @@ bool CPageLink::event(QEvent* event) {
 }
 
 void CPageLink::OnConnectMessage(std::uint32_t wParam, std::int32_t lParam) {
-    Main().OnConnectResult(wParam, lParam);
+    Host().FrontEnd().OnConnectResult(wParam, lParam);
     switch (wParam) {
     case fdp::ConnectOk:
         Job().linkState = LinkConnected;

@@ -13,7 +13,7 @@ class QRadioButton;
 class CPageLink : public CWizardPage {
     Q_OBJECT
 public:
-    CPageLink(CKelvaneDlg& main, WizardJob& job);
+    CPageLink(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

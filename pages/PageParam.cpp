@@ -6,17 +6,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ByteLimitEdit.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/InfoDlg.h"
 #include "archive/Archive.h"
+#include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ByteLimitEdit.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/InfoDlg.h"
 
 namespace {
 constexpr unsigned kPasswordsDifferId = 3007;
@@ -27,8 +28,8 @@ constexpr int kParamsWaitMs = 3200;
 QString FromStd(const std::string& text) { return QString::fromStdString(text); }
 }  // namespace
 
-CPageParam::CPageParam(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 3: Set name/password", "第 3 步：修改设备名称和密码"), 1037),
+CPageParam::CPageParam(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 3: Set name/password", "第 3 步：修改设备名称和密码"), 1037),
       m_nameEdit(new CByteLimitEdit(static_cast<int>(param::kNameLen), this)),
       m_passwordEdit(new CByteLimitEdit(static_cast<int>(param::kPasswordLen), this)),
       m_confirmEdit(new CByteLimitEdit(static_cast<int>(param::kPasswordLen), this)),
@@ -101,12 +102,12 @@ bool CPageParam::ApplyNamePassword() {
     Job().modifiedMask = 0;
     Job().registerMask = 0;
     if (m_newPassword != m_confirmPassword) {
-        Main().ShowInfo(ResString(kPasswordsDifferId), CInfoDlg::ButtonOk, this);
+        Host().ShowInfo(ResString(kPasswordsDifferId), CInfoDlg::ButtonOk, this);
         return false;
     }
     // The name is cut to its 64 bytes; a password cut short would lock the user out.
     if (!TextFits(m_passwordEdit)) return false;
-    param::CParamStore* store = Main().ParamStore();
+    param::CParamStore* store = Host().ParamStore();
     return store && param::ApplyNamePassword(*store, m_targetName, m_newPassword,
                                              {Job().modifiedMask, Job().registerMask});
 }
@@ -120,8 +121,8 @@ void CPageParam::OnGetParams() {
     // Shared with the worker, which may still be filling it after our wait has ended.
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kParamImageLen);
     const std::vector<std::uint8_t> answer =
-        Main().GetParams(block) == 0 ? Main().WaitForAnswer(fdp::JobGetParams, kParamsWaitMs, block) : *block;
-    Main().SaveParamDump(answer.data());
+        Host().FrontEnd().GetParams(block) == 0 ? Host().WaitForAnswer(fdp::JobGetParams, kParamsWaitMs, block) : *block;
+    Host().FrontEnd().SaveParamDump(answer.data());
 }
 
 QLineEdit* CPageParam::NameEdit() const { return m_nameEdit; }

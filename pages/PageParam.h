@@ -16,7 +16,7 @@ class CByteLimitEdit;
 class CPageParam : public CWizardPage {
     Q_OBJECT
 public:
-    CPageParam(CKelvaneDlg& main, WizardJob& job);
+    CPageParam(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

@@ -7,16 +7,17 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/InfoDlg.h"
 #include "archive/Archive.h"
+#include "fdp/FdpGui.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/InfoDlg.h"
 
-CPagePasswd::CPagePasswd(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step 1: Input password", "第 1 步：输入密码"), 1030),
+CPagePasswd::CPagePasswd(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step 1: Input password", "第 1 步：输入密码"), 1030),
       m_passwordEdit(new QLineEdit(this)),
       m_saveCheck(new QCheckBox(DlgText("Save password", "保存密码"), this)) {
     SetControlId(m_passwordEdit, 1006);
@@ -56,11 +57,11 @@ int CPagePasswd::OnWizardBack() {
 
 int CPagePasswd::OnWizardNext() {
     UpdateData(true);
-    if (Main().Listen() == 0) {
+    if (Host().FrontEnd().Listen() == 0) {
         Job().linkState = LinkListening;
         Sheet()->SetActivePage(PageLinkIndex);
     } else {
-        Main().ShowInfo(Main().LinkUnavailableText(), CInfoDlg::ButtonOk, this);
+        Host().ShowInfo(Host().LinkUnavailableText(), CInfoDlg::ButtonOk, this);
     }
     return kStay;
 }
@@ -74,7 +75,7 @@ bool CPagePasswd::DoDataExchange(bool toMembers) {
         m_passwordEdit->setText(m_password);
         m_saveCheck->setChecked(m_savePassword != 0);
     }
-    Main().SetPassword(m_password.toStdString());
+    Host().FrontEnd().SetPassword(m_password.toStdString());
     return true;
 }
 

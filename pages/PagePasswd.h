@@ -10,7 +10,7 @@ class QLineEdit;
 class CPagePasswd : public CWizardPage {
     Q_OBJECT
 public:
-    CPagePasswd(CKelvaneDlg& main, WizardJob& job);
+    CPagePasswd(IWizardHost& host, WizardJob& job);
 
     bool OnSetActive() override;
     int OnWizardBack() override;

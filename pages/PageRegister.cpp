@@ -5,17 +5,17 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
-#include "app/KelvaneDlg.h"
+#include "app/WizardHost.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ByteLimitEdit.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
 #include "archive/Archive.h"
 #include "fdp/param/ParamTasks.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ByteLimitEdit.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
 
-CPageRegister::CPageRegister(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Step3: Conifgure Register Param", "第 3 步：配置注册参数"), 1037) {
+CPageRegister::CPageRegister(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Step3: Conifgure Register Param", "第 3 步：配置注册参数"), 1037) {
     const QString labels[] = {
         DlgText("Register Access Code:", "注册接入码："), DlgText("Deregister Access Code:", "注销接入码："),
         DlgText("Register Addr:", "注册地址："), DlgText("Ringlet No:", "Ringlet 号码："),
@@ -56,7 +56,7 @@ int CPageRegister::OnWizardNext() {
     UpdateData(true);
     for (CByteLimitEdit* edit : m_edits)
         if (!TextFits(edit)) return kStay;
-    param::CParamStore* store = Main().ParamStore();
+    param::CParamStore* store = Host().ParamStore();
     if (store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask}))
         Sheet()->SetActivePage(PageBurnIndex);
     return kStay;

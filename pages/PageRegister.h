@@ -17,7 +17,7 @@ public:
     // Edit ids in the order of the texts, the settings record and parameters 59-63.
     static constexpr std::array<int, 5> kEditIds = {1097, 1021, 1023, 1101, 1024};
 
-    CPageRegister(CKelvaneDlg& main, WizardJob& job);
+    CPageRegister(IWizardHost& host, WizardJob& job);
 
     bool OnSetActive() override;
     int OnWizardBack() override;

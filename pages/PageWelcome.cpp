@@ -3,17 +3,17 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "app/FirmSheet.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
+#include "pages/FirmSheet.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
 
 namespace {
 constexpr unsigned kGuideTextId = 3102;
 }
 
-CPageWelcome::CPageWelcome(CKelvaneDlg& main, WizardJob& job)
-    : CWizardPage(main, job, DlgText("Firmware Management Wizard", "固件管理向导"), 1029),
+CPageWelcome::CPageWelcome(IWizardHost& host, WizardJob& job)
+    : CWizardPage(host, job, DlgText("Firmware Management Wizard", "固件管理向导"), 1029),
       m_guideEdit(new QPlainTextEdit(this)) {
     SetControlId(m_guideEdit, 1028);
     m_guideEdit->setReadOnly(true);

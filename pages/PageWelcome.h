@@ -8,7 +8,7 @@ class QPlainTextEdit;
 class CPageWelcome : public CWizardPage {
     Q_OBJECT
 public:
-    CPageWelcome(CKelvaneDlg& main, WizardJob& job);
+    CPageWelcome(IWizardHost& host, WizardJob& job);
 
     bool OnInitDialog() override;
     bool OnSetActive() override;

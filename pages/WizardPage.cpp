@@ -2,15 +2,15 @@
 
 #include <QVBoxLayout>
 
-#include "app/KelvaneDlg.h"
-#include "app/widgets/ByteLimitEdit.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/FontStatic.h"
-#include "app/widgets/InfoDlg.h"
+#include "app/WizardHost.h"
+#include "widgets/ByteLimitEdit.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/FontStatic.h"
+#include "widgets/InfoDlg.h"
 
-CWizardPage::CWizardPage(CKelvaneDlg& main, WizardJob& job, const QString& title, int titleId)
-    : m_main(main), m_job(job), m_title(new CFontStatic(title, this)), m_layout(new QVBoxLayout(this)) {
+CWizardPage::CWizardPage(IWizardHost& host, WizardJob& job, const QString& title, int titleId)
+    : m_host(host), m_job(job), m_title(new CFontStatic(title, this)), m_layout(new QVBoxLayout(this)) {
     SetControlId(m_title, titleId);
     QFont titleFont = m_title->font();
     titleFont.setBold(true);
@@ -39,7 +39,7 @@ bool CWizardPage::DoDataExchange(bool) { return true; }
 
 bool CWizardPage::TextFits(CByteLimitEdit* edit) {
     if (edit->text().toUtf8().size() <= edit->ByteLimit()) return true;
-    m_main.ShowInfo(DlgText("This text is longer than the target can keep: at most %1 bytes.\r\nPlease shorten it.",
+    m_host.ShowInfo(DlgText("This text is longer than the target can keep: at most %1 bytes.\r\nPlease shorten it.",
                             "此文本超出设备可保存的长度：最多 %1 个字节。\r\n请将其缩短。")
                         .arg(edit->ByteLimit()),
                     CInfoDlg::ButtonOk, this);

@@ -13,7 +13,7 @@
 #include "archive/SettingsRecord.h"
 
 class CFirmSheet;
-class CKelvaneDlg;
+class IWizardHost;
 class CFontStatic;
 struct WizardJob;
 
@@ -23,7 +23,7 @@ public:
     static constexpr int kStay = -1;
     static constexpr int kFollowSheetOrder = 0;
 
-    CWizardPage(CKelvaneDlg& main, WizardJob& job, const QString& title, int titleId);
+    CWizardPage(IWizardHost& host, WizardJob& job, const QString& title, int titleId);
 
     virtual bool OnInitDialog();
     virtual bool OnSetActive();
@@ -46,7 +46,7 @@ public:
     CFirmSheet* Sheet() const { return m_sheet; }
 
 protected:
-    CKelvaneDlg& Main() const { return m_main; }
+    IWizardHost& Host() const { return m_host; }
     WizardJob& Job() const { return m_job; }
     // Makes the page's layout: the title on top, then the page's own content.
     class QVBoxLayout* PageLayout() const { return m_layout; }
@@ -58,7 +58,7 @@ protected:
 private:
     friend class CFirmSheet;
 
-    CKelvaneDlg& m_main;
+    IWizardHost& m_host;
     WizardJob& m_job;
     CFirmSheet* m_sheet = nullptr;
     CFontStatic* m_title;

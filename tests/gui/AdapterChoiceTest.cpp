@@ -9,9 +9,9 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "pages/FirmSheet.h"
 #include "pages/PagePasswd.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"

@@ -14,13 +14,13 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/widgets/ControlId.h"
 #include "controls/BDAddrCtl.h"
 #include "controls/BDAddrEdit.h"
 #include "controls/BDAddrExchange.h"
 #include "controls/loader/ControlLoader.h"
 #include "fdp/FormatBdAddr.h"
 #include "tests/gui/GuiSupport.h"
+#include "widgets/ControlId.h"
 
 namespace {
 

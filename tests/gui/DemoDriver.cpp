@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneApp.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
+#include "pages/FirmSheet.h"
 #include "pages/PagePasswd.h"
 
 int main(int argc, char** argv) {

@@ -16,22 +16,22 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/FdpEvent.h"
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
-#include "app/LoopTestChoice.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/InfoDlg.h"
 #include "fdp/FirmwareFile.h"
+#include "fdp/Sha256.h"
 #include "fdp/param/ParamStore.h"
+#include "pages/FdpEvent.h"
+#include "pages/FirmSheet.h"
+#include "pages/LoopTestChoice.h"
 #include "pages/PageBurn.h"
 #include "pages/PageFirmFile.h"
 #include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
-#include "fdp/Sha256.h"
+#include "widgets/ControlId.h"
+#include "widgets/InfoDlg.h"
 
 namespace {
 

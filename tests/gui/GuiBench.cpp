@@ -15,17 +15,17 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/InfoDlg.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareFile.h"
+#include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
 #include "tests/gui/GuiSupport.h"
+#include "widgets/ControlId.h"
+#include "widgets/InfoDlg.h"
 
 namespace {
 

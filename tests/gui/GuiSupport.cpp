@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "app/KelvaneDlg.h"
-#include "app/widgets/InfoDlg.h"
+#include "widgets/InfoDlg.h"
 
 #ifndef KELVANE_BIN_DIR
 #error "KELVANE_BIN_DIR names the folder of the built programs"

@@ -5,14 +5,14 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneApp.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
-#include "app/widgets/FontStatic.h"
+#include "pages/FirmSheet.h"
 #include "pages/WizardPage.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
+#include "widgets/FontStatic.h"
 
 class LanguageTest : public QObject {
     Q_OBJECT

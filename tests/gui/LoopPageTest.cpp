@@ -7,11 +7,11 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
-#include "app/LoopTestChoice.h"
 #include "app/WizardJob.h"
 #include "hci/DongleLink.h"
+#include "pages/FirmSheet.h"
+#include "pages/LoopTestChoice.h"
 #include "pages/PageCircleTest.h"
 #include "tests/gui/GuiSupport.h"
 #include "tests/support/ScriptedController.h"

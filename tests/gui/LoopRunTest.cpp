@@ -20,11 +20,11 @@
 #include <string>
 #include <memory>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
-#include "app/LoopTestChoice.h"
 #include "app/WizardJob.h"
 #include "hci/DongleLink.h"
+#include "pages/FirmSheet.h"
+#include "pages/LoopTestChoice.h"
 #include "pages/PageBurn.h"
 #include "pages/PageCircleTest.h"
 #include "pages/PageLink.h"

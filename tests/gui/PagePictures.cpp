@@ -12,17 +12,17 @@
 #include <QTimer>
 
 #include "app/AboutDlg.h"
-#include "app/FdpEvent.h"
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/QtTranslation.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "pages/WizardPage.h"
 #include "fdp/FdpTypes.h"
+#include "pages/FdpEvent.h"
+#include "pages/FirmSheet.h"
+#include "pages/WizardPage.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/ControlPictures.h"
 #include "tests/gui/GuiSupport.h"
+#include "widgets/ControlId.h"
 
 namespace {
 

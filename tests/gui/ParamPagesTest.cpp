@@ -16,15 +16,12 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/InfoDlg.h"
-#include "app/widgets/IpAddressCtl.h"
 #include "fdp/FirmwareFile.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
+#include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"
 #include "pages/PageConfigIPnew.h"
 #include "pages/PageFirmFile.h"
@@ -34,6 +31,9 @@
 #include "pages/PageRegister.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
+#include "widgets/ControlId.h"
+#include "widgets/InfoDlg.h"
+#include "widgets/IpAddressCtl.h"
 
 namespace {
 

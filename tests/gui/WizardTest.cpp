@@ -15,20 +15,20 @@
 #include <memory>
 
 #include "app/AboutDlg.h"
-#include "app/FdpEvent.h"
-#include "app/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogStatusBar.h"
-#include "app/widgets/FontStatic.h"
 #include "fdp/FdpTypes.h"
+#include "pages/FdpEvent.h"
+#include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"
 #include "pages/PageParam.h"
 #include "pages/PagePasswd.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogStatusBar.h"
+#include "widgets/FontStatic.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/widgets/FontStatic.h"
+#include "widgets/FontStatic.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "app/widgets/ControlId.h"
+#include "widgets/ControlId.h"
 
 QWidget* FindControl(QWidget* root, int id) {
     if (!root) return nullptr;

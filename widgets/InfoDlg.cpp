@@ -1,4 +1,4 @@
-#include "app/widgets/InfoDlg.h"
+#include "widgets/InfoDlg.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
-#include "app/widgets/FontStatic.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
+#include "widgets/FontStatic.h"
 
 // The area the message is painted into (edit 1044 of the system's dialog). It wraps the
 // text and keeps the message's own line breaks. The system's area has a fixed size and

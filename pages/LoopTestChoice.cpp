@@ -1,4 +1,4 @@
-#include "app/LoopTestChoice.h"
+#include "pages/LoopTestChoice.h"
 
 #include "hci/DongleLink.h"
 

@@ -1,8 +1,8 @@
-#include "app/widgets/DialogStatusBar.h"
+#include "widgets/DialogStatusBar.h"
 
 #include <QLabel>
 
-#include "app/widgets/ControlId.h"
+#include "widgets/ControlId.h"
 
 CDialogStatusBar::CDialogStatusBar(QWidget* parent) : QStatusBar(parent), m_pane(new QLabel(this)) {
     setSizeGripEnabled(false);

@@ -1,4 +1,4 @@
-#include "app/widgets/IpAddressCtl.h"
+#include "widgets/IpAddressCtl.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

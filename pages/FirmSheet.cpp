@@ -1,4 +1,4 @@
-#include "app/FirmSheet.h"
+#include "pages/FirmSheet.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -6,9 +6,9 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
-#include "app/widgets/ControlId.h"
-#include "app/widgets/DialogText.h"
 #include "pages/WizardPage.h"
+#include "widgets/ControlId.h"
+#include "widgets/DialogText.h"
 
 CFirmSheet::CFirmSheet(QWidget* parent) : QWidget(parent), m_stack(new QStackedWidget(this)) {
     setObjectName(QStringLiteral("CFirmSheet"));

@@ -1,4 +1,4 @@
-#include "app/widgets/ByteLimitEdit.h"
+#include "widgets/ByteLimitEdit.h"
 
 #include <algorithm>
 
