@@ -6,6 +6,12 @@
 //
 // Threads: Notify and Report run on the engine's worker thread and only post events;
 // everything else runs on the user-interface thread.
+//
+// Its sources by job: KelvaneDlg.cpp builds the window; KelvaneDlgLink.cpp starts and
+// shuts down the link; KelvaneDlgEvents.cpp routes the link's events to the pages;
+// KelvaneDlgWaits.cpp waits for the link's answers; KelvaneDlgSettings.cpp reads and
+// writes kelvane.ini; KelvaneDlgClose.cpp the ways out; KelvaneDlgStatus.cpp the status
+// help and the messages.
 #pragma once
 
 #include <QDialog>
@@ -146,6 +152,9 @@ public:
 
     // The picture strip and window icon of the resources.
     static constexpr const char* kIconPath = ":/images/kelvane.png";
+    // The caption of the window and of the program's message boxes, which keep it when
+    // the title adds the adapter and the target.
+    static constexpr const char* kCaption = "Kelvane";
 
 signals:
     void JobEnded();
@@ -157,6 +166,8 @@ protected:
     void ShowMessageBox(const std::string& text) override;
 
 private:
+    static constexpr std::uint8_t kProgramVersionWanted = 14;
+
     void BuildMenu();
     void BuildLayout();
     int ControlIdAt(QWidget* widget) const;
