@@ -1,9 +1,13 @@
 #include "app/KelvaneApp.h"
 
+#include <QMessageBox>
+
 #include "app/KelvaneDlg.h"
 #include "app/QtTranslation.h"
 #include "app/SingleInstance.h"
 #include "app/WizardJob.h"
+#include "fdp/TargetAddress.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
 CKelvaneApp::CKelvaneApp(int& argc, char** argv, CKelvaneOptions options)
@@ -24,14 +28,25 @@ void CKelvaneApp::SelectLanguage() {
 }
 
 int CKelvaneApp::InitInstance() {
+    // The texts are in the user's language: chosen before the words are looked up.
+    SelectLanguage();
+    if (!m_options.target.empty()) {
+        m_target = fdp::ParseTargetAddress(m_options.target);
+        if (!m_target) {
+            QMessageBox::critical(nullptr, QStringLiteral("Kelvane"),
+                                  QString::fromStdString(res::FormatString(res::IDS_BAD_TARGET_ADDRESS, {m_options.target})));
+            return 1;
+        }
+    }
     m_instance = new CSingleInstance(CSingleInstance::RuntimeFolder(), this);
     if (m_instance->ClaimOrRaise([this] { RaiseMainWindow(); })) return 0;
-    SelectLanguage();
 
     CKelvaneDlg::Options options;
     options.interfaceName = m_options.interfaceName;
     options.allTasks = m_options.allTasks;
     options.dongleDevice = m_options.dongleDevice;
+    options.target = m_target;
+    options.paceMs = m_options.paceMs;
     CKelvaneDlg dialog(options);
     m_mainWindow = &dialog;
     dialog.show();

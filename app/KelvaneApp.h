@@ -3,9 +3,11 @@
 #pragma once
 
 #include <QApplication>
+#include <optional>
 #include <string>
 
 #include "app/KelvaneOptions.h"
+#include "fdp/Frame.h"
 
 class CKelvaneDlg;
 class CSingleInstance;
@@ -30,5 +32,8 @@ private:
 
     CKelvaneOptions m_options;
     CSingleInstance* m_instance = nullptr;
+    // The chosen target (--target), read once the application exists: a malformed
+    // address is told in a message box, which needs the application.
+    std::optional<fdp::MacAddress> m_target;
     CKelvaneDlg* m_mainWindow = nullptr;
 };

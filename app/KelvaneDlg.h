@@ -19,6 +19,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/WizardHost.h"
@@ -60,6 +61,12 @@ public:
         // Offer the DHCP/NAT, register and loop test tasks too (--all-tasks); they are
         // hidden by default.
         bool allTasks = false;
+        // Log in only to the target of this address (--target); nothing: the first to
+        // announce.
+        std::optional<fdp::MacAddress> target;
+        // Pause after each transfer progress report (--pace-ms): the pace the wizard has
+        // always taken, which targets are known to keep up with.
+        unsigned paceMs = 10;
     };
 
     explicit CKelvaneDlg(const Options& options, QWidget* parent = nullptr);
@@ -88,6 +95,10 @@ public:
     // a retry failing as the run before it is still reported.
     void OnRequestAccepted(std::uint8_t job) override;
     void OnLinkNotice(const std::string& text) override;
+    // Receiver thread: the connection and download pages name the other target.
+    void OnOtherTarget(const fdp::MacAddress& address) override;
+    // Worker thread: the download page's report gets the version line.
+    void OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) override;
     // Names the wizard's task in the update history, then hands the download on.
     int StartDownload(std::uint8_t kind, const std::string& path) override;
 
@@ -172,6 +183,8 @@ private:
     void BuildLayout();
     int ControlIdAt(QWidget* widget) const;
     void CloseWizard();
+    // Hands the latest transfer position to the download page (user-interface thread).
+    void ForwardProgress();
 
     Options m_options;
     QString m_backupPath;
@@ -198,6 +211,11 @@ private:
 
     // The last report posted in this run: a repeat of it is not posted again.
     fdp::CReportFilter m_reportFilter;
+    // Transfer progress is coalesced: at most one hand-on is on its way to the download
+    // page, and it carries the latest position when it gets there. At any pace the
+    // window then handles no more progress events than it can show.
+    std::atomic<bool> m_progressPending{false};
+    std::atomic<std::int32_t> m_progressPosition{0};
 
     // Set when the link could not start because its files cannot be created.
     QString m_linkUnavailable;

@@ -4,8 +4,6 @@
 #include "app/KelvaneDlg.h"
 
 #include <QCoreApplication>
-#include <chrono>
-#include <thread>
 
 #include "app/WizardJob.h"
 #include "fdp/FdpEngine.h"
@@ -15,6 +13,8 @@
 #include "pages/PageLink.h"
 #include "widgets/DialogText.h"
 #include "widgets/InfoDlg.h"
+#include "resources/strings/StringIds.h"
+#include "resources/strings/StringTable.h"
 
 int CKelvaneDlg::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
     QObject* target = nullptr;
@@ -24,17 +24,56 @@ int CKelvaneDlg::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_
     case fdp::WM_FDP_ERASE: target = m_pageBurn; break;
     default: break;
     }
+    // A transfer's progress goes with the coalesced hand-on of its report.
+    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) target = nullptr;
     if (target) QCoreApplication::postEvent(target, new CFdpEvent(message, wParam, lParam));
-    // Slows the worker so that the user interface keeps up with the posted events.
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // The pace: the worker waits before its next block.
+    Pace();
     return 1;
 }
 
 void CKelvaneDlg::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
     fdp::CFdpGui::Report(stage, result, position, total);
     std::int32_t lParam = 0;
-    if (m_reportFilter.Pass(stage, result, position, total, lParam))
-        QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, static_cast<std::uint8_t>(stage), lParam));
+    if (!m_reportFilter.Pass(stage, result, position, total, lParam)) return;
+    if (stage == fdp::kStageTransferring) {
+        // Stored before the flag is looked at: a hand-on on its way takes this position.
+        m_progressPosition = lParam;
+        if (!m_progressPending.exchange(true))
+            QMetaObject::invokeMethod(this, &CKelvaneDlg::ForwardProgress, Qt::QueuedConnection);
+        return;
+    }
+    QCoreApplication::postEvent(m_pageBurn, new CFdpEvent(fdp::WM_FDP_REPORT, static_cast<std::uint8_t>(stage), lParam));
+}
+
+// Posted events of one thread arrive in the order posted, so the hand-on still comes
+// before the reports of the stages that follow the transfer.
+void CKelvaneDlg::ForwardProgress() {
+    m_progressPending = false;
+    const std::int32_t position = m_progressPosition;
+    CFdpEvent report(fdp::WM_FDP_REPORT, fdp::kStageTransferring, position);
+    QCoreApplication::sendEvent(m_pageBurn, &report);
+    CFdpEvent progress(fdp::WM_FDP_DOWNLOAD, fdp::NotifyProgress, position);
+    QCoreApplication::sendEvent(m_pageBurn, &progress);
+}
+
+void CKelvaneDlg::OnOtherTarget(const fdp::MacAddress& address) {
+    fdp::CFdpGui::OnOtherTarget(address);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_pageLink) m_pageLink->ShowOtherTargets();
+            if (m_pageBurn) m_pageBurn->RefreshSummary();
+        },
+        Qt::QueuedConnection);
+}
+
+void CKelvaneDlg::OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) {
+    fdp::CFdpGui::OnBurntVersion(kind, version);
+    const std::string line = version ? res::FormatString(res::IDS_VERSION_AFTER, {version->Text()})
+                                     : res::LoadString(res::IDS_VERSION_AFTER_UNREAD);
+    QMetaObject::invokeMethod(
+        this, [this, line] { if (m_pageBurn) m_pageBurn->AppendReportLine(line); }, Qt::QueuedConnection);
 }
 
 void CKelvaneDlg::OnRequestAccepted(std::uint8_t) { m_reportFilter.Forget(); }
@@ -93,9 +132,12 @@ void CKelvaneDlg::UpdateTitle() {
     QString title = kCaption;
     if (!adapter.isEmpty()) {
         const bool connected = Engine() && Engine()->State() == fdp::StateConnected;
-        title = connected ? DlgText("Kelvane - adapter %1, target %2", "Kelvane - 网卡 %1，设备 %2")
-                                .arg(adapter, QString::fromStdString(FormatBdAddr(TargetAddress())))
-                          : DlgText("Kelvane - adapter %1", "Kelvane - 网卡 %1").arg(adapter);
+        // A target chosen with --target is the only one the wizard talks to: named at once.
+        const std::optional<fdp::MacAddress> target =
+            connected ? std::optional<fdp::MacAddress>(TargetAddress()) : m_options.target;
+        title = target ? DlgText("Kelvane - adapter %1, target %2", "Kelvane - 网卡 %1，设备 %2")
+                             .arg(adapter, QString::fromStdString(FormatBdAddr(*target)))
+                       : DlgText("Kelvane - adapter %1", "Kelvane - 网卡 %1").arg(adapter);
     }
     setWindowTitle(title);
 }

@@ -5,6 +5,7 @@
 
 #include "app/WizardJob.h"
 #include "fdp/FdpEngine.h"
+#include "fdp/LinkChannel.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
@@ -31,7 +32,9 @@ int CKelvaneDlg::StartLink() {
     if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
     m_engine = std::make_unique<fdp::CFdpEngine>();
     SetLink(m_engine.get(), m_driver.get());
+    SetPaceMs(m_options.paceMs);
     m_engine->Start(m_driver.get(), this);
+    if (m_options.target) m_engine->Channel()->SetChosenTarget(*m_options.target);
 
     const int opened = OpenFirstAdapter();
     UpdateTitle();

@@ -1,6 +1,7 @@
 #include "app/KelvaneOptions.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iterator>
 #include <string_view>
 
@@ -18,6 +19,17 @@ bool OneOf(std::string_view word, const auto& list) {
 }
 
 bool Set(const char* value) { return value && *value; }
+
+// A download's pause after each block: a longer one would only slow a download down.
+constexpr unsigned kMaxPaceMs = 100;
+
+bool ParsePace(const std::string& text, unsigned& into) {
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value > kMaxPaceMs) return false;
+    into = value;
+    return true;
+}
 
 }  // namespace
 
@@ -51,7 +63,13 @@ CKelvaneOptions CKelvaneOptions::Parse(int argc, const char* const* argv) {
         };
         if (arg == "--interface") take(options.interfaceName);
         else if (arg == "--dongle") take(options.dongleDevice);
-        else if (arg == "--all-tasks") flag(options.allTasks);
+        else if (arg == "--target") take(options.target);
+        else if (arg == "--pace-ms") {
+            std::string pace;
+            take(pace);
+            if (options.error.empty() && !ParsePace(pace, options.paceMs))
+                options.error = "--pace-ms takes a number from 0 to " + std::to_string(kMaxPaceMs) + ": " + pace;
+        } else if (arg == "--all-tasks") flag(options.allTasks);
         else if (arg == "--help" || arg == "-h") flag(options.help);
         else if (arg == "--help-all") flag(options.helpAll);
         else if (arg == "--version" || arg == "-v") flag(options.version);
@@ -71,7 +89,7 @@ CKelvaneOptions CKelvaneOptions::Parse(int argc, const char* const* argv) {
 }
 
 const char* CKelvaneOptions::HelpText() {
-    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks]\n"
+    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--target ADDRESS] [--pace-ms N]\n"
            "       kelvane --help | --version\n"
            "The Firmware Management Wizard: updates the firmware of a Bluetooth network access point\n"
            "(the target) over Ethernet, sets its name and password and runs its loop test.\n"
@@ -82,6 +100,10 @@ const char* CKelvaneOptions::HelpText() {
            "                    [:noflow] or unix:PATH (an hciN is bound at start, while the program\n"
            "                    may still do so)\n"
            "  --all-tasks       also offer the DHCP/NAT, register and loop test tasks\n"
+           "  --target ADDRESS  log in only to the target of this Ethernet address\n"
+           "                    (aa:bb:cc:dd:ee:ff or aa-bb-cc-dd-ee-ff)\n"
+           "  --pace-ms N       pause N ms (0-100) after each block of a download; 10, the\n"
+           "                    default, is the pace targets are known to take\n"
            "  --help            this text (--help-all: with Qt's own options)\n"
            "  --version         the program's version\n"
            "Qt's own options (-platform NAME, -style NAME ...) are passed on to Qt. Without a\n"
@@ -103,7 +125,8 @@ const char* CKelvaneOptions::QtOptionsText() {
 }
 
 const char* CKelvaneOptions::UsageText() {
-    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--help] [--version]\n";
+    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--target ADDRESS] [--pace-ms N]\n"
+           "               [--help] [--version]\n";
 }
 
 bool CKelvaneOptions::HasDisplay(const char* qpaPlatform, const char* display, const char* waylandDisplay) const {

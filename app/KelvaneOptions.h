@@ -10,6 +10,10 @@ struct CKelvaneOptions {
     std::string interfaceName;   // --interface IF: only this adapter (a wireless one too)
     std::string dongleDevice;    // --dongle DEVICE: the loop test's dongle
     bool allTasks = false;       // --all-tasks
+    // --target ADDRESS as given: checked once the application exists, since a malformed
+    // address is told in a message box.
+    std::string target;
+    unsigned paceMs = 10;        // --pace-ms N (0..100): the pause after each block of a download
     bool help = false;           // --help, -h
     bool helpAll = false;        // --help-all: the help and Qt's own options
     bool version = false;        // --version, -v

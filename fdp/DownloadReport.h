@@ -16,6 +16,10 @@ inline bool IsLastDownloadStage(unsigned stage, unsigned result) {
     return result != 0 || stage == 13 || stage == 33 || stage == 53 || stage == 61;
 }
 
+// A successful burn of the boot (13) or program (33) area: the link then reads the
+// area's version back before the download's outcome is complete.
+inline bool ReadsVersionAfter(unsigned stage, unsigned result) { return result == 0 && (stage == 13 || stage == 33); }
+
 class CDownloadReport {
 public:
     // The download page's DownloadState, with its stored values.

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "fdp/FdpGui.h"
+#include "fdp/FirmwareVersion.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkProtocol.h"
 #include "fdp/PacketDriver.h"
@@ -359,6 +360,17 @@ void CFdpEngine::RunDownload(bool staged) {
     m_frontEnd->Report(burn + 2, 0, 0, 0);
     result = m_protocol->Burn(kind);
     m_frontEnd->Report(burn + 3, result, 0, 0);
+    if (result == FdpOk && (kind == KindBoot || kind == KindProgram)) ReadBackVersion(kind);
+}
+
+void CFdpEngine::ReadBackVersion(std::uint8_t kind) {
+    const std::uint8_t wanted = kind == KindBoot ? kVersionWantedBoot : kVersionWantedProgram;
+    SharedBuffer block = MakeBuffer(kVersionBlockLen);
+    (*block)[0] = wanted;
+    const std::uint8_t result = m_protocol->Transfer(TransferVersion, block, kVersionBlockLen);
+    std::optional<FirmwareVersion> version;
+    if (result == FdpOk) version = FirmwareVersion::FromAnswer(block->data(), wanted);
+    m_frontEnd->OnBurntVersion(kind, version);
 }
 
 NextBlockResult CFdpEngine::NextBlock(std::uint32_t sentBytes) {
@@ -403,6 +415,12 @@ void CFdpEngine::ClearJob() {
 void CFdpEngine::GetCredentials(const MacAddress& target, PasswordBlock& block) {
     m_frontEnd->GetCredentials(target, block);
 }
+void CFdpEngine::OnOtherTarget(const MacAddress& address) { m_frontEnd->OnOtherTarget(address); }
+
+void CFdpEngine::ListenOnEveryCandidate() {
+    if (m_state == StateOpened) m_driver->SetScouting(true);
+}
+
 void CFdpEngine::OnTraceLength(std::uint32_t total) { m_frontEnd->OnTraceLength(total); }
 void CFdpEngine::OnTraceData(const std::uint8_t* data, std::uint32_t length) {
     m_frontEnd->OnTraceData(data, length);

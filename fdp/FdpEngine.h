@@ -69,6 +69,11 @@ public:
     void GetCredentials(const MacAddress& target, PasswordBlock& block);
     void OnTraceLength(std::uint32_t total);
     void OnTraceData(const std::uint8_t* data, std::uint32_t length);
+    // Another target announced while the link logs in or is logged in (receiver thread).
+    void OnOtherTarget(const MacAddress& address);
+    // While listening, an announce was passed over (not the chosen target, or one served
+    // already): the driver listens on every candidate again (receiver thread).
+    void ListenOnEveryCandidate();
 
     // Walks the capture records of one read and hands each whole link frame to the
     // channel. Public for the fuzz target; the receiver thread calls it.
@@ -87,6 +92,9 @@ private:
     bool OpenDownloadFile(std::int32_t& fileIndex);
     bool ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::int32_t& fileIndex);
     void CloseDownloadFile();
+    // After a burn of the boot or program area: the target's version of it, asked the
+    // way the firmware page asks, told to the front end.
+    void ReadBackVersion(std::uint8_t kind);
     void ParkReceiver();
     void UnparkReceiver();
 

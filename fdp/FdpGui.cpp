@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <iostream>
 #include <iterator>
+#include <thread>
 
 #include "fdp/DebugTrace.h"
 #include "fdp/DownloadReport.h"
@@ -64,6 +65,32 @@ void CFdpGui::OnJobEnd(std::uint8_t, unsigned) {}
 void CFdpGui::OnAdapterMoved(int index) { m_adapterIndex = index; }
 
 void CFdpGui::OnRequestAccepted(std::uint8_t) {}
+void CFdpGui::OnOtherTarget(const MacAddress& address) {
+    const std::string adapter = AdapterName();
+    std::lock_guard lock(m_otherLock);
+    for (OtherTarget& known : m_otherTargets)
+        if (known.address == address) {
+            known.adapter = adapter;
+            return;
+        }
+    m_otherTargets.push_back({address, adapter});
+}
+
+std::vector<CFdpGui::OtherTarget> CFdpGui::OtherTargets() const {
+    std::lock_guard lock(m_otherLock);
+    return m_otherTargets;
+}
+
+void CFdpGui::Pace() const {
+    if (const unsigned ms = m_paceMs; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void CFdpGui::OnBurntVersion(std::uint8_t, std::optional<FirmwareVersion> version) {
+    std::lock_guard lock(m_historyLock);
+    if (!m_download) return;
+    m_download->versionAfter = version ? version->Text() : std::string(kVersionUnread);
+    AppendHistoryLocked();
+}
 
 void CFdpGui::OnLinkNotice(const std::string& text) { SetStatusText(text); }
 
@@ -256,16 +283,21 @@ void CFdpGui::HashDownloadFile() {
 void CFdpGui::EndHistory(unsigned stage, unsigned result) {
     std::lock_guard lock(m_historyLock);
     if (!m_download) return;
-    HistoryRecord record = std::move(*m_download);
+    m_download->stageCode = stage;
+    m_download->stage = StageText(stage);
+    while (!m_download->stage.empty() && m_download->stage.back() == ' ') m_download->stage.pop_back();
+    m_download->resultCode = result;
+    m_download->result = ResultText(result);
+    m_download->durationMs = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                           std::chrono::steady_clock::now() - m_downloadStart)
+                                                           .count());
+    // A burnt firmware area is read back first; its version completes the line.
+    if (!ReadsVersionAfter(stage, result)) AppendHistoryLocked();
+}
+
+void CFdpGui::AppendHistoryLocked() {
+    const HistoryRecord record = std::move(*m_download);
     m_download.reset();
-    record.stageCode = stage;
-    record.stage = StageText(stage);
-    while (!record.stage.empty() && record.stage.back() == ' ') record.stage.pop_back();
-    record.resultCode = result;
-    record.result = ResultText(result);
-    record.durationMs = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                       std::chrono::steady_clock::now() - m_downloadStart)
-                                                       .count());
     // A history that cannot be written never stops the download's own report.
     std::string error;
     if (const std::string path = HistoryPath(); !path.empty() && !CUpdateHistory(path).Append(record, error))
@@ -288,6 +320,10 @@ int CFdpGui::Listen() {
     m_request = FdpRequest{};
     m_request.job = JobListen;
     const int result = m_engine->Submit(m_request);
+    if (result == 0) {
+        std::lock_guard others(m_otherLock);   // heard anew from this listen on
+        m_otherTargets.clear();
+    }
     if (result == 0) {
         SetResultText(LoadString(IDS_LISTENING));
     } else if (result == 2) {

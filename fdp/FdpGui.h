@@ -13,8 +13,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fdp/FdpTypes.h"
+#include "fdp/FirmwareVersion.h"
 #include "fdp/Frame.h"
 #include "fdp/UpdateHistory.h"
 
@@ -79,6 +81,25 @@ public:
     // Something the user should hear of from the link that is no failure (an announce
     // ignored on a wireless adapter); receiver thread. The base makes it the status text.
     virtual void OnLinkNotice(const std::string& text);
+    // Another target announced while the link logged in or was logged in: the user may
+    // be changing the wrong unit. Receiver thread; the base records it (OtherTargets).
+    virtual void OnOtherTarget(const MacAddress& address);
+    // After a successful burn of the boot or program area (kind), the version the target
+    // now reports for it; nothing when it did not answer. Worker thread, after the burn's
+    // last stage report. The base completes the download's history line with it.
+    virtual void OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version);
+
+    // Another target heard: its address and the adapter it was heard on.
+    struct OtherTarget {
+        MacAddress address{};
+        std::string adapter;
+    };
+    // Every other target heard since the program started listening (any thread).
+    std::vector<OtherTarget> OtherTargets() const;
+
+    // Pause after each transfer progress report, in ms (0: none): the pace of a download.
+    void SetPaceMs(unsigned ms) { m_paceMs = ms; }
+    unsigned PaceMs() const { return m_paceMs; }
 
     void SetPassword(const std::string& password);
 
@@ -132,6 +153,8 @@ public:
     static std::string ReportStatusText(unsigned stage, unsigned result);
 
 protected:
+    // Sleeps the pace (worker thread, after a progress report was handed on).
+    void Pace() const;
     void SetStatusText(const std::string& text);
     void SetResultText(const std::string& text);
     // Shows a message the system gives in a message box; the base writes it to stderr.
@@ -146,6 +169,7 @@ private:
     // (worker thread), once per download.
     void HashDownloadFile();
     void EndHistory(unsigned stage, unsigned result);
+    void AppendHistoryLocked();   // under m_historyLock, with a download recorded
 
     std::string m_programFolder;
     CFdpEngine* m_engine = nullptr;
@@ -177,6 +201,10 @@ private:
     std::string m_historyTask;
     std::string m_historyFields;
     std::array<std::string, 8> m_targetVersions;   // by DownloadKind
+
+    mutable std::mutex m_otherLock;
+    std::vector<OtherTarget> m_otherTargets;
+    std::atomic<unsigned> m_paceMs{0};
 };
 
 }  // namespace fdp

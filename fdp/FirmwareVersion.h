@@ -7,6 +7,10 @@
 
 namespace fdp {
 
+// Byte 0 of a version request: which area's version is wanted.
+inline constexpr std::uint8_t kVersionWantedBoot = 13;
+inline constexpr std::uint8_t kVersionWantedProgram = 14;
+
 struct FirmwareVersion {
     std::uint8_t a = 0, b = 0, c = 0, d = 0;
 

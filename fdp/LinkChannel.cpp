@@ -5,6 +5,8 @@
 #include <cstring>
 #include <random>
 
+#include "fdp/FormatBdAddr.h"
+#include "fdp/DebugTrace.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/LinkProtocol.h"
@@ -69,6 +71,7 @@ std::uint8_t CLinkChannel::Connect() {
 
     {
         std::lock_guard lock(m_announceLock);
+        m_othersHeard.clear();   // a new listen: each other target is told again
         m_wait.Arm();
         m_state = ChannelListening;
     }
@@ -115,25 +118,59 @@ void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) 
     switch (view->type) {
     case FDP_FRAME_ANNOUNCE: {
         if (view->body.size() < 12) return;
-        std::lock_guard lock(m_announceLock);
-        if (m_state != ChannelListening) return;
-        if (std::find(m_ignored.begin(), m_ignored.end(), view->source) != m_ignored.end()) return;
-        m_challenge = ReadLe32(&view->body[0]);
-        m_second = ReadLe32(&view->body[4]);
-        m_third = ReadLe32(&view->body[8]);
-        m_target = view->source;
-        m_wait.Complete(0);
+        std::optional<MacAddress> other;
+        bool passedOver = false, rejected = false;
+        {
+            std::lock_guard lock(m_announceLock);
+            if (m_chosen && view->source != *m_chosen) {
+                if (m_passedOver.size() < kMaxOtherTargets &&
+                    std::find(m_passedOver.begin(), m_passedOver.end(), view->source) == m_passedOver.end()) {
+                    m_passedOver.push_back(view->source);
+                    DebugTrace("Announce from %s ignored: not the chosen target %s\n", FormatBdAddr(view->source).c_str(),
+                               FormatBdAddr(*m_chosen).c_str());
+                }
+                rejected = true;
+            } else if (std::find(m_ignored.begin(), m_ignored.end(), view->source) != m_ignored.end()) {
+                rejected = true;
+            }
+            passedOver = rejected && m_state == ChannelListening;
+        }
+        // The driver may have moved to the adapter of the announce just passed over: the
+        // one sought may announce on another, so every candidate is listened to again.
+        if (passedOver && m_engine) m_engine->ListenOnEveryCandidate();
+        if (rejected) return;
+        {
+            std::lock_guard lock(m_announceLock);
+            if (m_state == ChannelListening) {
+                m_challenge = ReadLe32(&view->body[0]);
+                m_second = ReadLe32(&view->body[4]);
+                m_third = ReadLe32(&view->body[8]);
+                m_target = view->source;
+                m_wait.Complete(0);
+                return;
+            }
+            // Logging in or logged in: a second target on the same network. The user may be
+            // about to change the wrong unit; the link itself goes on with its own.
+            if (m_state == ChannelIdle || view->source == m_target) return;
+            if (m_othersHeard.size() >= kMaxOtherTargets ||
+                std::find(m_othersHeard.begin(), m_othersHeard.end(), view->source) != m_othersHeard.end())
+                return;
+            m_othersHeard.push_back(view->source);
+            other = view->source;
+        }
+        if (other && m_engine) m_engine->OnOtherTarget(*other);
         return;
     }
     case FDP_FRAME_LOGIN_REPLY: {
         if (view->body.empty()) return;
         std::lock_guard lock(m_announceLock);
-        if (m_state != ChannelLoggingIn) return;
+        if (m_state != ChannelLoggingIn || view->source != m_target) return;
         m_wait.Complete(view->body[0]);
         return;
     }
     case FDP_FRAME_DATA:
-        if (m_state != ChannelConnected) return;
+        // Another target's answers (another PC may be logged in to it) are not ours.
+        if (m_state != ChannelConnected || view->source != TargetAddress()) return;
         m_protocol->HandleData(view->body.data(), static_cast<std::uint32_t>(view->body.size()));
         return;
     default:
@@ -144,6 +181,12 @@ void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) 
 void CLinkChannel::SetIgnoredTargets(std::vector<MacAddress> targets) {
     std::lock_guard lock(m_announceLock);
     m_ignored = std::move(targets);
+}
+
+void CLinkChannel::SetChosenTarget(std::optional<MacAddress> target) {
+    std::lock_guard lock(m_announceLock);
+    m_chosen = target;
+    m_passedOver.clear();
 }
 
 MacAddress CLinkChannel::TargetAddress() const {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "fdp/CompletionWait.h"
@@ -27,6 +28,9 @@ enum ChannelState : std::uint8_t {
 
 class CLinkChannel {
 public:
+    // Other addresses remembered at most: frames with made-up sources must not grow them.
+    static constexpr std::size_t kMaxOtherTargets = 64;
+
     void Init(CFdpEngine* engine, CLinkProtocol* protocol, IPacketDriver* driver);
     void Uninit();
     int Reset();
@@ -47,6 +51,9 @@ public:
     // Announces from these addresses are let pass while listening: a tool that serves
     // one target after another waits for a new one while the last one announces again.
     void SetIgnoredTargets(std::vector<MacAddress> targets);
+    // Only this target is logged in to (--target): announces from any other address are
+    // let pass, each address said once on the debug output. Nothing: the first to announce.
+    void SetChosenTarget(std::optional<MacAddress> target);
 
     // The connection result of a completed (or timed-out) wait of the login layer.
     static std::uint8_t MapConnectResult(std::optional<std::uint8_t> completion);
@@ -63,6 +70,9 @@ private:
     mutable std::mutex m_announceLock;
     MacAddress m_target{};
     std::vector<MacAddress> m_ignored;
+    std::optional<MacAddress> m_chosen;
+    std::vector<MacAddress> m_passedOver;   // not the chosen one, said once each
+    std::vector<MacAddress> m_othersHeard;  // announced besides the target, told once each
     std::uint32_t m_challenge = 0x1234;
     std::uint32_t m_second = 0;
     std::uint32_t m_third = 0;

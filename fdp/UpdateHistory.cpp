@@ -264,6 +264,7 @@ std::string CUpdateHistory::FormatLine(const HistoryRecord& r) {
     if (!r.fields.empty()) text("fields", r.fields);
     text("fileVersion", r.fileVersion);
     text("targetVersion", r.targetVersion);
+    if (!r.versionAfter.empty()) text("versionAfter", r.versionAfter);
     number("stageCode", r.stageCode);
     text("stage", r.stage);
     number("resultCode", r.resultCode);
@@ -289,6 +290,7 @@ std::optional<HistoryRecord> CUpdateHistory::ParseLine(std::string_view line) {
                                  : name == "fields"        ? &r.fields
                                  : name == "fileVersion"   ? &r.fileVersion
                                  : name == "targetVersion" ? &r.targetVersion
+                                 : name == "versionAfter"  ? &r.versionAfter
                                  : name == "stage"         ? &r.stage
                                  : name == "result"        ? &r.result
                                                            : nullptr;
@@ -376,8 +378,8 @@ std::string HistoryFileIn(const std::string& folder) {
 std::string FormatHistoryTable(const std::vector<HistoryLine>& lines, std::size_t last) {
     const std::size_t from = last && lines.size() > last ? lines.size() - last : 0;
     std::vector<std::vector<std::string>> rows = {
-        {"time (UTC)", "adapter", "target", "task", "kind", "file", "size", "sha256", "version", "before", "result",
-         "duration"}};
+        {"time (UTC)", "adapter", "target", "task", "kind", "file", "size", "sha256", "version", "before", "after",
+         "result", "duration"}};
     for (std::size_t i = from; i < lines.size(); ++i) {
         const HistoryLine& line = lines[i];
         if (!line.record) {
@@ -392,7 +394,7 @@ std::string FormatHistoryTable(const std::vector<HistoryLine>& lines, std::size_
         result += (result.empty() ? "" : ": ") + r.result;
         rows.push_back({r.time, r.adapter, r.target, r.task, r.kind, r.file, std::to_string(r.size), ShortHash(r.sha256),
                         r.fileVersion.empty() ? "-" : r.fileVersion, r.targetVersion.empty() ? "-" : r.targetVersion,
-                        result, Duration(r.durationMs)});
+                        r.versionAfter.empty() ? "-" : r.versionAfter, result, Duration(r.durationMs)});
     }
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows)

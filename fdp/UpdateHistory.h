@@ -23,6 +23,8 @@
 
 namespace fdp {
 
+inline constexpr const char* kVersionUnread = "unread";
+
 struct HistoryRecord {
     std::string time;            // UTC, ISO 8601: 2026-12-10T12:09:10Z
     std::string adapter;         // the interface the download went out on
@@ -35,6 +37,9 @@ struct HistoryRecord {
     std::string fields;          // a parameter download's changed fields, "name,password"; never values
     std::string fileVersion;     // a.b.c.d of a firmware file; empty for parameters
     std::string targetVersion;   // the target's version of that area before; empty if not read
+    // After a burnt boot or program area, the version the target reports for it, or
+    // kVersionUnread when it did not answer; empty (and not written) for anything else.
+    std::string versionAfter;
     unsigned stageCode = 0;      // the stage that ended the download
     std::string stage;           // its text
     unsigned resultCode = 0;     // its result, 0 success

@@ -22,6 +22,8 @@
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
+#include "fdp/FormatBdAddr.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
@@ -153,7 +155,11 @@ void CPageBurn::BuildSummary() {
     if (job.linkState != LinkConnected) {
         m_summaryText += S(57783);
     } else {
-        m_summaryText += S(57772) + job.connectedWith + "\r\n" + "\r\n";
+        m_summaryText += S(57772) + job.connectedWith + "\r\n";
+        // Another unit answers on the same network: the user may be about to change the wrong one.
+        for (const auto& other : Host().FrontEnd().OtherTargets())
+            m_summaryText += res::FormatString(res::IDS_OTHER_TARGET, {FormatBdAddr(other.address)}) + "\r\n";
+        m_summaryText += "\r\n";
         if (job.task == TaskLoopTest)
             m_summaryText += S(57773) + job.connectedWith + "\r\n" + S(57774) + DongleAddressText() + "\r\n" + "\r\n";
         m_summaryText += S(57775);
@@ -176,6 +182,15 @@ void CPageBurn::BuildSummary() {
         }
     }
     UpdateData(false);
+}
+
+void CPageBurn::RefreshSummary() {
+    if (Sheet() && Sheet()->ActivePage() == this) BuildSummary();
+}
+
+void CPageBurn::AppendReportLine(const std::string& line) {
+    m_reportText += line + "\r\n";
+    ShowReport();
 }
 
 void CPageBurn::ShowReport() {

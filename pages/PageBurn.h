@@ -36,6 +36,12 @@ public:
     void Save(archive::CArchive& ar) override;
     void Load(archive::CArchive& ar) override;
 
+    // Builds the summary again when the page is shown (another target was heard).
+    void RefreshSummary();
+    // Appends a line of the link's own to the report (the version after a burn), without
+    // changing the download's state.
+    void AppendReportLine(const std::string& line);
+
     // Shows and enables, or hides and disables, Trace and Diagnose. Shown, they are
     // disabled while a download runs: the engine takes requests between the transfer and
     // the burn, and their answers would wipe the download's report.

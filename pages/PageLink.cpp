@@ -14,6 +14,9 @@
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/FontStatic.h"
+#include "fdp/FormatBdAddr.h"
+#include "resources/strings/StringIds.h"
+#include "resources/strings/StringTable.h"
 
 namespace {
 constexpr unsigned kListeningId = 57676;
@@ -28,6 +31,7 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
       m_prompt(new QLabel(DlgText("The Target has connected with PC. Please select your task.",
                                   "设备已经和你的PC连接上，请选择任务："),
                           this)),
+      m_otherTargets(new QLabel(this)),
       m_radios{{
           {1005, TaskDhcpNat, PageConfigIpIndex, &CPageLink::m_dhcpRadio, nullptr, true},
           {1004, TaskNamePassword, PageParamIndex, &CPageLink::m_namePasswordRadio, nullptr, true},
@@ -73,6 +77,11 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
     PageLayout()->addSpacing(8);
     PageLayout()->addWidget(instruction);
     PageLayout()->addWidget(m_stateText);
+    m_otherTargets->setObjectName(QStringLiteral("otherTargets"));
+    m_otherTargets->setWordWrap(true);
+    m_otherTargets->setStyleSheet(QStringLiteral("color: #b00000;"));
+    m_otherTargets->setVisible(false);
+    PageLayout()->addWidget(m_otherTargets);
     PageLayout()->addWidget(group);
     PageLayout()->addStretch(1);
 }
@@ -139,6 +148,14 @@ void CPageLink::OnRadioClicked(QRadioButton* clicked) {
     for (const TaskRadio& radio : m_radios) radio.button->setChecked(radio.button == clicked);
 }
 
+void CPageLink::ShowOtherTargets() {
+    QStringList lines;
+    for (const auto& other : Host().FrontEnd().OtherTargets())
+        lines << QString::fromStdString(res::FormatString(res::IDS_OTHER_TARGET, {FormatBdAddr(other.address)}));
+    m_otherTargets->setText(lines.join(QLatin1Char('\n')));
+    m_otherTargets->setVisible(!lines.isEmpty());
+}
+
 void CPageLink::ShowLinkState() {
     const bool connected = Job().linkState == LinkConnected;
     // Only the shown page owns the wizard buttons; a result that arrives while another
@@ -151,6 +168,7 @@ void CPageLink::ShowLinkState() {
     case LinkListening:
         if (active) Sheet()->SetWizardButtons(0);
         m_stateText->SetText(ResString(kListeningId));
+        ShowOtherTargets();
         break;
     default:
         if (active) Sheet()->SetWizardButtons(CFirmSheet::WizBack);

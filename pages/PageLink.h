@@ -29,6 +29,10 @@ public:
     void ShowLinkState();
 
     CFontStatic* StateText() const { return m_stateText; }
+    // The line under the state that names the other targets heard; hidden while none.
+    QLabel* OtherTargetsText() const { return m_otherTargets; }
+    // Shows the main window's list of other targets heard, one line each.
+    void ShowOtherTargets();
     QRadioButton* Radio(int controlId) const;
 
 protected:
@@ -57,6 +61,7 @@ private:
 
     CFontStatic* m_stateText;
     QLabel* m_prompt;
+    QLabel* m_otherTargets;
     // In the order Next tests them: DHCP/NAT, name/password, firmware, loop test,
     // register; with several selected the last one wins.
     std::array<TaskRadio, 5> m_radios;

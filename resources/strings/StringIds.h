@@ -57,6 +57,15 @@ enum StringId : unsigned {
     IDS_NO_WORK_FOLDER = 61021,
     IDS_WORK_FOLDER_NOT_OWN = 61022,      // %1 folder
     IDS_WORK_FOLDER_SHARED = 61023,       // %1 folder
+    IDS_OTHER_TARGET = 61040,             // %1 address: the wizard's line
+    IDS_ALSO_HEARD = 61041,               // %1 address, %2 adapter: kelvane-cli's line
+    IDS_VERSION_AFTER = 61042,            // %1 version
+    IDS_VERSION_AFTER_UNREAD = 61043,
+    IDS_BAD_TARGET_ADDRESS = 61044,       // %1 the text given
+    IDS_TARGET_HEARD = 61045,             // %1 address, %2 adapter, %3 announces, %4 seconds
+    IDS_NO_TARGET_HEARD = 61046,          // %1 seconds
+    IDS_VERSION_MISMATCH = 61047,         // %1 the target's version, %2 the file's
+    IDS_TARGET_WITH_REPEAT = 61048,
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 

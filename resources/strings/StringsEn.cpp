@@ -199,6 +199,15 @@ constexpr StringEntry kEnglish[] = {
     {61021, "There is no folder for Kelvane's files: neither XDG_CONFIG_HOME nor HOME is set, and the account has no home folder. Kelvane works without saving: the settings, the parameters, trace.txt, Target_Bt_Addr.txt and the update history are not kept."},
     {61022, "The folder %1 belongs to another user, so Kelvane keeps none of its files there and works without saving. Remove the folder, or make it yours."},
     {61023, "Other users may write to the folder %1, so Kelvane keeps none of its files there and works without saving. Make it writable by you alone (chmod go-w)."},
+    {61040, "Another target also answers: %1. Start with --target %1 to choose it."},
+    {61041, "Also heard: %1 on %2 (use --target to choose)"},
+    {61042, "The target now reports version %1"},
+    {61043, "The version the target now reports could not be read"},
+    {61044, "%1 is not a target address: give six pairs of hexadecimal digits joined by colons or dashes, such as 02:4b:56:00:00:02."},
+    {61045, "%1  on %2  announces %3  last seen %4 s ago"},
+    {61046, "No target announced itself within %1 s."},
+    {61047, "The target reports version %1 but the file holds %2: the update did not take."},
+    {61048, "--target serves one unit only and cannot be used with --repeat."},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace

@@ -88,7 +88,8 @@ TempDir::~TempDir() {
 
 SimProcess::~SimProcess() { Stop(); }
 
-bool SimProcess::Start(const std::string& folder, const std::vector<std::string>& options) {
+bool SimProcess::Start(const std::string& folder, const std::vector<std::string>& options,
+                       const std::string& interface) {
     m_folder = folder;
     const std::string log = folder + "/sim.log";
     // A simulator started again in the same folder must not be taken for ready by the
@@ -97,7 +98,7 @@ bool SimProcess::Start(const std::string& folder, const std::vector<std::string>
     std::error_code ignored;
     std::filesystem::remove(log, ignored);
     std::vector<std::string> command = {"ip", "netns", "exec", NapNamespace(), SimBinary(),
-                                        "--interface", kNapInterface, "--log", log,
+                                        "--interface", interface, "--log", log,
                                         "--state", folder + "/state", "--announce-ms", "100"};
     command.insert(command.end(), options.begin(), options.end());
     std::vector<char*> argv;

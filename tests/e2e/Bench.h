@@ -52,7 +52,8 @@ public:
 
     // Starts it with these extra options and waits until it serves; false with the
     // reason in Error() when it does not come up.
-    bool Start(const std::string& folder, const std::vector<std::string>& options);
+    bool Start(const std::string& folder, const std::vector<std::string>& options,
+               const std::string& interface = kNapInterface);
     // SIGTERM, then waits; true when it ended by itself with status 0 within the time.
     bool Stop(std::chrono::milliseconds within = std::chrono::milliseconds(2000));
     std::chrono::milliseconds StopTime() const { return m_stopTime; }

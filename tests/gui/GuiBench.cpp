@@ -1,9 +1,10 @@
 // kelvane-gui-bench: a 2,023,424-byte program update through the real main window
 // (offscreen) against the simulator on the veth bench, from Next on the download page
-// to Done. Prints the time against the pacing floor (one 10 ms pause per block, which
-// the main window takes so that the window keeps up with the posted reports) and the
-// longest time the user-interface thread went without handling events meanwhile.
-//   kelvane-gui-bench [--runs N]        (default 3; needs root and scripts/bench up)
+// to Done. Prints the time against the pacing floor (one pause of the pace per block: the
+// wizard's 10 ms by default, which targets are known to take) and the longest time the
+// user-interface thread went without handling events meanwhile. At --pace-ms 0 there is
+// no floor: the goal is Next to Done within a second and still no stall.
+//   kelvane-gui-bench [--runs N] [--pace-ms N]   (3 runs, 10 ms; needs root and scripts/bench up)
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -30,7 +31,6 @@
 namespace {
 
 constexpr std::size_t kImageSize = 2023424;
-constexpr double kPaceMs = 10.0;
 constexpr int kHeartbeatMs = 1;
 
 // The longest gap between two heartbeats of a timer on the user-interface thread: how
@@ -69,7 +69,7 @@ bool Fail(const char* why) {
     return false;
 }
 
-bool Run(int runs) {
+bool Run(int runs, unsigned paceMs) {
     if (!bench::Available()) return Fail(qPrintable(bench::Missing()));
     QTemporaryDir state, files;
     SimulatedTarget sim;
@@ -80,7 +80,13 @@ bool Run(int runs) {
     // the same version), Ok to the rest.
     watcher.answer = [](const QString&) { return int{CInfoDlg::ResultYes}; };
     ProgramFolder folder;
-    auto window = OpenMainWindow(folder, bench::kPcInterface);
+    CKelvaneDlg::Options options;
+    options.interfaceName = bench::kPcInterface;
+    options.programFolder = folder.Path().toStdString();
+    options.paceMs = paceMs;
+    auto window = std::make_unique<CKelvaneDlg>(options);
+    window->show();
+    window->Start();
     CFirmSheet* sheet = window->Sheet();
     sheet->PressNext();
     static_cast<CPagePasswd*>(window->PageAt(PagePasswdIndex))->PasswordEdit()->setText(QStringLiteral("kiwi"));
@@ -105,10 +111,10 @@ bool Run(int runs) {
 
     auto* burn = static_cast<CPageBurn*>(window->PageAt(PageBurnIndex));
     const std::size_t blocks = (kImageSize + 1023) / 1024;
-    const double floorMs = static_cast<double>(blocks) * kPaceMs;
+    const double floorMs = static_cast<double>(blocks) * paceMs;
     std::printf("kelvane-gui-bench: program update of %zu bytes (%zu blocks) through the main window, offscreen\n",
                 kImageSize, blocks);
-    std::printf("pacing floor: %zu blocks x %.0f ms = %.0f ms\n", blocks, kPaceMs, floorMs);
+    std::printf("pacing floor: %zu blocks x %u ms = %.0f ms\n", blocks, paceMs, floorMs);
     StallMeter stalls;
     for (int run = 1; run <= runs; ++run) {
         if (run > 1) sheet->PressBack();   // Done offers Back to the firmware file page
@@ -140,9 +146,14 @@ bool Run(int runs) {
             std::fprintf(stderr, "%s\n%s\n", burn->ReportText().c_str(), window->resultText().c_str());
             return Fail("the update did not reach Done");
         }
-        std::printf("run %d: Next to Done %.0f ms (transfer %.0f ms, erase + burn %.0f ms); ratio to the floor %.3f "
-                    "(goal <= 1.05); longest UI stall %.1f ms (goal < 50)\n",
-                    run, totalMs, transferMs, totalMs - transferMs, totalMs / floorMs, longestGap);
+        if (paceMs > 0)
+            std::printf("run %d: Next to Done %.0f ms (transfer %.0f ms, erase + burn %.0f ms); ratio to the floor %.3f "
+                        "(goal <= 1.05); longest UI stall %.1f ms (goal < 50)\n",
+                        run, totalMs, transferMs, totalMs - transferMs, totalMs / floorMs, longestGap);
+        else
+            std::printf("run %d: Next to Done %.0f ms (goal < 1000; transfer %.0f ms, erase + burn %.0f ms); longest UI "
+                        "stall %.1f ms (goal < 50)\n",
+                        run, totalMs, transferMs, totalMs - transferMs, longestGap);
         std::fflush(stdout);
     }
     window->close();
@@ -153,16 +164,20 @@ bool Run(int runs) {
 
 int main(int argc, char** argv) {
     int runs = 3;
+    unsigned paceMs = 10;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg = argv[i];
+        bool number = true;
         if (arg == "--runs" && i + 1 < argc) runs = std::max(1, QByteArray(argv[++i]).toInt());
-        else {
-            std::fprintf(stderr, "usage: kelvane-gui-bench [--runs N]\n");
+        else if (arg == "--pace-ms" && i + 1 < argc) paceMs = QByteArray(argv[++i]).toUInt(&number);
+        else number = false;
+        if (!number || paceMs > 100) {
+            std::fprintf(stderr, "usage: kelvane-gui-bench [--runs N] [--pace-ms 0..100]\n");
             return 1;
         }
     }
     bench::EnterPcSide();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    return Run(runs) ? 0 : 1;
+    return Run(runs, paceMs) ? 0 : 1;
 }

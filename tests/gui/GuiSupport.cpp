@@ -91,10 +91,9 @@ QString BuiltProgram(const char* name) { return QStringLiteral(KELVANE_BIN_DIR "
 
 SimulatedTarget::~SimulatedTarget() { Stop(); }
 
-bool SimulatedTarget::Start(const QStringList& extraArguments) {
+bool SimulatedTarget::Start(const QStringList& extraArguments, const QString& interfaceName) {
     QStringList arguments{QStringLiteral("netns"), QStringLiteral("exec"), Namespace("KELVANE_NAP_NS", "kvnap"),
-                          BuiltProgram("kelvane-nap-sim"), QStringLiteral("--interface"),
-                          QStringLiteral("kv1")};
+                          BuiltProgram("kelvane-nap-sim"), QStringLiteral("--interface"), interfaceName};
     arguments << extraArguments;
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("ip"), arguments);

@@ -64,7 +64,8 @@ QString BuiltProgram(const char* name);
 class SimulatedTarget {
 public:
     ~SimulatedTarget();
-    bool Start(const QStringList& extraArguments = {});
+    // On the target side's interface (kv1; kvt1 and kvt2 with `scripts/bench two up`).
+    bool Start(const QStringList& extraArguments = {}, const QString& interfaceName = QStringLiteral("kv1"));
     void Stop();
 
 private:

@@ -39,6 +39,11 @@ int FakePacketDriver::GetLocalAddress(std::uint8_t* address) {
 std::string FakePacketDriver::GetAdapterDescription(int index) {
     return index < adapterCount ? "fake" + std::to_string(index) + " (memory) Ethernet adapter" : std::string();
 }
+int FakePacketDriver::OpenIndex() const {
+    std::lock_guard lock(m_mutex);
+    return m_open;
+}
+
 std::string FakePacketDriver::GetAdapterName(int index) {
     return index < adapterCount ? "fake" + std::to_string(index) : std::string();
 }

@@ -3,6 +3,7 @@
 // that the engine's receiver then captures.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -38,6 +39,10 @@ public:
     int IsLinkFrame(const std::uint8_t* frame) override { return frame[12] == 0x07 && frame[13] == 0x07; }
     void WakeReceiver() override;
     std::string LastError() const override { return {}; }
+    int OpenIndex() const override;
+    void SetScouting(bool on) override {
+        if (on) ++scoutingStarts;
+    }
 
     // Test side.
     // Queues a frame for the receiver; wireLen differs from its size for a frame not
@@ -55,10 +60,11 @@ public:
     std::function<void(const Bytes&)> onSend;
 
     int adapterCount = 1;
+    std::atomic<int> scoutingStarts{0};   // SetScouting(true) calls
     bool sendFails = false;
 
 private:
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<Bytes> m_reads;       // each entry is one read's capture records
     std::deque<Bytes> m_sent;

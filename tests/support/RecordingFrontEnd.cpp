@@ -69,3 +69,26 @@ std::vector<std::string> RecordingFrontEnd::MessageBoxes() {
 }
 
 }  // namespace fdp::test
+
+namespace fdp::test {
+
+void RecordingFrontEnd::OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version) {
+    CFdpGui::OnBurntVersion(kind, version);
+    {
+        std::lock_guard lock(m_mutex);
+        m_burntVersions.emplace_back(kind, version);
+    }
+    m_cv.notify_all();
+}
+
+std::vector<std::pair<std::uint8_t, std::optional<FirmwareVersion>>> RecordingFrontEnd::BurntVersions() {
+    std::lock_guard lock(m_mutex);
+    return m_burntVersions;
+}
+
+bool RecordingFrontEnd::WaitBurntVersion(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_cv.wait_for(lock, timeout, [&] { return !m_burntVersions.empty(); });
+}
+
+}  // namespace fdp::test

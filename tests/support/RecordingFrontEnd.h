@@ -33,6 +33,11 @@ public:
     void OnJobEnd(std::uint8_t job, unsigned result) override {
         if (onJobEnd) onJobEnd(job, result);
     }
+    void OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version) override;
+
+    // The versions read back after burns so far: (kind, version or nothing).
+    std::vector<std::pair<std::uint8_t, std::optional<FirmwareVersion>>> BurntVersions();
+    bool WaitBurntVersion(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
     // The first result (wParam != 0 for downloads) of a message not yet taken.
     std::optional<NotifyCall> WaitResult(std::uint32_t message,
@@ -56,6 +61,7 @@ private:
     std::vector<NotifyCall> m_messages;
     std::vector<ReportCall> m_reports;
     std::vector<std::string> m_boxes;
+    std::vector<std::pair<std::uint8_t, std::optional<FirmwareVersion>>> m_burntVersions;
     std::size_t m_taken = 0;   // results before this index were returned already
 };
 

@@ -2,12 +2,17 @@
 
 #include <cstdio>
 
+#include "fdp/FormatBdAddr.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
 namespace cli {
 
 int CCliFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
-    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) return 1;   // the reports carry it
+    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) {
+        Pace();   // --pace-ms: the worker waits before its next block
+        return 1;   // the reports carry the position
+    }
     {
         std::lock_guard lock(m_mutex);
         m_results.push_back({message, wParam, lParam});
@@ -25,7 +30,8 @@ void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t positio
     m_lastStage = stage;
     if (const auto line = m_report.OnReport(stage, lParam, statusText())) PrintLine(*line);
     if (stage == fdp::kStageTransferring) ShowProgress(m_report.Bar());
-    if (fdp::IsLastDownloadStage(stage, result)) {
+    // A burnt firmware area is read back first: the download ends with its version.
+    if (fdp::IsLastDownloadStage(stage, result) && !fdp::ReadsVersionAfter(stage, result)) {
         m_downloadEnded = true;
         m_downloadResult = result;
         m_cv.notify_all();
@@ -45,6 +51,30 @@ void CCliFrontEnd::OnAdapterMoved(int index) {
     std::lock_guard lock(m_mutex);
     PrintLine((res::CurrentLanguage() == res::Language::Chinese ? "目标出现在网卡 " : "Target announced on ") +
               AdapterName());
+}
+
+void CCliFrontEnd::OnOtherTarget(const fdp::MacAddress& address) {
+    CFdpGui::OnOtherTarget(address);
+    std::lock_guard lock(m_mutex);
+    if (m_progressShown) std::fputc('\n', stderr);
+    m_progressShown = false;
+    std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_ALSO_HEARD, {FormatBdAddr(address), AdapterName()}).c_str());
+}
+
+void CCliFrontEnd::OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) {
+    CFdpGui::OnBurntVersion(kind, version);
+    {
+        std::lock_guard lock(m_mutex);
+        m_burntVersion = version;
+        m_downloadEnded = true;
+        m_downloadResult = 0;
+    }
+    m_cv.notify_all();
+}
+
+std::optional<fdp::FirmwareVersion> CCliFrontEnd::BurntVersion() {
+    std::lock_guard lock(m_mutex);
+    return m_burntVersion;
 }
 
 std::optional<unsigned> CCliFrontEnd::WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout) {
@@ -68,6 +98,7 @@ void CCliFrontEnd::BeginDownload() {
     m_report.Begin();
     m_filter.Forget();
     m_downloadEnded = false;
+    m_burntVersion.reset();
 }
 
 void CCliFrontEnd::Interrupt() {

@@ -30,6 +30,11 @@ public:
     void OnTraceLength(std::uint32_t total) override;
     void OnJobEnd(std::uint8_t job, unsigned result) override;
     void OnAdapterMoved(int index) override;
+    // Says at once, on standard error, that another target answers too.
+    void OnOtherTarget(const fdp::MacAddress& address) override;
+    void OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) override;
+    // The version read back after the last burn; nothing when it could not be read.
+    std::optional<fdp::FirmwareVersion> BurntVersion();
 
     // Waits for the result (not a progress message) of the given message.
     std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);
@@ -80,6 +85,7 @@ private:
     bool m_interrupted = false;
     std::uint32_t m_traceTotal = 0;
     bool m_progressShown = false;
+    std::optional<fdp::FirmwareVersion> m_burntVersion;
 };
 
 }  // namespace cli

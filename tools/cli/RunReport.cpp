@@ -52,6 +52,14 @@ std::string CRunReport::Json(int exitCode) const {
         }
         json += "}";
     }
+    if (m_versionAfterSet) json += ",\"versionAfter\":" + (m_versionAfter ? JsonString(*m_versionAfter) : "null");
+    if (!m_otherTargets.empty()) {
+        json += ",\"otherTargets\":[";
+        for (std::size_t i = 0; i < m_otherTargets.size(); ++i)
+            json += std::string(i ? "," : "") + "{\"target\":" + JsonString(m_otherTargets[i].first) +
+                    ",\"adapter\":" + JsonString(m_otherTargets[i].second) + "}";
+        json += "]";
+    }
     field("file", m_file);
     if (m_sha256) field("sha256", *m_sha256);
     field("fields", m_fields);

@@ -6,6 +6,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cli {
 
@@ -23,6 +25,13 @@ public:
     void SetTarget(std::string address) { m_target = std::move(address); }
     const std::string& Target() const { return m_target; }
     void SetVersion(const std::string& area, std::string version) { m_versions[area] = std::move(version); }
+    // The version the target reports after a burn; nothing: it could not be read.
+    void SetVersionAfter(std::optional<std::string> version) {
+        m_versionAfter = std::move(version);
+        m_versionAfterSet = true;
+    }
+    // Other targets heard (address, adapter), named whenever there were any.
+    void SetOtherTargets(std::vector<std::pair<std::string, std::string>> others) { m_otherTargets = std::move(others); }
     // Where the run ended and how: a stage word ("login", "transfer", "erase", "burn" ...)
     // and the result as the wizard says it, with its code.
     void SetOutcome(std::string stage, std::string result, unsigned code);
@@ -40,6 +49,9 @@ private:
     std::optional<std::string> m_sha256;
     std::map<std::string, std::string> m_versions;
     std::optional<unsigned> m_code;
+    std::optional<std::string> m_versionAfter;
+    bool m_versionAfterSet = false;
+    std::vector<std::pair<std::string, std::string>> m_otherTargets;
 };
 
 // The text as a JSON string, quotes included.

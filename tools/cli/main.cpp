@@ -18,13 +18,17 @@
 
 #include "fdp/CapabilityDrop.h"
 #include "fdp/FdpEngine.h"
+#include "fdp/FirmwareFile.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/PrivateFile.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/Sha256.h"
+#include "fdp/TargetAddress.h"
 #include "fdp/UpdateHistory.h"
+#include "fdp/FormatBdAddr.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "hci/HciTransport.h"
@@ -37,6 +41,7 @@
 #include "tools/cli/Interrupt.h"
 #include "tools/cli/RunReport.h"
 #include "tools/cli/SecretInput.h"
+#include "tools/cli/TargetsCommand.h"
 
 using namespace fdp;
 using namespace std::chrono_literals;
@@ -48,6 +53,9 @@ namespace {
 // by the user cannot be used, or param.jdp cannot be read, copied or replaced; 20 + ConnectResult when the login failed; 40 + result when the operation
 // failed (41 failed, 43 time-out, 50 file error, 40 + a target status byte ...).
 constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitConnect = 20, ExitOperation = 40;
+// --verify: the version the target reports after the burn is not the file's.
+constexpr int ExitVersionMismatch = 7;
+constexpr unsigned kMaxPaceMs = 100;
 
 int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<int>(std::min(255u, ExitOperation + result)); }
 
@@ -64,6 +72,7 @@ bool KindFromName(const std::string& name, std::uint8_t& kind) {
 
 // What this run did, for --json.
 cli::CRunReport g_report;
+bool g_reportWanted = true;
 
 // A link step's end as the report's outcome: its stage word and the wizard's words.
 void RecordOutcome(unsigned stage, unsigned code) {
@@ -150,6 +159,11 @@ struct Options {
     bool version = false;
     bool help = false;
     std::string dongle;   // the loop test's dongle; empty: the first hciN that opens
+    std::optional<std::string> targetText;     // --target as given
+    std::optional<MacAddress> target;          // --target
+    unsigned paceMs = 0;                       // --pace-ms
+    bool verify = false;
+    int jsonFd = -1;                           // standard output as given, with --json
 };
 
 bool Parse(int argc, char** argv, Options& options) {
@@ -171,6 +185,17 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (arg == "--quiet") options.quiet = true;
         else if (arg == "--repeat") options.repeat = true;
         else if (arg == "--force") options.force = true;
+        else if (arg == "--verify") options.verify = true;
+        else if (arg == "--target") { if (!value(options.targetText.emplace())) return false; }
+        else if (arg == "--pace-ms") {
+            std::string text;
+            if (!value(text)) return false;
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long ms = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || ms > kMaxPaceMs) return false;
+            options.paceMs = static_cast<unsigned>(ms);
+        }
         else if (arg == "--flash-wait-ms") {
             std::string text;
             if (!value(text)) return false;
@@ -305,6 +330,26 @@ int ShowHistory(const Options& options) {
     return ExitOk;
 }
 
+// After a burnt firmware area: the version the target now reports, said and recorded;
+// with --verify a version other than the file's (or none) fails the run.
+int ReportVersionAfter(cli::CCliFrontEnd& front, const Options& options, std::uint8_t kind, const std::string& file) {
+    const auto after = front.BurntVersion();
+    const std::string text = after ? after->Text() : std::string();
+    std::printf("%s\n", after ? res::FormatString(res::IDS_VERSION_AFTER, {text}).c_str()
+                              : res::LoadString(res::IDS_VERSION_AFTER_UNREAD).c_str());
+    g_report.SetVersionAfter(after ? std::optional<std::string>(text) : std::nullopt);
+    if (!options.verify) return ExitOk;
+    FirmwareVersion fileVersion;
+    const std::string expected =
+        fdp::ReadFileVersion(kind == KindBoot ? fdp::FirmwareBoot : fdp::FirmwareProgram, file, 0, fileVersion) == 0
+            ? fileVersion.Text()
+            : std::string("?");
+    if (after && text == expected) return ExitOk;
+    std::fprintf(stderr, "%s\n",
+                 res::FormatString(res::IDS_VERSION_MISMATCH, {after ? text : std::string("?"), expected}).c_str());
+    return ExitVersionMismatch;
+}
+
 // One run: open the adapter, log in to a target, run the operation. With served (for
 // --repeat), targets in it are let pass and the one served is added.
 int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
@@ -319,7 +364,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         (op == "version" && arg(1) != "boot" && arg(1) != "program") ||
         (op == "check" && arg(1).empty()) ||
         (op != "download" && op != "erase" && op != "params" && op != "trace" && op != "version" && op != "check" &&
-         op != "diagnose" && op != "testmode" && op != "looptest" && !cli::IsParamTask(op))) {
+         op != "diagnose" && op != "testmode" && op != "looptest" && op != "targets" && !cli::IsParamTask(op))) {
         Usage();
         return ExitUsage;
     }
@@ -352,6 +397,16 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     }
 
     if (op == "check") return cli::RunFileCheck(arg(1));
+    if (op == "targets") {
+        std::string error;
+        const auto request = cli::ParseTargets(options.operation, error);
+        if (!request) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+            return ExitUsage;
+        }
+        g_reportWanted = false;   // with --json, an object per target instead
+        return cli::RunTargets(*request, {options.interface, options.target, options.json, options.jsonFd});
+    }
 
     std::uint64_t fileSize = 0;
     std::string downloadPath = arg(2);
@@ -402,6 +457,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     }
 
     cli::CCliFrontEnd front(options.progress);
+    front.SetPaceMs(options.paceMs);
     cli::CInterrupt::SetHook([&front] { front.Interrupt(); });
     struct HookEnd {
         ~HookEnd() { cli::CInterrupt::SetHook({}); }
@@ -421,6 +477,16 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     }
     engine.Start(&driver, &front);
     if (served) engine.Channel()->SetIgnoredTargets(*served);
+    if (options.target) engine.Channel()->SetChosenTarget(*options.target);
+    // Every way out of the run from here on reports the other targets heard meanwhile.
+    struct OthersToReport {
+        cli::CCliFrontEnd& front;
+        ~OthersToReport() {
+            std::vector<std::pair<std::string, std::string>> others;
+            for (const auto& other : front.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
+            g_report.SetOtherTargets(std::move(others));
+        }
+    } othersToReport{front};
     front.SetLink(&engine, &driver);
 
     const int opened = front.OpenFirstAdapter();
@@ -488,8 +554,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         }
         // Transfer (2 s a block, three sends) is bounded by the file; erase and burn by their waits.
         const auto blocks = fileSize / 1024 + 3;
-        const auto bound = std::chrono::milliseconds(blocks * timeouts.status * timeouts.blockSends +
-                                                     2 * timeouts.Flash(kind)) + 5s;
+        const auto bound = std::chrono::milliseconds(blocks * (timeouts.status * timeouts.blockSends + options.paceMs) +
+                                                     2 * timeouts.Flash(kind) + timeouts.transfer) + 5s;
         if (!front.WaitDownloadEnd(bound)) {
             if (front.Interrupted()) return StopInterrupted(front, Stopped::Download, kind);
             std::printf("%s\n", CFdpGui::ResultText(FdpTimeout).c_str());
@@ -505,7 +571,8 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
                 return ExitFiles;
             }
         }
-        return OperationExit(front.DownloadResult());
+        if (front.DownloadResult() != 0 || !firmware) return OperationExit(front.DownloadResult());
+        return ReportVersionAfter(front, options, kind, arg(2));
     }
     if (op == "erase") {
         FdpRequest request;
@@ -622,7 +689,7 @@ int main(int argc, char** argv) {
     options.progress = options.progress && terminal && !options.quiet;
     const auto finish = [&](int code) {
         std::fflush(stdout);
-        if (jsonFd >= 0) {
+        if (jsonFd >= 0 && g_reportWanted) {
             const std::string line = g_report.Json(code) + "\n";
             if (::write(jsonFd, line.data(), line.size()) < 0) return code;
         }
@@ -637,6 +704,18 @@ int main(int argc, char** argv) {
                     (options.folder.empty() ? ProgramFolder(FolderUse::ReadOnly) : options.folder).c_str());
         return ExitOk;
     }
+    if (options.targetText) {
+        options.target = ParseTargetAddress(*options.targetText);
+        if (!options.target) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", res::FormatString(res::IDS_BAD_TARGET_ADDRESS, {*options.targetText}).c_str());
+            return finish(ExitUsage);
+        }
+        if (options.repeat) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", res::LoadString(res::IDS_TARGET_WITH_REPEAT).c_str());
+            return finish(ExitUsage);
+        }
+    }
+    options.jsonFd = jsonFd;
     if (const auto failed = ResolvePasswords(options)) return finish(*failed);
     if (!options.repeat) return finish(Run(options));
 

@@ -43,6 +43,8 @@ struct NapConfig {
     // for an erased area).
     std::optional<std::uint32_t> bootVersion;
     std::optional<std::uint32_t> programVersion;
+    // A burn that does not take: both areas go on reporting the version they held at start.
+    bool keepVersion = false;
 
     std::uint8_t diagnose = 0x3F;          // one bit per unit: UART, MAC, RAM, FLASH, TIMER, BT
     std::uint8_t testModeStatus = 0;

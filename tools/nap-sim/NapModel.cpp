@@ -96,6 +96,10 @@ CNapModel::CNapModel(NapConfig config)
         m_params.assign(standard.bytes.begin(), standard.bytes.end());
     }
     if (const auto kept = m_state.LoadPassword()) m_config.password = *kept;
+    if (m_config.keepVersion) {
+        m_config.bootVersion = Version(wire::kVersionOfBoot);
+        m_config.programVersion = Version(wire::kVersionOfProgram);
+    }
 }
 
 // The target takes its login password from a burnt block whose change mask marks the

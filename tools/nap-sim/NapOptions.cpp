@@ -40,6 +40,8 @@ const char* const kNapUsage =
     "  --burn-delay-ms N       delay before the burn reply\n"
     "  --boot-version V        boot version reported (a.b.c.d or 0xHHHHHHHH)\n"
     "  --program-version V     program version reported (255.255.255.255: no program)\n"
+    "  --version-after-burn new|old  old: the versions reported stay those held at\n"
+    "                          start, as after a burn that did not take (default new)\n"
     "  --diagnose N            self-test result byte (default 0x3f)\n"
     "  --test-mode-status N    status of the test-mode request (default 0)\n"
     "  --transfer-status N     end status of a transfer answer (default 0)\n"
@@ -136,6 +138,7 @@ bool ParseNapOptions(const std::vector<std::string>& args, NapOptions& options, 
         {"--burn-delay-ms", [&](const std::string& v) { return ParseInto(v, c.burnDelayMs); }},
         {"--boot-version", [&](const std::string& v) { std::uint32_t n = 0; if (!ParseVersion(v, n)) return false; c.bootVersion = n; return true; }},
         {"--program-version", [&](const std::string& v) { std::uint32_t n = 0; if (!ParseVersion(v, n)) return false; c.programVersion = n; return true; }},
+        {"--version-after-burn", [&](const std::string& v) { c.keepVersion = v == "old"; return v == "old" || v == "new"; }},
         {"--diagnose", [&](const std::string& v) { return ParseInto(v, c.diagnose); }},
         {"--test-mode-status", [&](const std::string& v) { return ParseInto(v, c.testModeStatus); }},
         {"--transfer-status", [&](const std::string& v) { return ParseInto(v, c.transferStatus); }},

@@ -23,7 +23,10 @@ TEST_F(IgnoredTargetsTest, ServedTargetsAnnouncePastTheListeningChannel) {
     const auto login = driver.NextSent();
     ASSERT_TRUE(login);
     EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), login->begin())) << "sent to the new target";
-    driver.Inject(TargetFrames::LoginReply(0));
+    // The reply comes from the new target: one from another address is not its answer.
+    auto reply = TargetFrames::LoginReply(0);
+    std::copy(fresh.begin(), fresh.end(), reply.begin() + 6);
+    driver.Inject(reply);
     const auto result = front.WaitResult(WM_FDP_CONNECT);
     ASSERT_TRUE(result);
     EXPECT_EQ(result->wParam, ConnectOk);

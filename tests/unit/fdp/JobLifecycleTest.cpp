@@ -51,6 +51,9 @@ TEST_F(JobLifecycleTest, ARequestAcceptedDuringTheEraseRunsAfterTheBurn) {
     driver.Inject(TargetFrames::Status(FDP_RSP_ERASE, 0));
     EXPECT_EQ(NextData().code, FDP_CMD_BURN);
     Ack();
+    // The burnt area's version is read back on the worker before it takes the next job.
+    EXPECT_EQ(NextData().code, FDP_CMD_TRANSFER);
+    driver.Inject(TargetFrames::Status(FDP_RSP_TRANSFER_END, 0));
     EXPECT_EQ(NextData().code, FDP_CMD_GET_TRACE) << "the waiting request was lost";
     driver.Inject(TargetFrames::Data(FDP_RSP_TRACE_LENGTH, std::vector<std::uint8_t>{3, 0, 0, 0}));
     driver.Inject(TargetFrames::Numbered(FDP_RSP_TRACE_DATA, 1, std::vector<std::uint8_t>{'a', 'b', 'c'}));

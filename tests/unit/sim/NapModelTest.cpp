@@ -574,6 +574,28 @@ TEST_F(NapModelTest, ReportsTheVersionOfTheBurntImageAndNoneAfterAnErase) {
     EXPECT_EQ(version(), (Bytes{4, 3, 2, 1}));
 }
 
+// The knob that shows a burn which did not take: the target goes on reporting the
+// versions it held at start.
+TEST_F(NapModelTest, KeepsReportingTheOldVersionWhenToldTo) {
+    NapConfig config;
+    config.keepVersion = true;
+    Make(config);
+    LogIn();
+    auto version = [this](std::uint8_t which) {
+        return Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, VersionRequest(which))), fdp::FDP_RSP_TRANSFER_DATA,
+                       fdp::FDP_RSP_TRANSFER_END)
+            .data;
+    };
+    Bytes image = Pattern(4096);
+    image[64] = 0x02;
+    image[65] = 0x03;
+    image[66] = 0x08;
+    image[67] = 0x02;
+    Download(fdp::KindProgram, image);
+    EXPECT_EQ(version(0x0E), (Bytes{0, 0, 0, 2})) << "the built-in 2.0.0.0, not the burnt 2.8.3.2";
+    EXPECT_EQ(version(0x0D), (Bytes{0, 0, 0, 1}));
+}
+
 TEST_F(NapModelTest, SendsTheTraceLengthThenNumberedTextBlocks) {
     struct Case {
         std::string text;

@@ -16,7 +16,8 @@ TEST(NapOptionsTest, TakesEveryKnob) {
                                  "--boot-version", "1.2.3.4", "--program-version", "0xFFFFFFFF",
                                  "--diagnose", "0x2d", "--test-mode-status", "1", "--state", "/tmp/s",
                                  "--log", "/tmp/l", "--trace-file", "/tmp/t", "--challenge", "0x1234",
-                                 "--bt", "unix:/tmp/bt-server-bredr", "--bt-radio", "off", "--bt-withhold", "50"},
+                                 "--bt", "unix:/tmp/bt-server-bredr", "--bt-radio", "off", "--bt-withhold", "50",
+                                 "--version-after-burn", "old"},
                                 o, error))
         << error;
     const NapConfig& c = o.config;
@@ -45,6 +46,7 @@ TEST(NapOptionsTest, TakesEveryKnob) {
     EXPECT_EQ(o.btDevice, "unix:/tmp/bt-server-bredr");
     EXPECT_FALSE(o.btRadioOn);
     EXPECT_EQ(o.btWithhold, 50u);
+    EXPECT_TRUE(c.keepVersion);
 }
 
 TEST(NapOptionsTest, RefusesBadInput) {
@@ -65,6 +67,7 @@ TEST(NapOptionsTest, RefusesBadInput) {
         {"--interface", "kv1", "--boot-version", "1.2.3.256"},
         {"--interface", "kv1", "--announce-ms", "0"},
         {"--interface", "kv1", "--erase-delay-ms", "12ms"},
+        {"--interface", "kv1", "--version-after-burn", "older"},
     };
     for (const auto& args : cases) {
         NapOptions o;

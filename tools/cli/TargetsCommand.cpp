@@ -1,0 +1,84 @@
+#include "tools/cli/TargetsCommand.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "fdp/FormatBdAddr.h"
+#include "fdp/JsonString.h"
+#include "fdp/PacketSocketDriver.h"
+#include "fdp/TargetScout.h"
+#include "resources/strings/StringIds.h"
+#include "resources/strings/StringTable.h"
+#include "tools/cli/Interrupt.h"
+
+namespace cli {
+
+namespace {
+constexpr unsigned kMaxSeconds = 3600;
+}
+
+std::optional<TargetsRequest> ParseTargets(const std::vector<std::string>& operation, std::string& error) {
+    TargetsRequest request;
+    for (std::size_t i = 1; i < operation.size(); ++i) {
+        if (operation[i] != "--seconds" || i + 1 >= operation.size()) {
+            error = "targets takes only --seconds N";
+            return std::nullopt;
+        }
+        const std::string& text = operation[++i];
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long seconds = std::strtoul(text.c_str(), &end, 10);
+        if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || seconds == 0 || seconds > kMaxSeconds) {
+            error = "--seconds takes a number from 1 to " + std::to_string(kMaxSeconds) + ": " + text;
+            return std::nullopt;
+        }
+        request.seconds = static_cast<unsigned>(seconds);
+    }
+    return request;
+}
+
+int RunTargets(const TargetsRequest& request, const TargetsSetup& setup) {
+    fdp::CPacketSocketDriver driver;
+    if (!setup.interfaceName.empty()) driver.SetInterfaceFilter(setup.interfaceName);
+    driver.Init(nullptr);
+    fdp::CTargetScout scout(driver);
+    if (scout.OpenFirstAdapter() < 0) {
+        std::string message = res::LoadString(res::IDS_OPEN_ADAPTER_FAILED);
+        if (const std::string reason = driver.LastError(); !reason.empty()) message += "\n" + reason;
+        std::fprintf(stderr, "%s\n", message.c_str());
+        driver.Uninit();
+        return 2;
+    }
+    CInterrupt::SetHook([&scout] { scout.Stop(); });
+    auto heard = scout.Listen(std::chrono::seconds(request.seconds));
+    CInterrupt::SetHook({});
+    driver.Uninit();
+    if (setup.target)
+        std::erase_if(heard, [&](const fdp::HeardTarget& t) { return t.address != *setup.target; });
+
+    const auto now = std::chrono::steady_clock::now();
+    for (const fdp::HeardTarget& t : heard) {
+        const auto agoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - t.lastSeen).count();
+        const std::string address = FormatBdAddr(t.address);
+        if (setup.json) {
+            const std::string line = "{\"target\":" + fdp::JsonString(address) + ",\"adapter\":" +
+                                     fdp::JsonString(t.adapter) + ",\"announces\":" + std::to_string(t.announces) +
+                                     ",\"lastSeenMsAgo\":" + std::to_string(agoMs) + "}\n";
+            if (::write(setup.jsonFd, line.data(), line.size()) < 0) return 3;
+        }
+        std::printf("%s\n", res::FormatString(res::IDS_TARGET_HEARD,
+                                              {address, t.adapter, std::to_string(t.announces),
+                                               std::to_string(agoMs / 1000) + "." + std::to_string(agoMs % 1000 / 100)})
+                                .c_str());
+    }
+    if (heard.empty()) {
+        std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_NO_TARGET_HEARD, {std::to_string(request.seconds)}).c_str());
+        return ExitNoTargetHeard;
+    }
+    return 0;
+}
+
+}  // namespace cli

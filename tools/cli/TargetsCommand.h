@@ -1,0 +1,34 @@
+// kelvane-cli targets [--seconds N]: the targets that announce on the adapters the link
+// would use, without logging in to any. One line per target (address, adapter, announces
+// heard, last seen), or with --json one object per target and line.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fdp/Frame.h"
+
+namespace cli {
+
+inline constexpr int ExitNoTargetHeard = 8;
+
+struct TargetsRequest {
+    unsigned seconds = 3;
+};
+
+// The request from the operation's words (operation[0] is "targets"); nothing, with the
+// reason in error, when they do not make one.
+std::optional<TargetsRequest> ParseTargets(const std::vector<std::string>& operation, std::string& error);
+
+struct TargetsSetup {
+    std::string interfaceName;                 // --interface; empty: every candidate
+    std::optional<fdp::MacAddress> target;     // --target: only this one is listed
+    bool json = false;
+    int jsonFd = -1;                           // where the objects go with --json
+};
+
+// Listens and prints; the exit code: 0 one heard at least, 2 no adapter, 8 none heard.
+int RunTargets(const TargetsRequest& request, const TargetsSetup& setup);
+
+}  // namespace cli
