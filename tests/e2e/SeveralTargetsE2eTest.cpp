@@ -138,7 +138,7 @@ TEST_F(SeveralTargetsE2eTest, WithoutAChoiceTheOtherTargetIsNamed) {
     StartTargets();
     const CliRun run = Run({"--json", "download", "program", work / "program.bin"});
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const bool firstServed = run.out.find(std::string("\"target\":\"") + kFirst + "\"") != std::string::npos;
+    const bool firstServed = run.err.find(std::string("Connected with: ") + kFirst) != std::string::npos;
     const std::string other = firstServed ? kSecond : kFirst;
     EXPECT_NE(run.err.find("Also heard: " + other + " on kv0 (use --target to choose)\n"), std::string::npos) << run.err;
     EXPECT_NE(run.out.find("\"otherTargets\":[{\"target\":\"" + other + "\",\"adapter\":\"kv0\"}]"), std::string::npos)

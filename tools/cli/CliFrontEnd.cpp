@@ -114,6 +114,11 @@ bool CCliFrontEnd::Interrupted() {
     return m_interrupted;
 }
 
+bool CCliFrontEnd::WaitInterrupted(std::chrono::steady_clock::time_point until) {
+    std::unique_lock lock(m_mutex);
+    return !m_cv.wait_until(lock, until, [this] { return m_interrupted; });
+}
+
 unsigned CCliFrontEnd::LastStage() {
     std::lock_guard lock(m_mutex);
     return m_lastStage;

@@ -52,6 +52,8 @@ public:
     // Ends every wait at once, now and later (any thread): the user interrupted the tool.
     void Interrupt();
     bool Interrupted();
+    // Waits until then or until interrupted; false when interrupted.
+    bool WaitInterrupted(std::chrono::steady_clock::time_point until);
 
 private:
     // Takes the first queued item that matches, waiting up to the time given.

@@ -56,6 +56,8 @@ constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitC
 // --verify: the version the target reports after the burn is not the file's.
 constexpr int ExitVersionMismatch = 7;
 constexpr unsigned kMaxPaceMs = 100;
+// A target that nobody has logged in to announces itself about once a second.
+constexpr auto kAnnouncePeriod = std::chrono::milliseconds(1000);
 
 int OperationExit(unsigned result) { return result == 0 ? ExitOk : static_cast<int>(std::min(255u, ExitOperation + result)); }
 
@@ -479,9 +481,14 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     if (served) engine.Channel()->SetIgnoredTargets(*served);
     if (options.target) engine.Channel()->SetChosenTarget(*options.target);
     // Every way out of the run from here on reports the other targets heard meanwhile.
+    // A run that logged in and is over within the first announce period still hears it
+    // out, so that another target on the network is not missed by a quick operation.
     struct OthersToReport {
         cli::CCliFrontEnd& front;
+        std::chrono::steady_clock::time_point listenedAt{};
+        bool connected = false;
         ~OthersToReport() {
+            if (connected && front.OtherTargets().empty()) front.WaitInterrupted(listenedAt + kAnnouncePeriod);
             std::vector<std::pair<std::string, std::string>> others;
             for (const auto& other : front.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
             g_report.SetOtherTargets(std::move(others));
@@ -498,6 +505,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
     g_report.SetAdapter(engine.GetAdapterDescription(opened));
 
     front.SetPassword(options.password);
+    othersToReport.listenedAt = std::chrono::steady_clock::now();
     if (front.Listen() != 0) {
         std::printf("%s\n", front.resultText().c_str());
         return ExitConnect + int{ConnectAborted};
@@ -522,6 +530,7 @@ int Run(const Options& options, std::vector<MacAddress>* served = nullptr) {
         g_report.SetOutcome("login", ConnectText(connect), connect);
         return ExitConnect + static_cast<int>(connect);
     }
+    othersToReport.connected = true;
     std::printf("%s %s\n", ConnectText(connect), addressText);
     std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，设备 %s\n" : "Adapter in use: %s, target %s\n",
                 front.AdapterName().c_str(), addressText);

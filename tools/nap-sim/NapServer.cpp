@@ -51,6 +51,11 @@ void CNapServer::ReceiverMain() {
         const std::uint8_t* data = m_driver.ReceiveFrames(count);
         fdp::ForEachCapturedFrame(data, count, [this](std::span<const std::uint8_t> frame) {
             std::lock_guard lock(m_modelLock);
+            // Only frames sent to this target are its business, as its network interface
+            // would have it: on a shared segment another target's announces (broadcast)
+            // are neither the PC's frames nor to be logged as such.
+            const auto& own = m_model.Config().address;
+            if (frame.size() < own.size() || !std::equal(own.begin(), own.end(), frame.begin())) return true;
             m_lastFromPc = Clock::now();
             m_model.HandleFrame(frame);
             return true;
