@@ -55,6 +55,34 @@ TEST(RunReportTest, FullReportIsOneLineWithEveryField) {
         << json;
 }
 
+// The version read back after a burn (null when the target did not answer) and the other
+// targets heard; neither appears when there is nothing to say.
+TEST(RunReportTest, VersionAfterAndOtherTargets) {
+    const struct {
+        const char* name;
+        std::optional<std::optional<std::string>> versionAfter;   // outer: set at all
+        std::vector<std::pair<std::string, std::string>> others;
+        std::vector<std::string> present, absent;
+    } cases[] = {
+        {"nothing", std::nullopt, {}, {}, {"versionAfter", "otherTargets"}},
+        {"read", std::optional<std::string>("2.8.3.2"), {}, {"\"versionAfter\":\"2.8.3.2\""}, {"otherTargets"}},
+        {"unread", std::optional<std::string>(), {}, {"\"versionAfter\":null"}, {}},
+        {"two others", std::nullopt, {{"02:4b:56:00:00:11", "kv0"}, {"02:4b:56:00:00:13", "kvx1"}},
+         {"\"otherTargets\":[{\"target\":\"02:4b:56:00:00:11\",\"adapter\":\"kv0\"},"
+          "{\"target\":\"02:4b:56:00:00:13\",\"adapter\":\"kvx1\"}]"},
+         {"versionAfter"}},
+    };
+    for (const auto& c : cases) {
+        CRunReport report;
+        report.SetOperation("download program");
+        if (c.versionAfter) report.SetVersionAfter(*c.versionAfter);
+        report.SetOtherTargets(c.others);
+        const std::string json = report.Json(0);
+        for (const auto& text : c.present) EXPECT_NE(json.find(text), std::string::npos) << c.name << ": " << json;
+        for (const auto& text : c.absent) EXPECT_EQ(json.find(text), std::string::npos) << c.name << ": " << json;
+    }
+}
+
 TEST(RunReportTest, StageWordsOfTheLinkSteps) {
     EXPECT_EQ(CRunReport::StageWord(3), "erase");
     EXPECT_EQ(CRunReport::StageWord(33), "burn");

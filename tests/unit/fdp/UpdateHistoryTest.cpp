@@ -32,6 +32,7 @@ HistoryRecord Sample(std::string file = "/srv/fw/nap 2.8.bin") {
     r.sha256 = "c7ee33bc39e4df4e6c6740fa4725968649c9b6455befec58349171912ce6c3e2";
     r.fileVersion = "2.8.3.0";
     r.targetVersion = "2.7.0.1";
+    r.versionAfter = "2.8.3.0";
     r.stageCode = 33;
     r.stage = "Burn program area";
     r.resultCode = 0;
@@ -71,6 +72,7 @@ TEST(UpdateHistoryTest, FileNamesOfAnyBytesSurviveTheRoundTripAsValidJson) {
         EXPECT_EQ(back->size, 131072u) << c.name;
         EXPECT_EQ(back->stageCode, 33u) << c.name;
         EXPECT_EQ(back->durationMs, 5210u) << c.name;
+        EXPECT_EQ(back->versionAfter, "2.8.3.0") << c.name;
     }
 }
 
