@@ -570,8 +570,11 @@ private slots:
         const std::string area = kind == 0 ? "boot" : "program";
         const std::string expected = S(57733) + S(kind == 0 ? 57734 : 57735) + S(57715) + "\r\n" +
                                      S(kind == 0 ? 57702 : 57706) + "\r\n" + S(kind == 0 ? 57704 : 57708) + "\r\n" +
-                                     S(kind == 0 ? 57721 : 57723) + S(57692) + "\r\n";
-        QCOMPARE(page->ReportText(), expected);
+                                     S(kind == 0 ? 57721 : 57723) + S(57692) + "\r\n" +
+                                     "The target now reports version 9.0.0.1\r\n";
+        // The burnt area's version is read back after the burn's last report.
+        QTRY_COMPARE(page->ReportText(), expected);
+        QCOMPARE(int(page->downloadState()), int(CPageBurn::DownloadState::Done));
         const auto image = fdp::Sha256File(path.toStdString());
         QVERIFY(image.has_value());
         QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QString::fromStdString(area + ".bin")).toStdString()),
@@ -630,7 +633,8 @@ private slots:
         Next(*window);
         QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
         QCOMPARE(page->ReportText().rfind(S(57733), 0), 0u);
-        QVERIFY(QString::fromStdString(page->ReportText()).endsWith(Res(57723) + Res(57692) + QStringLiteral("\r\n")));
+        QTRY_VERIFY(QString::fromStdString(page->ReportText())
+                        .endsWith(Res(57723) + Res(57692) + QStringLiteral("\r\nThe target now reports version 9.0.0.1\r\n")));
         QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
                  fdp::Sha256File(path.toStdString()));
         window->close();

@@ -480,7 +480,7 @@ private slots:
         int expected = 0;
         for (const Step& step : steps) {
             window->Report(step.stage, step.result, step.position, step.total);
-            QCoreApplication::sendPostedEvents(window->PageAt(PageBurnIndex));
+            QCoreApplication::sendPostedEvents();
             if (step.posted) ++expected;
             QCOMPARE(log.reports.size(), expected);
             if (step.posted) {
@@ -488,6 +488,25 @@ private slots:
                 QCOMPARE(log.reports.last().second, step.lParam);
             }
         }
+        window->close();
+    }
+
+    // Transfer progress reported faster than the window takes it is coalesced: one report
+    // on its way at a time, with the latest position when it arrives, and never after the
+    // stage that follows the transfer.
+    void transferProgressIsCoalesced() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        EventLog log(window->PageAt(PageBurnIndex));
+        window->Report(61, 0, 0, 0);   // another pair than the last one
+        for (quint32 position = 1; position <= 100; ++position) window->Report(62, 0, position * 10, 1000);
+        window->Report(63, 0, 0, 0);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(log.reports.size(), 3);
+        QCOMPARE(log.reports[0].first, 61u);
+        QCOMPARE(log.reports[1], (QPair<quint32, qint32>(62, 1000)));
+        QCOMPARE(log.reports[2].first, 63u);
         window->close();
     }
 
