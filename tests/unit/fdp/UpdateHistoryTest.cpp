@@ -32,7 +32,6 @@ HistoryRecord Sample(std::string file = "/srv/fw/nap 2.8.bin") {
     r.sha256 = "c7ee33bc39e4df4e6c6740fa4725968649c9b6455befec58349171912ce6c3e2";
     r.fileVersion = "2.8.3.0";
     r.targetVersion = "2.7.0.1";
-    r.versionAfter = "2.8.3.0";
     r.stageCode = 33;
     r.stage = "Burn program area";
     r.resultCode = 0;
@@ -72,7 +71,24 @@ TEST(UpdateHistoryTest, FileNamesOfAnyBytesSurviveTheRoundTripAsValidJson) {
         EXPECT_EQ(back->size, 131072u) << c.name;
         EXPECT_EQ(back->stageCode, 33u) << c.name;
         EXPECT_EQ(back->durationMs, 5210u) << c.name;
-        EXPECT_EQ(back->versionAfter, "2.8.3.0") << c.name;
+    }
+}
+
+// The version read back after a burn goes into the line and comes back; a line without
+// it (a parameter download, an older line) has none.
+TEST(UpdateHistoryTest, TheVersionAfterTheBurnSurvivesTheRoundTrip) {
+    for (const std::string after : {"2.8.3.0", "unread", ""}) {
+        HistoryRecord record = Sample();
+        record.versionAfter = after;
+        const std::string line = CUpdateHistory::FormatLine(record);
+        if (after.empty()) {
+            EXPECT_EQ(line.find("\"versionAfter\""), std::string::npos) << line;
+        } else {
+            EXPECT_NE(line.find("\"versionAfter\":\"" + after + "\""), std::string::npos) << line;
+        }
+        const auto back = CUpdateHistory::ParseLine(line);
+        ASSERT_TRUE(back) << line;
+        EXPECT_EQ(back->versionAfter, after);
     }
 }
 
