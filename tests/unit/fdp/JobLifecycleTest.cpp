@@ -76,6 +76,7 @@ TEST_F(JobLifecycleTest, TheHistoryLineCarriesTheFilesDigest) {
     const std::string path = WriteFile("boot.bin", 2500);
     ASSERT_EQ(front.StartDownload(KindBoot, path), 0);
     ASSERT_TRUE(front.WaitStage(13));
+    ASSERT_TRUE(front.WaitBurntVersion());   // the line is written once the version was read back
     std::ifstream in(folder / "history.jsonl");
     std::string line;
     ASSERT_TRUE(std::getline(in, line));
