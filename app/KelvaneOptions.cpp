@@ -89,7 +89,8 @@ CKelvaneOptions CKelvaneOptions::Parse(int argc, const char* const* argv) {
 }
 
 const char* CKelvaneOptions::HelpText() {
-    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--target ADDRESS] [--pace-ms N]\n"
+    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks]\n"
+           "               [--target ADDRESS] [--pace-ms N]\n"
            "       kelvane --help | --version\n"
            "The Firmware Management Wizard: updates the firmware of a Bluetooth network access point\n"
            "(the target) over Ethernet, sets its name and password and runs its loop test.\n"
@@ -125,8 +126,8 @@ const char* CKelvaneOptions::QtOptionsText() {
 }
 
 const char* CKelvaneOptions::UsageText() {
-    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--target ADDRESS] [--pace-ms N]\n"
-           "               [--help] [--version]\n";
+    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--target ADDRESS]\n"
+           "               [--pace-ms N] [--help] [--version]\n";
 }
 
 bool CKelvaneOptions::HasDisplay(const char* qpaPlatform, const char* display, const char* waylandDisplay) const {

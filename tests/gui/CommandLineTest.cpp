@@ -11,7 +11,19 @@ class CommandLineTest : public QObject {
 private slots:
     void knowsWhenThereIsADisplay_data();
     void knowsWhenThereIsADisplay();
+    void readsTheTargetAndThePace_data();
+    void readsTheTargetAndThePace();
 };
+
+namespace {
+CKelvaneOptions ParseWords(const QStringList& arguments) {
+    std::vector<std::string> words = {"kelvane"};
+    for (const QString& argument : arguments) words.push_back(argument.toStdString());
+    std::vector<const char*> argv;
+    for (const auto& word : words) argv.push_back(word.c_str());
+    return CKelvaneOptions::Parse(static_cast<int>(argv.size()), argv.data());
+}
+}  // namespace
 
 void CommandLineTest::knowsWhenThereIsADisplay_data() {
     QTest::addColumn<QStringList>("arguments");
@@ -39,17 +51,44 @@ void CommandLineTest::knowsWhenThereIsADisplay() {
     QFETCH(QString, display);
     QFETCH(QString, wayland);
     QFETCH(bool, shown);
-    std::vector<std::string> words = {"kelvane"};
-    for (const QString& argument : arguments) words.push_back(argument.toStdString());
-    std::vector<const char*> argv;
-    for (const auto& word : words) argv.push_back(word.c_str());
-    const CKelvaneOptions options = CKelvaneOptions::Parse(static_cast<int>(argv.size()), argv.data());
+    const CKelvaneOptions options = ParseWords(arguments);
     QVERIFY(options.error.empty());
     const auto value = [](const QString& text) { return text == QStringLiteral("-") ? std::string() : text.toStdString(); };
     const std::string q = value(qpa), d = value(display), w = value(wayland);
     QCOMPARE(options.HasDisplay(qpa == "-" ? nullptr : q.c_str(), display == "-" ? nullptr : d.c_str(),
                                 wayland == "-" ? nullptr : w.c_str()),
              shown);
+}
+
+// The address is kept as given: the application checks it, and a malformed one is told
+// in a message box. The pace is 10 ms unless given.
+void CommandLineTest::readsTheTargetAndThePace_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<uint>("paceMs");
+    QTest::addColumn<bool>("valid");
+
+    QTest::newRow("neither") << QStringList{} << "" << 10u << true;
+    QTest::newRow("dashes, capitals") << QStringList{"--target", "02-4B-56-00-00-12"} << "02-4B-56-00-00-12" << 10u << true;
+    QTest::newRow("malformed kept") << QStringList{"--target=02:4b:56:00:00"} << "02:4b:56:00:00" << 10u << true;
+    QTest::newRow("no pause") << QStringList{"--pace-ms", "0"} << "" << 0u << true;
+    QTest::newRow("longest") << QStringList{"--pace-ms=100", "--target", "02:4b:56:00:00:11"} << "02:4b:56:00:00:11" << 100u
+                             << true;
+    QTest::newRow("too long") << QStringList{"--pace-ms", "101"} << "" << 10u << false;
+    QTest::newRow("empty pace") << QStringList{"--pace-ms="} << "" << 10u << false;
+    QTest::newRow("empty target") << QStringList{"--target="} << "" << 10u << false;
+}
+
+void CommandLineTest::readsTheTargetAndThePace() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, target);
+    QFETCH(uint, paceMs);
+    QFETCH(bool, valid);
+    const CKelvaneOptions options = ParseWords(arguments);
+    QCOMPARE(options.error.empty(), valid);
+    if (!valid) return;
+    QCOMPARE(QString::fromStdString(options.target), target);
+    QCOMPARE(options.paceMs, paceMs);
 }
 
 QTEST_GUILESS_MAIN(CommandLineTest)
