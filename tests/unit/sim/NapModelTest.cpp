@@ -582,16 +582,14 @@ TEST_F(NapModelTest, KeepsReportingTheOldVersionWhenToldTo) {
     Make(config);
     LogIn();
     auto version = [this](std::uint8_t which) {
-        return Collect(Exchange(Command(fdp::FDP_CMD_TRANSFER, VersionRequest(which))), fdp::FDP_RSP_TRANSFER_DATA,
-                       fdp::FDP_RSP_TRANSFER_END)
-            .data;
+        return Collect(Exchange(Command(0x31, VersionRequest(which))), 0x32, 0x34).data;
     };
     Bytes image = Pattern(4096);
     image[64] = 0x02;
     image[65] = 0x03;
     image[66] = 0x08;
     image[67] = 0x02;
-    Download(fdp::KindProgram, image);
+    Download(kProgram, image);
     EXPECT_EQ(version(0x0E), (Bytes{0, 0, 0, 2})) << "the built-in 2.0.0.0, not the burnt 2.8.3.2";
     EXPECT_EQ(version(0x0D), (Bytes{0, 0, 0, 1}));
 }
