@@ -14,7 +14,7 @@
 
 #include "fdp/FirmwareFile.h"
 #include "tests/e2e/Bench.h"
-#include "tests/support/Sha256.h"
+#include "fdp/Sha256.h"
 
 namespace e2e {
 namespace {
@@ -125,7 +125,7 @@ TEST_F(SeveralTargetsE2eTest, TheChosenTargetIsUpdatedAndTheOtherUntouched) {
     EXPECT_NE(run.out.find(std::string("Connected with: ") + kSecond), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("The target now reports version 2.8.3.2\n"), std::string::npos) << run.out;
     EXPECT_EQ(run.err.find("Also heard"), std::string::npos) << "the other was passed over on purpose:\n" << run.err;
-    EXPECT_EQ(fdp::test::Sha256File(Program(simSecond)).value_or(""), fdp::test::Sha256Hex(image))
+    EXPECT_EQ(fdp::Sha256File(Program(simSecond)).value_or(""), fdp::Sha256Hex(image))
         << "the second holds the file";
     EXPECT_FALSE(std::filesystem::exists(Program(simFirst))) << "the first was never written";
     EXPECT_TRUE(simFirst.LogLines({"\"dir\":\"in\"", "\"type\":2"}).empty()) << "no login to the first";

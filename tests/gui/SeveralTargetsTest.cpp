@@ -11,10 +11,10 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/FirmSheet.h"
+#include "pages/FirmSheet.h"
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
-#include "app/widgets/ControlId.h"
+#include "widgets/ControlId.h"
 #include "fdp/FirmwareFile.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"
