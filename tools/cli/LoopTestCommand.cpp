@@ -5,6 +5,9 @@
 
 #include "fdp/FdpTypes.h"
 #include "hci/DongleLink.h"
+#include "tools/cli/CliFiles.h"
+#include "tools/cli/ExitCodes.h"
+#include "tools/cli/LinkSession.h"
 
 namespace cli {
 
@@ -100,6 +103,21 @@ int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::
     }
     // The report has said why already.
     return dongle.Lost() && request.kind != LoopTestKind::TargetTestMode ? ExitNoDongle : code;
+}
+
+int RunLoopTest(CliRun& run) {
+    std::string error;
+    const auto request = ParseLoopTest(run.options.operation, error);
+    if (!request) {
+        std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+        return ExitUsage;
+    }
+    // The dongle's own test mode needs no target.
+    if (request->kind == LoopTestKind::DongleTestMode) return RunLoopTest(nullptr, *request, run.options.dongle);
+    CLinkSession link(run);
+    if (const auto failed = link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, 0))
+        return *failed;
+    return RunLoopTest(&link.Front(), *request, run.options.dongle);
 }
 
 }  // namespace cli

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hci/LoopRunner.h"
+#include "tools/cli/CliRun.h"
 
 namespace fdp {
 class CFdpGui;
@@ -34,5 +35,9 @@ inline constexpr int ExitLoopStopped = 5;   // no dongle address, or no ACL conn
 // test and prints its report lines. front: logged in, except for the dongle test mode,
 // which needs no target (null). Returns the exit code.
 int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::string& device);
+
+// The operation: its words checked, logged in to the target unless the dongle's own
+// test mode is asked for, and run with the dongle of --dongle.
+int RunLoopTest(CliRun& run);
 
 }  // namespace cli

@@ -1,0 +1,37 @@
+// Everything kelvane-cli's command line asks for: the options and the operation's words.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fdp/Frame.h"
+
+namespace cli {
+
+struct CliOptions {
+    std::string interface;
+    std::string password = "4826";             // resolved from the options below
+    std::optional<std::string> passwordArg;    // --password PW or -
+    std::optional<std::string> passwordFile;   // --password-file FILE
+    std::optional<std::string> newPasswordFile;
+    std::string folder;
+    bool progress = true;   // when standard output is a terminal, and not --quiet
+    bool json = false;
+    bool quiet = false;
+    bool repeat = false;
+    bool force = false;   // send a firmware file the checks refuse
+    std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
+    std::vector<std::string> operation;
+    bool version = false;
+    bool help = false;
+    std::string dongle;   // the loop test's dongle; empty: the first hciN that opens
+    std::optional<std::string> targetText;     // --target as given
+    std::optional<fdp::MacAddress> target;     // --target
+    unsigned paceMs = 0;                       // --pace-ms
+    bool verify = false;
+    int jsonFd = -1;                           // standard output as given, with --json
+};
+
+}  // namespace cli

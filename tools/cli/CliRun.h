@@ -1,0 +1,27 @@
+// One run of an operation: what the command line asked for and what the run reports.
+// With --repeat the same options serve one run per target.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "fdp/Frame.h"
+#include "tools/cli/CliOptions.h"
+#include "tools/cli/RunReport.h"
+
+namespace cli {
+
+struct CliRun {
+    const CliOptions& options;
+    CRunReport& report;
+    // Targets already served by --repeat (let pass, the one served is added); null
+    // without --repeat.
+    std::vector<fdp::MacAddress>* served = nullptr;
+    // False when the operation writes its own objects with --json (targets).
+    bool reportWanted = true;
+
+    // The operation's word i (0: its name); empty beyond the last.
+    std::string Arg(std::size_t i) const { return i < options.operation.size() ? options.operation[i] : std::string(); }
+};
+
+}  // namespace cli

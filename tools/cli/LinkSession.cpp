@@ -1,0 +1,165 @@
+#include "tools/cli/LinkSession.h"
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "fdp/FormatBdAddr.h"
+#include "fdp/LinkChannel.h"
+#include "resources/strings/StringTable.h"
+#include "tools/cli/ExitCodes.h"
+#include "tools/cli/Interrupt.h"
+
+using namespace fdp;
+using namespace std::chrono_literals;
+
+namespace cli {
+
+namespace {
+
+// A target that nobody has logged in to announces itself about once a second.
+constexpr auto kAnnouncePeriod = std::chrono::milliseconds(1000);
+
+const char* ConnectText(unsigned result) {
+    switch (result) {
+    case ConnectOk: return "Connected with:";
+    case ConnectTimeout: return "Connect Timeout";
+    default: return "Connect Failed";
+    }
+}
+
+}  // namespace
+
+// Ctrl-C or SIGTERM during a run: the link stops when the operation returns (the
+// engine's stop ends its waits and nothing more is sent).
+CLinkSession::CLinkSession(CliRun& run) : m_run(run), m_front(run.options.progress) {
+    m_front.SetPaceMs(run.options.paceMs);
+    CInterrupt::SetHook([this] { m_front.Interrupt(); });
+}
+
+CLinkSession::HookEnd::~HookEnd() { CInterrupt::SetHook({}); }
+
+// Every way out of the run reports the other targets heard meanwhile. A run that logged
+// in and is over within the first announce period still hears it out, so that another
+// target on the network is not missed by a quick operation.
+CLinkSession::~CLinkSession() {
+    if (!m_started) return;
+    if (m_connected && m_front.OtherTargets().empty()) m_front.WaitInterrupted(m_listenedAt + kAnnouncePeriod);
+    std::vector<std::pair<std::string, std::string>> others;
+    for (const auto& other : m_front.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
+    m_run.report.SetOtherTargets(std::move(others));
+}
+
+std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t kind) {
+    const CliOptions& options = m_run.options;
+    m_front.SetProgramFolder(folder);
+    if (!m_front.StartLink()) {
+        std::fprintf(stderr, "Cannot create trace.txt and Target_Bt_Addr.txt in %s\n", m_front.ProgramFolder().c_str());
+        return ExitFiles;
+    }
+    if (!options.interface.empty()) m_driver.SetInterfaceFilter(options.interface);
+    if (options.flashWaitMs) {
+        LinkTimeouts waits;
+        waits.flashShort = waits.flashLong = options.flashWaitMs;
+        m_engine.SetTimeouts(waits);
+    }
+    m_engine.Start(&m_driver, &m_front);
+    if (m_run.served) m_engine.Channel()->SetIgnoredTargets(*m_run.served);
+    if (options.target) m_engine.Channel()->SetChosenTarget(*options.target);
+    m_started = true;
+    m_front.SetLink(&m_engine, &m_driver);
+
+    const int opened = m_front.OpenFirstAdapter();
+    if (opened < 0) {
+        std::fprintf(stderr, "%s\n", m_front.NoAdapterMessage("\n").c_str());
+        return ExitNoAdapter;
+    }
+    std::printf("Adapter: %s\n", m_engine.GetAdapterDescription(opened).c_str());
+    m_run.report.SetAdapter(m_engine.GetAdapterDescription(opened));
+
+    m_front.SetPassword(options.password);
+    m_listenedAt = std::chrono::steady_clock::now();
+    if (m_front.Listen() != 0) {
+        std::printf("%s\n", m_front.resultText().c_str());
+        return ExitConnect + int{ConnectAborted};
+    }
+    std::printf("%s\n", m_front.resultText().c_str());
+    const auto& timeouts = m_engine.Timeouts();
+    const auto connected =
+        m_front.WaitResult(WM_FDP_CONNECT, std::chrono::milliseconds(timeouts.listen + timeouts.login) + 2s);
+    if (m_front.Interrupted()) return StopInterrupted(Stopped::Listening, kind);
+    const unsigned connect = connected ? connected->wParam : unsigned{ConnectTimeout};
+    const MacAddress address = m_front.TargetAddress();
+    char addressText[18];
+    std::snprintf(addressText, sizeof addressText, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
+                  address[3], address[4], address[5]);
+    // A target that announced and refused the login is served too: --repeat does not
+    // try a wrong password on it again each time it announces.
+    if (connect != ConnectTimeout && connect != ConnectAborted) {
+        m_run.report.SetTarget(addressText);
+        if (m_run.served) m_run.served->push_back(address);
+    }
+    if (connect != ConnectOk) {
+        std::printf("%s\n", ConnectText(connect));
+        m_run.report.SetOutcome("login", ConnectText(connect), connect);
+        return ExitConnect + static_cast<int>(connect);
+    }
+    m_connected = true;
+    std::printf("%s %s\n", ConnectText(connect), addressText);
+    std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，设备 %s\n" : "Adapter in use: %s, target %s\n",
+                m_front.AdapterName().c_str(), addressText);
+    // The target may have answered on another adapter than the one opened first.
+    m_run.report.SetAdapter(m_engine.GetAdapterDescription(m_front.AdapterIndex()));
+    return std::nullopt;
+}
+
+void CLinkSession::RecordOutcome(unsigned stage, unsigned code) {
+    m_run.report.SetOutcome(CRunReport::StageWord(stage), CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code),
+                            code);
+}
+
+int CLinkSession::StopInterrupted(Stopped during, std::uint8_t kind) {
+    const char* area = kind == KindBoot ? "boot" : kind == KindProgram ? "program" : "parameter";
+    const unsigned stage = m_front.LastStage();
+    const std::string step = during == Stopped::Erase ? "erase"
+                             : stage == 0             ? "transfer"
+                                                      : CRunReport::StageWord(stage);
+    char state[400];
+    const bool download = during == Stopped::Download;
+    if (during == Stopped::Listening)
+        std::snprintf(state, sizeof state, "no target was connected, nothing was sent");
+    else if (download && step == "transfer")
+        std::snprintf(state, sizeof state, "stopped during the transfer: the target's %s area is unchanged", area);
+    else if (step == "erase")
+        std::snprintf(state, sizeof state,
+                      "stopped while the target erases its %s area: it finishes the erase by itself and the area is then "
+                      "empty; download the %s area again before the target restarts", area, area);
+    else if (step == "burn")
+        std::snprintf(state, sizeof state,
+                      "stopped while the target burns its %s area: it finishes the burn by itself, but whether it "
+                      "succeeded is unknown; check it or download the %s area again before the target restarts", area, area);
+    else
+        std::snprintf(state, sizeof state, "stopped before the target's answer; its flash is unchanged");
+    std::fprintf(stderr, "Interrupted: %s.\n", state);
+    m_run.report.SetOutcome(step, std::string("interrupted: ") + state, FdpCancelled);
+    return 128 + CInterrupt::Signal();
+}
+
+// A target status without a message of its own ends the wait as soon as the job ends.
+// The engine's own wait ends first; the margin only guards against a link that never
+// answers at all.
+unsigned CLinkSession::WaitOutcome(std::uint8_t job, std::uint32_t linkWaitMs) {
+    return m_front.WaitJobEnd(job, std::chrono::milliseconds(linkWaitMs) + 2s).value_or(unsigned{FdpTimeout});
+}
+
+unsigned CLinkSession::RunTransfer(int submitted) {
+    if (submitted != 0) {
+        std::printf("%s\n", m_front.resultText().c_str());
+        return FdpBusy;
+    }
+    const unsigned code = WaitOutcome(JobTransfer, m_engine.Timeouts().transfer);
+    if (code != 0) std::printf("%s%s\n", CFdpGui::StageText(63).c_str(), CFdpGui::ResultText(code).c_str());
+    return code;
+}
+
+}  // namespace cli

@@ -1,0 +1,60 @@
+// The link of one kelvane-cli run: the adapter opened, a target logged in to, and the
+// waits, outcomes and interruptions every operation on the target shares. Whichever way
+// the run ends, the other targets heard meanwhile go into its report.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "fdp/FdpEngine.h"
+#include "fdp/PacketSocketDriver.h"
+#include "tools/cli/CliFrontEnd.h"
+#include "tools/cli/CliRun.h"
+
+namespace cli {
+
+// What the run was doing when Ctrl-C or SIGTERM came.
+enum class Stopped { Listening, Download, Erase, Request };
+
+class CLinkSession {
+public:
+    explicit CLinkSession(CliRun& run);
+    ~CLinkSession();
+    CLinkSession(const CLinkSession&) = delete;
+    CLinkSession& operator=(const CLinkSession&) = delete;
+
+    // Starts the link with its files in folder, opens the first adapter and logs in to a
+    // target; nothing when logged in, else the exit code (said and reported). kind: the
+    // flash area the operation is about, named if it is interrupted.
+    std::optional<int> Connect(const std::string& folder, std::uint8_t kind);
+
+    CCliFrontEnd& Front() { return m_front; }
+    fdp::CFdpEngine& Engine() { return m_engine; }
+    const fdp::LinkTimeouts& Timeouts() { return m_engine.Timeouts(); }
+
+    // A link step's end as the report's outcome: its stage word and the wizard's words.
+    void RecordOutcome(unsigned stage, unsigned code);
+    // Says what the target was left doing, which matters most in the middle of a
+    // download, and returns the exit code of the signal.
+    int StopInterrupted(Stopped during, std::uint8_t kind);
+    // The result of a submitted job as the engine got it.
+    unsigned WaitOutcome(std::uint8_t job, std::uint32_t linkWaitMs);
+    // Waits for a transfer's answer; the whole answer may take the link's transfer time.
+    unsigned RunTransfer(int submitted);
+
+private:
+    CliRun& m_run;
+    CCliFrontEnd m_front;
+    struct HookEnd {
+        ~HookEnd();
+    } m_hookEnd;   // cleared before m_front goes
+    fdp::CPacketSocketDriver m_driver;
+    fdp::CFdpEngine m_engine;
+    bool m_started = false;     // the link's files were made: the other targets are reported
+    bool m_connected = false;
+    std::chrono::steady_clock::time_point m_listenedAt{};
+};
+
+}  // namespace cli

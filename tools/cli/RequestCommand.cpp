@@ -1,0 +1,124 @@
+#include "tools/cli/RequestCommand.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "fdp/FirmwareVersion.h"
+#include "fdp/Sha256.h"
+#include "hci/LoopRunner.h"
+#include "tools/cli/CliFiles.h"
+#include "tools/cli/CommandLine.h"
+#include "tools/cli/ExitCodes.h"
+#include "tools/cli/LinkSession.h"
+#include "tools/cli/TargetsCommand.h"
+
+using namespace fdp;
+
+namespace cli {
+
+namespace {
+
+// Logs in for a request; the exit code when that failed.
+std::optional<int> Connect(CLinkSession& link, const CliRun& run) {
+    return link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, 0);
+}
+
+}  // namespace
+
+int RunVersion(CliRun& run) {
+    const std::string area = run.Arg(1);
+    if (area != "boot" && area != "program") return UsageError();
+    CLinkSession link(run);
+    if (const auto failed = Connect(link, run)) return *failed;
+    auto block = MakeBuffer(kVersionBlockLen);
+    (*block)[0] = area == "boot" ? 0x0D : 0x0E;
+    const unsigned code = link.RunTransfer(link.Front().GetTargetVersion(block));
+    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
+    link.RecordOutcome(63, code);
+    if (code == 0) {
+        const std::string version = FirmwareVersion::FromLe(block->data()).Text();
+        std::printf("%s version: %s\n", area.c_str(), version.c_str());
+        run.report.SetVersion(area, version);
+    }
+    return OperationExit(code);
+}
+
+int RunSaveBlock(CliRun& run) {
+    const std::string out = run.Arg(1);
+    if (out.empty()) return UsageError();
+    if (const std::string problem = OutputFileProblem(out); !problem.empty()) {
+        std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), problem.c_str());
+        return ExitFiles;
+    }
+    CLinkSession link(run);
+    if (const auto failed = Connect(link, run)) return *failed;
+    CCliFrontEnd& front = link.Front();
+    auto buffer = MakeBuffer(kParamImageLen);
+    const bool params = run.Arg(0) == "params";
+    const int submitted = params ? front.GetParams(buffer) : front.GetTrace(buffer);
+    std::printf("%s\n", front.resultText().c_str());
+    if (submitted != 0) return OperationExit(FdpBusy);
+    const unsigned code = link.WaitOutcome(params ? JobGetParams : JobGetTrace,
+                                           params ? link.Timeouts().params : link.Timeouts().trace);
+    if (front.Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
+    std::printf("%s%s\n", CFdpGui::StageText(params ? 73 : 83).c_str(), CFdpGui::ResultText(code).c_str());
+    link.RecordOutcome(params ? 73 : 83, code);
+    if (code != 0) return OperationExit(code);
+    const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(front.TraceTotal(), buffer->size());
+    if (!WriteBytes(out, buffer->data(), size)) {
+        std::fprintf(stderr, "Cannot write %s\n", out.c_str());
+        return OperationExit(FdpFileError);
+    }
+    run.report.SetFile(out, params ? std::nullopt : Sha256File(out));
+    return ExitOk;
+}
+
+int RunDiagnose(CliRun& run) {
+    CLinkSession link(run);
+    if (const auto failed = Connect(link, run)) return *failed;
+    auto block = MakeBuffer(kTestBlockLen);
+    (*block)[0] = 0xFF;
+    const int submitted = link.Front().DiagnoseTarget(block);
+    std::printf("%s\n", link.Front().resultText().c_str());
+    const unsigned code = link.RunTransfer(submitted);
+    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
+    link.RecordOutcome(63, code);
+    if (code != 0) return OperationExit(code);
+    const std::uint8_t units = (*block)[0];
+    if (units == 0xFF) {
+        std::printf("The connection with NAP is disconnected, Please restart Kelvane!\n");
+        return OperationExit(FdpFailed);
+    }
+    static const char* const kUnits[] = {"UART", "MAC", "RAM", "FLASH", "TIMER", "BT_Module"};
+    for (int bit = 0; bit < 6; ++bit) std::printf("%s %s\n", kUnits[bit], (units >> bit) & 1 ? "is ok!" : "failed!");
+    return (units & 0x3F) == 0x3F ? ExitOk : OperationExit(FdpFailed);
+}
+
+// The HCI command Enable_Device_Under_Test_Mode, passed to the Bluetooth module.
+int RunTestMode(CliRun& run) {
+    CLinkSession link(run);
+    if (const auto failed = Connect(link, run)) return *failed;
+    auto block = hci::CLoopRunner::TargetTestModeBlock();
+    const int submitted = link.Front().EnableTargetTestMode(block);
+    std::printf("%s\n", link.Front().resultText().c_str());
+    const unsigned code = link.RunTransfer(submitted);
+    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
+    link.RecordOutcome(63, code);
+    if (code != 0) return OperationExit(code);
+    const bool ok = (*block)[0] == 0;
+    std::printf("%s\n", ok ? "Target has been under the Test Mode!" : "Enable target under test mode failed!");
+    return ok ? ExitOk : OperationExit(FdpFailed);
+}
+
+int RunTargetsRequest(CliRun& run) {
+    std::string error;
+    const auto request = ParseTargets(run.options.operation, error);
+    if (!request) {
+        std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+        return ExitUsage;
+    }
+    run.reportWanted = false;   // with --json, an object per target instead
+    return RunTargets(*request, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd});
+}
+
+}  // namespace cli
