@@ -23,6 +23,8 @@ struct CliOptions {
     bool repeat = false;
     bool force = false;   // send a firmware file the checks refuse
     std::uint32_t flashWaitMs = 0;   // 0: the link's own waits
+    // The operation's name and its arguments (a parameter task's new password is put in
+    // when it comes from elsewhere).
     std::vector<std::string> operation;
     bool version = false;
     bool help = false;
@@ -32,6 +34,13 @@ struct CliOptions {
     unsigned paceMs = 0;                       // --pace-ms
     bool verify = false;
     int jsonFd = -1;                           // standard output as given, with --json
+    // The operations' own options.
+    std::uint32_t loopSize = 1000;             // looptest --size
+    std::uint32_t loopSpeed = 10;              // looptest --speed
+    bool dongleMaster = false;                 // looptest --master (--slave: false)
+    std::uint64_t historyLast = 0;             // history --last; 0: every download
+    unsigned targetsSeconds = 3;               // targets --seconds
+    bool listWords = false;                    // --list-words
 };
 
 }  // namespace cli

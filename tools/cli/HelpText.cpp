@@ -1,89 +1,84 @@
 #include "tools/cli/HelpText.h"
 
+#include <string>
+
+#include "tools/cli/OperationTable.h"
+
 namespace cli {
 
+namespace {
+
+// The table's long options, an operation's own after the common ones.
+std::string LongNames(std::string_view names) {
+    const auto dashes = names.find("--");
+    return std::string(names.substr(dashes == std::string_view::npos ? 0 : dashes));
+}
+
+}  // namespace
+
 const char* HelpText() {
-    return "usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\n"
-           "       kelvane-cli --version | --help\n"
-           "Opens the Ethernet adapter, waits for the target (a Bluetooth network access point) to\n"
-           "announce itself, logs in and runs one operation, printing the wizard's texts.\n"
-           "\n"
-           "operations:\n"
-           "  download boot|program|param FILE   transfer, erase and burn a flash area; a boot or\n"
-           "                                      program file must pass the wizard's checks (size,\n"
-           "                                      signature, a version above the target's)\n"
-           "  check FILE                          the firmware file's kind by size, signature, version\n"
-           "                                      (no target needed)\n"
-           "  erase boot|program|param            erase a flash area\n"
-           "  params OUT                          save the target's 8192-byte parameter block\n"
-           "  trace OUT                           save the target's trace text\n"
-           "  version boot|program                print the target's firmware version\n"
-           "  diagnose                            run the target's hardware self test\n"
-           "  testmode                            put the target's Bluetooth module into test mode\n"
-           "  looptest target|dongle|target-testmode|dongle-testmode [--size N] [--speed S]\n"
-           "           [--master|--slave]          the Bluetooth loop test with the dongle of --dongle\n"
-           "                                      DEVICE (hciN, PATH[:BAUD][:noflow], unix:PATH); size\n"
-           "                                      1-1000 bytes (1000), speed 10-80 KBytes/s (10), slave\n"
-           "  history [--last N]                  the update history (history.jsonl and the older\n"
-           "                                      history.jsonl.1) as a table, the last N downloads\n"
-           "                                      only with --last (no link is opened)\n"
-           "  targets [--seconds N]               the targets that announce, one line each (address,\n"
-           "                                      adapter, announces, last seen), listening N s (3)\n"
-           "                                      without logging in\n"
-           "  set-name-password NAME [PASSWORD|-] the target's friendly name and login password; the\n"
-           "                                      password also from --new-password-file FILE or\n"
-           "                                      KELVANE_NEW_PASSWORD, \"-\" reads it from standard input\n"
-           "  set-network hub|auto|IP/MASK,GATEWAY,DNS   hub mode, or router mode with an automatic\n"
-           "                                      or a fixed WAN address (MASK: a.b.c.d or a prefix length)\n"
-           "  set-register ACCESS DEREG ADDR RINGLET PSTN   the telephone service's register parameters\n"
-           "    (the set- tasks build the block from the working param.jdp in a new file beside it,\n"
-           "     download that, and move it over param.jdp once the target has burnt it)\n"
-           "\n"
-           "options:\n"
-           "  --interface IF            use only this Ethernet interface\n"
-           "  --password-file FILE      the login password from the first line of FILE (readable by\n"
-           "                            you only); or KELVANE_PASSWORD; without either it is 4826\n"
-           "  --password -              the login password from a line of standard input (after it,\n"
-           "                            \"-\" for the new password reads the next line)\n"
-           "  --password PW             the login password itself: every user sees it in the process list\n"
-           "  --new-password-file FILE  set-name-password's new password from the first line of FILE\n"
-           "  --folder DIR              keep the working files (param.jdp, history.jsonl, trace.txt,\n"
-           "                            Target_Bt_Addr.txt) in DIR\n"
-           "  --dongle DEVICE           the loop test's Bluetooth dongle: hciN, a serial line as\n"
-           "                            PATH[:BAUD][:noflow] (/dev/tty...), or unix:PATH\n"
-           "  --flash-wait-ms N         replaces the wait for an erase or burn reply (30 s, 80 s program)\n"
-           "  --force                   send a boot or program file the checks refuse (it may not be\n"
-           "                            firmware)\n"
-           "  --target ADDRESS          log in only to the target of this address (aa:bb:cc:dd:ee:ff or\n"
-           "                            aa-bb-cc-dd-ee-ff); without it the first to announce, and\n"
-           "                            another target heard is named (\"Also heard\")\n"
-           "  --verify                  after a boot or program burn, exit 7 unless the target reports\n"
-           "                            the file's version (it is read back and printed after every burn)\n"
-           "  --pace-ms N               pause N ms (0-100, default 0) after each 1024-byte block; 10 ms,\n"
-           "                            the wizard's default, is the pace targets are known to take, a\n"
-           "                            faster one is for targets known to keep up\n"
-           "  --json                    one JSON object on standard output (operation, adapter, target,\n"
-           "                            versions, file and sha256, stage, result, code, exitCode, ok,\n"
-           "                            durationMs); the texts go to standard error\n"
-           "  --quiet                   no status texts\n"
-           "  --no-progress             no progress bar (one is drawn only when stdout is a terminal)\n"
-           "  --repeat                  after each target wait for the next new one (another address)\n"
-           "                            and run the same operation, a summary line per target, until\n"
-           "                            Ctrl-C\n"
-           "  --version                 the version and the folder of the working files\n"
-           "  -h, --help                this text\n"
-           "Ctrl-C stops at once, says what state the target was left in and exits 130 (with\n"
-           "--repeat while waiting for a target: 0 when every target succeeded).\n"
-           "\n"
-           "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
-           "      6 firmware file refused by its checks, 7 --verify: another version after the burn,\n"
-           "      8 targets: none heard,\n"
-           "      20+connect result, 40+operation result, 128+signal interrupted\n";
+    static const std::string text = [] {
+        std::string help =
+        "usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\n"
+        "       kelvane-cli --version | --help\n"
+        "Opens the Ethernet adapter, waits for the target (a Bluetooth network access point) to\n"
+        "announce itself, logs in and runs one operation, printing the wizard's texts.\n"
+        "\n"
+        "operations:\n";
+        for (const Operation& operation : Operations()) help += operation.help;
+        help +=
+        "    (the set- tasks build the block from the working param.jdp in a new file beside it,\n"
+        "     download that, and move it over param.jdp once the target has burnt it)\n"
+        "\n"
+        "options:\n";
+        for (const OptionRow& option : CommonOptions()) help += option.help;
+        help +=
+        "Ctrl-C stops at once, says what state the target was left in and exits 130 (with\n"
+        "--repeat while waiting for a target: 0 when every target succeeded).\n"
+        "\n"
+        "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
+        "      6 firmware file refused by its checks, 7 --verify: another version after the burn,\n"
+        "      8 targets: none heard,\n"
+        "      20+connect result, 40+operation result, 128+signal interrupted\n";
+        return help;
+    }();
+    return text.c_str();
 }
 
 const char* ShortUsage() {
     return "usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\n"
            "Try 'kelvane-cli --help' for the operations and options.\n";
+}
+
+std::string ListWords() {
+    std::string operations, options, valued, operationOptions, choices;
+    const auto add = [](std::string& list, std::string_view word) {
+        if (!list.empty()) list += ' ';
+        list += word;
+    };
+    for (const OptionRow& option : CommonOptions()) {
+        if (option.hidden) continue;
+        add(options, LongNames(option.names));
+        if (!option.value.empty()) add(valued, LongNames(option.names));
+    }
+    for (const Operation& operation : Operations()) {
+        add(operations, operation.name);
+        std::string own;
+        for (const OptionRow& option : operation.options) {
+            add(own, LongNames(option.names));
+            if (!option.value.empty()) add(valued, LongNames(option.names));
+        }
+        if (!own.empty()) add(operationOptions, "[" + std::string(operation.name) + "]='" + own + "'");
+        for (std::size_t i = 0; i < operation.arguments.size(); ++i) {
+            std::string words(operation.arguments[i].choices);
+            if (words.empty()) continue;
+            for (char& c : words)
+                if (c == '|') c = ' ';
+            add(choices, "[" + std::string(operation.name) + ":" + std::to_string(i) + "]='" + words + "'");
+        }
+    }
+    return "operations='" + operations + "'\noptions='" + options + "'\nvalued='" + valued + "'\noperation_options=(" +
+           operationOptions + ")\nchoices=(" + choices + ")\n";
 }
 
 }  // namespace cli

@@ -1,6 +1,5 @@
 #include "tools/cli/LoopTestCommand.h"
 
-#include <charconv>
 #include <cstdio>
 
 #include "fdp/FdpTypes.h"
@@ -13,11 +12,6 @@ namespace cli {
 
 namespace {
 
-bool ParseNumber(const std::string& text, std::uint32_t& value) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
 // The report's lines as a terminal shows them: without the carriage returns.
 void Print(const std::string& text) {
     std::string line;
@@ -29,36 +23,19 @@ void Print(const std::string& text) {
 
 }  // namespace
 
-std::optional<LoopTestRequest> ParseLoopTest(const std::vector<std::string>& operation, std::string& error) {
+std::optional<LoopTestRequest> ParseLoopTest(const CliOptions& options, std::string& error) {
     LoopTestRequest request;
-    if (operation.size() < 2) {
-        error = "looptest needs target, dongle, target-testmode or dongle-testmode";
-        return std::nullopt;
-    }
-    const std::string& what = operation[1];
+    const std::string what = options.operation.size() > 1 ? options.operation[1] : std::string();
     if (what == "target") request.kind = LoopTestKind::Target;
     else if (what == "dongle") request.kind = LoopTestKind::Dongle;
     else if (what == "target-testmode") request.kind = LoopTestKind::TargetTestMode;
     else if (what == "dongle-testmode") request.kind = LoopTestKind::DongleTestMode;
     else {
-        error = "looptest: unknown test " + what;
+        error = "looptest needs target, dongle, target-testmode or dongle-testmode";
         return std::nullopt;
     }
-    for (std::size_t i = 2; i < operation.size(); ++i) {
-        const std::string& word = operation[i];
-        if (word == "--master") request.dongleMaster = true;
-        else if (word == "--slave") request.dongleMaster = false;
-        else if ((word == "--size" || word == "--speed") && i + 1 < operation.size()) {
-            std::uint32_t& into = word == "--size" ? request.settings.dataSize : request.settings.speed;
-            if (!ParseNumber(operation[++i], into)) {
-                error = word + ": not a number: " + operation[i];
-                return std::nullopt;
-            }
-        } else {
-            error = "looptest: unknown argument " + word;
-            return std::nullopt;
-        }
-    }
+    request.settings = {options.loopSize, options.loopSpeed};
+    request.dongleMaster = options.dongleMaster;
     if (const char* problem = hci::LoopSettingsProblem(request.settings)) {
         error = problem;
         return std::nullopt;
@@ -107,7 +84,7 @@ int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::
 
 int RunLoopTest(CliRun& run) {
     std::string error;
-    const auto request = ParseLoopTest(run.options.operation, error);
+    const auto request = ParseLoopTest(run.options, error);
     if (!request) {
         std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
         return ExitUsage;

@@ -23,9 +23,9 @@ struct LoopTestRequest {
     bool dongleMaster = false;
 };
 
-// The request from the operation's words (operation[0] is "looptest"); nothing, with
-// the reason in error, when they do not make one.
-std::optional<LoopTestRequest> ParseLoopTest(const std::vector<std::string>& operation, std::string& error);
+// The request from the operation's words (operation[0] is "looptest") and its options;
+// nothing, with the reason in error, when they do not make one.
+std::optional<LoopTestRequest> ParseLoopTest(const CliOptions& options, std::string& error);
 
 // Exit codes of a loop test beyond the tool's common ones.
 inline constexpr int ExitNoDongle = 4;      // the dongle could not be opened, or went away

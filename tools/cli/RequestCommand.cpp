@@ -111,14 +111,8 @@ int RunTestMode(CliRun& run) {
 }
 
 int RunTargetsRequest(CliRun& run) {
-    std::string error;
-    const auto request = ParseTargets(run.options.operation, error);
-    if (!request) {
-        std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
-        return ExitUsage;
-    }
     run.reportWanted = false;   // with --json, an object per target instead
-    return RunTargets(*request, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd});
+    return RunTargets({run.options.targetsSeconds}, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd});
 }
 
 }  // namespace cli

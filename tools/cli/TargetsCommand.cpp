@@ -16,30 +16,6 @@
 
 namespace cli {
 
-namespace {
-constexpr unsigned kMaxSeconds = 3600;
-}
-
-std::optional<TargetsRequest> ParseTargets(const std::vector<std::string>& operation, std::string& error) {
-    TargetsRequest request;
-    for (std::size_t i = 1; i < operation.size(); ++i) {
-        if (operation[i] != "--seconds" || i + 1 >= operation.size()) {
-            error = "targets takes only --seconds N";
-            return std::nullopt;
-        }
-        const std::string& text = operation[++i];
-        char* end = nullptr;
-        errno = 0;
-        const unsigned long seconds = std::strtoul(text.c_str(), &end, 10);
-        if (text.empty() || text[0] == '-' || *end != '\0' || errno != 0 || seconds == 0 || seconds > kMaxSeconds) {
-            error = "--seconds takes a number from 1 to " + std::to_string(kMaxSeconds) + ": " + text;
-            return std::nullopt;
-        }
-        request.seconds = static_cast<unsigned>(seconds);
-    }
-    return request;
-}
-
 int RunTargets(const TargetsRequest& request, const TargetsSetup& setup) {
     fdp::CPacketSocketDriver driver;
     if (!setup.interfaceName.empty()) driver.SetInterfaceFilter(setup.interfaceName);

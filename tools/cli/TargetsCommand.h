@@ -17,10 +17,6 @@ struct TargetsRequest {
     unsigned seconds = 3;
 };
 
-// The request from the operation's words (operation[0] is "targets"); nothing, with the
-// reason in error, when they do not make one.
-std::optional<TargetsRequest> ParseTargets(const std::vector<std::string>& operation, std::string& error);
-
 struct TargetsSetup {
     std::string interfaceName;                 // --interface; empty: every candidate
     std::optional<fdp::MacAddress> target;     // --target: only this one is listed

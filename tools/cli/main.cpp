@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
         std::fputs(HelpText(), stdout);
         return ExitOk;
     }
+    if (options.listWords) {
+        std::fputs(ListWords().c_str(), stdout);
+        return ExitOk;
+    }
     // The link's packet socket and the loop test's hciN controller are the only things
     // that need a capability: opened now, then every capability goes, before any file is
     // read or any other option acted on. A socket that does not open is told of when the
@@ -74,7 +78,11 @@ int main(int argc, char** argv) {
         }
         return code;
     };
-    if (!parsed) return finish(UsageError());
+    if (!parsed) {
+        CliRun refused{options, report};
+        NameOperation(refused);
+        return finish(UsageError());
+    }
     if (options.version) {
         std::printf("kelvane-cli %s\nfiles: %s\n", KELVANE_VERSION,
                     (options.folder.empty() ? ProgramFolder(FolderUse::ReadOnly) : options.folder).c_str());
