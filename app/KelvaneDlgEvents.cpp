@@ -131,7 +131,7 @@ void CKelvaneDlg::UpdateTitle() {
     const QString adapter = QString::fromStdString(AdapterName());
     QString title = kCaption;
     if (!adapter.isEmpty()) {
-        const bool connected = Engine() && Engine()->State() == fdp::StateConnected;
+        const bool connected = m_engine && m_engine->State() == fdp::StateConnected;
         // A target chosen with --target is the only one the wizard talks to: named at once.
         const std::optional<fdp::MacAddress> target =
             connected ? std::optional<fdp::MacAddress>(TargetAddress()) : m_options.target;

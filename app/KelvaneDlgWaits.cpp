@@ -55,7 +55,7 @@ fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted, bool* answe
 
 std::vector<std::uint8_t> CKelvaneDlg::WaitForAnswer(std::uint8_t job, int capMs, const fdp::SharedBuffer& buffer) {
     WaitForJobEnd(job, capMs);
-    return Engine() ? Engine()->Protocol()->CopyAnswer(buffer) : *buffer;
+    return m_engine ? m_engine->Protocol()->CopyAnswer(buffer) : *buffer;
 }
 
 void CKelvaneDlg::Pause(int ms) {

@@ -20,6 +20,8 @@
 #include "fdp/AutoResetEvent.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/Frame.h"
+#include "fdp/LinkCallbacks.h"
+#include "fdp/LinkRequests.h"
 #include "fdp/LinkTimeouts.h"
 
 namespace fdp {
@@ -29,51 +31,46 @@ class CLinkChannel;
 class CLinkProtocol;
 class IPacketDriver;
 
-// Block handed to the command layer by the next-block callback.
-struct NextBlockResult {
-    const std::uint8_t* data = nullptr;   // null: the file is finished
-    std::uint32_t length = 0;
-    bool error = false;                   // the file could not be read (FdpFileError)
-};
-
-class CFdpEngine {
+// The floor above the channel and the command layer (ILinkCallbacks) and the one the
+// front end asks (ILinkRequests). Final: calls on the engine itself stay direct.
+class CFdpEngine final : public ILinkCallbacks, public ILinkRequests {
 public:
     CFdpEngine();
-    ~CFdpEngine();
+    ~CFdpEngine() override;
     CFdpEngine(const CFdpEngine&) = delete;
     CFdpEngine& operator=(const CFdpEngine&) = delete;
 
     int Start(IPacketDriver* driver, CFdpGui* frontEnd);
     int Stop();
 
-    int EnumerateAdapters();
-    int OpenAdapter(std::uint16_t index);
+    int EnumerateAdapters() override;
+    int OpenAdapter(std::uint16_t index) override;
     int CloseAdapter(std::uint16_t index);
     void GetLocalAddress(std::uint8_t* address);
     std::string GetAdapterDescription(int index);
     std::string GetAdapterName(int index);
     int IsEthernet(int index);
 
-    int PrepareListen();
-    int Submit(const FdpRequest& request);
-    std::uint8_t CurrentJob() const { return m_job.load(); }
+    int PrepareListen() override;
+    int Submit(const FdpRequest& request) override;
+    std::uint8_t CurrentJob() const override { return m_job.load(); }
     int Cancel();
     EngineState State() const { return m_state.load(); }
 
     // Time-outs of the link's waits; tests shorten them. Set before Start.
     void SetTimeouts(const LinkTimeouts& timeouts) { m_timeouts = timeouts; }
-    const LinkTimeouts& Timeouts() const { return m_timeouts; }
+    const LinkTimeouts& Timeouts() const override { return m_timeouts; }
 
     // Callbacks of the channel and the command layer.
-    NextBlockResult NextBlock(std::uint32_t sentBytes);
-    void GetCredentials(const MacAddress& target, PasswordBlock& block);
-    void OnTraceLength(std::uint32_t total);
-    void OnTraceData(const std::uint8_t* data, std::uint32_t length);
+    NextBlockResult NextBlock(std::uint32_t sentBytes) override;
+    void GetCredentials(const MacAddress& target, PasswordBlock& block) override;
+    void OnTraceLength(std::uint32_t total) override;
+    void OnTraceData(const std::uint8_t* data, std::uint32_t length) override;
     // Another target announced while the link logs in or is logged in (receiver thread).
-    void OnOtherTarget(const MacAddress& address);
+    void OnOtherTarget(const MacAddress& address) override;
     // While listening, an announce was passed over (not the chosen target, or one served
     // already): the driver listens on every candidate again (receiver thread).
-    void ListenOnEveryCandidate();
+    void ListenOnEveryCandidate() override;
 
     // Walks the capture records of one read and hands each whole link frame to the
     // channel. Public for the fuzz target; the receiver thread calls it.

@@ -10,9 +10,9 @@
 
 #include "fdp/DebugTrace.h"
 #include "fdp/DownloadReport.h"
-#include "fdp/FdpEngine.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/FormatBdAddr.h"
+#include "fdp/LinkRequests.h"
 #include "fdp/PacketDriver.h"
 #include "fdp/PrivateFile.h"
 #include "fdp/Sha256.h"

@@ -22,7 +22,7 @@
 
 namespace fdp {
 
-class CFdpEngine;
+class ILinkRequests;
 class IPacketDriver;
 
 inline constexpr std::uint32_t kParamImageLen = 8192;
@@ -119,8 +119,8 @@ public:
     // Link wiring, set by the owner (which owns the engine and the driver).
     void SetProgramFolder(const std::string& folder) { m_programFolder = folder; }
     const std::string& ProgramFolder() const { return m_programFolder; }
-    void SetLink(CFdpEngine* engine, IPacketDriver* driver) { m_engine = engine; m_driver = driver; }
-    CFdpEngine* Engine() const { return m_engine; }
+    void SetLink(ILinkRequests* engine, IPacketDriver* driver) { m_engine = engine; m_driver = driver; }
+    ILinkRequests* Engine() const { return m_engine; }
     IPacketDriver* Driver() const { return m_driver; }
     void SetAdapter(int index, int count, bool opened) {
         m_adapterIndex = index; m_adapterCount = count; m_adapterOpened = opened ? 1 : 0;
@@ -172,7 +172,7 @@ private:
     void AppendHistoryLocked();   // under m_historyLock, with a download recorded
 
     std::string m_programFolder;
-    CFdpEngine* m_engine = nullptr;
+    ILinkRequests* m_engine = nullptr;
     IPacketDriver* m_driver = nullptr;
     std::atomic<int> m_adapterIndex{-1};   // moved by the receiver thread
     int m_adapterCount = 0;

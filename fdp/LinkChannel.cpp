@@ -7,8 +7,8 @@
 
 #include "fdp/FormatBdAddr.h"
 #include "fdp/DebugTrace.h"
-#include "fdp/FdpEngine.h"
 #include "fdp/FdpTypes.h"
+#include "fdp/LinkCallbacks.h"
 #include "fdp/LinkProtocol.h"
 #include "fdp/PacketDriver.h"
 
@@ -25,7 +25,7 @@ std::uint32_t LoginRandom() {
 
 }  // namespace
 
-void CLinkChannel::Init(CFdpEngine* engine, CLinkProtocol* protocol, IPacketDriver* driver) {
+void CLinkChannel::Init(ILinkCallbacks* engine, CLinkProtocol* protocol, IPacketDriver* driver) {
     m_engine = engine;
     m_protocol = protocol;
     m_driver = driver;

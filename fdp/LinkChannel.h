@@ -15,8 +15,8 @@
 
 namespace fdp {
 
-class CFdpEngine;
 class CLinkProtocol;
+class ILinkCallbacks;
 class IPacketDriver;
 
 enum ChannelState : std::uint8_t {
@@ -31,7 +31,7 @@ public:
     // Other addresses remembered at most: frames with made-up sources must not grow them.
     static constexpr std::size_t kMaxOtherTargets = 64;
 
-    void Init(CFdpEngine* engine, CLinkProtocol* protocol, IPacketDriver* driver);
+    void Init(ILinkCallbacks* engine, CLinkProtocol* protocol, IPacketDriver* driver);
     void Uninit();
     int Reset();
     void Abort();
@@ -59,7 +59,7 @@ public:
     static std::uint8_t MapConnectResult(std::optional<std::uint8_t> completion);
 
 private:
-    CFdpEngine* m_engine = nullptr;
+    ILinkCallbacks* m_engine = nullptr;
     CLinkProtocol* m_protocol = nullptr;
     IPacketDriver* m_driver = nullptr;
     std::atomic<ChannelState> m_state{ChannelIdle};

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkCallbacks.h"
 #include "fdp/LinkChannel.h"
 
 namespace fdp {
 
-void CLinkProtocol::Init(CFdpEngine* engine, CLinkChannel* channel) {
+void CLinkProtocol::Init(ILinkCallbacks* engine, CLinkChannel* channel) {
     m_engine = engine;
     m_channel = channel;
     m_linkUp = false;

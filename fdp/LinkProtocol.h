@@ -18,12 +18,12 @@
 
 namespace fdp {
 
-class CFdpEngine;
 class CLinkChannel;
+class ILinkCallbacks;
 
 class CLinkProtocol {
 public:
-    void Init(CFdpEngine* engine, CLinkChannel* channel);
+    void Init(ILinkCallbacks* engine, CLinkChannel* channel);
     void Uninit();
     void LinkUp() { m_linkUp = true; }
     bool IsLinkUp() const { return m_linkUp; }
@@ -69,7 +69,7 @@ private:
     bool TakeNumberedBlock(std::span<const std::uint8_t> data, std::uint16_t declared,
                            std::span<const std::uint8_t>& text);
 
-    CFdpEngine* m_engine = nullptr;
+    ILinkCallbacks* m_engine = nullptr;
     CLinkChannel* m_channel = nullptr;
     std::atomic<bool> m_linkUp{false};
     std::atomic<CommandGroup> m_group{GroupNone};

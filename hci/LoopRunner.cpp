@@ -5,9 +5,9 @@
 #include <new>
 #include <vector>
 
-#include "fdp/FdpEngine.h"
 #include "fdp/FdpGui.h"
 #include "fdp/Frame.h"
+#include "fdp/LinkRequests.h"
 #include "hci/DongleLink.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
@@ -63,7 +63,7 @@ CLoopRunner::CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn repo
 void CLoopRunner::Append(unsigned id) { m_report(LoadString(id)); }
 
 bool CLoopRunner::WaitLinkIdle(std::uint32_t ms) {
-    const fdp::CFdpEngine* engine = m_front ? m_front->Engine() : nullptr;
+    const fdp::ILinkRequests* engine = m_front ? m_front->Engine() : nullptr;
     for (std::uint32_t waited = 0;; waited += 10) {
         if (!engine || engine->CurrentJob() == fdp::JobNone) return true;
         if (waited >= ms) return false;
