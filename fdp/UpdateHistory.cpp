@@ -12,129 +12,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fdp/JsonString.h"
+#include <nlohmann/json.hpp>
+
+#include "fdp/HistoryRecordJson.h"
+#include "fdp/JsonLine.h"
 #include "fdp/PrivateFile.h"
 #include "fdp/Utf8.h"
 
 namespace fdp {
 
 namespace {
-
-void AppendString(std::string& out, std::string_view text) { out += JsonString(text); }
-
-// Reads the flat objects this file holds: string and unsigned number values. Anything
-// else, or anything cut short, gives nothing.
-class FlatObjectReader {
-public:
-    explicit FlatObjectReader(std::string_view text) : m_text(text) {}
-
-    template <typename OnString, typename OnNumber>
-    bool Read(OnString&& onString, OnNumber&& onNumber) {
-        SkipSpace();
-        if (!Take('{')) return false;
-        SkipSpace();
-        if (Take('}')) return AtEnd();
-        for (;;) {
-            std::string key;
-            SkipSpace();
-            if (!String(key)) return false;
-            SkipSpace();
-            if (!Take(':')) return false;
-            SkipSpace();
-            if (Peek() == '"') {
-                std::string value;
-                if (!String(value)) return false;
-                onString(key, std::move(value));
-            } else {
-                std::uint64_t value = 0;
-                if (!Number(value)) return false;
-                onNumber(key, value);
-            }
-            SkipSpace();
-            if (Take('}')) return AtEnd();
-            if (!Take(',')) return false;
-        }
-    }
-
-private:
-    char Peek() const { return m_at < m_text.size() ? m_text[m_at] : '\0'; }
-    bool Take(char c) {
-        if (Peek() != c || m_at >= m_text.size()) return false;
-        ++m_at;
-        return true;
-    }
-    void SkipSpace() {
-        while (m_at < m_text.size() && (m_text[m_at] == ' ' || m_text[m_at] == '\t' || m_text[m_at] == '\r')) ++m_at;
-    }
-    bool AtEnd() {
-        SkipSpace();
-        return m_at == m_text.size();
-    }
-    bool Hex4(std::uint32_t& value) {
-        if (m_text.size() - m_at < 4) return false;
-        value = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char c = m_text[m_at++];
-            value <<= 4;
-            if (c >= '0' && c <= '9') value |= static_cast<std::uint32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f') value |= static_cast<std::uint32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F') value |= static_cast<std::uint32_t>(c - 'A' + 10);
-            else return false;
-        }
-        return true;
-    }
-    bool String(std::string& out) {
-        if (!Take('"')) return false;
-        while (m_at < m_text.size()) {
-            const char c = m_text[m_at++];
-            if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) return false;
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (m_at >= m_text.size()) return false;
-            const char e = m_text[m_at++];
-            switch (e) {
-            case '"': case '\\': case '/': out += e; break;
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'u': {
-                std::uint32_t code = 0;
-                if (!Hex4(code)) return false;
-                if (code >= 0xD800 && code < 0xDC00) {   // a surrogate pair
-                    std::uint32_t low = 0;
-                    if (!Take('\\') || !Take('u') || !Hex4(low) || low < 0xDC00 || low >= 0xE000) return false;
-                    code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                } else if (code >= 0xDC00 && code < 0xE000) {
-                    return false;
-                }
-                AppendUtf8(out, static_cast<char32_t>(code));
-                break;
-            }
-            default: return false;
-            }
-        }
-        return false;   // cut short
-    }
-    bool Number(std::uint64_t& value) {
-        const std::size_t start = m_at;
-        value = 0;
-        while (m_at < m_text.size() && m_text[m_at] >= '0' && m_text[m_at] <= '9') {
-            const auto digit = static_cast<std::uint64_t>(m_text[m_at] - '0');
-            if (value > (UINT64_MAX - digit) / 10) return false;
-            value = value * 10 + digit;
-            ++m_at;
-        }
-        return m_at > start;
-    }
-
-    std::string_view m_text;
-    std::size_t m_at = 0;
-};
 
 std::string ShortHash(const std::string& sha) { return sha.substr(0, 12); }
 
@@ -234,77 +121,16 @@ std::string CUpdateHistory::UtcNow() {
     return text;
 }
 
-std::string CUpdateHistory::FormatLine(const HistoryRecord& r) {
-    std::string out = "{";
-    bool first = true;
-    const auto key = [&](const char* name) {
-        if (!first) out += ',';
-        first = false;
-        AppendString(out, name);
-        out += ':';
-    };
-    const auto text = [&](const char* name, const std::string& value) {
-        key(name);
-        AppendString(out, value);
-    };
-    const auto number = [&](const char* name, std::uint64_t value) {
-        key(name);
-        out += std::to_string(value);
-    };
-    text("time", r.time);
-    text("adapter", r.adapter);
-    text("target", r.target);
-    text("task", r.task);
-    text("kind", r.kind);
-    text("file", r.file);
-    number("size", r.size);
-    // A parameter block holds the login password, and its hash would let anyone who
-    // reads the history try passwords offline: parameters name their fields instead.
-    if (!r.sha256.empty()) text("sha256", r.sha256);
-    if (!r.fields.empty()) text("fields", r.fields);
-    text("fileVersion", r.fileVersion);
-    text("targetVersion", r.targetVersion);
-    if (!r.versionAfter.empty()) text("versionAfter", r.versionAfter);
-    number("stageCode", r.stageCode);
-    text("stage", r.stage);
-    number("resultCode", r.resultCode);
-    text("result", r.result);
-    number("durationMs", r.durationMs);
-    out += '}';
-    return out;
-}
+std::string CUpdateHistory::FormatLine(const HistoryRecord& record) { return JsonLine(HistoryRecordToJson(record)); }
 
 std::optional<HistoryRecord> CUpdateHistory::ParseLine(std::string_view line) {
-    HistoryRecord r;
-    bool hasTime = false;
-    FlatObjectReader reader(line);
-    const bool read = reader.Read(
-        [&](const std::string& name, std::string value) {
-            std::string* field = name == "time"            ? (hasTime = true, &r.time)
-                                 : name == "adapter"       ? &r.adapter
-                                 : name == "target"        ? &r.target
-                                 : name == "task"          ? &r.task
-                                 : name == "kind"          ? &r.kind
-                                 : name == "file"          ? &r.file
-                                 : name == "sha256"        ? &r.sha256
-                                 : name == "fields"        ? &r.fields
-                                 : name == "fileVersion"   ? &r.fileVersion
-                                 : name == "targetVersion" ? &r.targetVersion
-                                 : name == "versionAfter"  ? &r.versionAfter
-                                 : name == "stage"         ? &r.stage
-                                 : name == "result"        ? &r.result
-                                                           : nullptr;
-            if (field) *field = std::move(value);   // other fields: a later version's
-        },
-        [&](const std::string& name, std::uint64_t value) {
-            const auto small = static_cast<unsigned>(std::min<std::uint64_t>(value, UINT32_MAX));
-            if (name == "size") r.size = value;
-            else if (name == "durationMs") r.durationMs = value;
-            else if (name == "stageCode") r.stageCode = small;
-            else if (name == "resultCode") r.resultCode = small;
-        });
-    if (!read || !hasTime) return std::nullopt;
-    return r;
+    // Bytes that are no UTF-8 (a file name that never was, an editor in another
+    // encoding, a writer before this one that let overlong forms pass) would make the
+    // whole line unreadable to the parser: they read as U+FFFD instead.
+    const std::string replaced = IsWellFormedUtf8(line) ? std::string() : ReplaceIllFormedUtf8(line);
+    const std::string_view text = replaced.empty() ? line : std::string_view(replaced);
+    const auto object = nlohmann::ordered_json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
+    return HistoryRecordFromJson(object);
 }
 
 bool CUpdateHistory::Append(const HistoryRecord& record, std::string& error) const {

@@ -45,6 +45,8 @@ struct HistoryRecord {
     unsigned resultCode = 0;     // its result, 0 success
     std::string result;          // its text
     std::uint64_t durationMs = 0;
+
+    bool operator==(const HistoryRecord&) const = default;
 };
 
 // One line of the file: a record, or nothing when the line is damaged.

@@ -10,7 +10,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -18,6 +17,8 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "fdp/FirmwareFile.h"
 #include "fdp/Sha256.h"
@@ -33,78 +34,26 @@ std::string ReadText(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A strict reader of one JSON object whose values are strings, numbers, true/false or
-// objects of strings: member names (nested ones as "outer.inner") to their texts.
-// Nothing when the text is not exactly one such object.
-class JsonObject {
-public:
+// One JSON object, and nothing but it, as its members' texts: names (nested ones as
+// "outer.inner") to strings as they are and to other values as JSON writes them. Nothing
+// when the text is anything else.
+struct JsonObject {
     static std::optional<std::map<std::string, std::string>> Parse(const std::string& text) {
-        JsonObject reader(text);
+        const auto object = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+        if (!object.is_object()) return std::nullopt;
         std::map<std::string, std::string> members;
-        if (!reader.Object("", members)) return std::nullopt;
-        reader.Space();
-        if (reader.m_at != text.size()) return std::nullopt;
+        Gather(object, "", members);
         return members;
     }
 
 private:
-    explicit JsonObject(const std::string& text) : m_text(text) {}
-    void Space() {
-        while (m_at < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_at]))) ++m_at;
-    }
-    bool Take(char c) {
-        Space();
-        if (m_at >= m_text.size() || m_text[m_at] != c) return false;
-        ++m_at;
-        return true;
-    }
-    bool String(std::string& out) {
-        if (!Take('"')) return false;
-        while (m_at < m_text.size() && m_text[m_at] != '"') {
-            char c = m_text[m_at++];
-            if (static_cast<unsigned char>(c) < 0x20) return false;
-            if (c == '\\') {
-                if (m_at >= m_text.size()) return false;
-                const char e = m_text[m_at++];
-                if (e == 'u') {
-                    if (m_at + 4 > m_text.size()) return false;
-                    c = static_cast<char>(std::stoi(m_text.substr(m_at, 4), nullptr, 16));
-                    m_at += 4;
-                } else {
-                    const std::string from = "\"\\/nrt", to = "\"\\/\n\r\t";
-                    if (from.find(e) == std::string::npos) return false;
-                    c = to[from.find(e)];
-                }
-            }
-            out += c;
+    static void Gather(const nlohmann::json& object, const std::string& prefix,
+                       std::map<std::string, std::string>& members) {
+        for (const auto& [name, member] : object.items()) {
+            if (member.is_object()) Gather(member, prefix + name + ".", members);
+            else members[prefix + name] = member.is_string() ? member.get<std::string>() : member.dump();
         }
-        return Take('"');
     }
-    bool Value(const std::string& name, std::map<std::string, std::string>& members) {
-        Space();
-        if (m_at >= m_text.size()) return false;
-        if (m_text[m_at] == '"') return String(members[name]);
-        if (m_text[m_at] == '{') return Object(name + ".", members);
-        const std::size_t start = m_at;
-        while (m_at < m_text.size() && (std::isalnum(static_cast<unsigned char>(m_text[m_at])) || m_text[m_at] == '-')) ++m_at;
-        const std::string word = m_text.substr(start, m_at - start);
-        if (word != "true" && word != "false" && (word.empty() || word.find_first_not_of("-0123456789") != std::string::npos))
-            return false;
-        members[name] = word;
-        return true;
-    }
-    bool Object(const std::string& prefix, std::map<std::string, std::string>& members) {
-        if (!Take('{')) return false;
-        if (Take('}')) return true;
-        do {
-            std::string name;
-            if (!String(name) || !Take(':') || !Value(prefix + name, members)) return false;
-        } while (Take(','));
-        return Take('}');
-    }
-
-    const std::string& m_text;
-    std::size_t m_at = 0;
 };
 
 // One kelvane-cli process: standard input from a string, standard output and error

@@ -1,12 +1,10 @@
 #include "tools/cli/RunReport.h"
 
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
-#include "fdp/JsonString.h"
+#include "fdp/JsonLine.h"
 
 namespace cli {
-
-std::string JsonString(const std::string& text) { return fdp::JsonString(text); }
 
 void CRunReport::SetFile(const std::string& path, std::optional<std::string> sha256) {
     m_file = path;
@@ -37,38 +35,30 @@ std::string CRunReport::Json(int exitCode) const {
               : exitCode >= 20 && exitCode < 40 ? "login" : "operation";
     }
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_start);
-    std::string json = "{\"operation\":" + JsonString(m_operation);
+    // Scripts find the members in this order; empty ones are left out.
+    nlohmann::ordered_json json;
+    json["operation"] = m_operation;
     const auto field = [&json](const char* name, const std::string& value) {
-        if (!value.empty()) json += std::string(",\"") + name + "\":" + JsonString(value);
+        if (!value.empty()) json[name] = value;
     };
     field("adapter", m_adapter);
     field("target", m_target);
-    if (!m_versions.empty()) {
-        json += ",\"versions\":{";
-        bool first = true;
-        for (const auto& [area, version] : m_versions) {
-            json += (first ? "" : ",") + JsonString(area) + ":" + JsonString(version);
-            first = false;
-        }
-        json += "}";
-    }
-    if (m_versionAfterSet) json += ",\"versionAfter\":" + (m_versionAfter ? JsonString(*m_versionAfter) : "null");
+    if (!m_versions.empty()) json["versions"] = m_versions;
+    if (m_versionAfterSet) json["versionAfter"] = m_versionAfter ? nlohmann::ordered_json(*m_versionAfter) : nullptr;
     if (!m_otherTargets.empty()) {
-        json += ",\"otherTargets\":[";
-        for (std::size_t i = 0; i < m_otherTargets.size(); ++i)
-            json += std::string(i ? "," : "") + "{\"target\":" + JsonString(m_otherTargets[i].first) +
-                    ",\"adapter\":" + JsonString(m_otherTargets[i].second) + "}";
-        json += "]";
+        auto& others = json["otherTargets"] = nlohmann::ordered_json::array();
+        for (const auto& [target, adapter] : m_otherTargets) others.push_back({{"target", target}, {"adapter", adapter}});
     }
     field("file", m_file);
     if (m_sha256) field("sha256", *m_sha256);
     field("fields", m_fields);
     field("stage", stage);
     field("result", m_result);
-    if (m_code) json += ",\"code\":" + std::to_string(*m_code);
-    json += ",\"exitCode\":" + std::to_string(exitCode) + ",\"ok\":" + (exitCode == 0 ? "true" : "false");
-    json += ",\"durationMs\":" + std::to_string(ms.count()) + "}";
-    return json;
+    if (m_code) json["code"] = *m_code;
+    json["exitCode"] = exitCode;
+    json["ok"] = exitCode == 0;
+    json["durationMs"] = ms.count();
+    return fdp::JsonLine(json);
 }
 
 }  // namespace cli

@@ -54,7 +54,4 @@ private:
     std::vector<std::pair<std::string, std::string>> m_otherTargets;
 };
 
-// The text as a JSON string, quotes included.
-std::string JsonString(const std::string& text);
-
 }  // namespace cli

@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 #include "fdp/FormatBdAddr.h"
-#include "fdp/JsonString.h"
+#include "fdp/JsonLine.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/TargetScout.h"
 #include "resources/strings/StringIds.h"
@@ -40,9 +42,9 @@ int RunTargets(const TargetsRequest& request, const TargetsSetup& setup) {
         const auto agoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - t.lastSeen).count();
         const std::string address = FormatBdAddr(t.address);
         if (setup.json) {
-            const std::string line = "{\"target\":" + fdp::JsonString(address) + ",\"adapter\":" +
-                                     fdp::JsonString(t.adapter) + ",\"announces\":" + std::to_string(t.announces) +
-                                     ",\"lastSeenMsAgo\":" + std::to_string(agoMs) + "}\n";
+            const nlohmann::ordered_json object = {
+                {"target", address}, {"adapter", t.adapter}, {"announces", t.announces}, {"lastSeenMsAgo", agoMs}};
+            const std::string line = fdp::JsonLine(object) + "\n";
             if (::write(setup.jsonFd, line.data(), line.size()) < 0) return 3;
         }
         std::printf("%s\n", res::FormatString(res::IDS_TARGET_HEARD,

@@ -2,23 +2,59 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 namespace {
 
 using cli::CRunReport;
-using cli::JsonString;
 
-TEST(JsonStringTest, EscapesWhatJsonDoesNotAllowAndKeepsUtf8) {
+// Whatever the names hold (a file name may hold any bytes, an adapter's name comes from
+// the system), the report is one line that a strict JSON reader takes, with the
+// documented members and their kinds.
+TEST(RunReportTest, ReportIsValidJsonWhateverTheNamesHold) {
     const struct {
-        std::string text;
-        std::string json;
+        const char* name;
+        std::string text;   // as file, adapter and result
+        std::string read;   // what a reader gets back
     } cases[] = {
-        {"plain", "\"plain\""},
-        {"say \"hi\"\\", "\"say \\\"hi\\\"\\\\\""},
-        {"line\r\nend\t", "\"line\\r\\nend\\t\""},
-        {std::string("nul\0bel\x07", 8), "\"nul\\u0000bel\\u0007\""},
-        {"连接", "\"连接\""},
+        {"plain", "kv0", "kv0"},
+        {"quotes and backslashes", "say \"hi\"\\", "say \"hi\"\\"},
+        {"line ends and tabs", "line\r\nend\t", "line\r\nend\t"},
+        {"control characters", std::string("nul\0bel\x07", 8), std::string("nul\0bel\x07", 8)},
+        {"chinese", "连接", "连接"},
+        {"bytes that are no UTF-8", "a\xff\xc0\xaf", "a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
-    for (const auto& c : cases) EXPECT_EQ(JsonString(c.text), c.json) << c.text;
+    for (const auto& c : cases) {
+        CRunReport report;
+        report.SetOperation("download program");
+        report.SetAdapter(c.text);
+        report.SetTarget("02:4b:56:00:00:02");
+        report.SetVersion("program", "2.7.0.1");
+        report.SetVersionAfter(std::nullopt);
+        report.SetOtherTargets({{"02:4b:56:00:00:11", c.text}});
+        report.SetFile(c.text, "ab12");
+        report.SetOutcome(CRunReport::StageWord(33), c.text, 0);
+        std::string json;
+        ASSERT_NO_THROW(json = report.Json(0)) << c.name;
+        EXPECT_EQ(json.find('\n'), std::string::npos) << c.name;
+        const auto object = nlohmann::json::parse(json, nullptr, false);
+        ASSERT_TRUE(object.is_object()) << c.name << ": " << json;
+        for (const char* member : {"adapter", "file", "result"}) {
+            ASSERT_TRUE(object.contains(member) && object[member].is_string()) << c.name << ": " << member;
+            EXPECT_EQ(object[member].get<std::string>(), c.read) << c.name << ": " << member;
+        }
+        EXPECT_EQ(object["otherTargets"][0]["adapter"], c.read) << c.name;
+        EXPECT_EQ(object["operation"], "download program");
+        EXPECT_EQ(object["target"], "02:4b:56:00:00:02");
+        EXPECT_EQ(object["versions"]["program"], "2.7.0.1");
+        EXPECT_TRUE(object["versionAfter"].is_null());
+        EXPECT_EQ(object["sha256"], "ab12");
+        EXPECT_EQ(object["stage"], "burn");
+        EXPECT_EQ(object["code"], 0);
+        EXPECT_EQ(object["exitCode"], 0);
+        EXPECT_EQ(object["ok"], true);
+        EXPECT_TRUE(object["durationMs"].is_number_integer() && object["durationMs"] >= 0);
+    }
 }
 
 // A run that ends before its operation names the stage by its exit code.

@@ -12,6 +12,7 @@
 #include <future>
 #include <iterator>
 #include <map>
+#include <vector>
 #include <thread>
 
 #include "fdp/UpdateHistory.h"
@@ -59,6 +60,13 @@ TEST(UpdateHistoryTest, FileNamesOfAnyBytesSurviveTheRoundTripAsValidJson) {
         {"chinese", "固件.bin", "\"固件.bin\"", "固件.bin"},
         // Not UTF-8: written as U+FFFD, so that the line stays valid JSON.
         {"stray bytes", std::string("a\xff\xc3"), "\"a\xEF\xBF\xBD\xEF\xBF\xBD\"", "a\xEF\xBF\xBD\xEF\xBF\xBD"},
+        // Shaped like UTF-8 but no UTF-8 either: strict readers refuse them.
+        {"overlong slash", std::string("a\xc0\xaf"), "\"a\xEF\xBF\xBD\xEF\xBF\xBD\"", "a\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"encoded surrogate", std::string("\xed\xa0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"past U+10FFFF", std::string("\xf4\x90\x80\x80"),
+         "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"",
+         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
     };
     for (const Case& c : cases) {
         const std::string line = CUpdateHistory::FormatLine(Sample(c.file));
@@ -99,14 +107,136 @@ TEST(UpdateHistoryTest, DamagedLinesAreRecognised) {
         good.substr(0, good.size() - 1),           // the closing brace lost
         good + "x",                                // trailing rubbish
         "{\"adapter\":\"kv0\"}",                   // no time
+        "{\"time\":5}",                            // a time that is no text
         "{\"time\":\"t\",\"size\":-1}",            // not a count
+        "{\"time\":\"t\",\"size\":1.5}",
         "{\"time\":\"t\",\"size\":99999999999999999999999}",   // too large a count
+        "{\"time\":\"t\",\"size\":18446744073709551616}",      // one past the largest
+        "{\"time\":\"t\",\"retries\":true}",       // values no line holds, even in unknown members
+        "{\"time\":\"t\",\"operator\":null}",
+        "{\"time\":\"t\",\"targets\":[\"a\"]}",
+        "{\"time\":\"t\",\"more\":{\"a\":\"b\"}}",
         "{\"time\":\"\\ud800\"}",                  // half a surrogate pair
-        "[1,2]", "", "\x00\x01",
+        "{\"time\":\"a\tb\"}",                     // a control character not escaped
+        "{\"time\":\"t\\q\"}",                     // no such escape
+        "{\"time\":\"t\",\"size\":007}",           // JSON has no leading zeros
+        "{\"time\":\"t\"}{}",
+        std::string(100000, '[') + std::string(100000, ']'),   // deep, and no object
+        "[1,2]", "", "\x00\x01", "null",
     };
-    for (const auto& line : damaged) EXPECT_FALSE(CUpdateHistory::ParseLine(line)) << line;
+    for (const auto& line : damaged) EXPECT_FALSE(CUpdateHistory::ParseLine(line)) << line.substr(0, 80);
     // Fields of a later version are skipped, not taken as damage.
     EXPECT_TRUE(CUpdateHistory::ParseLine("{\"time\":\"t\",\"operator\":\"li\",\"retries\":2}"));
+}
+
+// Lines as the version before this one wrote them, taken from history.jsonl after
+// kelvane-cli ran against the simulator: a burn (a Chinese name with quotes), a burn
+// read back, a parameter download, a file name with a control character, a byte that is
+// no UTF-8 and an overlong form that writer let through, and a download that timed out.
+// Each still reads into the same record and, but for the bytes that were no UTF-8, is
+// written again byte for byte.
+TEST(UpdateHistoryTest, LinesWrittenByThePreviousVersionStillRead) {
+    struct Case {
+        const char* name;
+        std::string line;
+        std::vector<std::pair<std::string, std::string>> texts;   // member, value read
+        std::uint64_t size, durationMs;
+        unsigned stageCode, resultCode;
+        bool writtenAgainAsItWas;
+    };
+    const Case cases[] = {
+        {"program",
+         R"({"time":"2026-12-10T20:17:12Z","adapter":"kv0","target":"02:4b:56:00:00:02","task":"kelvane-cli download",)"
+         R"("kind":"program","file":"/tmp/jsonrun/固件 \"v2\".bin","size":65536,)"
+         R"("sha256":"9bafead989ef23c523ff0ec94346737bbf84d5bf689fd4779e196a4d8255bb13","fileVersion":"2.8.3.2",)"
+         R"("targetVersion":"2.0.0.0","versionAfter":"2.8.3.2","stageCode":33,"stage":"Burn program area",)"
+         R"("resultCode":0,"result":"successfully!","durationMs":25})",
+         {{"time", "2026-12-10T20:17:12Z"}, {"adapter", "kv0"}, {"target", "02:4b:56:00:00:02"},
+          {"task", "kelvane-cli download"}, {"kind", "program"}, {"file", "/tmp/jsonrun/固件 \"v2\".bin"},
+          {"sha256", "9bafead989ef23c523ff0ec94346737bbf84d5bf689fd4779e196a4d8255bb13"}, {"fields", ""},
+          {"fileVersion", "2.8.3.2"}, {"targetVersion", "2.0.0.0"}, {"versionAfter", "2.8.3.2"},
+          {"stage", "Burn program area"}, {"result", "successfully!"}},
+         65536, 25, 33, 0, true},
+        {"parameters",
+         R"({"time":"2026-12-10T20:22:25Z","adapter":"kv0","target":"02:4b:56:00:00:02",)"
+         R"("task":"kelvane-cli set-name-password","kind":"param","file":"/tmp/jsonrun/param.jdp.Uc98L5","size":8192,)"
+         R"("fields":"name,password","fileVersion":"","targetVersion":"","stageCode":53,"stage":"Burn parameter area",)"
+         R"("resultCode":0,"result":"successfully!","durationMs":110})",
+         {{"task", "kelvane-cli set-name-password"}, {"kind", "param"}, {"file", "/tmp/jsonrun/param.jdp.Uc98L5"},
+          {"sha256", ""}, {"fields", "name,password"}, {"fileVersion", ""}, {"targetVersion", ""},
+          {"versionAfter", ""}, {"stage", "Burn parameter area"}},
+         8192, 110, 53, 0, true},
+        {"odd file name",
+         R"({"time":"2026-12-10T20:22:39Z","adapter":"kv0","target":"02:4b:56:00:00:02","task":"kelvane-cli download",)"
+         R"("kind":"program","file":"/tmp/jsonrun/odd\u0001\tname)" "\xEF\xBF\xBD\xC0\xAF" R"(.bin","size":65536,)"
+         R"("sha256":"4ef0fdfd71b54464638bb1e4a21582cf5438a0d8fae73e3c402b8caae6f70d74","fileVersion":"2.8.3.3",)"
+         R"("targetVersion":"2.8.3.2","versionAfter":"2.8.3.3","stageCode":33,"stage":"Burn program area",)"
+         R"("resultCode":0,"result":"successfully!","durationMs":440})",
+         {{"file", "/tmp/jsonrun/odd\x01\tname\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.bin"},
+          {"sha256", "4ef0fdfd71b54464638bb1e4a21582cf5438a0d8fae73e3c402b8caae6f70d74"}},
+         65536, 440, 33, 0, false},
+        {"timed out",
+         R"({"time":"2026-12-10T20:22:48Z","adapter":"kv0","target":"02:4b:56:00:00:02","task":"kelvane-cli download",)"
+         R"("kind":"boot","file":"/tmp/jsonrun/boot.bin","size":16384,)"
+         R"("sha256":"d8d9c299e8669ea27c172ef1c6111cfe8a2da6a40fe173ac5217120955483a3f","fileVersion":"1.2.0.4",)"
+         R"("targetVersion":"1.2.0.4","stageCode":63,"stage":"Transfer data to target","resultCode":3,)"
+         R"("result":"time out!","durationMs":6223})",
+         {{"kind", "boot"}, {"fileVersion", "1.2.0.4"}, {"targetVersion", "1.2.0.4"}, {"versionAfter", ""},
+          {"stage", "Transfer data to target"}, {"result", "time out!"}},
+         16384, 6223, 63, 3, true},
+    };
+    for (const Case& c : cases) {
+        const auto record = CUpdateHistory::ParseLine(c.line);
+        ASSERT_TRUE(record) << c.name;
+        const std::map<std::string, const std::string*> texts = {
+            {"time", &record->time}, {"adapter", &record->adapter}, {"target", &record->target},
+            {"task", &record->task}, {"kind", &record->kind}, {"file", &record->file},
+            {"sha256", &record->sha256}, {"fields", &record->fields}, {"fileVersion", &record->fileVersion},
+            {"targetVersion", &record->targetVersion}, {"versionAfter", &record->versionAfter},
+            {"stage", &record->stage}, {"result", &record->result}};
+        for (const auto& [member, value] : c.texts) EXPECT_EQ(*texts.at(member), value) << c.name << ": " << member;
+        EXPECT_EQ(record->size, c.size) << c.name;
+        EXPECT_EQ(record->durationMs, c.durationMs) << c.name;
+        EXPECT_EQ(record->stageCode, c.stageCode) << c.name;
+        EXPECT_EQ(record->resultCode, c.resultCode) << c.name;
+        if (c.writtenAgainAsItWas) {
+            EXPECT_EQ(CUpdateHistory::FormatLine(*record), c.line) << c.name;
+        }
+    }
+}
+
+// Lines no version wrote but an editor or a script may have: whatever JSON allows reads
+// as the same text, and a member of the other kind keeps its default.
+TEST(UpdateHistoryTest, OddButWholeLinesRead) {
+    const auto withFile = [](const std::string& file) { return "{\"time\":\"t\",\"file\":" + file + "}"; };
+    const struct {
+        const char* name;
+        std::string line;
+        std::string file;
+        std::uint64_t size = 0;
+        unsigned stageCode = 0;
+    } cases[] = {
+        {"escaped quote and backslash", withFile(R"("a\"b\\c")"), "a\"b\\c"},
+        {"every short escape", withFile(R"("\/\b\f\n\r\t")"), "/\b\f\n\r\t"},
+        {"control characters as \\u", withFile(R"("\u0000\u0001\u001f\u007f")"), std::string("\0\x01\x1f\x7f", 4)},
+        {"\\u escapes and a surrogate pair", withFile(R"("\u56fa\u4EF6 \ud83d\ude00")"), "固件 \xF0\x9F\x98\x80"},
+        {"a byte that is no UTF-8", withFile("\"a\xff" "b\""), "a\xEF\xBF\xBD" "b"},
+        {"a sequence cut short", withFile("\"\xe5\x9b\""), "\xEF\xBF\xBD"},
+        {"a count where text belongs", withFile("12"), ""},
+        {"text where a count belongs", R"({"time":"t","size":"12"})", "", 0},
+        {"the largest count", R"({"time":"t","size":18446744073709551615})", "", 18446744073709551615u},
+        {"a code past 32 bits", R"({"time":"t","stageCode":4294967296})", "", 0, 4294967295u},
+        {"spaces, and a CR left by an editor", " { \"time\" : \"t\" , \"file\" : \"f\" }\r", "f"},
+        {"a member twice: the last counts", R"({"time":"t","file":"a","file":"b"})", "b"},
+    };
+    for (const auto& c : cases) {
+        const auto record = CUpdateHistory::ParseLine(c.line);
+        ASSERT_TRUE(record) << c.name;
+        EXPECT_EQ(record->time, "t") << c.name;
+        EXPECT_EQ(record->file, c.file) << c.name;
+        EXPECT_EQ(record->size, c.size) << c.name;
+        EXPECT_EQ(record->stageCode, c.stageCode) << c.name;
+    }
 }
 
 TEST(UpdateHistoryTest, ATruncatedLastLineLeavesTheNextRunsLineReadable) {
