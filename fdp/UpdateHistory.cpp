@@ -124,6 +124,9 @@ std::string CUpdateHistory::UtcNow() {
 std::string CUpdateHistory::FormatLine(const HistoryRecord& record) { return JsonLine(HistoryRecordToJson(record)); }
 
 std::optional<HistoryRecord> CUpdateHistory::ParseLine(std::string_view line) {
+    // JSON never holds a raw NUL, and the parser would take one for the end of the line
+    // and pass over whatever follows it (the zeros a crash may leave in a file).
+    if (line.find('\0') != std::string_view::npos) return std::nullopt;
     // Bytes that are no UTF-8 (a file name that never was, an editor in another
     // encoding, a writer before this one that let overlong forms pass) would make the
     // whole line unreadable to the parser: they read as U+FFFD instead.

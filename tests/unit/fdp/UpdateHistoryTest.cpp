@@ -106,6 +106,8 @@ TEST(UpdateHistoryTest, DamagedLinesAreRecognised) {
         good.substr(0, good.size() / 2),           // cut short
         good.substr(0, good.size() - 1),           // the closing brace lost
         good + "x",                                // trailing rubbish
+        good + std::string("\0\0x", 3),             // after a NUL too (a block of zeros a crash left)
+        std::string("{\"time\":\"t\0\"}", 13),    // a raw NUL, which JSON never holds
         "{\"adapter\":\"kv0\"}",                   // no time
         "{\"time\":5}",                            // a time that is no text
         "{\"time\":\"t\",\"size\":-1}",            // not a count
@@ -122,7 +124,7 @@ TEST(UpdateHistoryTest, DamagedLinesAreRecognised) {
         "{\"time\":\"t\",\"size\":007}",           // JSON has no leading zeros
         "{\"time\":\"t\"}{}",
         std::string(100000, '[') + std::string(100000, ']'),   // deep, and no object
-        "[1,2]", "", "\x00\x01", "null",
+        "[1,2]", "", std::string("\x00\x01", 2), "null",
     };
     for (const auto& line : damaged) EXPECT_FALSE(CUpdateHistory::ParseLine(line)) << line.substr(0, 80);
     // Fields of a later version are skipped, not taken as damage.
