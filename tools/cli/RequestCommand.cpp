@@ -23,6 +23,16 @@ std::optional<int> Connect(CLinkSession& link, const CliRun& run) {
     return link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, 0);
 }
 
+// Waits for a submitted request and records its outcome: the exit code when it ended
+// without an answer (Ctrl-C, or the target's result), nothing when the block holds one.
+std::optional<int> AwaitAnswer(CLinkSession& link, int submitted) {
+    const unsigned code = link.RunTransfer(submitted);
+    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
+    link.RecordOutcome(63, code);
+    if (code != 0) return OperationExit(code);
+    return std::nullopt;
+}
+
 }  // namespace
 
 int RunVersion(CliRun& run) {
@@ -32,15 +42,11 @@ int RunVersion(CliRun& run) {
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = MakeBuffer(kVersionBlockLen);
     (*block)[0] = area == "boot" ? 0x0D : 0x0E;
-    const unsigned code = link.RunTransfer(link.Front().GetTargetVersion(block));
-    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
-    link.RecordOutcome(63, code);
-    if (code == 0) {
-        const std::string version = FirmwareVersion::FromLe(block->data()).Text();
-        std::printf("%s version: %s\n", area.c_str(), version.c_str());
-        run.report.SetVersion(area, version);
-    }
-    return OperationExit(code);
+    if (const auto ended = AwaitAnswer(link, link.Front().GetTargetVersion(block))) return *ended;
+    const std::string version = FirmwareVersion::FromLe(block->data()).Text();
+    std::printf("%s version: %s\n", area.c_str(), version.c_str());
+    run.report.SetVersion(area, version);
+    return ExitOk;
 }
 
 int RunSaveBlock(CliRun& run) {
@@ -80,10 +86,7 @@ int RunDiagnose(CliRun& run) {
     (*block)[0] = 0xFF;
     const int submitted = link.Front().DiagnoseTarget(block);
     std::printf("%s\n", link.Front().resultText().c_str());
-    const unsigned code = link.RunTransfer(submitted);
-    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
-    link.RecordOutcome(63, code);
-    if (code != 0) return OperationExit(code);
+    if (const auto ended = AwaitAnswer(link, submitted)) return *ended;
     const std::uint8_t units = (*block)[0];
     if (units == 0xFF) {
         std::printf("The connection with NAP is disconnected, Please restart Kelvane!\n");
@@ -101,10 +104,7 @@ int RunTestMode(CliRun& run) {
     auto block = hci::CLoopRunner::TargetTestModeBlock();
     const int submitted = link.Front().EnableTargetTestMode(block);
     std::printf("%s\n", link.Front().resultText().c_str());
-    const unsigned code = link.RunTransfer(submitted);
-    if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
-    link.RecordOutcome(63, code);
-    if (code != 0) return OperationExit(code);
+    if (const auto ended = AwaitAnswer(link, submitted)) return *ended;
     const bool ok = (*block)[0] == 0;
     std::printf("%s\n", ok ? "Target has been under the Test Mode!" : "Enable target under test mode failed!");
     return ok ? ExitOk : OperationExit(FdpFailed);
