@@ -91,6 +91,8 @@ public:
     // asks the engine again.
     void OnJobEnd(std::uint8_t job, unsigned result) override;
     void OnAdapterMoved(int index) override;
+    // The adapter in use went away: the wizard is no longer connected.
+    void OnAdapterLost(const std::string& adapter) override;
     // A new download or request: the report filter forgets the last run's pair, so that
     // a retry failing as the run before it is still reported.
     void OnRequestAccepted(std::uint8_t job) override;

@@ -118,6 +118,19 @@ void CKelvaneDlg::OnAdapterMoved(int index) {
     QMetaObject::invokeMethod(this, &CKelvaneDlg::UpdateTitle, Qt::QueuedConnection);
 }
 
+void CKelvaneDlg::OnAdapterLost(const std::string& adapter) {
+    fdp::CFdpGui::OnAdapterLost(adapter);
+    // The download page says so with the step that ended; the pages and the title stop
+    // counting on the login, which went with the adapter.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            TheWizardJob().linkState = LinkNotConnected;
+            UpdateTitle();
+        },
+        Qt::QueuedConnection);
+}
+
 // The status help of the connection page: why a target that announced is not answered.
 void CKelvaneDlg::OnLinkNotice(const std::string& text) {
     fdp::CFdpGui::OnLinkNotice(text);

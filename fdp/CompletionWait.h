@@ -10,6 +10,9 @@
 //    for up to kSpin before it sleeps, since most answers come sooner than a wake-up.
 //  - Shutdown() makes the wait in progress and every later one return FdpAborted (11)
 //    at once; it is final, for the link's stop.
+//  - Fail() makes the wait in progress and every later one return its result at once
+//    until ClearFailure(): nothing can answer any more (the adapter went away), and a
+//    wait armed just after must not sit out its time-out either.
 #pragma once
 
 #include <atomic>
@@ -50,8 +53,9 @@ public:
             std::this_thread::yield();
         std::unique_lock lock(m_mutex);
         const bool done = m_cv.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                        [this] { return m_signalled || m_shutdown; });
+                                        [this] { return m_signalled || m_shutdown || m_failure; });
         if (m_shutdown) return kAborted;
+        if (m_failure) return *m_failure;
         if (!done) return std::nullopt;
         m_signalled = false;
         m_ready.store(false, std::memory_order_relaxed);
@@ -64,10 +68,22 @@ public:
         }
         m_cv.notify_all();
     }
+    void Fail(std::uint8_t result) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_failure = result;
+        }
+        m_cv.notify_all();
+    }
+    void ClearFailure() {
+        std::lock_guard lock(m_mutex);
+        m_failure.reset();
+    }
     void Restart() {
         std::lock_guard lock(m_mutex);
         m_shutdown = false;
         m_signalled = false;
+        m_failure.reset();
     }
 
 private:
@@ -76,6 +92,7 @@ private:
     bool m_signalled = false;
     std::atomic<bool> m_ready{false};
     bool m_shutdown = false;
+    std::optional<std::uint8_t> m_failure;
     std::uint8_t m_result = 0;
 };
 

@@ -450,6 +450,7 @@ void CFdpEngine::ReceiverMain() {
             m_frontEnd->OnAdapterMoved(index);
         }
         if (std::string notice = m_driver->TakeNotice(); !notice.empty()) m_frontEnd->OnLinkNotice(notice);
+        if (std::string lost = m_driver->TakeAdapterLost(); !lost.empty()) AdapterLost(lost);
         if (data && count) {
             DispatchCaptured(data, count);
             // The answer just handed over has woken the worker, which on a machine with
@@ -467,6 +468,18 @@ void CFdpEngine::ReceiverMain() {
     }
     m_receiverDone = true;
     m_stateChanged.notify_all();
+}
+
+// The login goes with the adapter: the operation waiting on the target ends at once
+// instead of sitting out its time-out (80 s for a flash wait), and so does every one
+// after it until the next login. The front end hears first, so that the failure it is
+// then told of names the adapter. While listening there is nothing to end: the driver
+// hears the target's announce on any candidate, this one once it is back included.
+void CFdpEngine::AdapterLost(const std::string& adapter) {
+    EngineState connected = StateConnected;
+    if (!m_state.compare_exchange_strong(connected, StateOpened)) return;
+    m_frontEnd->OnAdapterLost(adapter);
+    m_protocol->AdapterLost();
 }
 
 void CFdpEngine::DispatchCaptured(const std::uint8_t* data, std::uint32_t count) {

@@ -92,6 +92,8 @@ private:
     // After a burn of the boot or program area: the target's version of it, asked the
     // way the firmware page asks, told to the front end.
     void ReadBackVersion(std::uint8_t kind);
+    // The adapter in use was deleted (receiver thread).
+    void AdapterLost(const std::string& adapter);
     void ParkReceiver();
     void UnparkReceiver();
 

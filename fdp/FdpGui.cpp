@@ -94,6 +94,40 @@ void CFdpGui::OnBurntVersion(std::uint8_t, std::optional<FirmwareVersion> versio
 
 void CFdpGui::OnLinkNotice(const std::string& text) { SetStatusText(text); }
 
+void CFdpGui::OnAdapterLost(const std::string& adapter) {
+    std::lock_guard lock(m_lostLock);
+    m_lostAdapter = adapter;
+}
+
+std::string CFdpGui::AdapterLostText(unsigned stage) const {
+    std::string adapter;
+    {
+        std::lock_guard lock(m_lostLock);
+        adapter = m_lostAdapter;
+    }
+    if (adapter.empty()) return {};
+    // Steps 0..5 are the erase and the burn of the boot, program and parameter areas in
+    // turn, step 6 the transfer, which comes before them: what the target was left doing.
+    static constexpr unsigned kAreas[] = {IDS_AREA_BOOT, IDS_AREA_PROGRAM, IDS_AREA_PARAMETER};
+    const unsigned step = stage / 10;
+    std::string doing;
+    if (stage != 0 && step < 6) {
+        const std::string area = LoadString(kAreas[step / 2]);
+        doing = FormatString(step % 2 == 0 ? IDS_LOST_DURING_ERASE : IDS_LOST_DURING_BURN, {area});
+    } else if (step == 6) {
+        doing = LoadString(IDS_LOST_DURING_TRANSFER);
+    } else {
+        doing = LoadString(IDS_LOST_DURING_REQUEST);
+    }
+    return FormatString(IDS_ADAPTER_LOST, {adapter, doing});
+}
+
+std::string CFdpGui::ReportLine(unsigned stage, unsigned result) const {
+    if (result == FdpNotOpened)
+        if (std::string lost = AdapterLostText(stage); !lost.empty()) return lost;
+    return ReportStatusText(stage, result);
+}
+
 int CFdpGui::OpenFirstAdapter() {
     const int count = m_engine ? m_engine->EnumerateAdapters() : 0;
     int opened = -1;
@@ -287,7 +321,8 @@ void CFdpGui::EndHistory(unsigned stage, unsigned result) {
     m_download->stage = StageText(stage);
     while (!m_download->stage.empty() && m_download->stage.back() == ' ') m_download->stage.pop_back();
     m_download->resultCode = result;
-    m_download->result = ResultText(result);
+    m_download->result = result == FdpNotOpened ? AdapterLostText(stage) : std::string();
+    if (m_download->result.empty()) m_download->result = ResultText(result);
     m_download->durationMs = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                            std::chrono::steady_clock::now() - m_downloadStart)
                                                            .count());
@@ -323,6 +358,8 @@ int CFdpGui::Listen() {
     if (result == 0) {
         std::lock_guard others(m_otherLock);   // heard anew from this listen on
         m_otherTargets.clear();
+        std::lock_guard lost(m_lostLock);      // a new login, perhaps on the adapter plugged in again
+        m_lostAdapter.clear();
     }
     if (result == 0) {
         SetResultText(LoadString(IDS_LISTENING));
@@ -392,7 +429,7 @@ std::string CFdpGui::ReportStatusText(unsigned stage, unsigned result) {
 void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
     HashDownloadFile();
     if (IsLastDownloadStage(stage, result)) EndHistory(stage, result);
-    SetStatusText(ReportStatusText(stage, result));
+    SetStatusText(ReportLine(stage, result));
     SetResultText(LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK));
 }
 

@@ -89,6 +89,19 @@ public:
     // last stage report. The base completes the download's history line with it.
     virtual void OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version);
 
+    // The adapter in use was deleted while logged in (unplugged, removed): the operation
+    // waiting on the target ends at once with FdpNotOpened. Receiver thread, before that
+    // end is reported; the base records the adapter for AdapterLostText until the next
+    // listen.
+    virtual void OnAdapterLost(const std::string& adapter);
+    // The words for a step that ended because the adapter went away: the adapter's name
+    // and what the target was left doing at that stage (10 x step + phase; 0 for a
+    // request that is no download); empty when no adapter went away. Any thread.
+    std::string AdapterLostText(unsigned stage) const;
+    // The line a stage report gives the user: the adapter that went away, or the status
+    // text of ReportStatusText. Any thread.
+    std::string ReportLine(unsigned stage, unsigned result) const;
+
     // Another target heard: its address and the adapter it was heard on.
     struct OtherTarget {
         MacAddress address{};
@@ -201,6 +214,9 @@ private:
     std::string m_historyTask;
     std::string m_historyFields;
     std::array<std::string, 8> m_targetVersions;   // by DownloadKind
+
+    mutable std::mutex m_lostLock;
+    std::string m_lostAdapter;   // deleted while logged in; empty from the next listen on
 
     mutable std::mutex m_otherLock;
     std::vector<OtherTarget> m_otherTargets;

@@ -25,11 +25,18 @@ class CLinkProtocol {
 public:
     void Init(ILinkCallbacks* engine, CLinkChannel* channel);
     void Uninit();
-    void LinkUp() { m_linkUp = true; }
+    // Logged in: waits may be answered again after an adapter that went away.
+    void LinkUp() {
+        m_wait.ClearFailure();
+        m_linkUp = true;
+    }
     bool IsLinkUp() const { return m_linkUp; }
     int PrepareListen();
     void Abort();
     void Shutdown();   // every wait, now and later, ends with 11
+    // The adapter went away: the wait in progress, and every later one until the next
+    // login, ends at once with FdpNotOpened (any thread).
+    void AdapterLost() { m_wait.Fail(FdpNotOpened); }
 
     std::uint8_t Download(std::uint8_t kind, const std::uint8_t* first, std::uint32_t length,
                           std::uint32_t total, bool burnAfter);

@@ -104,6 +104,10 @@ public:
     // adapter that may not carry a login), once; empty when there is nothing new. The
     // receiver asks after each read.
     virtual std::string TakeNotice() { return {}; }
+    // The adapter in use was deleted (a USB adapter unplugged, an interface removed):
+    // its name, once; empty when nothing went. A link that goes down and up again is no
+    // loss. The receiver asks after each read.
+    virtual std::string TakeAdapterLost() { return {}; }
 };
 
 }  // namespace fdp

@@ -266,6 +266,8 @@ int CPacketSocketDriver::OpenAdapter(std::uint16_t index) {
 void CPacketSocketDriver::CloseLocked() {
     m_openIndex = -1;
     m_linkIfindex = 0;
+    m_lost.clear();   // an adapter no longer in use is nobody's loss
+    m_hasLost = false;
 }
 
 int CPacketSocketDriver::CloseAdapter(std::uint16_t index) {
@@ -304,6 +306,13 @@ std::string CPacketSocketDriver::TakeNotice() {
     std::lock_guard lock(m_lock);
     m_hasNotice = false;
     return std::exchange(m_notice, {});
+}
+
+std::string CPacketSocketDriver::TakeAdapterLost() {
+    if (!m_hasLost.load(std::memory_order_acquire)) return {};
+    std::lock_guard lock(m_lock);
+    m_hasLost = false;
+    return std::exchange(m_lost, {});
 }
 
 int CPacketSocketDriver::GetLocalAddress(std::uint8_t* address) {
@@ -505,7 +514,11 @@ void CPacketSocketDriver::ReadLinkChanges() {
             // Kept with its index, which the front end may name; heard again when it comes back.
             if (row != m_table.end() && row->ifindex == change.ifindex) {
                 row->ifindex = 0;
-                if (row - m_table.begin() == m_openIndex) UpdateLinkIfindexLocked();
+                if (row - m_table.begin() == m_openIndex) {
+                    UpdateLinkIfindexLocked();
+                    m_lost = row->name;
+                    m_hasLost.store(true, std::memory_order_release);
+                }
             }
             continue;
         }

@@ -12,7 +12,8 @@
 // "Opening" an adapter of the table means choosing it as the one the link talks on.
 // The table is kept current through rtnetlink: an interface that appears later joins
 // it, and one deleted and made again (a USB target restarting) is heard under its new
-// ifindex.
+// ifindex. The deletion of the adapter in use is told (TakeAdapterLost): nothing can
+// answer on it any more.
 //
 // Threads: SendFrame (worker) and ReceiveFrames (receiver) may run at the same time;
 // both take the lock only for the moment they touch the socket's state, never while
@@ -80,6 +81,7 @@ public:
     void SetScouting(bool on) override;
     int OpenIndex() const override;
     std::string TakeNotice() override;
+    std::string TakeAdapterLost() override;
 
     // Read time-out of ReceiveFrames in milliseconds.
     static constexpr int kReadTimeoutMs = 1000;
@@ -139,6 +141,8 @@ private:
     std::set<std::string> m_ignoredSaid;
     std::string m_notice;
     std::atomic<bool> m_hasNotice{false};
+    std::string m_lost;          // the adapter in use, deleted since the last TakeAdapterLost
+    std::atomic<bool> m_hasLost{false};
 
     int m_linkFd = -1;           // rtnetlink, link changes
     int m_wakeFd = -1;           // eventfd: WakeReceiver writes, ReceiveFrames drains

@@ -118,6 +118,7 @@ bool CPageBurn::OnInitDialog() {
 
 bool CPageBurn::OnSetActive() {
     m_report.Reset();
+    m_adapterLost = false;
     BuildSummary();
     return CWizardPage::OnSetActive();
 }
@@ -145,7 +146,8 @@ void CPageBurn::BuildSummary() {
         switch (m_report.state()) {
         case DownloadState::Done: Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish); break;
         case DownloadState::Idle:
-            Sheet()->SetWizardButtons(m_acceptChecked ? CFirmSheet::WizBack | CFirmSheet::WizNext : CFirmSheet::WizBack);
+            if (m_adapterLost) Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizFinish);
+            else Sheet()->SetWizardButtons(m_acceptChecked ? CFirmSheet::WizBack | CFirmSheet::WizNext : CFirmSheet::WizBack);
             break;
         default: Sheet()->SetWizardButtons(CFirmSheet::WizDisabledFinish); break;
         }
@@ -324,8 +326,11 @@ void CPageBurn::OnReport(unsigned stage, std::int32_t lParam) {
     // The line is the status text the report set when it was made; the front end's
     // current text may already belong to a later stage.
     const unsigned result = stage == fdp::kStageTransferring ? 0u : static_cast<unsigned>(lParam);
-    if (const auto line = m_report.OnReport(stage, lParam, fdp::CFdpGui::ReportStatusText(stage, result)))
-        m_reportText += *line + "\r\n";
+    const std::string lost = result == fdp::FdpNotOpened ? Host().FrontEnd().AdapterLostText(stage) : std::string();
+    // Without the adapter a retry cannot go anywhere: Back and Finish are the ways on.
+    if (!lost.empty()) m_adapterLost = true;
+    const std::string status = lost.empty() ? fdp::CFdpGui::ReportStatusText(stage, result) : lost;
+    if (const auto line = m_report.OnReport(stage, lParam, status)) m_reportText += *line + "\r\n";
     m_progress->setValue(m_report.Bar());
     ShowReport();
     BuildSummary();

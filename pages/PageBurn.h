@@ -82,6 +82,7 @@ private:
     std::string m_reportText;
     std::int32_t m_acceptChecked = 1;
     bool m_serviceShown = false;
+    bool m_adapterLost = false;   // the last download ended because the adapter went away
     fdp::CDownloadReport m_report;
 
     QPlainTextEdit* m_summaryEdit;

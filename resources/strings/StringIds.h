@@ -66,6 +66,14 @@ enum StringId : unsigned {
     IDS_NO_TARGET_HEARD = 61046,          // %1 seconds
     IDS_VERSION_MISMATCH = 61047,         // %1 the target's version, %2 the file's
     IDS_TARGET_WITH_REPEAT = 61048,
+    IDS_ADAPTER_LOST = 61050,             // %1 adapter, %2 what the target was left doing
+    IDS_LOST_DURING_TRANSFER = 61051,
+    IDS_LOST_DURING_ERASE = 61052,        // %1 area
+    IDS_LOST_DURING_BURN = 61053,         // %1 area
+    IDS_LOST_DURING_REQUEST = 61054,
+    IDS_AREA_BOOT = 61055,
+    IDS_AREA_PROGRAM = 61056,
+    IDS_AREA_PARAMETER = 61057,
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 

@@ -208,6 +208,14 @@ constexpr StringEntry kEnglish[] = {
     {61046, "No target announced itself within %1 s."},
     {61047, "The target reports version %1 but the file holds %2: the update did not take."},
     {61048, "--target serves one unit only and cannot be used with --repeat."},
+    {61050, "The adapter %1 went away (unplugged or removed): %2"},
+    {61051, "the transfer stopped before anything was burnt, the target's flash is unchanged. Plug the adapter in again, connect and download again."},
+    {61052, "the target was erasing its %1 area. It finishes the erase by itself and the area is then empty: plug the adapter in again, connect and download the %1 area again before the target restarts."},
+    {61053, "the target was burning its %1 area. It finishes the burn by itself, but whether it succeeded is unknown: plug the adapter in again, connect and check the %1 area or download it again before the target restarts."},
+    {61054, "the request got no answer, the target's flash is unchanged. Plug the adapter in again and connect."},
+    {61055, "boot"},
+    {61056, "program"},
+    {61057, "parameter"},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace fdp::test {
 
@@ -79,6 +80,19 @@ const std::uint8_t* FakePacketDriver::ReceiveFrames(std::uint32_t& count) {
     m_reads.pop_front();
     count = static_cast<std::uint32_t>(m_current.size());
     return m_current.data();
+}
+
+void FakePacketDriver::PullOut() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_open >= 0) m_lost = "fake" + std::to_string(m_open);
+    }
+    WakeReceiver();
+}
+
+std::string FakePacketDriver::TakeAdapterLost() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_lost, {});
 }
 
 void FakePacketDriver::WakeReceiver() {

@@ -40,6 +40,7 @@ public:
     void WakeReceiver() override;
     std::string LastError() const override { return {}; }
     int OpenIndex() const override;
+    std::string TakeAdapterLost() override;
     void SetScouting(bool on) override {
         if (on) ++scoutingStarts;
     }
@@ -56,6 +57,9 @@ public:
     // Waits until the receiver sits in a read with nothing to return, so that only a
     // wake-up or the read time-out ends it.
     bool WaitForIdleRead(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // The adapter in use deleted, as rtnetlink tells the real driver; the receiver's read
+    // returns at once and hears of it.
+    void PullOut();
     // Called on the worker thread for every frame sent, after it was recorded.
     std::function<void(const Bytes&)> onSend;
 
@@ -72,6 +76,7 @@ private:
     bool m_wake = false;
     bool m_reading = false;
     int m_open = -1;
+    std::string m_lost;
     Bytes m_receive;
     Bytes m_current;
 };

@@ -41,6 +41,9 @@ void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t positio
 void CCliFrontEnd::OnJobEnd(std::uint8_t job, unsigned result) {
     {
         std::lock_guard lock(m_mutex);
+        // A download's reports and the erase operation's line say it with their stage.
+        if (result == fdp::FdpNotOpened && job != fdp::JobDownloadBurn && job != fdp::JobErase)
+            if (const std::string lost = AdapterLostText(0); !lost.empty()) PrintLine(lost);
         m_jobEnds.emplace_back(job, result);
     }
     m_cv.notify_all();

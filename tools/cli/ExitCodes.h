@@ -10,7 +10,7 @@ namespace cli {
 // adapter opened; 3 the link files could not be created, a FILE or OUT named by the user
 // cannot be used, or param.jdp cannot be read, copied or replaced; 20 + ConnectResult
 // when the login failed; 40 + result when the operation failed (41 failed, 43 time-out,
-// 50 file error, 40 + a target status byte ...).
+// 48 the adapter went away, 50 file error, 40 + a target status byte ...).
 inline constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3, ExitConnect = 20,
                      ExitOperation = 40;
 // --verify: the version the target reports after the burn is not the file's.
