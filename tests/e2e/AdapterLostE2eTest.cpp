@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -101,6 +103,8 @@ struct LostCase {
     unsigned endStage;      // the stage that reports the loss
     const char* text;       // what the user is told, from its start
 };
+
+void PrintTo(const LostCase& c, std::ostream* out) { *out << c.name; }
 
 class AdapterLostCases : public AdapterLostE2eTest, public ::testing::WithParamInterface<LostCase> {};
 

@@ -4,7 +4,6 @@
 // says which adapter and which target; with --interface it keeps the named one.
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
@@ -20,12 +19,6 @@ namespace {
 
 constexpr int kAnnounceMs = 1000;
 
-bool Bench(const QStringList& arguments) {
-    QProcess bench;
-    bench.start(QStringLiteral(KELVANE_SOURCE_DIR "/scripts/bench"), arguments);
-    return bench.waitForFinished(30000) && bench.exitStatus() == QProcess::NormalExit && bench.exitCode() == 0;
-}
-
 }  // namespace
 
 class AdapterChoiceTest : public QObject {
@@ -33,7 +26,7 @@ class AdapterChoiceTest : public QObject {
 
 private:
     bool PlugTarget() {
-        return Bench({QStringLiteral("up")}) &&
+        return bench::Run({QStringLiteral("up")}) &&
                m_target.Start({QStringLiteral("--announce-ms"), QString::number(kAnnounceMs)});
     }
 
@@ -45,14 +38,14 @@ private slots:
             if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
             QSKIP(qPrintable(bench::Missing()));
         }
-        QVERIFY(Bench({QStringLiteral("unplug")}));
-        QVERIFY(Bench({QStringLiteral("spares"), QStringLiteral("up")}));
+        QVERIFY(bench::Run({QStringLiteral("unplug")}));
+        QVERIFY(bench::Run({QStringLiteral("spares"), QStringLiteral("up")}));
         TheWizardJob() = WizardJob{};
     }
     void cleanup() {
         m_target.Stop();
-        Bench({QStringLiteral("spares"), QStringLiteral("down")});
-        Bench({QStringLiteral("up")});
+        bench::Run({QStringLiteral("spares"), QStringLiteral("down")});
+        bench::Run({QStringLiteral("up")});
     }
 
     void connectsThroughTheTargetsAdapter_data() {

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFile>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -638,6 +640,42 @@ private slots:
         QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
                  fdp::Sha256File(path.toStdString()));
         window->close();
+    }
+
+    // The adapter pulled out while the target erases the program area (an 80 s wait): the
+    // page says at once which adapter went and what the target was left doing, and offers
+    // Back and Finish (a retry has nowhere to go); Finish asks nothing, as nothing runs.
+    void adapterPulledOutWhileErasing() {
+        RequireBench();
+        Session session;
+        StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("60000")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        const QString path = WriteImage(m_files, QStringLiteral("pulled.bin"), 80000);
+        ChooseFile(*window, fdp::FirmwareProgram, path);
+        Next(*window);
+        CPageBurn* page = Burn(*window);
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Erasing), kDownloadWaitMs);
+        QTest::qWait(200);
+        QElapsedTimer pulled;
+        pulled.start();
+        const bool unplugged = bench::Run({QStringLiteral("unplug")});
+        const auto plugBack = qScopeGuard([] { bench::Run({QStringLiteral("up")}); });
+        QVERIFY(unplugged);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Idle), 15000);
+        QVERIFY(pulled.elapsed() < 15000);
+        QCOMPARE(page->ReportText(),
+                 S(57733) + S(57735) + S(57715) + "\r\n" + S(57706) + "\r\n" +
+                     "The adapter kv0 went away (unplugged or removed): the target was erasing its program area. It "
+                     "finishes the erase by itself and the area is then empty: plug the adapter in again, connect and "
+                     "download the program area again before the target restarts.\r\n");
+        QCOMPARE(Buttons(*window), QStringLiteral("BF"));
+        QTRY_COMPARE(TheWizardJob().linkState, int(LinkNotConnected));
+        watcher.messages.clear();
+        window->Sheet()->PressFinish();
+        QVERIFY(!window->isVisible());
+        QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QStringLiteral(" | "))));
     }
 
     // The same failure on every retry (a block refused in each of three downloads, then a

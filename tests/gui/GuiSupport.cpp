@@ -85,6 +85,12 @@ QString Missing() {
 
 bool Available() { return Missing().isEmpty(); }
 
+bool Run(const QStringList& arguments) {
+    QProcess bench;
+    bench.start(QStringLiteral(KELVANE_SOURCE_DIR "/scripts/bench"), arguments);
+    return bench.waitForFinished(30000) && bench.exitStatus() == QProcess::NormalExit && bench.exitCode() == 0;
+}
+
 }  // namespace bench
 
 QString BuiltProgram(const char* name) { return QStringLiteral(KELVANE_BIN_DIR "/") + QLatin1String(name); }

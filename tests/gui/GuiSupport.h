@@ -54,6 +54,9 @@ bool Available();
 // Why the bench is not usable; QSKIP outside CI, QFAIL in CI.
 QString Missing();
 bool InCi();
+// Runs scripts/bench with these arguments ("unplug" pulls the target's cable out, "up"
+// plugs it in again); true when it succeeded.
+bool Run(const QStringList& arguments);
 inline constexpr const char* kPcInterface = "kv0";
 }  // namespace bench
 
