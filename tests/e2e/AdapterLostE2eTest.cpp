@@ -173,14 +173,14 @@ TEST_F(AdapterLostE2eTest, ALinkThatGoesDownAndUpAgainIsNoLoss) {
     EXPECT_EQ(engine.State(), fdp::StateConnected);
 }
 
-// kelvane-cli as the technician runs it: the loss is printed and the exit code is the
-// one for an adapter that is not open (40 + 8).
+// kelvane-cli as the technician runs it: the loss is printed, --json's outcome says the
+// same, and the exit code is the one for an adapter that is not open (40 + 8).
 TEST_F(AdapterLostE2eTest, KelvaneCliSaysSoAndExitsWith48) {
     ASSERT_TRUE(sim.Start(folder.Path(), {"--erase-delay-ms", "60000"})) << sim.Error();
     ASSERT_TRUE(WriteBytes(folder / "image.bin", RandomBytes(3000, 19)));
     // --force: the image is no program firmware, which only the file checks mind.
     const std::string command = std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " + kPcInterface +
-                                " --folder " + folder.Path() + " --password kiwi --force download program " +
+                                " --folder " + folder.Path() + " --json --password kiwi --force download program " +
                                 (folder / "image.bin") + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -206,6 +206,12 @@ TEST_F(AdapterLostE2eTest, KelvaneCliSaysSoAndExitsWith48) {
               std::string::npos)
         << output;
     EXPECT_EQ(output.find("time out"), std::string::npos) << output;
+    // --json's outcome in the same words, with the result code.
+    EXPECT_NE(output.find("\"result\":\"The adapter kv0 went away (unplugged or removed): the target was erasing its "
+                          "program area."),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\"code\":8"), std::string::npos) << output;
     const auto record = LastHistoryRecord(folder.Path());
     ASSERT_TRUE(record.has_value());
     EXPECT_EQ(record->adapter, kPcInterface);

@@ -114,7 +114,11 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
 }
 
 void CLinkSession::RecordOutcome(unsigned stage, unsigned code) {
-    m_run.report.SetOutcome(CRunReport::StageWord(stage), CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code),
+    // An adapter that went away is told as the report line tells it: by name, with what
+    // the target was left doing.
+    const std::string lost = code == FdpNotOpened ? Front().AdapterLostText(stage) : std::string();
+    m_run.report.SetOutcome(CRunReport::StageWord(stage),
+                            !lost.empty() ? lost : CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code),
                             code);
 }
 
