@@ -99,9 +99,6 @@ protected:
         Bench("up");   // the other tests find the bench as they expect it
     }
 
-    static bool Bench(const std::string& arguments) {
-        return std::system((std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments + " >/dev/null").c_str()) == 0;
-    }
     // The target's cable plugged in: its pair made again, after the spares, and the
     // simulator serving on it.
     void PlugTarget(const std::vector<std::string>& simOptions = {}) {

@@ -31,8 +31,6 @@ using Clock = std::chrono::steady_clock;
 // Well under the flash waits (30 s, 80 s), generous for a loaded machine.
 constexpr auto kPromptly = 15s;
 
-bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-bool Bench(const std::string& arguments) { return Shell(std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments); }
 // The PC's end of the pair deleted: its peer, the target's end, goes with it.
 bool PullOutAdapter() { return Shell(std::string("ip link del ") + kPcInterface); }
 

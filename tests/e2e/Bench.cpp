@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -61,6 +62,9 @@ struct EnterPcNamespace {
 
 std::string PcNamespace() { return EnvOr("KELVANE_PC_NS", "kvpc"); }
 std::string NapNamespace() { return EnvOr("KELVANE_NAP_NS", "kvnap"); }
+
+bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+bool Bench(const std::string& arguments) { return Shell(std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments); }
 
 std::optional<std::string> BenchProblem() {
     if (::geteuid() != 0) return "the end-to-end tests need root (raw frames, network namespaces)";

@@ -26,6 +26,11 @@ std::string NapNamespace();
 // process inside the PC namespace, the simulator built).
 std::optional<std::string> BenchProblem();
 
+// A shell command, its output dropped: true when it exited with 0.
+bool Shell(const std::string& command);
+// scripts/bench with these arguments ("up", "unplug", "spares up 1", "two down", ...).
+bool Bench(const std::string& arguments);
+
 // A fresh folder, removed with its contents at the end.
 class TempDir {
 public:

@@ -28,8 +28,6 @@ constexpr int kAnnounceMs = 500;
 constexpr unsigned kConnectOk = 0;
 constexpr unsigned kConnectTimeout = 2;
 
-bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-bool Bench(const std::string& arguments) { return Shell(std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments); }
 
 class ListeningE2eTest : public ::testing::Test {
 protected:

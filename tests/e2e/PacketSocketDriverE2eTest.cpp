@@ -29,10 +29,6 @@ constexpr std::uint8_t kPcAddress[6] = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x01};
 
 using Bytes = std::vector<std::uint8_t>;
 
-bool Bench(const std::string& arguments) {
-    return std::system((std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments + " >/dev/null").c_str()) == 0;
-}
-
 // A 60-byte frame to the PC side: EtherType, then the frame type byte and a marker.
 Bytes FrameOf(std::uint16_t etherType, std::uint8_t type, std::uint8_t marker) {
     Bytes frame(60, 0);

@@ -52,9 +52,6 @@ protected:
         simSecond.Stop();
         Bench("two down");
     }
-    static bool Bench(const std::string& arguments) {
-        return std::system((std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments + " >/dev/null").c_str()) == 0;
-    }
     void StartTargets(const std::vector<std::string>& secondOptions = {}) {
         std::vector<std::string> options = {"--password", "kiwi"};
         ASSERT_TRUE(simFirst.Start(first.Path() + "/sim", options, "kvt1")) << simFirst.Error();
