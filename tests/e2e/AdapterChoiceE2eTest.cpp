@@ -127,12 +127,15 @@ TEST_F(AdapterChoiceE2eTest, FindsTheTargetBehindTheThirdAdapter) {
 TEST_F(AdapterChoiceE2eTest, FindsATargetPluggedInWhileListening) {
     cli.Start(folder.Path(), {"version", "boot"});
     std::this_thread::sleep_for(2s);
-    const auto plugged = Clock::now();
     PlugTarget();
-    while (!LoggedIn() && Clock::now() - plugged < 10s) std::this_thread::sleep_for(5ms);
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - plugged);
+    // Counted from the simulator serving, not from the cable: making the pair and starting
+    // the simulator take their own time on a loaded machine. The first or second
+    // announce must do, not a later rescan of the adapters.
+    const auto serving = Clock::now();
+    while (!LoggedIn() && Clock::now() - serving < 10s) std::this_thread::sleep_for(5ms);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - serving);
     EXPECT_TRUE(LoggedIn());
-    EXPECT_LT(took.count(), kAnnounceMs + 1000) << "login " << took.count() << " ms after the cable";
+    EXPECT_LT(took.count(), 2 * kAnnounceMs + 500) << "login " << took.count() << " ms after the target served";
     EXPECT_EQ(cli.Wait(10s), 0) << cli.Output();
     EXPECT_NE(cli.Output().find("Adapter in use: kv0, target 02:4b:56:00:00:02\n"), std::string::npos) << cli.Output();
 }
