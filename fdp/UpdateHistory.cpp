@@ -110,6 +110,32 @@ std::size_t Width(const std::string& text) {
     return width;
 }
 
+// A cell as a terminal should show it. Names and paths come from files and targets: an
+// escape or another control character in them (C0, DEL, or C1 written as UTF-8) would
+// move the cursor, retitle the window or hide the rows before it, so it is shown as \xNN.
+std::string Printable(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto hex = [&out](unsigned byte) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        out += "\\x";
+        out += kDigits[byte >> 4];
+        out += kDigits[byte & 0xF];
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7F) {
+            hex(byte);
+        } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            hex(static_cast<unsigned char>(text[++i]));
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string CUpdateHistory::UtcNow() {
@@ -225,6 +251,8 @@ std::string FormatHistoryTable(const std::vector<HistoryLine>& lines, std::size_
                         r.fileVersion.empty() ? "-" : r.fileVersion, r.targetVersion.empty() ? "-" : r.targetVersion,
                         r.versionAfter.empty() ? "-" : r.versionAfter, result, Duration(r.durationMs)});
     }
+    for (auto& row : rows)
+        for (auto& cell : row) cell = Printable(cell);
     std::vector<std::size_t> widths(rows.front().size(), 0);
     for (const auto& row : rows)
         if (row.size() == widths.size())

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -463,6 +464,22 @@ TEST(UpdateHistoryTest, ReadingTheLastLinesFromTheEndGivesTheWholeFilesLastLines
             }
         }
     }
+}
+
+// A history line says what a file or a target was called; shown raw, an escape sequence
+// in such a name would act on the technician's terminal.
+TEST(UpdateHistoryTest, TableShowsControlCharactersInNamesAsEscapes) {
+    HistoryRecord r = Sample("a\x1b]0;owned\x07" "b.bin");
+    r.target = "NAP\xc2\x9b" "2J";
+    r.result = "line\nbreak\x7f";
+    r.stage.clear();
+    const std::string table = FormatHistoryTable({{1, r}}, 0);
+    EXPECT_NE(table.find("a\\x1b]0;owned\\x07b.bin"), std::string::npos) << table;
+    EXPECT_NE(table.find("NAP\\x9b2J"), std::string::npos) << table;
+    EXPECT_NE(table.find("line\\x0abreak\\x7f"), std::string::npos) << table;
+    for (const unsigned char c : table) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7F)) << int{c};
+    EXPECT_EQ(table.find("\xc2\x9b"), std::string::npos);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 2);   // the header and one row
 }
 
 }  // namespace
