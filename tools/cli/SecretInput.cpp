@@ -1,5 +1,6 @@
 #include "tools/cli/SecretInput.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "resources/strings/StringTable.h"
 
@@ -21,7 +23,22 @@ constexpr unsigned kMismatchText = 3007;   // "Sorry, passwords do not match. ..
 std::atomic<int> g_terminal{-1};
 termios g_saved{};
 
-// Echo off for the time of one read; the settings come back when it goes.
+// Signals that end the process by default. The terminal sends none while echo is off,
+// but another process may (kill, a closed terminal window, a service stop).
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+// Puts the terminal back, then lets the signal end the process as it would have: the
+// handler is reset on entry (SA_RESETHAND) and the signal raised again is delivered when
+// it returns. Only async-signal-safe calls.
+void RestoreAndEnd(int signal) {
+    CSecretInput::RestoreTerminal();
+    ::raise(signal);
+}
+
+// Echo off for the time of one read; the settings come back when it goes, and when a
+// signal ends the process first. Where kelvane-cli's signal watcher has the signal
+// blocked, the watcher takes it and puts the terminal back itself; these handlers serve
+// the rest (the loop test, which has no watcher, and SIGHUP and SIGQUIT everywhere).
 class QuietTerminal {
 public:
     explicit QuietTerminal(int fd) {
@@ -32,12 +49,23 @@ public:
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG);
         quiet.c_cc[VMIN] = 1;
         quiet.c_cc[VTIME] = 0;
+        struct sigaction restore{};
+        restore.sa_handler = RestoreAndEnd;
+        restore.sa_flags = SA_RESETHAND;
+        sigemptyset(&restore.sa_mask);
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &restore, &m_before[i]);
         g_terminal = fd;
         if (::tcsetattr(fd, TCSANOW, &quiet) != 0) g_terminal = -1;
     }
-    ~QuietTerminal() { CSecretInput::RestoreTerminal(); }
+    ~QuietTerminal() {
+        CSecretInput::RestoreTerminal();
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &m_before[i], nullptr);
+    }
     QuietTerminal(const QuietTerminal&) = delete;
     QuietTerminal& operator=(const QuietTerminal&) = delete;
+
+private:
+    struct sigaction m_before[std::size(kEndingSignals)]{};
 };
 
 }  // namespace

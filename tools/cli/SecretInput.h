@@ -5,7 +5,8 @@
 //
 // Standard input that is a terminal is read without echo, behind a prompt, with the
 // terminal's own settings put back on every way out: the end of the line, the end of
-// input, an error, and Ctrl-C, which ends the read at once as Interrupted().
+// input, an error, Ctrl-C, which ends the read at once as Interrupted(), and a signal
+// from another process, which still ends the process.
 #pragma once
 
 #include <cstdio>
