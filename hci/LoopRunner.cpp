@@ -29,9 +29,10 @@ constexpr std::uint32_t kReportGraceMs = 2000;
 }  // namespace
 
 const char* LoopSettingsProblem(const LoopSettings& settings) {
-    if (settings.dataSize < 1 || settings.dataSize > 1000)
+    // The texts name the same limits.
+    if (settings.dataSize < kLoopSizeMin || settings.dataSize > kLoopSizeMax)
         return "Please input a number(1<=number<=1000) in DataSize Area!";
-    if (settings.speed < 10 || settings.speed > 80) return "Please input a number(10<=number<=80)in Speed Area!";
+    if (settings.speed < kLoopSpeedMin || settings.speed > kLoopSpeedMax) return "Please input a number(10<=number<=80)in Speed Area!";
     return nullptr;
 }
 

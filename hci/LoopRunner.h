@@ -22,9 +22,13 @@ namespace hci {
 
 class CDongleLink;
 
+// What a run accepts; the page's and the command line's checks both hold to these.
+inline constexpr std::uint32_t kLoopSizeMin = 1, kLoopSizeMax = 1000;   // bytes
+inline constexpr std::uint32_t kLoopSpeedMin = 10, kLoopSpeedMax = 80;  // KBytes/s
+
 struct LoopSettings {
-    std::uint32_t dataSize = 1;   // bytes, 1 to 1000
-    std::uint32_t speed = 10;     // KBytes/s = bytes per millisecond, 10 to 80
+    std::uint32_t dataSize = kLoopSizeMin;   // bytes
+    std::uint32_t speed = kLoopSpeedMin;     // KBytes/s = bytes per millisecond
 };
 
 // The message for settings the loop test cannot run with (the page's and the command

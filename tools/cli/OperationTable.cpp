@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "hci/LoopRunner.h"
 #include "tools/cli/CommandLine.h"
 #include "tools/cli/DownloadCommand.h"
 #include "tools/cli/HistoryCommand.h"
@@ -38,8 +39,8 @@ const std::vector<Operation> kOperations = {
     {"testmode", RunTestMode, LinkUse::Target, Name::Plain, {}, {},
          "  testmode                            put the target's Bluetooth module into test mode\n"},
     {"looptest", RunLoopTest, LinkUse::Loop, Name::Plain, {{"TEST", "target|dongle|target-testmode|dongle-testmode"}},
-     {{"--size", "N", [](CliOptions& o, const std::string& v) { o.loopSize = Number(v); }, NumberRange{1, 1000}},
-      {"--speed", "S", [](CliOptions& o, const std::string& v) { o.loopSpeed = Number(v); }, NumberRange{10, 80}},
+     {{"--size", "N", [](CliOptions& o, const std::string& v) { o.loopSize = Number(v); }, NumberRange{hci::kLoopSizeMin, hci::kLoopSizeMax}},
+      {"--speed", "S", [](CliOptions& o, const std::string& v) { o.loopSpeed = Number(v); }, NumberRange{hci::kLoopSpeedMin, hci::kLoopSpeedMax}},
       {"--master", "", [](CliOptions& o, const std::string&) { o.dongleMaster = true; }, std::nullopt},
       {"--slave", "", [](CliOptions& o, const std::string&) { o.dongleMaster = false; }, std::nullopt}},
          "  looptest target|dongle|target-testmode|dongle-testmode [--size N] [--speed S]\n"
