@@ -74,6 +74,13 @@ enum StringId : unsigned {
     IDS_AREA_BOOT = 61055,
     IDS_AREA_PROGRAM = 61056,
     IDS_AREA_PARAMETER = 61057,
+    IDS_INTERRUPTED_LINE = 61060,         // %1 what the target was left doing: kelvane-cli's line
+    IDS_INTERRUPTED_RESULT = 61061,       // %1 the same: the outcome's result
+    IDS_STOPPED_LISTENING = 61062,
+    IDS_STOPPED_TRANSFER = 61063,         // %1 area
+    IDS_STOPPED_ERASE = 61064,            // %1 area
+    IDS_STOPPED_BURN = 61065,             // %1 area
+    IDS_STOPPED_REQUEST = 61066,
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 

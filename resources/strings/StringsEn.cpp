@@ -216,6 +216,13 @@ constexpr StringEntry kEnglish[] = {
     {61055, "boot"},
     {61056, "program"},
     {61057, "parameter"},
+    {61060, "Interrupted: %1."},
+    {61061, "interrupted: %1"},
+    {61062, "no target was connected, nothing was sent"},
+    {61063, "stopped during the transfer: the target's %1 area is unchanged"},
+    {61064, "stopped while the target erases its %1 area: it finishes the erase by itself and the area is then empty; download the %1 area again before the target restarts"},
+    {61065, "stopped while the target burns its %1 area: it finishes the burn by itself, but whether it succeeded is unknown; check it or download the %1 area again before the target restarts"},
+    {61066, "stopped before the target's answer; its flash is unchanged"},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace

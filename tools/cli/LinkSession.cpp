@@ -6,6 +6,7 @@
 
 #include "fdp/FormatBdAddr.h"
 #include "fdp/LinkChannel.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/Interrupt.h"
@@ -123,29 +124,13 @@ void CLinkSession::RecordOutcome(unsigned stage, unsigned code) {
 }
 
 int CLinkSession::StopInterrupted(Stopped during, std::uint8_t kind) {
-    const char* area = kind == KindBoot ? "boot" : kind == KindProgram ? "program" : "parameter";
     const unsigned stage = m_front.LastStage();
     const std::string step = during == Stopped::Erase ? "erase"
                              : stage == 0             ? "transfer"
                                                       : CRunReport::StageWord(stage);
-    char state[400];
-    const bool download = during == Stopped::Download;
-    if (during == Stopped::Listening)
-        std::snprintf(state, sizeof state, "no target was connected, nothing was sent");
-    else if (download && step == "transfer")
-        std::snprintf(state, sizeof state, "stopped during the transfer: the target's %s area is unchanged", area);
-    else if (step == "erase")
-        std::snprintf(state, sizeof state,
-                      "stopped while the target erases its %s area: it finishes the erase by itself and the area is then "
-                      "empty; download the %s area again before the target restarts", area, area);
-    else if (step == "burn")
-        std::snprintf(state, sizeof state,
-                      "stopped while the target burns its %s area: it finishes the burn by itself, but whether it "
-                      "succeeded is unknown; check it or download the %s area again before the target restarts", area, area);
-    else
-        std::snprintf(state, sizeof state, "stopped before the target's answer; its flash is unchanged");
-    std::fprintf(stderr, "Interrupted: %s.\n", state);
-    m_run.report.SetOutcome(step, std::string("interrupted: ") + state, FdpCancelled);
+    const std::string state = StoppedText(during, step, kind);
+    std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_INTERRUPTED_LINE, {state}).c_str());
+    m_run.report.SetOutcome(step, res::FormatString(res::IDS_INTERRUPTED_RESULT, {state}), FdpCancelled);
     return 128 + CInterrupt::Signal();
 }
 

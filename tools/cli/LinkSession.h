@@ -12,11 +12,9 @@
 #include "fdp/PacketSocketDriver.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "tools/cli/CliRun.h"
+#include "tools/cli/StoppedText.h"
 
 namespace cli {
-
-// What the run was doing when Ctrl-C or SIGTERM came.
-enum class Stopped { Listening, Download, Erase, Request };
 
 class CLinkSession {
 public:
