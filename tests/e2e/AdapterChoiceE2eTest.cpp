@@ -86,10 +86,7 @@ private:
 class AdapterChoiceE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
         ASSERT_TRUE(Bench("unplug"));
         ASSERT_TRUE(Bench("spares up"));
     }
@@ -199,10 +196,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
 // Without CAP_NET_RAW no candidate opens: the guide text is followed by the remedy with
 // the real path of the binary, in the user's language, and the exit code is 2.
 TEST(PrivilegeE2eTest, WithoutRawFramesTheRemedyIsPrinted) {
-    if (const auto problem = BenchProblem()) {
-        if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-        GTEST_SKIP() << *problem;
-    }
+    KELVANE_NEED_BENCH();
     const std::string binary = std::string(KELVANE_BIN_DIR) + "/kelvane-cli";
     char real[4096];
     ASSERT_NE(::realpath(binary.c_str(), real), nullptr);
@@ -253,10 +247,7 @@ std::vector<std::string> CapabilityLines(pid_t pid) {
 // kelvane) holds it only for the opening of the packet socket: while kelvane-cli waits
 // for an announce it has no capability left, and it still logs in with that socket.
 TEST(PrivilegeE2eTest, NoCapabilityIsLeftWhileWaitingForATarget) {
-    if (const auto problem = BenchProblem()) {
-        if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-        GTEST_SKIP() << *problem;
-    }
+    KELVANE_NEED_BENCH();
     if (std::system("command -v setcap >/dev/null") != 0) GTEST_SKIP() << "setcap is not installed";
     TempDir place;
     ASSERT_EQ(::chmod(place.Path().c_str(), 0755), 0);

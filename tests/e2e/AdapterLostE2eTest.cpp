@@ -43,10 +43,7 @@ std::optional<fdp::HistoryRecord> LastHistoryRecord(const std::string& folder) {
 class AdapterLostE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
         front.SetProgramFolder(folder.Path());
     }
     void TearDown() override {

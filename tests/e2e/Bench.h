@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -25,6 +26,14 @@ std::string NapNamespace();
 // Why the bench cannot be used, or nothing when it can (root, both namespaces, this
 // process inside the PC namespace, the simulator built).
 std::optional<std::string> BenchProblem();
+
+// First in a test or its SetUp: a bench that cannot be used fails the test under CI
+// (CI set), where it must be there, and skips it elsewhere, saying why.
+#define KELVANE_NEED_BENCH()                                                          \
+    if (const auto benchProblem = ::e2e::BenchProblem()) {                            \
+        if (std::getenv("CI")) FAIL() << "bench not usable: " << *benchProblem;       \
+        GTEST_SKIP() << *benchProblem;                                                \
+    }
 
 // A shell command, its output dropped: true when it exited with 0.
 bool Shell(const std::string& command);

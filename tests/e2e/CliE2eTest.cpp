@@ -39,10 +39,7 @@ struct CliCase {
 class CliE2eTest : public ::testing::TestWithParam<CliCase> {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
     }
 
     CliRun Run(std::string arguments) {

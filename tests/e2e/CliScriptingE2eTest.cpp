@@ -144,10 +144,7 @@ private:
 class CliScriptingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
     }
     TempDir folder;
     SimProcess sim;

@@ -31,10 +31,7 @@ constexpr unsigned kTransferEnd = 63;
 class LinkE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
         ASSERT_FALSE(folder.Path().empty());
         front.SetProgramFolder(folder.Path());
     }

@@ -32,10 +32,7 @@ constexpr unsigned kConnectTimeout = 2;
 class ListeningE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
         front.SetProgramFolder(folder.Path());
     }
     void TearDown() override {

@@ -88,10 +88,7 @@ std::multiset<int> MarkersRead(fdp::CPacketSocketDriver& driver, std::chrono::mi
 class PacketSocketDriverE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
         // A challenge the test never answers: the simulator only logs what arrives.
         ASSERT_TRUE(sim.Start(folder.Path(), {"--announce-ms", "60000"})) << sim.Error();
         driver.Init(nullptr);

@@ -36,10 +36,7 @@ std::string ReadText(const std::string& path) {
 class SeveralTargetsE2eTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const auto problem = BenchProblem()) {
-            if (std::getenv("CI")) FAIL() << "bench not usable: " << *problem;
-            GTEST_SKIP() << *problem;
-        }
+        KELVANE_NEED_BENCH();
         ASSERT_TRUE(Bench("two up"));
         std::filesystem::create_directories(first.Path() + "/sim");
         std::filesystem::create_directories(second.Path() + "/sim");
