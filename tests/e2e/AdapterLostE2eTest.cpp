@@ -47,6 +47,7 @@ protected:
         front.SetProgramFolder(folder.Path());
     }
     void TearDown() override {
+        if (IsSkipped()) return;   // no bench was touched; none is made, no sudo is asked
         if (engineStarted) {
             engine.Stop();
             front.ShutdownLink();
