@@ -254,6 +254,11 @@ void CFdpGui::SetHistoryFields(const std::string& fields) {
     m_historyFields = fields;
 }
 
+void CFdpGui::SetHistoryFile(const std::string& path) {
+    std::lock_guard lock(m_historyLock);
+    m_historyFile = path;
+}
+
 void CFdpGui::SetTargetVersion(std::uint8_t kind, const std::string& version) {
     std::lock_guard lock(m_historyLock);
     if (kind < m_targetVersions.size()) m_targetVersions[kind] = version;
@@ -295,6 +300,7 @@ void CFdpGui::BeginHistory(std::uint8_t kind, const std::string& path) {
     record.task = !m_historyTask.empty() ? m_historyTask : kind == KindParam ? "parameters" : "firmware";
     if (kind < m_targetVersions.size()) record.targetVersion = m_targetVersions[kind];
     if (kind == KindParam) record.fields = m_historyFields;
+    if (!m_historyFile.empty()) record.file = m_historyFile;
     m_download = std::move(record);
     m_downloadHashed = false;
     m_downloadStart = std::chrono::steady_clock::now();

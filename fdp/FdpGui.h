@@ -124,6 +124,10 @@ public:
     // The names of the fields a parameter download changes ("name,password"), for its
     // history line; the values never go there.
     void SetHistoryFields(const std::string& fields);
+    // The file the history line names when it is not the file sent: a parameter block
+    // built in a draft beside param.jdp, which takes the draft's place once burnt. Empty:
+    // the file sent.
+    void SetHistoryFile(const std::string& path);
     void SetTargetVersion(std::uint8_t kind, const std::string& version);
     std::string HistoryPath() const;
     // Name of a flash area: boot, program, param.
@@ -213,6 +217,7 @@ private:
     std::chrono::steady_clock::time_point m_downloadStart;
     std::string m_historyTask;
     std::string m_historyFields;
+    std::string m_historyFile;
     std::array<std::string, 8> m_targetVersions;   // by DownloadKind
 
     mutable std::mutex m_lostLock;

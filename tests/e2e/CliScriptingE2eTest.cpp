@@ -211,6 +211,8 @@ TEST_F(CliScriptingTest, NewPasswordFromStandardInput) {
     EXPECT_EQ(history.find("sha256"), std::string::npos) << history;
     EXPECT_EQ(history.find("plum"), std::string::npos) << history;
     EXPECT_EQ(history.find("Hall-7"), std::string::npos) << history;
+    // The block was sent from a draft beside param.jdp; the line names the file it became.
+    EXPECT_NE(history.find("\"file\":\"" + (folder / "param.jdp") + "\""), std::string::npos) << history;
     EXPECT_NE(ReadText(folder / "param.jdp").find("plum"), std::string::npos);
     struct stat info{};
     ASSERT_EQ(::stat((folder / "param.jdp").c_str(), &info), 0);
