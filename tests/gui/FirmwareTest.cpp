@@ -678,6 +678,55 @@ private slots:
         QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QStringLiteral(" | "))));
     }
 
+    // What a technician does next: the adapter plugged in again, Back to the password
+    // page, whose Next connects as at the start, and the same file downloads to the end
+    // (the loss did not outlive the new login).
+    void adapterPluggedInAgainTheDownloadGoesThrough() {
+        RequireBench();
+        Session session;
+        StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("60000")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        const QString path = WriteImage(m_files, QStringLiteral("again.bin"), 80000);
+        ChooseFile(*window, fdp::FirmwareProgram, path);
+        Next(*window);
+        CPageBurn* page = Burn(*window);
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Erasing), kDownloadWaitMs);
+        const bool unplugged = bench::Run({QStringLiteral("unplug")});
+        const auto plugBack = qScopeGuard([] { bench::Run({QStringLiteral("up")}); });
+        QVERIFY(unplugged);
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(page->ReportText()).count(QStringLiteral("went away")), 1, 15000);
+        QTRY_COMPARE(TheWizardJob().linkState, int(LinkNotConnected));
+
+        // Plugged in again: a new pair, and the target restarted on it.
+        QVERIFY(bench::Run({QStringLiteral("up")}));
+        sim.Stop();
+        QVERIFY(sim.Start(SimOptions(state.path())));
+        window->Sheet()->PressBack();
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageFirmFileIndex));
+        window->Sheet()->PressBack();
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageLinkIndex));
+        QCOMPARE(Buttons(*window), QStringLiteral("B"));   // no task without a login
+        window->Sheet()->PressBack();
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PagePasswdIndex));
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(TheWizardJob().linkState, int(LinkConnected), kConnectWaitMs);
+        static_cast<CPageLink*>(window->PageAt(PageLinkIndex))->Radio(1003)->click();
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageFirmFileIndex));
+        ChooseFile(*window, fdp::FirmwareProgram, path);
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        Next(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        QCOMPARE(Buttons(*window), QStringLiteral("BF"));
+        QVERIFY2(!QString::fromStdString(page->ReportText()).contains(QStringLiteral("went away")),
+                 page->ReportText().c_str());
+        QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
+                 fdp::Sha256File(path.toStdString()));
+    }
+
     // The same failure on every retry (a block refused in each of three downloads, then a
     // file missing twice) shows each time, with Back and Next to try again; the run after
     // them succeeds.
