@@ -99,13 +99,14 @@ void CFdpGui::OnAdapterLost(const std::string& adapter) {
     m_lostAdapter = adapter;
 }
 
-std::string CFdpGui::AdapterLostText(unsigned stage) const {
+std::optional<std::string> CFdpGui::AdapterLostText(unsigned stage, unsigned result) const {
+    if (result != FdpNotOpened) return std::nullopt;
     std::string adapter;
     {
         std::lock_guard lock(m_lostLock);
         adapter = m_lostAdapter;
     }
-    if (adapter.empty()) return {};
+    if (adapter.empty()) return std::nullopt;
     // Steps 0..5 are the erase and the burn of the boot, program and parameter areas in
     // turn, step 6 the transfer, which comes before them: what the target was left doing.
     static constexpr unsigned kAreas[] = {IDS_AREA_BOOT, IDS_AREA_PROGRAM, IDS_AREA_PARAMETER};
@@ -120,12 +121,6 @@ std::string CFdpGui::AdapterLostText(unsigned stage) const {
         doing = LoadString(IDS_LOST_DURING_REQUEST);
     }
     return FormatString(IDS_ADAPTER_LOST, {adapter, doing});
-}
-
-std::string CFdpGui::ReportLine(unsigned stage, unsigned result) const {
-    if (result == FdpNotOpened)
-        if (std::string lost = AdapterLostText(stage); !lost.empty()) return lost;
-    return ReportStatusText(stage, result);
 }
 
 int CFdpGui::OpenFirstAdapter() {
@@ -327,8 +322,7 @@ void CFdpGui::EndHistory(unsigned stage, unsigned result) {
     m_download->stage = StageText(stage);
     while (!m_download->stage.empty() && m_download->stage.back() == ' ') m_download->stage.pop_back();
     m_download->resultCode = result;
-    m_download->result = result == FdpNotOpened ? AdapterLostText(stage) : std::string();
-    if (m_download->result.empty()) m_download->result = ResultText(result);
+    m_download->result = AdapterLostText(stage, result).value_or(ResultText(result));
     m_download->durationMs = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                                            std::chrono::steady_clock::now() - m_downloadStart)
                                                            .count());
@@ -435,7 +429,7 @@ std::string CFdpGui::ReportStatusText(unsigned stage, unsigned result) {
 void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
     HashDownloadFile();
     if (IsLastDownloadStage(stage, result)) EndHistory(stage, result);
-    SetStatusText(ReportLine(stage, result));
+    SetStatusText(AdapterLostText(stage, result).value_or(ReportStatusText(stage, result)));
     SetResultText(LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK));
 }
 

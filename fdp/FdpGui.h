@@ -94,13 +94,11 @@ public:
     // end is reported; the base records the adapter for AdapterLostText until the next
     // listen.
     virtual void OnAdapterLost(const std::string& adapter);
-    // The words for a step that ended because the adapter went away: the adapter's name
-    // and what the target was left doing at that stage (10 x step + phase; 0 for a
-    // request that is no download); empty when no adapter went away. Any thread.
-    std::string AdapterLostText(unsigned stage) const;
-    // The line a stage report gives the user: the adapter that went away, or the status
-    // text of ReportStatusText. Any thread.
-    std::string ReportLine(unsigned stage, unsigned result) const;
+    // The words for a step that ended with result because the adapter went away: the
+    // adapter's name and what the target was left doing at that stage (10 x step +
+    // phase; 0 for a request that is no download). Nothing for any other end: the
+    // caller's usual text stands. Any thread.
+    std::optional<std::string> AdapterLostText(unsigned stage, unsigned result) const;
 
     // Another target heard: its address and the adapter it was heard on.
     struct OtherTarget {

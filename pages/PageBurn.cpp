@@ -326,10 +326,10 @@ void CPageBurn::OnReport(unsigned stage, std::int32_t lParam) {
     // The line is the status text the report set when it was made; the front end's
     // current text may already belong to a later stage.
     const unsigned result = stage == fdp::kStageTransferring ? 0u : static_cast<unsigned>(lParam);
-    const std::string lost = result == fdp::FdpNotOpened ? Host().FrontEnd().AdapterLostText(stage) : std::string();
+    const auto lost = Host().FrontEnd().AdapterLostText(stage, result);
     // Without the adapter a retry cannot go anywhere: Back and Finish are the ways on.
-    if (!lost.empty()) m_adapterLost = true;
-    const std::string status = lost.empty() ? fdp::CFdpGui::ReportStatusText(stage, result) : lost;
+    if (lost) m_adapterLost = true;
+    const std::string status = lost.value_or(fdp::CFdpGui::ReportStatusText(stage, result));
     if (const auto line = m_report.OnReport(stage, lParam, status)) m_reportText += *line + "\r\n";
     m_progress->setValue(m_report.Bar());
     ShowReport();

@@ -42,8 +42,8 @@ void CCliFrontEnd::OnJobEnd(std::uint8_t job, unsigned result) {
     {
         std::lock_guard lock(m_mutex);
         // A download's reports and the erase operation's line say it with their stage.
-        if (result == fdp::FdpNotOpened && job != fdp::JobDownloadBurn && job != fdp::JobErase)
-            if (const std::string lost = AdapterLostText(0); !lost.empty()) PrintLine(lost);
+        if (job != fdp::JobDownloadBurn && job != fdp::JobErase)
+            if (const auto lost = AdapterLostText(0, result)) PrintLine(*lost);
         m_jobEnds.emplace_back(job, result);
     }
     m_cv.notify_all();

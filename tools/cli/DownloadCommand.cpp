@@ -140,8 +140,7 @@ int RunErase(CliRun& run) {
     const unsigned code = link.WaitOutcome(JobErase, link.Timeouts().Flash(kind));
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Erase, kind);
     std::printf("%s%s\n", CFdpGui::StageText((kind - 1) * 10 + 3).c_str(), CFdpGui::ResultText(code).c_str());
-    if (const std::string lost = link.Front().AdapterLostText((kind - 1) * 10 + 3); code == FdpNotOpened && !lost.empty())
-        std::printf("%s\n", lost.c_str());
+    if (const auto lost = link.Front().AdapterLostText((kind - 1) * 10 + 3, code)) std::printf("%s\n", lost->c_str());
     link.RecordOutcome((kind - 1) * 10 + 3, code);
     return OperationExit(code);
 }

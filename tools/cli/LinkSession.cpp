@@ -117,10 +117,10 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
 void CLinkSession::RecordOutcome(unsigned stage, unsigned code) {
     // An adapter that went away is told as the report line tells it: by name, with what
     // the target was left doing.
-    const std::string lost = code == FdpNotOpened ? Front().AdapterLostText(stage) : std::string();
-    m_run.report.SetOutcome(CRunReport::StageWord(stage),
-                            !lost.empty() ? lost : CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code),
-                            code);
+    m_run.report.SetOutcome(
+        CRunReport::StageWord(stage),
+        Front().AdapterLostText(stage, code).value_or(CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code)),
+        code);
 }
 
 int CLinkSession::StopInterrupted(Stopped during, std::uint8_t kind) {
