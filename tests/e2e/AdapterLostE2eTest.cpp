@@ -16,11 +16,9 @@
 #include <string>
 #include <thread>
 
-#include "fdp/FdpEngine.h"
-#include "fdp/PacketSocketDriver.h"
 #include "fdp/UpdateHistory.h"
 #include "tests/e2e/Bench.h"
-#include "tests/support/RecordingFrontEnd.h"
+#include "tests/e2e/LinkFixture.h"
 
 namespace e2e {
 namespace {
@@ -40,54 +38,14 @@ std::optional<fdp::HistoryRecord> LastHistoryRecord(const std::string& folder) {
     return lines.back().record;
 }
 
-class AdapterLostE2eTest : public ::testing::Test {
+// The link's fixture; the bench is put back after each test, whose cable was pulled.
+class AdapterLostE2eTest : public LinkFixture {
 protected:
-    void SetUp() override {
-        KELVANE_NEED_BENCH();
-        front.SetProgramFolder(folder.Path());
-    }
     void TearDown() override {
         if (IsSkipped()) return;   // no bench was touched; none is made, no sudo is asked
-        if (engineStarted) {
-            engine.Stop();
-            front.ShutdownLink();
-        }
-        sim.Stop();
+        LinkFixture::TearDown();
         Bench("up");   // the other tests find the bench as they expect it
     }
-
-    void StartAndConnect(const std::vector<std::string>& simOptions) {
-        ASSERT_TRUE(sim.Start(folder.Path(), simOptions)) << sim.Error();
-        ASSERT_TRUE(front.StartLink());
-        driver.SetInterfaceFilter(kPcInterface);
-        ASSERT_EQ(engine.Start(&driver, &front), 1);
-        engineStarted = true;
-        front.SetLink(&engine, &driver);
-        ASSERT_EQ(front.OpenFirstAdapter(), 0) << driver.LastError();
-        front.SetPassword("kiwi");
-        ASSERT_EQ(front.Listen(), 0);
-        const auto connected = front.WaitResult(fdp::WM_FDP_CONNECT, 15s);
-        ASSERT_TRUE(connected.has_value());
-        ASSERT_EQ(connected->wParam, fdp::ConnectOk);
-    }
-
-    // The report that ends the staged download: a failed step or the burn's end.
-    std::optional<fdp::test::ReportCall> WaitDownloadEnd(unsigned burnEnd, std::chrono::milliseconds within) {
-        const auto deadline = Clock::now() + within;
-        while (Clock::now() < deadline) {
-            for (const auto& r : front.Reports())
-                if (r.result != 0 || r.stage == burnEnd) return r;
-            std::this_thread::sleep_for(10ms);
-        }
-        return std::nullopt;
-    }
-
-    TempDir folder;
-    SimProcess sim;
-    fdp::CPacketSocketDriver driver;
-    fdp::CFdpEngine engine;
-    fdp::test::RecordingFrontEnd front;
-    bool engineStarted = false;
 };
 
 struct LostCase {
@@ -115,11 +73,11 @@ TEST_P(AdapterLostCases, EndsAtOnceNamingTheAdapterAndWhatTheTargetWasLeftDoing)
     const auto pulled = Clock::now();
     ASSERT_TRUE(PullOutAdapter());
 
-    const auto end = WaitDownloadEnd(c.kind == fdp::KindBoot ? 13 : 33, kPromptly);
-    ASSERT_TRUE(end.has_value()) << "the download did not end within " << kPromptly.count() << " s of the loss";
+    const auto [stage, result] = WaitDownloadEnd(c.kind, kPromptly);
+    ASSERT_NE(result, 0xFFFFu) << "the download did not end within " << kPromptly.count() << " s of the loss";
     EXPECT_LT(Clock::now() - pulled, kPromptly);
-    EXPECT_EQ(end->stage, c.endStage);
-    EXPECT_EQ(end->result, 8u);
+    EXPECT_EQ(stage, c.endStage);
+    EXPECT_EQ(result, 8u);
     EXPECT_EQ(front.statusText().rfind(c.text, 0), 0u) << front.statusText();
 
     // The history line: the step that ended, the loss with the adapter's name.
@@ -162,17 +120,16 @@ TEST_F(AdapterLostE2eTest, ALinkThatGoesDownAndUpAgainIsNoLoss) {
     ASSERT_TRUE(Shell(std::string("ip link set ") + kPcInterface + " down"));
     std::this_thread::sleep_for(500ms);
     ASSERT_TRUE(Shell(std::string("ip link set ") + kPcInterface + " up"));
-    const auto end = WaitDownloadEnd(13, 40s);
-    ASSERT_TRUE(end.has_value());
-    EXPECT_EQ(end->stage, 13u);
-    EXPECT_EQ(end->result, 0u);
+    const auto [stage, result] = WaitDownloadEnd(fdp::KindBoot, 40s);
+    EXPECT_EQ(stage, 13u);
+    EXPECT_EQ(result, 0u);
     EXPECT_EQ(engine.State(), fdp::StateConnected);
 }
 
 // kelvane-cli as the technician runs it: the loss is printed, --json's outcome says the
 // same, and the exit code is the one for an adapter that is not open (40 + 8).
 TEST_F(AdapterLostE2eTest, KelvaneCliSaysSoAndExitsWith48) {
-    ASSERT_TRUE(sim.Start(folder.Path(), {"--erase-delay-ms", "60000"})) << sim.Error();
+    ASSERT_NO_FATAL_FAILURE(StartSim({"--erase-delay-ms", "60000"}));
     ASSERT_TRUE(WriteBytes(folder / "image.bin", RandomBytes(3000, 19)));
     // --force: the image is no program firmware, which only the file checks mind.
     const std::string command = std::string(KELVANE_BIN_DIR) + "/kelvane-cli --no-progress --interface " + kPcInterface +

@@ -12,6 +12,7 @@
 #include "fdp/Sha256.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/e2e/Bench.h"
+#include "tests/e2e/LinkFixture.h"
 #include "tests/support/RecordingFrontEnd.h"
 
 namespace e2e {
@@ -23,99 +24,7 @@ using fdp::Sha256Hex;
 
 constexpr fdp::MacAddress kNapAddress = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x02};
 
-// Stage codes of a staged download: transfer end, then erase and burn of the area.
-constexpr unsigned EraseEnd(std::uint8_t kind) { return (kind == fdp::KindBoot ? 0u : kind == fdp::KindProgram ? 20u : 40u) + 3; }
-constexpr unsigned BurnEnd(std::uint8_t kind) { return EraseEnd(kind) + 10; }
-constexpr unsigned kTransferEnd = 63;
-
-class LinkE2eTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        KELVANE_NEED_BENCH();
-        ASSERT_FALSE(folder.Path().empty());
-        front.SetProgramFolder(folder.Path());
-    }
-    void TearDown() override {
-        if (engineStarted) {
-            engine.Stop();
-            front.ShutdownLink();
-        }
-        if (simStarted) {
-            EXPECT_TRUE(sim.Stop()) << "the simulator did not end cleanly";
-            EXPECT_LT(sim.StopTime(), 1000ms) << "the simulator took long to stop";
-        }
-    }
-
-    void StartSim(const std::vector<std::string>& options = {}) {
-        simStarted = sim.Start(folder.Path(), options);
-        ASSERT_TRUE(simStarted) << sim.Error();
-    }
-
-    void StartEngine(const fdp::LinkTimeouts& timeouts = {}) {
-        ASSERT_TRUE(front.StartLink());
-        driver.SetInterfaceFilter(kPcInterface);
-        engine.SetTimeouts(timeouts);
-        ASSERT_EQ(engine.Start(&driver, &front), 1);
-        engineStarted = true;
-        front.SetLink(&engine, &driver);
-        ASSERT_EQ(engine.EnumerateAdapters(), 1);
-        ASSERT_EQ(engine.OpenAdapter(0), fdp::OpenOk) << driver.LastError();
-        front.SetAdapter(0, 1, true);
-    }
-
-    unsigned Connect(const std::string& password) {
-        front.SetPassword(password);
-        EXPECT_EQ(front.Listen(), 0);
-        const auto result = front.WaitResult(fdp::WM_FDP_CONNECT, 15s);
-        return result ? result->wParam : 0xFFFF;
-    }
-
-    void StartAndConnect(const std::vector<std::string>& options = {}, const fdp::LinkTimeouts& timeouts = {}) {
-        StartSim(options);
-        StartEngine(timeouts);
-        ASSERT_EQ(Connect("kiwi"), fdp::ConnectOk);
-    }
-
-    // Waits for the report that ends a staged download, whichever it is; returns
-    // (stage, result), or (0, 0xFFFF) when none came in time.
-    std::pair<unsigned, unsigned> WaitDownloadEnd(std::uint8_t kind, std::chrono::milliseconds within = 30s) {
-        const auto deadline = std::chrono::steady_clock::now() + within;
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (const auto& r : front.Reports()) {
-                const bool end = r.stage == BurnEnd(kind) || ((r.stage == kTransferEnd || r.stage == EraseEnd(kind)) && r.result != 0);
-                if (end) return {r.stage, r.result};
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        return {0, 0xFFFF};
-    }
-
-    // A staged download of this file into the area, which must end burnt.
-    void DownloadAndCheck(std::uint8_t kind, const std::vector<std::uint8_t>& image, const std::string& stateFile) {
-        const std::string path = folder / "image.bin";
-        ASSERT_TRUE(WriteBytes(path, image));
-        ASSERT_EQ(front.StartDownload(kind, path), 0);
-        const auto [stage, result] = WaitDownloadEnd(kind);
-        ASSERT_EQ(stage, BurnEnd(kind));
-        ASSERT_EQ(result, fdp::FdpOk);
-        EXPECT_EQ(Sha256File(sim.StatePath(stateFile)), Sha256Hex(image));
-    }
-
-    // Runs one transfer request and waits for its message; the block holds the answer.
-    unsigned Transfer(int submitted) {
-        EXPECT_EQ(submitted, 0);
-        const auto result = front.WaitResult(fdp::WM_FDP_TRANSFER, 10s);
-        return result ? result->wParam : 0xFFFF;
-    }
-
-    TempDir folder;
-    SimProcess sim;
-    fdp::CPacketSocketDriver driver;
-    fdp::CFdpEngine engine;
-    fdp::test::RecordingFrontEnd front;
-    bool simStarted = false;
-    bool engineStarted = false;
-};
+class LinkE2eTest : public LinkFixture {};
 
 TEST_F(LinkE2eTest, LogsInAndLearnsTheTargetAddress) {
     StartAndConnect();
