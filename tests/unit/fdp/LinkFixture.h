@@ -62,6 +62,10 @@ protected:
     void Connect() {
         front.SetPassword("kiwi");
         ASSERT_EQ(front.Listen(), 0);
+        AnswerListen();
+    }
+    // The target announces itself to the listening link and accepts its login.
+    void AnswerListen() {
         Announce(0x11223344);
         ASSERT_TRUE(driver.NextSent());   // the login frame
         driver.Inject(TargetFrames::LoginReply(0));
