@@ -14,7 +14,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // The stage codes of a staged boot download: erase 1..3, burn 11..13, transfer 62, 63.
-// The PC's commands: 0x01 a boot data block, 0x11 erase the boot area, 0x07 burn.
+// The PC's commands: 0x01 a boot data block, 0x11 erase the boot area, 0x07 burn, 0x31 a
+// transfer request; the target answers an erase with 0x12.
 struct LostCase {
     const char* name;
     std::uint8_t pullAfterSent;   // pulled out once a frame with this code went out
@@ -33,8 +34,8 @@ protected:
                 driver.PullOut();
                 return;
             }
-            if (sent->code == EraseCode(KindBoot)) driver.Inject(TargetFrames::Status(FDP_RSP_ERASE, 0));
-            else if (sent->code != FDP_CMD_BURN) Ack();
+            if (sent->code == 0x11) driver.Inject(TargetFrames::Status(0x12, 0));
+            else if (sent->code != 0x07) Ack();
         };
     }
 };
@@ -69,8 +70,8 @@ TEST_P(AdapterLostTest, TheWaitEndsAtOnceAndSaysWhatTheTargetWasLeftDoing) {
     Connect();
     driver.onSend = [this](const Bytes& frame) {
         const auto sent = ParseSent(frame);
-        if (sent && sent->code == EraseCode(KindBoot)) driver.Inject(TargetFrames::Status(FDP_RSP_ERASE, 0));
-        else if (sent && sent->code != FDP_CMD_TRANSFER) Ack();
+        if (sent && sent->code == 0x11) driver.Inject(TargetFrames::Status(0x12, 0));
+        else if (sent && sent->code != 0x31) Ack();
     };
     const std::size_t before = front.Reports().size();
     ASSERT_EQ(front.StartDownload(KindBoot, WriteFile("boot2.bin", 2500)), 0);
