@@ -139,9 +139,10 @@ int RunErase(CliRun& run) {
     if (link.Engine().Submit(request) != 0) return OperationExit(FdpBusy);
     const unsigned code = link.WaitOutcome(JobErase, link.Timeouts().Flash(kind));
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Erase, kind);
-    std::printf("%s%s\n", CFdpGui::StageText((kind - 1) * 10 + 3).c_str(), CFdpGui::ResultText(code).c_str());
-    if (const auto lost = link.Front().AdapterLostText((kind - 1) * 10 + 3, code)) std::printf("%s\n", lost->c_str());
-    link.RecordOutcome((kind - 1) * 10 + 3, code);
+    const unsigned eraseEnd = (kind - 1) * 10 + 3;
+    std::printf("%s%s\n", CFdpGui::StageText(eraseEnd).c_str(), CFdpGui::ResultText(code).c_str());
+    if (const auto lost = link.Front().AdapterLostText(eraseEnd, code)) std::printf("%s\n", lost->c_str());
+    link.RecordOutcome(eraseEnd, code);
     return OperationExit(code);
 }
 
