@@ -45,6 +45,15 @@ bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
     for (const unsigned stage : {62u, 63u, 21u, 22u, 23u, 31u, 32u, 33u}) report(stage, stage == 62 ? 1000 : 0);
     QCoreApplication::processEvents();
     ok = window.grab().save(folder + QStringLiteral("/08-done.png")) && ok;
+    // Another run whose USB adapter is pulled out while the target erases: the longest
+    // report line, with Back and Finish.
+    window.OnAdapterLost("enx00e04c680001");
+    window.Sheet()->SetActivePage(PageBurnIndex);
+    window.Sheet()->PressNext();
+    for (const unsigned stage : {62u, 63u, 21u, 22u}) report(stage, stage == 62 ? 1000 : 0);
+    report(23, fdp::FdpNotOpened);
+    QCoreApplication::processEvents();
+    ok = window.grab().save(folder + QStringLiteral("/08-adapter-lost.png")) && ok;
     return ok;
 }
 
