@@ -54,11 +54,13 @@ public:
         restore.sa_flags = SA_RESETHAND;
         sigemptyset(&restore.sa_mask);
         for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &restore, &m_before[i]);
+        m_handled = true;
         g_terminal = fd;
         if (::tcsetattr(fd, TCSANOW, &quiet) != 0) g_terminal = -1;
     }
     ~QuietTerminal() {
         CSecretInput::RestoreTerminal();
+        if (!m_handled) return;   // the terminal's settings could not be read: nothing was changed
         for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) ::sigaction(kEndingSignals[i], &m_before[i], nullptr);
     }
     QuietTerminal(const QuietTerminal&) = delete;
@@ -66,6 +68,7 @@ public:
 
 private:
     struct sigaction m_before[std::size(kEndingSignals)]{};
+    bool m_handled = false;
 };
 
 }  // namespace
