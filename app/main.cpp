@@ -34,9 +34,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // The link's one packet socket, and the loop test's controller when it is an hciN:
-    // the only calls that need a capability. A failure is told when the link starts.
-    fdp::CPacketSocketDriver::SetProcessSocket(fdp::CPacketSocketDriver::OpenSocket());
+    // The link's packet socket, held by the link broker process from here on, and the
+    // loop test's controller when it is an hciN: the only calls that need a capability.
+    // The wizard itself keeps no raw socket. A failure is told when the link starts.
+    fdp::CPacketSocketDriver::SetProcessBroker(fdp::StartLinkBroker());
     hci::PreopenHciTransport(options.dongleDevice);
     if (std::string error; !fdp::DropCapabilities(error)) {
         std::fprintf(stderr, "kelvane: %s\n", error.c_str());

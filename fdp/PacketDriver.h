@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "fdp/FrameCodec.h"
 
@@ -100,6 +101,16 @@ public:
     virtual void SetScouting(bool /*on*/) {}
     // The adapter in use: the one opened last, or the one scouting moved to; -1 when none.
     virtual int OpenIndex() const { return -1; }
+    // An announce heard while scouting on a candidate that may carry a login, but not
+    // handed on by ReceiveFrames (scouting hands on only the first from another adapter):
+    // the link must still know every target and adapter it heard before it logs in.
+    struct HeardAnnounce {
+        MacAddress source{};
+        int adapter = -1;   // the adapter's index
+    };
+    // The announces heard but not handed on since the last call, each (source, adapter)
+    // once; the receiver asks after each read. Drivers with a single adapter: none.
+    virtual std::vector<HeardAnnounce> TakeAnnouncers() { return {}; }
     // Something the user should hear of that is no failure (an announce ignored on an
     // adapter that may not carry a login), once; empty when there is nothing new. The
     // receiver asks after each read.

@@ -2,17 +2,21 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/if_packet.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -25,11 +29,9 @@ namespace fdp {
 
 namespace {
 
-// The process's socket from main, or why there is none; -2: nothing handed over.
-std::mutex g_processSocketLock;
-CPacketSocketDriver::OpenedSocket g_processSocket{-2, 0};
-
-constexpr int kKernelBufferLen = 524288;
+// The broker main started, or why there is none; empty when nothing was handed over.
+std::mutex g_processBrokerLock;
+std::optional<LinkBrokerHandle> g_processBroker;
 
 // A socket told of every interface that appears, changes or goes; -1 when none.
 int OpenLinkSocket() {
@@ -104,44 +106,28 @@ bool IsAnnounce(const std::uint8_t* frame, std::size_t length) {
 
 }  // namespace
 
-CPacketSocketDriver::OpenedSocket CPacketSocketDriver::OpenSocket() {
-    OpenedSocket opened;
-    opened.fd = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(FDP_ETHERTYPE));
-    if (opened.fd < 0) {
-        opened.error = errno;
-        return opened;
-    }
-    // The kernel keeps our own frames out of the socket (Linux 4.20 on); older kernels
-    // deliver them as PACKET_OUTGOING, which Accept drops.
-#ifdef PACKET_IGNORE_OUTGOING
-    const int one = 1;
-    ::setsockopt(opened.fd, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-#endif
-    const int buffer = kKernelBufferLen;
-    ::setsockopt(opened.fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
-    return opened;
-}
-
-void CPacketSocketDriver::SetProcessSocket(OpenedSocket socket) {
-    std::lock_guard lock(g_processSocketLock);
-    if (g_processSocket.fd >= 0) ::close(g_processSocket.fd);
-    g_processSocket = socket;
+void CPacketSocketDriver::SetProcessBroker(LinkBrokerHandle broker) {
+    std::lock_guard lock(g_processBrokerLock);
+    if (g_processBroker && g_processBroker->fd >= 0) ::close(g_processBroker->fd);
+    g_processBroker = broker;
 }
 
 CPacketSocketDriver::CPacketSocketDriver() = default;
 
 CPacketSocketDriver::~CPacketSocketDriver() {
     Uninit();
-    if (m_socket >= 0) ::close(m_socket);
+    if (m_broker >= 0) ::close(m_broker);
+    EndOwnBroker();
     if (m_wakeFd >= 0) ::close(m_wakeFd);
 }
 
-void CPacketSocketDriver::AdoptSocket(OpenedSocket socket) {
-    std::lock_guard lock(m_lock);
-    if (m_socket >= 0) ::close(m_socket);
-    m_socket = socket.fd;
-    m_socketError = socket.fd >= 0 ? 0 : socket.error;
-    m_adopted = true;
+// Our own broker ends at the end of its pair anyway; it is ended and reaped here so that
+// no process outlives the driver, not even as a zombie.
+void CPacketSocketDriver::EndOwnBroker() {
+    if (m_ownBroker <= 0) return;
+    ::kill(m_ownBroker, SIGKILL);
+    while (::waitpid(m_ownBroker, nullptr, 0) < 0 && errno == EINTR) {}
+    m_ownBroker = -1;
 }
 
 int CPacketSocketDriver::Init(void* /*unused*/) {
@@ -156,21 +142,20 @@ int CPacketSocketDriver::Init(void* /*unused*/) {
         m_receiveBuffer.assign(kReceiveBufferLen, 0);
         if (m_wakeFd < 0) m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (m_linkFd < 0) m_linkFd = OpenLinkSocket();
-        if (m_socket < 0 && !m_adopted) {
-            std::lock_guard process(g_processSocketLock);
-            if (g_processSocket.fd >= 0) {
-                m_socket = ::fcntl(g_processSocket.fd, F_DUPFD_CLOEXEC, 0);
-                m_socketError = m_socket < 0 ? errno : 0;
-                m_adopted = true;
-            } else if (g_processSocket.fd == -1) {
-                m_socketError = g_processSocket.error;   // main could not open it; nor could we now
-                m_adopted = true;
+        m_refusedSends = 0;
+        if (m_broker < 0 && m_brokerError == 0) {
+            std::lock_guard process(g_processBrokerLock);
+            if (g_processBroker && g_processBroker->fd >= 0) {
+                m_broker = ::fcntl(g_processBroker->fd, F_DUPFD_CLOEXEC, 0);
+                m_brokerError = m_broker < 0 ? errno : 0;
+            } else if (g_processBroker) {
+                m_brokerError = g_processBroker->error;   // main could not start it; nor could we now
+            } else {
+                const LinkBrokerHandle own = StartLinkBroker();
+                m_broker = own.fd;
+                m_brokerError = own.error;
+                m_ownBroker = own.pid;
             }
-        }
-        if (m_socket < 0 && !m_adopted) {
-            const OpenedSocket opened = OpenSocket();
-            m_socket = opened.fd;
-            m_socketError = opened.error;
         }
     }
     // Frames that queued up before the link was started belong to nobody.
@@ -195,11 +180,12 @@ void CPacketSocketDriver::DrainSocket() {
     int fd = -1;
     {
         std::lock_guard lock(m_lock);
-        fd = m_socket;
+        fd = m_brokerGone ? -1 : m_broker;
     }
     if (fd < 0) return;
-    std::uint8_t scratch[kSnapLen];
-    while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) >= 0) {}
+    // A message of no bytes is the pair's end: the receiver finds it again and says so.
+    std::uint8_t scratch[sizeof(BrokerHeader) + kSnapLen];
+    while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) > 0) {}
 }
 
 int CPacketSocketDriver::EnumerateAdapters() {
@@ -228,12 +214,13 @@ int CPacketSocketDriver::OpenAdapter(std::uint16_t index) {
     if (m_sendBuffer.empty()) return OpenNoSendPacket;        // not initialised, or after Uninit
     if (m_receiveBuffer.empty()) return OpenNoReceivePacket;
     AdapterEntry& row = m_table[index];
-    if (m_socket < 0) {
-        if (m_socketError == EPERM || m_socketError == EACCES) {
+    if (m_broker < 0 || m_brokerGone) {
+        if (m_brokerError == EPERM || m_brokerError == EACCES) {
             const std::string program = ProgramPath();
             SetFailureLocked(PrivilegeRemedyId(program), {row.name, program});
         } else {
-            SetFailureLocked(res::IDS_CANNOT_OPEN_INTERFACE, {row.name, std::strerror(m_socketError)});
+            SetFailureLocked(res::IDS_CANNOT_OPEN_INTERFACE,
+                             {row.name, std::strerror(m_brokerGone ? EPIPE : m_brokerError)});
         }
         return OpenFailed;
     }
@@ -246,7 +233,8 @@ int CPacketSocketDriver::OpenAdapter(std::uint16_t index) {
     row.ifindex = static_cast<long>(ifindex);
     ifreq request{};
     std::strncpy(request.ifr_name, row.name.c_str(), IFNAMSIZ - 1);
-    if (::ioctl(m_socket, SIOCGIFFLAGS, &request) != 0) {
+    // Any socket answers for the interface's flags; no privilege is needed.
+    if (::ioctl(m_broker, SIOCGIFFLAGS, &request) != 0) {
         SetFailureLocked(res::IDS_CANNOT_OPEN_INTERFACE, {row.name, std::strerror(errno)});
         return OpenFailed;
     }
@@ -343,21 +331,23 @@ int CPacketSocketDriver::SendFrame(const std::uint8_t* destination, const std::u
                                    std::uint16_t length) {
     if (!destination || !payload || length > kMaxPayload) return 0;
     std::lock_guard lock(m_lock);
-    if (m_openIndex < 0 || m_socket < 0 || m_sendBuffer.empty()) return 0;
+    if (m_openIndex < 0 || m_broker < 0 || m_brokerGone || m_sendBuffer.empty()) return 0;
     const int ifindex = static_cast<int>(m_table[static_cast<std::size_t>(m_openIndex)].ifindex);
     if (ifindex <= 0) return 0;   // the interface is gone
     const std::span<const std::uint8_t, kEthAddrLen> target(destination, kEthAddrLen);
     const std::size_t frameLength = BuildFrame(m_sendBuffer, target, m_localAddress, {payload, length});
     if (frameLength == 0) return 0;
-    sockaddr_ll to{};
-    to.sll_family = AF_PACKET;
-    to.sll_protocol = htons(FDP_ETHERTYPE);
-    to.sll_ifindex = ifindex;
-    to.sll_halen = kEthAddrLen;
-    std::memcpy(to.sll_addr, destination, kEthAddrLen);
-    const ssize_t sent = ::sendto(m_socket, m_sendBuffer.data(), frameLength, 0,
-                                  reinterpret_cast<const sockaddr*>(&to), sizeof to);
-    return sent == static_cast<ssize_t>(frameLength) ? 1 : 0;
+    BrokerHeader header;
+    header.ifindex = static_cast<std::uint32_t>(ifindex);
+    header.length = static_cast<std::uint16_t>(frameLength);
+    header.kind = BrokerSend;
+    iovec parts[2] = {{&header, sizeof header}, {m_sendBuffer.data(), frameLength}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    // Waits only while the broker's queue is full, which it empties without waiting for us.
+    const ssize_t sent = ::sendmsg(m_broker, &message, MSG_NOSIGNAL);
+    return sent == static_cast<ssize_t>(sizeof header + frameLength) ? 1 : 0;
 }
 
 const std::uint8_t* CPacketSocketDriver::ReceiveFrames(std::uint32_t& count) {
@@ -369,7 +359,7 @@ const std::uint8_t* CPacketSocketDriver::ReceiveFrames(std::uint32_t& count) {
         // descriptor is watched, so the receiver still returns once a second and at
         // once when woken, and never spins.
         fds[0] = {m_wakeFd, POLLIN, 0};
-        fds[1] = {m_socket, POLLIN, 0};
+        fds[1] = {m_brokerGone ? -1 : m_broker, POLLIN, 0};
         fds[2] = {m_linkFd, POLLIN, 0};
     }
     const int ready = ::poll(fds, 3, kReadTimeoutMs);
@@ -381,7 +371,7 @@ const std::uint8_t* CPacketSocketDriver::ReceiveFrames(std::uint32_t& count) {
     }
     std::lock_guard lock(m_lock);
     if (fds[2].revents & POLLIN) ReadLinkChanges();
-    if (!(fds[1].revents & POLLIN) || m_receiveBuffer.empty()) return nullptr;
+    if (!(fds[1].revents & (POLLIN | POLLHUP | POLLERR)) || m_receiveBuffer.empty()) return nullptr;
     const std::size_t used = ReadFramesLocked();
     if (used == 0) return nullptr;
     count = static_cast<std::uint32_t>(used);
@@ -399,20 +389,32 @@ std::size_t CPacketSocketDriver::ReadFramesLocked() {
         if (slots == 0) break;
         const std::size_t base = used;
         for (std::size_t i = 0; i < slots; ++i) {
-            m_vectors[i] = {buffer + base + kCaptureHeaderLen + i * kSlotLen, kSnapLen};
+            m_vectors[i][0] = {&m_headers[i], sizeof m_headers[i]};
+            m_vectors[i][1] = {buffer + base + kCaptureHeaderLen + i * kSlotLen, kSnapLen};
             msghdr& header = m_messages[i].msg_hdr;
             header = {};
-            header.msg_name = &m_sources[i];
-            header.msg_namelen = sizeof m_sources[i];
-            header.msg_iov = &m_vectors[i];
-            header.msg_iovlen = 1;
+            header.msg_iov = m_vectors[i];
+            header.msg_iovlen = 2;
         }
-        const int got = ::recvmmsg(m_socket, m_messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
+        const int got = ::recvmmsg(m_broker, m_messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
+        if (got < 0 && errno != EAGAIN && errno != EINTR) BrokerGoneLocked();
         if (got <= 0) break;
         for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
             const std::size_t frameAt = base + kCaptureHeaderLen + i * kSlotLen;
-            const std::size_t length = m_messages[i].msg_len;
-            if ((m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) || !Accept(m_sources[i], buffer + frameAt, length))
+            const std::size_t received = m_messages[i].msg_len;
+            const BrokerHeader& from = m_headers[i];
+            if (received == 0) {   // the pair's end: the broker is gone
+                BrokerGoneLocked();
+                return used;
+            }
+            if ((m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) || received < sizeof from) continue;
+            const std::size_t length = received - sizeof from;
+            if (from.kind == BrokerRefused) {
+                m_refusedSends.fetch_add(1, std::memory_order_relaxed);
+                DebugTrace("The link broker refused a frame (reason %u)\n", unsigned{from.detail});
+                continue;
+            }
+            if (from.kind != BrokerFrame || from.length != length || !Accept(from, buffer + frameAt, length))
                 continue;
             std::uint8_t* record = buffer + used;
             std::memset(record, 0, kCaptureHeaderFields);
@@ -426,15 +428,16 @@ std::size_t CPacketSocketDriver::ReadFramesLocked() {
     return used;
 }
 
-bool CPacketSocketDriver::Accept(const sockaddr_ll& from, const std::uint8_t* frame, std::size_t length) {
+bool CPacketSocketDriver::Accept(const BrokerHeader& from, const std::uint8_t* frame, std::size_t length) {
     // Our own frames, on a kernel that still delivers them: never a reply.
-    if (from.sll_pkttype == PACKET_OUTGOING || length < kEthHeaderLen) return false;
-    if (from.sll_ifindex == m_linkIfindex && m_linkIfindex != 0) {
+    if (from.detail == PACKET_OUTGOING || length < kEthHeaderLen) return false;
+    const int ifindex = static_cast<int>(from.ifindex);
+    if (ifindex == m_linkIfindex && m_linkIfindex != 0) {
         // The target answered where the link already listens: it stays there.
         if (m_moveOnAnnounce && IsAnnounce(frame, length)) m_moveOnAnnounce = false;
         return true;
     }
-    return AcceptElsewhere(from.sll_ifindex, frame, length);
+    return AcceptElsewhere(ifindex, frame, length);
 }
 
 // Another interface, or the chosen one when it may not carry a login: only an announce
@@ -448,7 +451,10 @@ bool CPacketSocketDriver::AcceptElsewhere(int ifindex, const std::uint8_t* frame
         NoteIgnoredLocked(m_table[static_cast<std::size_t>(row)].name);
         return false;
     }
-    if (!m_moveOnAnnounce) return false;
+    if (!m_moveOnAnnounce) {
+        NoteAnnouncerLocked(frame, row);
+        return false;
+    }
     MacAddress address{};
     if (!m_adapters.ReadAddress(m_table[static_cast<std::size_t>(row)].name, address)) return false;
     m_openIndex = row;
@@ -456,6 +462,36 @@ bool CPacketSocketDriver::AcceptElsewhere(int ifindex, const std::uint8_t* frame
     UpdateLinkIfindexLocked();
     m_moveOnAnnounce = false;
     return true;
+}
+
+void CPacketSocketDriver::BrokerGoneLocked() {
+    if (m_brokerGone) return;
+    m_brokerGone = true;
+    DebugTrace("The link broker ended\n");
+    if (m_openIndex < 0) return;
+    m_lost = m_table[static_cast<std::size_t>(m_openIndex)].name;
+    m_hasLost.store(true, std::memory_order_release);
+}
+
+void CPacketSocketDriver::NoteAnnouncerLocked(const std::uint8_t* frame, int row) {
+    // Each (source, adapter) once between takes, and few: made-up sources cannot grow it.
+    constexpr std::size_t kMaxAnnouncers = 64;
+    HeardAnnounce heard;
+    std::memcpy(heard.source.data(), frame + kEthAddrLen, kEthAddrLen);
+    heard.adapter = row;
+    const bool known = std::any_of(m_announcers.begin(), m_announcers.end(), [&](const HeardAnnounce& a) {
+        return a.adapter == row && a.source == heard.source;
+    });
+    if (known || m_announcers.size() >= kMaxAnnouncers) return;
+    m_announcers.push_back(heard);
+    m_hasAnnouncers.store(true, std::memory_order_release);
+}
+
+std::vector<IPacketDriver::HeardAnnounce> CPacketSocketDriver::TakeAnnouncers() {
+    if (!m_hasAnnouncers.load(std::memory_order_acquire)) return {};
+    std::lock_guard lock(m_lock);
+    m_hasAnnouncers = false;
+    return std::exchange(m_announcers, {});
 }
 
 void CPacketSocketDriver::NoteIgnoredLocked(const std::string& name) {

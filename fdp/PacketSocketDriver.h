@@ -1,13 +1,18 @@
-// The packet driver on one Linux packet socket (AF_PACKET, SOCK_RAW, EtherType 0x0707)
-// that is bound to no interface: it hears the link's frames on every interface of the
-// host, those that appear later included, and the kernel tells for each frame the
-// interface it came in on. Frames go out with sendto naming the interface in use.
+// The packet driver. The packet socket itself (AF_PACKET, SOCK_RAW, EtherType 0x0707,
+// bound to no interface) is held by the link broker, a process of its own (LinkBroker.h):
+// this driver talks to it over a socket pair, hears the link's frames from every
+// interface of the host, those that appear later included, with the interface each came
+// in on, and has frames sent on the interface in use.
 //
 // Privilege: creating the socket needs CAP_NET_RAW, using it does not. The programs
-// open it first thing in main (OpenSocket), hand it over with SetProcessSocket and then
-// give up every capability; each driver made later works on a duplicate of it. A driver
-// in a process that handed none over (the simulator, the benchmark, tests) opens its own
-// at Init.
+// start the broker first thing in main (StartLinkBroker), hand its pair over with
+// SetProcessBroker and then give up every capability; a process that keeps no raw
+// socket can load a toolkit's plugins. A driver in a process that handed none over (the
+// simulator, the benchmark, tests) starts a broker of its own at its first Init, which
+// ends with the driver. One driver at a time uses the process's broker.
+//
+// A broker that ends (killed, or failed) is the loss of the adapter in use: the link's
+// run ends at once (TakeAdapterLost), it never waits for a time-out.
 //
 // "Opening" an adapter of the table means choosing it as the one the link talks on.
 // The table is kept current through rtnetlink: an interface that appears later joins
@@ -22,7 +27,6 @@
 // ReceiveFrames stay valid until the next ReceiveFrames or Uninit.
 #pragma once
 
-#include <linux/if_packet.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -32,24 +36,16 @@
 #include <vector>
 
 #include "fdp/AdapterList.h"
+#include "fdp/LinkBroker.h"
 #include "fdp/PacketDriver.h"
 
 namespace fdp {
 
 class CPacketSocketDriver : public IPacketDriver {
 public:
-    // A packet socket as OpenSocket made it: the descriptor, or -1 and the errno of the
-    // failed socket call.
-    struct OpenedSocket {
-        int fd = -1;
-        int error = 0;
-    };
-
-    // The one call that needs CAP_NET_RAW. Close-on-exec; the caller owns the descriptor.
-    static OpenedSocket OpenSocket();
-    // The socket main opened before giving up its privileges (or why it could not), for
-    // every driver of this process; the process keeps the descriptor to its end.
-    static void SetProcessSocket(OpenedSocket socket);
+    // The broker main started before giving up its privileges (or why it could not), for
+    // every driver of this process; the process keeps its end of the pair to its end.
+    static void SetProcessBroker(LinkBrokerHandle broker);
 
     CPacketSocketDriver();
     ~CPacketSocketDriver() override;
@@ -60,8 +56,8 @@ public:
     // carries a login only when it is the interface named here.
     void SetSysfsRoot(std::string root) { m_adapters = CAdapterList(std::move(root)); }
     void SetInterfaceFilter(std::string name) { m_adapters.SetInterfaceFilter(std::move(name)); }
-    // Uses this socket (the driver owns it from now on) instead of opening one at Init.
-    void AdoptSocket(OpenedSocket socket);
+    // Sends the broker refused since Init (it refuses only what this driver never asks).
+    unsigned RefusedSends() const { return m_refusedSends.load(std::memory_order_relaxed); }
 
     int Init(void* unused) override;
     int Uninit() override;
@@ -82,6 +78,7 @@ public:
     int OpenIndex() const override;
     std::string TakeNotice() override;
     std::string TakeAdapterLost() override;
+    std::vector<HeardAnnounce> TakeAnnouncers() override;
 
     // Read time-out of ReceiveFrames in milliseconds.
     static constexpr int kReadTimeoutMs = 1000;
@@ -95,12 +92,12 @@ private:
     // just before it afterwards, so no frame is ever copied. 32 slots keep the distance
     // from a record's start to its frame within the header's 16-bit length.
     static constexpr std::size_t kBatch = 32;
-    static constexpr std::size_t kSnapLen = 2048;   // whole frames, VLAN tags included
+    static constexpr std::size_t kSnapLen = kBrokerSnapLen;
     static constexpr std::size_t kSlotLen = kCaptureHeaderLen + kSnapLen;
 
     // Whether a frame read from the socket is the link's: on the adapter in use (the hot
     // path: two comparisons), or the first announce on another candidate while scouting.
-    bool Accept(const sockaddr_ll& from, const std::uint8_t* frame, std::size_t length);
+    bool Accept(const BrokerHeader& from, const std::uint8_t* frame, std::size_t length);
     bool AcceptElsewhere(int ifindex, const std::uint8_t* frame, std::size_t length);
     // Reads what the socket holds into the receive buffer; returns the bytes of records.
     std::size_t ReadFramesLocked();
@@ -114,10 +111,15 @@ private:
     // The ifindex the link's frames come in on: the chosen row's, 0 when none or when
     // the chosen row may not carry a login.
     void UpdateLinkIfindexLocked();
+    // Keeps the source and row of an announce that scouting does not hand on.
+    void NoteAnnouncerLocked(const std::uint8_t* frame, int row);
     // Says once per interface that its announce was ignored.
     void NoteIgnoredLocked(const std::string& name);
     void CloseLocked();
     void DrainSocket();
+    // The broker ended: the adapter in use is lost, nothing more is read from the pair.
+    void BrokerGoneLocked();
+    void EndOwnBroker();
     void SetFailureLocked(unsigned textId, std::vector<std::string> words);
     void SetFailure(unsigned textId, std::vector<std::string> words);
 
@@ -125,9 +127,11 @@ private:
 
     mutable std::mutex m_lock;   // everything below but the descriptors' own calls
     std::vector<AdapterEntry> m_table;
-    int m_socket = -1;
-    int m_socketError = 0;       // why there is no socket
-    bool m_adopted = false;      // a socket (or the failure to open one) was handed over
+    int m_broker = -1;           // our end of the broker's pair
+    int m_brokerError = 0;       // why there is no broker
+    bool m_brokerGone = false;   // it ended: nothing more to read or send
+    pid_t m_ownBroker = -1;      // a broker this driver started, ended with the driver
+    std::atomic<unsigned> m_refusedSends{0};
     int m_openIndex = -1;
     int m_linkIfindex = 0;
     MacAddress m_localAddress{};
@@ -141,16 +145,18 @@ private:
     std::set<std::string> m_ignoredSaid;
     std::string m_notice;
     std::atomic<bool> m_hasNotice{false};
+    std::vector<HeardAnnounce> m_announcers;   // not handed on since the last TakeAnnouncers
+    std::atomic<bool> m_hasAnnouncers{false};
     std::string m_lost;          // the adapter in use, deleted since the last TakeAdapterLost
     std::atomic<bool> m_hasLost{false};
 
     int m_linkFd = -1;           // rtnetlink, link changes
     int m_wakeFd = -1;           // eventfd: WakeReceiver writes, ReceiveFrames drains
 
-    // recvmmsg's arrays, kept between reads.
+    // recvmmsg's arrays, kept between reads: the broker's header, then the frame.
     mmsghdr m_messages[kBatch]{};
-    iovec m_vectors[kBatch]{};
-    sockaddr_ll m_sources[kBatch]{};
+    iovec m_vectors[kBatch][2]{};
+    BrokerHeader m_headers[kBatch]{};
 };
 
 }  // namespace fdp

@@ -39,13 +39,13 @@ int main(int argc, char** argv) {
         std::fputs(ListWords().c_str(), stdout);
         return ExitOk;
     }
-    // The link's packet socket and the loop test's hciN controller are the only things
-    // that need a capability: opened now, then every capability goes, before any file is
-    // read or any other option acted on. A socket that does not open is told of when the
-    // link starts.
+    // The link's packet socket (held by the link broker process) and the loop test's hciN
+    // controller are the only things that need a capability: opened now, then every
+    // capability goes, before any file is read or any other option acted on. A socket that
+    // does not open is told of when the link starts.
     const Operation* operation = options.operation.empty() ? nullptr : FindOperation(options.operation[0]);
     const bool loop = operation && operation->link == LinkUse::Loop;
-    if (parsed && NeedsLink(options)) fdp::CPacketSocketDriver::SetProcessSocket(fdp::CPacketSocketDriver::OpenSocket());
+    if (parsed && NeedsLink(options)) fdp::CPacketSocketDriver::SetProcessBroker(fdp::StartLinkBroker());
     if (parsed && loop) hci::PreopenHciTransport(options.dongle);
     if (std::string error; !fdp::DropCapabilities(error)) {
         std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());

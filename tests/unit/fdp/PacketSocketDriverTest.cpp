@@ -277,7 +277,7 @@ TEST_F(PacketSocketDriverTest, ASocketOpenedEarlierIsUsedAndAFailedOneExplained)
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        CPacketSocketDriver::SetProcessSocket(CPacketSocketDriver::OpenSocket());
+        CPacketSocketDriver::SetProcessBroker(StartLinkBroker());
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(100);
         // Two drivers one after the other (kelvane-cli --repeat): each gets the socket.
         for (int round = 0; round < 2; ++round) {
@@ -289,7 +289,7 @@ TEST_F(PacketSocketDriverTest, ASocketOpenedEarlierIsUsedAndAFailedOneExplained)
             const std::uint8_t payload[20] = {0x61};
             if (late.SendFrame(destination, payload, sizeof payload) != 1) ::_exit(20 + round);
         }
-        CPacketSocketDriver::SetProcessSocket({-1, EPERM});
+        CPacketSocketDriver::SetProcessBroker({-1, EPERM, -1});
         CPacketSocketDriver refused;
         refused.SetSysfsRoot(sysfs.Net());
         refused.Init(nullptr);
