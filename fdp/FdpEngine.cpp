@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <chrono>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -202,6 +203,7 @@ int CFdpEngine::Submit(const FdpRequest& request) {
     }
     m_kind = request.kind;
     if (request.job == JobDownloadBurn || request.job == JobStagedDownload) m_path = request.path;
+    if (request.job == JobListen) m_listenTarget = request.target;
     if (request.job == JobGetParams || request.job == JobTransfer || request.job == JobGetTrace) {
         m_buffer = request.buffer;
         m_size = request.size;
@@ -233,10 +235,12 @@ void CFdpEngine::WorkerMain() {
 void CFdpEngine::RunJob(std::uint8_t job) {
     SharedBuffer buffer;
     std::uint32_t size;
+    std::optional<HeardTarget> listenTarget;
     {
         std::lock_guard lock(m_requestLock);
         m_runKind = m_kind;
         m_runPath = m_path;
+        listenTarget = std::exchange(m_listenTarget, std::nullopt);
         buffer = std::move(m_buffer);
         size = m_size;
     }
@@ -245,16 +249,23 @@ void CFdpEngine::RunJob(std::uint8_t job) {
 
     switch (job) {
     case JobListen: {
-        std::uint8_t result = 4;
+        ConnectOutcome outcome;
+        outcome.result = 4;
         if (m_state == StateOpened) {
-            result = m_channel->Connect();
-            if (result == ConnectOk) {
+            outcome = m_channel->Connect(listenTarget);
+            if (outcome.result == ConnectOk && outcome.several.empty()) {
                 m_state = StateConnected;
                 m_protocol->LinkUp();
                 m_driver->SetScouting(false);
             }
         }
-        Finish(result, 0);
+        if (!outcome.several.empty()) {
+            // No connection result: the listen ends with the question which target.
+            ClearJob();
+            m_frontEnd->OnSeveralTargets(outcome.several);
+            return;
+        }
+        Finish(outcome.result, 0);
         return;
     }
     case JobErase: Finish(m_protocol->Erase(m_runKind), 0); return;
@@ -421,6 +432,15 @@ void CFdpEngine::ListenOnEveryCandidate() {
     if (m_state == StateOpened) m_driver->SetScouting(true);
 }
 
+bool CFdpEngine::UseAdapter(int index) {
+    ParkReceiver();
+    int result = OpenOk;
+    if (index >= 0 && index != m_driver->OpenIndex()) result = m_driver->OpenAdapter(static_cast<std::uint16_t>(index));
+    if (result == OpenOk || result == OpenAlreadyOpen) m_driver->SetScouting(false);
+    UnparkReceiver();
+    return result == OpenOk || result == OpenAlreadyOpen;
+}
+
 void CFdpEngine::OnTraceLength(std::uint32_t total) { m_frontEnd->OnTraceLength(total); }
 void CFdpEngine::OnTraceData(const std::uint8_t* data, std::uint32_t length) {
     m_frontEnd->OnTraceData(data, length);
@@ -451,6 +471,8 @@ void CFdpEngine::ReceiverMain() {
         }
         if (std::string notice = m_driver->TakeNotice(); !notice.empty()) m_frontEnd->OnLinkNotice(notice);
         if (std::string lost = m_driver->TakeAdapterLost(); !lost.empty()) AdapterLost(lost);
+        for (const IPacketDriver::HeardAnnounce& heard : m_driver->TakeAnnouncers())
+            m_channel->NoteAnnouncer(heard.source, heard.adapter);
         if (data && count) {
             DispatchCaptured(data, count);
             // The answer just handed over has woken the worker, which on a machine with

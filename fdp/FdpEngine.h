@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -71,6 +72,8 @@ public:
     // While listening, an announce was passed over (not the chosen target, or one served
     // already): the driver listens on every candidate again (receiver thread).
     void ListenOnEveryCandidate() override;
+    // The driver moves to this adapter and scouts no more (worker thread, listening).
+    bool UseAdapter(int index) override;
 
     // Walks the capture records of one read and hands each whole link frame to the
     // channel. Public for the fuzz target; the receiver thread calls it.
@@ -111,6 +114,7 @@ private:
     SharedBuffer m_buffer;
     std::uint32_t m_size = 0;
     std::string m_path;
+    std::optional<HeardTarget> m_listenTarget;   // a listen's chosen target
 
     // The running job's copy, the worker's own: a request accepted while a staged
     // download still erases and burns must not change them.

@@ -81,6 +81,16 @@ std::vector<CFdpGui::OtherTarget> CFdpGui::OtherTargets() const {
     return m_otherTargets;
 }
 
+void CFdpGui::OnSeveralTargets(const std::vector<HeardTarget>& targets) {
+    std::lock_guard lock(m_otherLock);
+    m_severalTargets = targets;
+}
+
+std::vector<HeardTarget> CFdpGui::SeveralTargets() const {
+    std::lock_guard lock(m_otherLock);
+    return m_severalTargets;
+}
+
 void CFdpGui::Pace() const {
     if (const unsigned ms = m_paceMs; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -339,7 +349,11 @@ void CFdpGui::AppendHistoryLocked() {
         DebugTrace("%s\n", error.c_str());
 }
 
-int CFdpGui::Listen() {
+int CFdpGui::Listen() { return StartListen(std::nullopt); }
+
+int CFdpGui::LoginTo(const HeardTarget& target) { return StartListen(target); }
+
+int CFdpGui::StartListen(std::optional<HeardTarget> target) {
     std::lock_guard lock(m_requestLock);
     if (!m_engine) {
         SetResultText(LoadString(IDS_INTERFACE_NOT_OPENED));
@@ -354,10 +368,12 @@ int CFdpGui::Listen() {
     }
     m_request = FdpRequest{};
     m_request.job = JobListen;
+    m_request.target = std::move(target);
     const int result = m_engine->Submit(m_request);
     if (result == 0) {
         std::lock_guard others(m_otherLock);   // heard anew from this listen on
         m_otherTargets.clear();
+        m_severalTargets.clear();
         std::lock_guard lost(m_lostLock);      // a new login, perhaps on the adapter plugged in again
         m_lostAdapter.clear();
     }

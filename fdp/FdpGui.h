@@ -18,6 +18,7 @@
 #include "fdp/FdpTypes.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/Frame.h"
+#include "fdp/HeardTarget.h"
 #include "fdp/UpdateHistory.h"
 
 namespace fdp {
@@ -108,6 +109,17 @@ public:
     // Every other target heard since the program started listening (any thread).
     std::vector<OtherTarget> OtherTargets() const;
 
+    // The listen heard several targets before its login (several addresses, or one on
+    // several adapters) and logged in to none: the user chooses one (LoginTo). It ends
+    // the listen in place of its connection result. Worker thread; the base records
+    // them (SeveralTargets).
+    virtual void OnSeveralTargets(const std::vector<HeardTarget>& targets);
+    // The targets of the last listen that heard several; empty from the next listen on.
+    std::vector<HeardTarget> SeveralTargets() const;
+    // Logs in to one of them, on the adapter it was heard on, at its next announce: a
+    // listen like Listen's, and answered the same way.
+    int LoginTo(const HeardTarget& target);
+
     // Pause after each transfer progress report, in ms (0: none): the pace of a download.
     void SetPaceMs(unsigned ms) { m_paceMs = ms; }
     unsigned PaceMs() const { return m_paceMs; }
@@ -176,6 +188,7 @@ protected:
     virtual void ShowMessageBox(const std::string& text);
 
 private:
+    int StartListen(std::optional<HeardTarget> target);
     int SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path,
                       SharedBuffer buffer, std::uint32_t size, unsigned okText, bool setText);
     void AbandonTraceFile();
@@ -223,6 +236,7 @@ private:
 
     mutable std::mutex m_otherLock;
     std::vector<OtherTarget> m_otherTargets;
+    std::vector<HeardTarget> m_severalTargets;
     std::atomic<unsigned> m_paceMs{0};
 };
 

@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "fdp/HeardTarget.h"
 
 namespace fdp {
 
@@ -117,6 +120,9 @@ struct FdpRequest {
     std::string path;         // jobs 1 and 8
     SharedBuffer buffer;      // jobs 3, 4, 5
     std::uint32_t size = 0;   // capacity used of buffer (never more than buffer->size())
+    // Job 7: the target to log in to, chosen from those a listen heard, on its adapter;
+    // nothing: whichever answers (alone).
+    std::optional<HeardTarget> target;
 };
 
 // Maps an FdpResult to the wParam of its message; false when the result has none.

@@ -5,7 +5,7 @@
 // never include the engine.
 //
 // Threads: Timeouts on any of the link's threads; NextBlock and GetCredentials on the
-// engine's worker thread; the rest on its receiver thread. One virtual call per block or
+// engine's worker thread; the rest on its receiver thread, but where said. One virtual call per block or
 // frame, nothing copied: the hot path stays as short as a direct call.
 #pragma once
 
@@ -41,6 +41,10 @@ public:
     // While listening, an announce was passed over (not the chosen target, or one served
     // already): listen on every candidate adapter again.
     virtual void ListenOnEveryCandidate() = 0;
+    // While listening, from now on only this adapter (the driver's index; -1: the one in
+    // use) is listened and talked to: a target chosen is logged in to where it was heard.
+    // False when it cannot be used. Worker thread.
+    virtual bool UseAdapter(int index) = 0;
 };
 
 }  // namespace fdp

@@ -8,6 +8,9 @@ namespace fdp {
 
 struct LinkTimeouts {
     std::uint32_t listen = 30000;        // announce frame
+    // Listening before a login: every target that announces meanwhile is heard, and
+    // with more than one (or one on several adapters) none is logged in to.
+    std::uint32_t hearOut = 1000;
     std::uint32_t login = 5000;          // login reply
     std::uint32_t status = 2000;         // start, data block, abort
     std::uint32_t flashShort = 30000;    // erase and burn of the boot and parameter areas

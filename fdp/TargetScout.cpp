@@ -49,7 +49,7 @@ bool CTargetScout::Take(std::span<const std::uint8_t> frame, const std::string& 
     auto it = std::find_if(heard.begin(), heard.end(), [&](const HeardTarget& t) { return t.address == view->source; });
     if (it == heard.end()) {
         if (heard.size() >= kMaxTargets) return true;
-        heard.push_back({view->source, adapter, 0, {}});
+        heard.push_back({view->source, adapter, m_driver.OpenIndex(), 0, {}});
         it = heard.end() - 1;
     }
     it->adapter = adapter;

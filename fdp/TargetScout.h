@@ -12,17 +12,11 @@
 #include <vector>
 
 #include "fdp/Frame.h"
+#include "fdp/HeardTarget.h"
 
 namespace fdp {
 
 class IPacketDriver;
-
-struct HeardTarget {
-    MacAddress address{};
-    std::string adapter;            // interface name it announced on
-    unsigned announces = 0;
-    std::chrono::steady_clock::time_point lastSeen;
-};
 
 class CTargetScout {
 public:

@@ -81,6 +81,14 @@ enum StringId : unsigned {
     IDS_STOPPED_ERASE = 61064,            // %1 area
     IDS_STOPPED_BURN = 61065,             // %1 area
     IDS_STOPPED_REQUEST = 61066,
+    IDS_SEVERAL_TARGETS = 61070,          // kelvane-cli's line (exit 9)
+    IDS_TARGET_ON_SEVERAL_ADAPTERS = 61071,   // %1 address: kelvane-cli's line
+    IDS_CHOOSE_TARGET = 61072,            // the connection page's question
+    IDS_COLUMN_ADDRESS = 61073,
+    IDS_COLUMN_ADAPTER = 61074,
+    IDS_COLUMN_LAST_HEARD = 61075,
+    IDS_SECONDS_AGO = 61076,              // %1 seconds
+    IDS_CONNECT_CHOSEN = 61077,           // the connection page's button
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 

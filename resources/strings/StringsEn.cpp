@@ -223,6 +223,14 @@ constexpr StringEntry kEnglish[] = {
     {61064, "stopped while the target erases its %1 area: it finishes the erase by itself and the area is then empty; download the %1 area again before the target restarts"},
     {61065, "stopped while the target burns its %1 area: it finishes the burn by itself, but whether it succeeded is unknown; check it or download the %1 area again before the target restarts"},
     {61066, "stopped before the target's answer; its flash is unchanged"},
+    {61070, "several targets: choose one with --target"},
+    {61071, "%1 answers on several adapters: name the one to use with --interface"},
+    {61072, "Several targets answer, so none was logged in to. Choose the one to connect to:"},
+    {61073, "Address"},
+    {61074, "Adapter"},
+    {61075, "Last heard"},
+    {61076, "%1 s ago"},
+    {61077, "Connect to the chosen target"},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace

@@ -1,6 +1,7 @@
 // Two targets behind one switch (scripts/bench two): kelvane-cli lists both, logs in to
-// the one chosen with --target, names the other when none was chosen, and reads the
-// burnt area's version back (--verify).
+// none when both announce in its first second of listening (exit 9, both listed), logs in
+// to the one chosen with --target, names another that announces only later, and reads
+// the burnt area's version back (--verify).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "fdp/FirmwareFile.h"
 #include "tests/e2e/Bench.h"
@@ -129,16 +131,61 @@ TEST_F(SeveralTargetsE2eTest, TheChosenTargetIsUpdatedAndTheOtherUntouched) {
     EXPECT_NE(history.find("\"versionAfter\":\"2.8.3.2\""), std::string::npos) << history;
 }
 
-TEST_F(SeveralTargetsE2eTest, WithoutAChoiceTheOtherTargetIsNamed) {
+TEST_F(SeveralTargetsE2eTest, TwoAnnouncingInTheFirstSecondGetNoLoginAndExitNine) {
     StartTargets();
     const CliRun run = Run({"--json", "download", "program", work / "program.bin"});
+    EXPECT_EQ(run.exitCode, 9) << run.out << run.err;
+    for (const char* address : {kFirst, kSecond}) {
+        EXPECT_NE(run.err.find(std::string(address) + "  on kv0  announces "), std::string::npos) << run.err;
+        EXPECT_NE(run.out.find(std::string("{\"target\":\"") + address + "\",\"adapter\":\"kv0\",\"announces\":"),
+                  std::string::npos)
+            << run.out;
+    }
+    EXPECT_NE(run.err.find("several targets: choose one with --target\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("\"targets\":[{"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\"exitCode\":9"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("Connected with"), std::string::npos) << run.err;
+    // Nothing left the PC for either: no login frame, no password.
+    EXPECT_TRUE(simFirst.LogLines({"\"dir\":\"in\""}).empty()) << simFirst.LogLines({"\"dir\":\"in\""}).front();
+    EXPECT_TRUE(simSecond.LogLines({"\"dir\":\"in\""}).empty()) << simSecond.LogLines({"\"dir\":\"in\""}).front();
+    EXPECT_FALSE(std::filesystem::exists(Program(simFirst)));
+    EXPECT_FALSE(std::filesystem::exists(Program(simSecond)));
+
+    // The same with --target logs in to the one named, and to it alone.
+    const CliRun chosen = Run({"--target", kFirst, "version", "boot"});
+    EXPECT_EQ(chosen.exitCode, 0) << chosen.out << chosen.err;
+    EXPECT_NE(chosen.out.find(std::string("Connected with: ") + kFirst), std::string::npos) << chosen.out;
+    EXPECT_FALSE(simFirst.LogLines({"\"dir\":\"in\"", "\"type\":2"}).empty()) << "the first was logged in to";
+    EXPECT_TRUE(simSecond.LogLines({"\"dir\":\"in\""}).empty()) << "nothing went to the second";
+}
+
+// A target that starts announcing once the tool has logged in to another is named, as
+// before: "Also heard".
+TEST_F(SeveralTargetsE2eTest, ATargetHeardAfterTheFirstSecondIsNamed) {
+    // The erase takes 3 s: the run is still logged in when the second one comes up.
+    ASSERT_TRUE(simFirst.Start(first.Path() + "/sim", {"--password", "kiwi", "--erase-delay-ms", "3000"}, "kvt1"))
+        << simFirst.Error();
+    bool secondStarted = false;
+    std::thread later([&] {
+        // Once the login reached the first one: the first second is over.
+        for (int i = 0; i < 1000 && simFirst.LogLines({"\"dir\":\"in\"", "\"type\":2"}).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        secondStarted = simSecond.Start(second.Path() + "/sim", {"--password", "kiwi"}, "kvt2");
+    });
+    const CliRun run = Run({"--json", "download", "program", work / "program.bin"});
+    later.join();
+    ASSERT_TRUE(secondStarted) << simSecond.Error();
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
-    const bool firstServed = run.err.find(std::string("Connected with: ") + kFirst) != std::string::npos;
-    const std::string other = firstServed ? kSecond : kFirst;
-    EXPECT_NE(run.err.find("Also heard: " + other + " on kv0 (use --target to choose)\n"), std::string::npos) << run.err;
-    EXPECT_NE(run.out.find("\"otherTargets\":[{\"target\":\"" + other + "\",\"adapter\":\"kv0\"}]"), std::string::npos)
+    EXPECT_NE(run.err.find(std::string("Connected with: ") + kFirst), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(std::string("Also heard: ") + kSecond + " on kv0 (use --target to choose)\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_NE(run.out.find(std::string("\"otherTargets\":[{\"target\":\"") + kSecond + "\",\"adapter\":\"kv0\"}]"),
+              std::string::npos)
         << run.out;
+    EXPECT_EQ(run.out.find("\"targets\":"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("\"versionAfter\":\"2.8.3.2\""), std::string::npos) << run.out;
+    EXPECT_TRUE(simSecond.LogLines({"\"dir\":\"in\""}).empty()) << "nothing went to the second";
 }
 
 TEST_F(SeveralTargetsE2eTest, VerifyFailsWhenTheTargetKeepsItsOldVersion) {

@@ -90,6 +90,19 @@ void FakePacketDriver::PullOut() {
     WakeReceiver();
 }
 
+void FakePacketDriver::HearElsewhere(const MacAddress& source, int adapter) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_announcers.push_back({source, adapter});
+    }
+    WakeReceiver();
+}
+
+std::vector<IPacketDriver::HeardAnnounce> FakePacketDriver::TakeAnnouncers() {
+    std::lock_guard lock(m_mutex);
+    return std::exchange(m_announcers, {});
+}
+
 std::string FakePacketDriver::TakeAdapterLost() {
     std::lock_guard lock(m_mutex);
     return std::exchange(m_lost, {});

@@ -44,6 +44,7 @@ public:
     void SetScouting(bool on) override {
         if (on) ++scoutingStarts;
     }
+    std::vector<HeardAnnounce> TakeAnnouncers() override;
 
     // Test side.
     // Queues a frame for the receiver; wireLen differs from its size for a frame not
@@ -57,6 +58,10 @@ public:
     // Waits until the receiver sits in a read with nothing to return, so that only a
     // wake-up or the read time-out ends it.
     bool WaitForIdleRead(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    // An announce from source heard on another adapter than the one in use, which the
+    // real driver notes without handing it on (TakeAnnouncers); the receiver's read
+    // returns at once and hears of it.
+    void HearElsewhere(const MacAddress& source, int adapter);
     // The adapter in use deleted, as rtnetlink tells the real driver; the receiver's read
     // returns at once and hears of it.
     void PullOut();
@@ -77,6 +82,7 @@ private:
     bool m_reading = false;
     int m_open = -1;
     std::string m_lost;
+    std::vector<HeardAnnounce> m_announcers;
     Bytes m_receive;
     Bytes m_current;
 };

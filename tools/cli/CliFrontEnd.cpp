@@ -1,6 +1,7 @@
 #include "tools/cli/CliFrontEnd.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "fdp/FormatBdAddr.h"
 #include "resources/strings/StringIds.h"
@@ -64,6 +65,36 @@ void CCliFrontEnd::OnOtherTarget(const fdp::MacAddress& address) {
     std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_ALSO_HEARD, {FormatBdAddr(address), AdapterName()}).c_str());
 }
 
+void CCliFrontEnd::OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) {
+    CFdpGui::OnSeveralTargets(targets);
+    {
+        std::lock_guard lock(m_mutex);
+        m_severalHeard = true;
+    }
+    m_cv.notify_all();
+}
+
+CCliFrontEnd::ConnectEnd CCliFrontEnd::WaitConnect(std::chrono::milliseconds timeout) {
+    ConnectEnd end;
+    bool several = false;
+    {
+        std::unique_lock lock(m_mutex);
+        m_cv.wait_for(lock, timeout, [&] {
+            if (m_interrupted) return true;
+            several = std::exchange(m_severalHeard, false);
+            if (several) return true;
+            const auto it = std::find_if(m_results.begin(), m_results.end(),
+                                         [](const Message& m) { return m.message == fdp::WM_FDP_CONNECT; });
+            if (it == m_results.end()) return false;
+            end.result = it->wParam;
+            m_results.erase(it);
+            return true;
+        });
+    }
+    if (several) end.several = SeveralTargets();
+    return end;
+}
+
 void CCliFrontEnd::OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) {
     CFdpGui::OnBurntVersion(kind, version);
     {
@@ -115,11 +146,6 @@ void CCliFrontEnd::Interrupt() {
 bool CCliFrontEnd::Interrupted() {
     std::lock_guard lock(m_mutex);
     return m_interrupted;
-}
-
-bool CCliFrontEnd::WaitInterrupted(std::chrono::steady_clock::time_point until) {
-    std::unique_lock lock(m_mutex);
-    return !m_cv.wait_until(lock, until, [this] { return m_interrupted; });
 }
 
 unsigned CCliFrontEnd::LastStage() {

@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "fdp/DownloadReport.h"
 #include "fdp/HeadlessFrontEnd.h"
@@ -32,10 +33,18 @@ public:
     void OnAdapterMoved(int index) override;
     // Says at once, on standard error, that another target answers too.
     void OnOtherTarget(const fdp::MacAddress& address) override;
+    void OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) override;
     void OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) override;
     // The version read back after the last burn; nothing when it could not be read.
     std::optional<fdp::FirmwareVersion> BurntVersion();
 
+    // How a listen ended: its connection result, or the targets it heard when several
+    // answered (no login was sent); neither on time-out or interrupt.
+    struct ConnectEnd {
+        std::optional<unsigned> result;
+        std::vector<fdp::HeardTarget> several;
+    };
+    ConnectEnd WaitConnect(std::chrono::milliseconds timeout);
     // Waits for the result (not a progress message) of the given message.
     std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);
     // Waits for the end of a job of this code and returns its result as the engine got
@@ -52,8 +61,6 @@ public:
     // Ends every wait at once, now and later (any thread): the user interrupted the tool.
     void Interrupt();
     bool Interrupted();
-    // Waits until then or until interrupted; false when interrupted.
-    bool WaitInterrupted(std::chrono::steady_clock::time_point until);
 
 private:
     // Takes the first queued item that matches, waiting up to the time given.
@@ -82,6 +89,7 @@ private:
     fdp::CReportFilter m_filter;
     fdp::CDownloadReport m_report;
     bool m_downloadEnded = false;
+    bool m_severalHeard = false;   // a listen ended with several targets, not yet taken
     unsigned m_downloadResult = 0;
     unsigned m_lastStage = 0;
     bool m_interrupted = false;

@@ -15,6 +15,9 @@ inline constexpr int ExitOk = 0, ExitUsage = 1, ExitNoAdapter = 2, ExitFiles = 3
                      ExitOperation = 40;
 // --verify: the version the target reports after the burn is not the file's.
 inline constexpr int ExitVersionMismatch = 7;
+// Several targets answered before the login (several addresses, or one address on
+// several adapters): none was logged in to.
+inline constexpr int ExitSeveralTargets = 9;
 
 inline int OperationExit(unsigned result) {
     return result == 0 ? ExitOk : static_cast<int>(std::min(255u, ExitOperation + result));

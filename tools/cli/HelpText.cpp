@@ -38,7 +38,7 @@ const char* HelpText() {
         "\n"
         "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
         "      6 firmware file refused by its checks, 7 --verify: another version after the burn,\n"
-        "      8 targets: none heard,\n"
+        "      8 targets: none heard, 9 several targets: choose one with --target,\n"
         "      20+connect result, 40+operation result, 128+signal interrupted\n";
         return help;
     }();

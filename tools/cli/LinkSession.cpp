@@ -1,5 +1,6 @@
 #include "tools/cli/LinkSession.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "resources/strings/StringTable.h"
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/Interrupt.h"
+#include "tools/cli/TargetsCommand.h"
 
 using namespace fdp;
 using namespace std::chrono_literals;
@@ -17,9 +19,6 @@ using namespace std::chrono_literals;
 namespace cli {
 
 namespace {
-
-// A target that nobody has logged in to announces itself about once a second.
-constexpr auto kAnnouncePeriod = std::chrono::milliseconds(1000);
 
 const char* ConnectText(unsigned result) {
     switch (result) {
@@ -40,12 +39,10 @@ CLinkSession::CLinkSession(CliRun& run) : m_run(run), m_front(run.options.progre
 
 CLinkSession::HookEnd::~HookEnd() { CInterrupt::SetHook({}); }
 
-// Every way out of the run reports the other targets heard meanwhile. A run that logged
-// in and is over within the first announce period still hears it out, so that another
-// target on the network is not missed by a quick operation.
+// Every way out of the run reports the other targets heard meanwhile. A target that
+// announced before the login was heard by the link itself: it listens before it logs in.
 CLinkSession::~CLinkSession() {
     if (!m_started) return;
-    if (m_connected && m_front.OtherTargets().empty()) m_front.WaitInterrupted(m_listenedAt + kAnnouncePeriod);
     std::vector<std::pair<std::string, std::string>> others;
     for (const auto& other : m_front.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
     m_run.report.SetOtherTargets(std::move(others));
@@ -79,17 +76,19 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
     m_run.report.SetAdapter(m_engine.GetAdapterDescription(opened));
 
     m_front.SetPassword(options.password);
-    m_listenedAt = std::chrono::steady_clock::now();
     if (m_front.Listen() != 0) {
         std::printf("%s\n", m_front.resultText().c_str());
         return ExitConnect + int{ConnectAborted};
     }
     std::printf("%s\n", m_front.resultText().c_str());
     const auto& timeouts = m_engine.Timeouts();
-    const auto connected =
-        m_front.WaitResult(WM_FDP_CONNECT, std::chrono::milliseconds(timeouts.listen + timeouts.login) + 2s);
+    // The first announce, the hear-out, perhaps the next announce on the adapter the one
+    // target was heard on, the login; the engine's own waits end first.
+    const auto connected = m_front.WaitConnect(
+        std::chrono::milliseconds(2 * timeouts.listen + timeouts.hearOut + timeouts.login) + 2s);
     if (m_front.Interrupted()) return StopInterrupted(Stopped::Listening, kind);
-    const unsigned connect = connected ? connected->wParam : unsigned{ConnectTimeout};
+    if (!connected.several.empty()) return SeveralTargets(connected.several);
+    const unsigned connect = connected.result.value_or(unsigned{ConnectTimeout});
     const MacAddress address = m_front.TargetAddress();
     char addressText[18];
     std::snprintf(addressText, sizeof addressText, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
@@ -105,13 +104,29 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
         m_run.report.SetOutcome("login", ConnectText(connect), connect);
         return ExitConnect + static_cast<int>(connect);
     }
-    m_connected = true;
     std::printf("%s %s\n", ConnectText(connect), addressText);
     std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，设备 %s\n" : "Adapter in use: %s, target %s\n",
                 m_front.AdapterName().c_str(), addressText);
     // The target may have answered on another adapter than the one opened first.
     m_run.report.SetAdapter(m_engine.GetAdapterDescription(m_front.AdapterIndex()));
     return std::nullopt;
+}
+
+int CLinkSession::SeveralTargets(const std::vector<HeardTarget>& targets) {
+    const auto now = std::chrono::steady_clock::now();
+    for (const HeardTarget& target : targets) std::fprintf(stderr, "%s\n", HeardTargetLine(target, now).c_str());
+    // The same address on two adapters is no choice --target can make.
+    for (auto it = targets.begin(); it != targets.end(); ++it) {
+        const auto same = [&](const HeardTarget& other) { return other.address == it->address; };
+        if (std::find_if(targets.begin(), it, same) == it && std::find_if(it + 1, targets.end(), same) != targets.end())
+            std::fprintf(stderr, "%s\n",
+                         res::FormatString(res::IDS_TARGET_ON_SEVERAL_ADAPTERS, {FormatBdAddr(it->address)}).c_str());
+    }
+    const std::string text = res::LoadString(res::IDS_SEVERAL_TARGETS);
+    std::fprintf(stderr, "%s\n", text.c_str());
+    m_run.report.SetHeardTargets(targets, now);
+    m_run.report.SetOutcome("login", text);
+    return ExitSeveralTargets;
 }
 
 void CLinkSession::RecordOutcome(unsigned stage, unsigned code) {

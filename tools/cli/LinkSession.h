@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "fdp/FdpEngine.h"
 #include "fdp/PacketSocketDriver.h"
@@ -24,8 +25,9 @@ public:
     CLinkSession& operator=(const CLinkSession&) = delete;
 
     // Starts the link with its files in folder, opens the first adapter and logs in to a
-    // target; nothing when logged in, else the exit code (said and reported). kind: the
-    // flash area the operation is about, named if it is interrupted.
+    // target; nothing when logged in, else the exit code (said and reported): with several
+    // targets answering, none is logged in to (9). kind: the flash area the operation is
+    // about, named if it is interrupted.
     std::optional<int> Connect(const std::string& folder, std::uint8_t kind);
 
     CCliFrontEnd& Front() { return m_front; }
@@ -43,6 +45,9 @@ public:
     unsigned RunTransfer(int submitted);
 
 private:
+    // Lists the targets heard on standard error and in the report; the exit code.
+    int SeveralTargets(const std::vector<fdp::HeardTarget>& targets);
+
     CliRun& m_run;
     CCliFrontEnd m_front;
     struct HookEnd {
@@ -51,8 +56,6 @@ private:
     fdp::CPacketSocketDriver m_driver;
     fdp::CFdpEngine m_engine;
     bool m_started = false;     // the link's files were made: the other targets are reported
-    bool m_connected = false;
-    std::chrono::steady_clock::time_point m_listenedAt{};
 };
 
 }  // namespace cli

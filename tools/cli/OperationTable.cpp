@@ -97,8 +97,9 @@ const std::vector<OptionRow> kCommonOptions = {
          "                            firmware)\n"},
     {"--target", "ADDRESS", [](CliOptions& o, const std::string& v) { o.targetText = v; }, std::nullopt,
          "  --target ADDRESS          log in only to the target of this address (aa:bb:cc:dd:ee:ff or\n"
-         "                            aa-bb-cc-dd-ee-ff); without it the first to announce, and\n"
-         "                            another target heard is named (\"Also heard\")\n"},
+         "                            aa-bb-cc-dd-ee-ff); without it the one that announces in\n"
+         "                            the first second (several: none, exit 9), and another\n"
+         "                            target heard later is named (\"Also heard\")\n"},
     {"--verify", "", [](CliOptions& o, const std::string&) { o.verify = true; }, std::nullopt,
          "  --verify                  after a boot or program burn, exit 7 unless the target reports\n"
          "                            the file's version (it is read back and printed after every burn)\n"},

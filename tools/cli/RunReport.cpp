@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "fdp/FormatBdAddr.h"
 #include "fdp/JsonLine.h"
 
 namespace cli {
@@ -15,6 +16,21 @@ void CRunReport::SetOutcome(std::string stage, std::string result, unsigned code
     m_stage = std::move(stage);
     m_result = std::move(result);
     m_code = code;
+}
+
+void CRunReport::SetOutcome(std::string stage, std::string result) {
+    m_stage = std::move(stage);
+    m_result = std::move(result);
+    m_code.reset();
+}
+
+nlohmann::ordered_json CRunReport::HeardTargetJson(const fdp::HeardTarget& target,
+                                                   std::chrono::steady_clock::time_point now) {
+    const auto agoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - target.lastSeen).count();
+    return {{"target", FormatBdAddr(target.address)},
+            {"adapter", target.adapter},
+            {"announces", target.announces},
+            {"lastSeenMsAgo", agoMs}};
 }
 
 std::string CRunReport::StageWord(unsigned stage) {
@@ -48,6 +64,10 @@ std::string CRunReport::Json(int exitCode) const {
     if (!m_otherTargets.empty()) {
         auto& others = json["otherTargets"] = nlohmann::ordered_json::array();
         for (const auto& [target, adapter] : m_otherTargets) others.push_back({{"target", target}, {"adapter", adapter}});
+    }
+    if (!m_heardTargets.empty()) {
+        auto& heard = json["targets"] = nlohmann::ordered_json::array();
+        for (const fdp::HeardTarget& target : m_heardTargets) heard.push_back(HeardTargetJson(target, m_heardAt));
     }
     field("file", m_file);
     if (m_sha256) field("sha256", *m_sha256);

@@ -9,6 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "fdp/HeardTarget.h"
+
 namespace cli {
 
 class CRunReport {
@@ -30,11 +34,23 @@ public:
         m_versionAfter = std::move(version);
         m_versionAfterSet = true;
     }
+    // The targets a listen heard when several answered and none was logged in to; at:
+    // when the listen ended.
+    void SetHeardTargets(std::vector<fdp::HeardTarget> targets, std::chrono::steady_clock::time_point at) {
+        m_heardTargets = std::move(targets);
+        m_heardAt = at;
+    }
+    // A heard target as an object of --json: target, adapter, announces, lastSeenMsAgo
+    // (before now); the same in `targets` and in a report's targets.
+    static nlohmann::ordered_json HeardTargetJson(const fdp::HeardTarget& target,
+                                                  std::chrono::steady_clock::time_point now);
     // Other targets heard (address, adapter), named whenever there were any.
     void SetOtherTargets(std::vector<std::pair<std::string, std::string>> others) { m_otherTargets = std::move(others); }
     // Where the run ended and how: a stage word ("login", "transfer", "erase", "burn" ...)
     // and the result as the wizard says it, with its code.
     void SetOutcome(std::string stage, std::string result, unsigned code);
+    // The same for an end that has no result code (several targets: none logged in to).
+    void SetOutcome(std::string stage, std::string result);
     // The link step of a stage code (10 x step + phase) as a stage word.
     static std::string StageWord(unsigned stage);
 
@@ -52,6 +68,8 @@ private:
     std::optional<std::string> m_versionAfter;
     bool m_versionAfterSet = false;
     std::vector<std::pair<std::string, std::string>> m_otherTargets;
+    std::vector<fdp::HeardTarget> m_heardTargets;
+    std::chrono::steady_clock::time_point m_heardAt;
 };
 
 }  // namespace cli

@@ -15,6 +15,7 @@
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/Interrupt.h"
+#include "tools/cli/RunReport.h"
 
 namespace cli {
 
@@ -39,24 +40,24 @@ int RunTargets(const TargetsRequest& request, const TargetsSetup& setup) {
 
     const auto now = std::chrono::steady_clock::now();
     for (const fdp::HeardTarget& t : heard) {
-        const auto agoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - t.lastSeen).count();
-        const std::string address = FormatBdAddr(t.address);
         if (setup.json) {
-            const nlohmann::ordered_json object = {
-                {"target", address}, {"adapter", t.adapter}, {"announces", t.announces}, {"lastSeenMsAgo", agoMs}};
-            const std::string line = fdp::JsonLine(object) + "\n";
+            const std::string line = fdp::JsonLine(CRunReport::HeardTargetJson(t, now)) + "\n";
             if (::write(setup.jsonFd, line.data(), line.size()) < 0) return 3;
         }
-        std::printf("%s\n", res::FormatString(res::IDS_TARGET_HEARD,
-                                              {address, t.adapter, std::to_string(t.announces),
-                                               std::to_string(agoMs / 1000) + "." + std::to_string(agoMs % 1000 / 100)})
-                                .c_str());
+        std::printf("%s\n", HeardTargetLine(t, now).c_str());
     }
     if (heard.empty()) {
         std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_NO_TARGET_HEARD, {std::to_string(request.seconds)}).c_str());
         return ExitNoTargetHeard;
     }
     return 0;
+}
+
+std::string HeardTargetLine(const fdp::HeardTarget& target, std::chrono::steady_clock::time_point now) {
+    const auto agoMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - target.lastSeen).count();
+    return res::FormatString(res::IDS_TARGET_HEARD,
+                             {FormatBdAddr(target.address), target.adapter, std::to_string(target.announces),
+                              std::to_string(agoMs / 1000) + "." + std::to_string(agoMs % 1000 / 100)});
 }
 
 }  // namespace cli

@@ -3,11 +3,13 @@
 // heard, last seen), or with --json one object per target and line.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "fdp/Frame.h"
+#include "fdp/HeardTarget.h"
 
 namespace cli {
 
@@ -26,5 +28,8 @@ struct TargetsSetup {
 
 // Listens and prints; the exit code: 0 one heard at least, 2 no adapter, 8 none heard.
 int RunTargets(const TargetsRequest& request, const TargetsSetup& setup);
+
+// The line that says a heard target: address, adapter, announces, last seen before now.
+std::string HeardTargetLine(const fdp::HeardTarget& target, std::chrono::steady_clock::time_point now);
 
 }  // namespace cli

@@ -117,7 +117,9 @@ int main(int argc, char** argv) {
     for (;;) {
         report = CRunReport();
         const int code = runOnce(&served);
-        if (code == ExitUsage || code == ExitNoAdapter || code == ExitFiles) return finish(code);
+        // Several new targets at once: which is next is the technician's to settle.
+        if (code == ExitUsage || code == ExitNoAdapter || code == ExitFiles || code == ExitSeveralTargets)
+            return finish(code);
         const bool listenedOnly = report.Target().empty();
         if (CInterrupt::Signal()) return listenedOnly ? worst : finish(code);
         if (listenedOnly && code == ExitConnect + fdp::ConnectTimeout) continue;   // nobody new yet: wait on

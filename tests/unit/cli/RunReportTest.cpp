@@ -32,6 +32,13 @@ TEST(RunReportTest, ReportIsValidJsonWhateverTheNamesHold) {
         report.SetVersion("program", "2.7.0.1");
         report.SetVersionAfter(std::nullopt);
         report.SetOtherTargets({{"02:4b:56:00:00:11", c.text}});
+        const auto now = std::chrono::steady_clock::now();
+        fdp::HeardTarget heard;
+        heard.address = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x12};
+        heard.adapter = c.text;
+        heard.announces = 3;
+        heard.lastSeen = now - std::chrono::milliseconds(1500);
+        report.SetHeardTargets({heard}, now);
         report.SetFile(c.text, "ab12");
         report.SetOutcome(CRunReport::StageWord(33), c.text, 0);
         std::string json;
@@ -44,6 +51,10 @@ TEST(RunReportTest, ReportIsValidJsonWhateverTheNamesHold) {
             EXPECT_EQ(object[member].get<std::string>(), c.read) << c.name << ": " << member;
         }
         EXPECT_EQ(object["otherTargets"][0]["adapter"], c.read) << c.name;
+        EXPECT_EQ(object["targets"][0]["target"], "02:4b:56:00:00:12");
+        EXPECT_EQ(object["targets"][0]["adapter"], c.read) << c.name;
+        EXPECT_EQ(object["targets"][0]["announces"], 3);
+        EXPECT_EQ(object["targets"][0]["lastSeenMsAgo"], 1500);
         EXPECT_EQ(object["operation"], "download program");
         EXPECT_EQ(object["target"], "02:4b:56:00:00:02");
         EXPECT_EQ(object["versions"]["program"], "2.7.0.1");

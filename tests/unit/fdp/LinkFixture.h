@@ -20,6 +20,7 @@ namespace fdp::test {
 inline LinkTimeouts ShortTimeouts() {
     LinkTimeouts t;
     t.listen = 2000;
+    t.hearOut = 100;
     t.login = 500;
     t.status = 150;
     t.flashShort = 600;
@@ -39,12 +40,15 @@ protected:
         std::filesystem::create_directories(folder);
         front.SetProgramFolder(folder.string());
         ASSERT_EQ(front.StartLink(), 1);
-        engine.SetTimeouts(ShortTimeouts());
+        engine.SetTimeouts(Timeouts());
         ASSERT_EQ(engine.Start(&driver, &front), 1);
         front.SetLink(&engine, &driver);
         ASSERT_EQ(engine.EnumerateAdapters(), 1);
         ASSERT_EQ(engine.OpenAdapter(0), OpenOk);
     }
+    // The link's waits for this test, set before the engine starts.
+    virtual LinkTimeouts Timeouts() const { return ShortTimeouts(); }
+
     void TearDown() override {
         engine.Stop();
         front.ShutdownLink();

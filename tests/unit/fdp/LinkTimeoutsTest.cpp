@@ -16,6 +16,7 @@ TEST(LinkTimeouts, DefaultsAreTheTargetsWaits) {
             std::uint32_t expected;
         } cases[] = {
             {"listen", t.listen, 30000},
+            {"hear-out before a login", t.hearOut, 1000},
             {"login", t.login, 5000},
             {"status", t.status, 2000},
             {"parameters", t.params, 20000},

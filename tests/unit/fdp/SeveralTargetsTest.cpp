@@ -1,12 +1,15 @@
-// Several targets on one network: the one chosen with --target is the only one logged in
-// to; without a choice, the others that announce are told to the front end; and after a
-// burn of a firmware area the link reads that area's version back.
+// Several targets on one network: the link listens a while before its login and logs in
+// to none when several answer in that time (the user chooses from the list); the one
+// chosen with --target is the only one logged in to; without a choice, the others that
+// announce later are told to the front end; and after a burn of a firmware area the link
+// reads that area's version back.
 #include "tests/unit/fdp/LinkFixture.h"
 
 #include "fdp/TargetScout.h"
 
 #include <fstream>
 #include <iterator>
+#include <set>
 
 namespace fdp::test {
 namespace {
@@ -21,8 +24,34 @@ Bytes From(const MacAddress& source, Bytes frame) {
     return frame;
 }
 
+// The login frame's bytes 31-34: the challenge it answers (the password block's last
+// four bytes are zero for a short password).
+std::uint32_t LoginChallenge(const Bytes& login) {
+    return login.size() >= 35 ? ReadLe32(login.data() + 31) : 0;
+}
+
 class SeveralTargetsTest : public LinkFixture {
 protected:
+    void WaitListening() {
+        for (int i = 0; i < 500 && engine.Channel()->State() != ChannelListening; ++i) std::this_thread::sleep_for(2ms);
+    }
+    // The targets of a listen that heard several, once it has ended; empty when it did not.
+    std::vector<HeardTarget> WaitSeveral() {
+        for (int i = 0; i < 300; ++i) {
+            if (auto several = front.SeveralTargets(); !several.empty()) return several;
+            std::this_thread::sleep_for(10ms);
+        }
+        return {};
+    }
+    bool WaitOpenIndex(int index) {
+        for (int i = 0; i < 300 && driver.OpenIndex() != index; ++i) std::this_thread::sleep_for(10ms);
+        return driver.OpenIndex() == index;
+    }
+    bool ConnectMessageCame() {
+        const auto messages = front.Messages();
+        return std::any_of(messages.begin(), messages.end(),
+                           [](const NotifyCall& call) { return call.message == WM_FDP_CONNECT; });
+    }
     bool WaitOthers(std::size_t count) {
         for (int i = 0; i < 200; ++i) {
             if (front.OtherTargets().size() >= count) return true;
@@ -49,6 +78,164 @@ protected:
         return {std::istreambuf_iterator<char>(in), {}};
     }
 };
+
+struct SeveralCase {
+    const char* name;
+    int adapters;
+    // The announces of the hear-out: source and adapter (0 the one in use; another is
+    // heard as the real driver hears it there, without handing it on).
+    std::vector<std::pair<MacAddress, int>> announces;
+    std::set<std::pair<MacAddress, std::string>> listed;   // address, adapter name
+};
+
+class SeveralInTheHearOutTest : public SeveralTargetsTest, public ::testing::WithParamInterface<SeveralCase> {};
+
+TEST_P(SeveralInTheHearOutTest, NoLoginGoesOutAndEveryTargetHeardIsListed) {
+    const SeveralCase& c = GetParam();
+    driver.adapterCount = c.adapters;
+    front.SetPassword("kiwi");
+    ASSERT_EQ(front.Listen(), 0);
+    WaitListening();
+    for (const auto& [source, adapter] : c.announces) {
+        if (adapter == 0) driver.Inject(From(source, TargetFrames::Announce(0x11223344)));
+        else driver.HearElsewhere(source, adapter);
+    }
+    const auto several = WaitSeveral();
+    std::set<std::pair<MacAddress, std::string>> listed;
+    for (const HeardTarget& target : several) {
+        listed.emplace(target.address, target.adapter);
+        EXPECT_GE(target.announces, 1u);
+        EXPECT_LE(std::chrono::steady_clock::now() - target.lastSeen, 5s);
+    }
+    EXPECT_EQ(listed, c.listed);
+    EXPECT_EQ(driver.SentCount(), 0u) << "a login frame went out";
+    EXPECT_FALSE(ConnectMessageCame()) << "the listen ends with the list, not a connection result";
+    EXPECT_EQ(engine.CurrentJob(), JobNone) << "idle: the user's choice starts the next listen";
+    // They go on announcing: nobody is logged in to meanwhile.
+    for (const auto& [source, adapter] : c.announces)
+        if (adapter == 0) driver.Inject(From(source, TargetFrames::Announce(0x55667788)));
+    EXPECT_FALSE(driver.NextSent(300ms));
+    EXPECT_NE(engine.State(), StateConnected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SeveralInTheHearOutTest,
+    ::testing::Values(
+        SeveralCase{"TwoAddresses", 1, {{TargetFrames::kTarget, 0}, {kOther, 0}},
+                    {{TargetFrames::kTarget, "fake0"}, {kOther, "fake0"}}},
+        SeveralCase{"OneAddressOnTwoAdapters", 2, {{TargetFrames::kTarget, 0}, {TargetFrames::kTarget, 1}},
+                    {{TargetFrames::kTarget, "fake0"}, {TargetFrames::kTarget, "fake1"}}},
+        SeveralCase{"TwoAddressesOnAnotherAdapter", 2, {{TargetFrames::kTarget, 1}, {kOther, 1}},
+                    {{TargetFrames::kTarget, "fake1"}, {kOther, "fake1"}}}),
+    [](const ::testing::TestParamInfo<SeveralCase>& row) { return std::string(row.param.name); });
+
+TEST_F(SeveralTargetsTest, TheTargetChosenFromTheListIsLoggedInToOnItsAdapter) {
+    driver.adapterCount = 2;
+    front.SetPassword("kiwi");
+    ASSERT_EQ(front.Listen(), 0);
+    WaitListening();
+    driver.Inject(TargetFrames::Announce(0x11223344));
+    driver.HearElsewhere(TargetFrames::kTarget, 1);
+    driver.Inject(From(kOther, TargetFrames::Announce(0x55667788)));
+    const auto several = WaitSeveral();
+    const auto chosen = std::find_if(several.begin(), several.end(), [](const HeardTarget& t) {
+        return t.address == TargetFrames::kTarget && t.adapter == "fake1";
+    });
+    ASSERT_NE(chosen, several.end());
+    EXPECT_EQ(several.size(), 3u);
+
+    ASSERT_EQ(front.LoginTo(*chosen), 0);
+    ASSERT_TRUE(WaitOpenIndex(1)) << "the link talks on the adapter the target was heard on";
+    // Announces on that adapter now: the other one's is passed over, the chosen one's
+    // latest challenge is answered.
+    driver.Inject(From(kOther, TargetFrames::Announce(0x0000beef)));
+    EXPECT_FALSE(driver.NextSent(200ms)) << "no login for a target not chosen";
+    driver.Inject(TargetFrames::Announce(0x0badcafe));
+    const auto login = driver.NextSent();
+    ASSERT_TRUE(login);
+    EXPECT_TRUE(std::equal(TargetFrames::kTarget.begin(), TargetFrames::kTarget.end(), login->begin()));
+    EXPECT_EQ((*login)[14], 0x02) << "a login frame";
+    EXPECT_EQ(LoginChallenge(*login), 0x0badcafeu);
+    driver.Inject(TargetFrames::LoginReply(0));
+    const auto result = front.WaitResult(WM_FDP_CONNECT);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->wParam, ConnectOk);
+    EXPECT_EQ(engine.State(), StateConnected);
+    EXPECT_TRUE(front.SeveralTargets().empty()) << "the list was of the last listen";
+    // The user saw the other one and chose: it is no news.
+    driver.Inject(From(kOther, TargetFrames::Announce(0x55667788)));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(front.OtherTargets().empty());
+}
+
+// The driver hands on the first announce from another adapter only; a target heard only
+// through its note is logged in to there, at its next announce.
+TEST_F(SeveralTargetsTest, OneTargetHeardOnlyOnAnotherAdapterIsLoggedInToThere) {
+    driver.adapterCount = 2;
+    front.SetPassword("kiwi");
+    ASSERT_EQ(front.Listen(), 0);
+    WaitListening();
+    driver.HearElsewhere(TargetFrames::kTarget, 1);
+    ASSERT_TRUE(WaitOpenIndex(1));
+    EXPECT_EQ(driver.SentCount(), 0u) << "no login before an announce with its challenge";
+    driver.Inject(TargetFrames::Announce(0x01020304));
+    const auto login = driver.NextSent();
+    ASSERT_TRUE(login);
+    EXPECT_EQ(LoginChallenge(*login), 0x01020304u);
+    driver.Inject(TargetFrames::LoginReply(0));
+    const auto result = front.WaitResult(WM_FDP_CONNECT);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->wParam, ConnectOk);
+}
+
+// The hear-out at its real ratio to the read time-out: long enough to measure against.
+class HearOutTest : public SeveralTargetsTest {
+protected:
+    static constexpr auto kHearOut = 600ms;
+    LinkTimeouts Timeouts() const override {
+        LinkTimeouts t = ShortTimeouts();
+        t.hearOut = static_cast<std::uint32_t>(kHearOut.count());
+        return t;
+    }
+};
+
+TEST_F(HearOutTest, OneTargetIsLoggedInToWhenTheHearOutIsOverNotLater) {
+    front.SetPassword("kiwi");
+    const auto listened = std::chrono::steady_clock::now();
+    ASSERT_EQ(front.Listen(), 0);
+    Announce(0x11223344);
+    const auto login = driver.NextSent(3s);
+    const auto after = std::chrono::steady_clock::now() - listened;
+    ASSERT_TRUE(login);
+    EXPECT_GE(after, kHearOut) << "logged in before the hear-out was over";
+    EXPECT_LT(after, kHearOut + 250ms) << "the login came later than the hear-out";
+    EXPECT_EQ(LoginChallenge(*login), 0x11223344u);
+    driver.Inject(TargetFrames::LoginReply(0));
+    const auto result = front.WaitResult(WM_FDP_CONNECT);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->wParam, ConnectOk);
+}
+
+TEST_F(HearOutTest, ATargetFirstHeardAfterTheHearOutIsLoggedInToAtOnce) {
+    front.SetPassword("kiwi");
+    ASSERT_EQ(front.Listen(), 0);
+    std::this_thread::sleep_for(kHearOut + 100ms);
+    const auto announced = std::chrono::steady_clock::now();
+    Announce(0x11223344);
+    ASSERT_TRUE(driver.NextSent(3s));
+    EXPECT_LT(std::chrono::steady_clock::now() - announced, 150ms);
+}
+
+TEST_F(HearOutTest, StopEndsTheHearOutAtOnceWithoutALogin) {
+    front.SetPassword("kiwi");
+    ASSERT_EQ(front.Listen(), 0);
+    Announce(0x11223344);
+    std::this_thread::sleep_for(100ms);   // inside the hear-out
+    const auto stopping = std::chrono::steady_clock::now();
+    engine.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 300ms);
+    EXPECT_EQ(driver.SentCount(), 0u);
+}
 
 TEST_F(SeveralTargetsTest, OnlyTheChosenTargetIsLoggedInTo) {
     engine.Channel()->SetChosenTarget(TargetFrames::kTarget);
