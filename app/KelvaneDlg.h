@@ -99,6 +99,8 @@ public:
     void OnLinkNotice(const std::string& text) override;
     // Receiver thread: the connection and download pages name the other target.
     void OnOtherTarget(const fdp::MacAddress& address) override;
+    // Worker thread: the connection page lists the targets heard for the user to choose.
+    void OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) override;
     // Worker thread: the download page's report gets the version line.
     void OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) override;
     // Names the wizard's task in the update history, then hands the download on.

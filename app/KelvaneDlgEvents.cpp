@@ -68,6 +68,12 @@ void CKelvaneDlg::OnOtherTarget(const fdp::MacAddress& address) {
         Qt::QueuedConnection);
 }
 
+void CKelvaneDlg::OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) {
+    fdp::CFdpGui::OnSeveralTargets(targets);
+    QMetaObject::invokeMethod(
+        this, [this, targets] { if (m_pageLink) m_pageLink->ShowSeveralTargets(targets); }, Qt::QueuedConnection);
+}
+
 void CKelvaneDlg::OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) {
     fdp::CFdpGui::OnBurntVersion(kind, version);
     const std::string line = version ? res::FormatString(res::IDS_VERSION_AFTER, {version->Text()})

@@ -1,9 +1,14 @@
 #include "pages/PageLink.h"
 
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+#include <chrono>
+#include <string>
 
 #include "app/WizardHost.h"
 #include "app/WizardJob.h"
@@ -14,6 +19,7 @@
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/FontStatic.h"
+#include "widgets/InfoDlg.h"
 #include "fdp/FormatBdAddr.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
@@ -32,6 +38,8 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
                                   "设备已经和你的PC连接上，请选择任务："),
                           this)),
       m_otherTargets(new QLabel(this)),
+      m_targetList(new QTreeWidget(this)),
+      m_connectChosen(new QPushButton(this)),
       m_radios{{
           {1005, TaskDhcpNat, PageConfigIpIndex, &CPageLink::m_dhcpRadio, nullptr, true},
           {1004, TaskNamePassword, PageParamIndex, &CPageLink::m_namePasswordRadio, nullptr, true},
@@ -82,6 +90,25 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
     m_otherTargets->setStyleSheet(QStringLiteral("color: #b00000;"));
     m_otherTargets->setVisible(false);
     PageLayout()->addWidget(m_otherTargets);
+
+    m_targetList->setObjectName(QStringLiteral("targetList"));
+    m_targetList->setRootIsDecorated(false);
+    m_targetList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_targetList->setHeaderLabels({ResString(res::IDS_COLUMN_ADDRESS), ResString(res::IDS_COLUMN_ADAPTER),
+                                   ResString(res::IDS_COLUMN_LAST_HEARD)});
+    m_targetList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_targetList->setMaximumHeight(110);
+    m_targetList->setVisible(false);
+    m_connectChosen->setObjectName(QStringLiteral("connectChosen"));
+    m_connectChosen->setText(ResString(res::IDS_CONNECT_CHOSEN));
+    m_connectChosen->setEnabled(false);
+    m_connectChosen->setVisible(false);
+    connect(m_targetList, &QTreeWidget::itemSelectionChanged, this,
+            [this] { m_connectChosen->setEnabled(!m_targetList->selectedItems().isEmpty()); });
+    connect(m_targetList, &QTreeWidget::itemActivated, this, [this] { OnConnectChosen(); });
+    connect(m_connectChosen, &QPushButton::clicked, this, [this] { OnConnectChosen(); });
+    PageLayout()->addWidget(m_targetList);
+    PageLayout()->addWidget(m_connectChosen, 0, Qt::AlignLeft);
     PageLayout()->addWidget(group);
     PageLayout()->addStretch(1);
 }
@@ -156,18 +183,52 @@ void CPageLink::ShowOtherTargets() {
     m_otherTargets->setVisible(!lines.isEmpty());
 }
 
+bool CPageLink::Choosing() const {
+    return Job().linkState == LinkListening && !m_heard.empty() && !Host().FrontEnd().SeveralTargets().empty();
+}
+
+void CPageLink::ShowSeveralTargets(const std::vector<fdp::HeardTarget>& targets) {
+    m_heard = targets;
+    m_targetList->clear();
+    const auto now = std::chrono::steady_clock::now();
+    for (const fdp::HeardTarget& target : targets) {
+        const auto tenths = std::chrono::duration_cast<std::chrono::milliseconds>(now - target.lastSeen).count() / 100;
+        const std::string ago = std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+        m_targetList->addTopLevelItem(new QTreeWidgetItem(
+            QStringList{QString::fromStdString(FormatBdAddr(target.address)), QString::fromStdString(target.adapter),
+                        QString::fromStdString(res::FormatString(res::IDS_SECONDS_AGO, {ago}))}));
+    }
+    ShowLinkState();
+}
+
+void CPageLink::OnConnectChosen() {
+    const int row = m_targetList->indexOfTopLevelItem(m_targetList->currentItem());
+    if (!Choosing() || row < 0 || row >= static_cast<int>(m_heard.size())) return;
+    if (Host().FrontEnd().LoginTo(m_heard[static_cast<std::size_t>(row)]) != 0) {
+        Host().ShowInfo(QString::fromStdString(Host().FrontEnd().resultText()), CInfoDlg::ButtonOk, this);
+        return;
+    }
+    m_heard.clear();
+    ShowLinkState();
+}
+
 void CPageLink::ShowLinkState() {
     const bool connected = Job().linkState == LinkConnected;
     // Only the shown page owns the wizard buttons; a result that arrives while another
     // page is shown changes the state, not that page's buttons.
     const bool active = Sheet() && Sheet()->ActivePage() == this;
+    const bool choosing = Choosing();
+    if (!choosing) m_heard.clear();   // a new listen began: the list is of the last one
+    m_targetList->setVisible(choosing);
+    m_connectChosen->setVisible(choosing);
     switch (Job().linkState) {
     case LinkConnected:
         if (active) Sheet()->SetWizardButtons(CFirmSheet::WizBack | CFirmSheet::WizNext);
         break;
     case LinkListening:
-        if (active) Sheet()->SetWizardButtons(0);
-        m_stateText->SetText(ResString(kListeningId));
+        // While the user chooses, nothing is listened to: Back is the way out.
+        if (active) Sheet()->SetWizardButtons(choosing ? CFirmSheet::WizBack : 0);
+        m_stateText->SetText(ResString(choosing ? res::IDS_CHOOSE_TARGET : kListeningId));
         ShowOtherTargets();
         break;
     default:

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
+#include "fdp/HeardTarget.h"
 #include "pages/WizardPage.h"
 
 class QLabel;
+class QPushButton;
 class QRadioButton;
+class QTreeWidget;
 
 class CPageLink : public CWizardPage {
     Q_OBJECT
@@ -35,6 +39,13 @@ public:
     void ShowOtherTargets();
     QRadioButton* Radio(int controlId) const;
 
+    // Several targets answered the listen and none was logged in to: lists them
+    // (address, adapter, last heard) for the user to choose one; Next stays off until
+    // the chosen one is connected.
+    void ShowSeveralTargets(const std::vector<fdp::HeardTarget>& targets);
+    QTreeWidget* TargetList() const { return m_targetList; }
+    QPushButton* ConnectChosenButton() const { return m_connectChosen; }
+
 protected:
     bool event(QEvent* event) override;
 
@@ -52,6 +63,11 @@ private:
 
     void OnConnectMessage(std::uint32_t wParam, std::int32_t lParam);
     void OnRadioClicked(QRadioButton* clicked);
+    // Logs in to the target chosen in the list, on the adapter it was heard on.
+    void OnConnectChosen();
+    // Whether the user is to choose a target: the listen heard several, and no new
+    // listen began since.
+    bool Choosing() const;
 
     std::int32_t m_firmwareRadio = -1;
     std::int32_t m_dhcpRadio = -1;
@@ -62,6 +78,9 @@ private:
     CFontStatic* m_stateText;
     QLabel* m_prompt;
     QLabel* m_otherTargets;
+    QTreeWidget* m_targetList;
+    QPushButton* m_connectChosen;
+    std::vector<fdp::HeardTarget> m_heard;   // the list's rows, as shown
     // In the order Next tests them: DHCP/NAT, name/password, firmware, loop test,
     // register; with several selected the last one wins.
     std::array<TaskRadio, 5> m_radios;
