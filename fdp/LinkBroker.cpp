@@ -203,12 +203,11 @@ bool PassDown(int socket, int pair) {
 
 }  // namespace
 
-LinkBrokerHandle StartLinkBroker() {
-    LinkBrokerHandle handle;
+int OpenPacketSocket(int& error) {
     const int socket = ::socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, htons(FDP_ETHERTYPE));
     if (socket < 0) {
-        handle.error = errno;
-        return handle;
+        error = errno;
+        return -1;
     }
     // The kernel keeps our own frames out of the socket (Linux 4.20 on); older kernels
     // deliver them as PACKET_OUTGOING, which the driver drops.
@@ -218,12 +217,26 @@ LinkBrokerHandle StartLinkBroker() {
 #endif
     const int buffer = kKernelBufferLen;
     ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+    if (!AttachLinkFilter(socket)) {
+        error = errno;
+        ::close(socket);
+        return -1;
+    }
+    error = 0;
+    return socket;
+}
+
+LinkBrokerHandle StartLinkBroker() {
+    LinkBrokerHandle handle;
+    const int socket = OpenPacketSocket(handle.error);
+    if (socket < 0) return handle;
     int pair[2];
-    if (!AttachLinkFilter(socket) || ::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
         handle.error = errno;
         ::close(socket);
         return handle;
     }
+    const int buffer = kKernelBufferLen;
     for (const int end : pair) {
         ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
         ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);

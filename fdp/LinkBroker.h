@@ -65,6 +65,11 @@ struct LinkBrokerHandle {
     pid_t pid = -1;
 };
 
+// The packet socket of the link (needs CAP_NET_RAW), its filter attached and locked;
+// -1 and the errno in `error` when it cannot be opened. Close-on-exec, the caller's.
+// For the broker, and for a process that plays the target, which reaches the wire itself.
+int OpenPacketSocket(int& error);
+
 // Opens the packet socket and starts the broker; the descriptor is close-on-exec and the
 // caller's. Safe in a process that runs other threads: after the fork the child makes
 // system calls only, with no allocation and no lock.

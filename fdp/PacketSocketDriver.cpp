@@ -116,7 +116,7 @@ CPacketSocketDriver::CPacketSocketDriver() = default;
 
 CPacketSocketDriver::~CPacketSocketDriver() {
     Uninit();
-    if (m_broker >= 0) ::close(m_broker);
+    if (m_wire >= 0) ::close(m_wire);
     EndOwnBroker();
     if (m_wakeFd >= 0) ::close(m_wakeFd);
 }
@@ -143,17 +143,18 @@ int CPacketSocketDriver::Init(void* /*unused*/) {
         if (m_wakeFd < 0) m_wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (m_linkFd < 0) m_linkFd = OpenLinkSocket();
         m_refusedSends = 0;
-        if (m_broker < 0 && m_brokerError == 0) {
+        if (m_wire < 0 && m_wireError == 0 && m_useOwnSocket) m_wire = OpenPacketSocket(m_wireError);
+        if (m_wire < 0 && m_wireError == 0) {
             std::lock_guard process(g_processBrokerLock);
             if (g_processBroker && g_processBroker->fd >= 0) {
-                m_broker = ::fcntl(g_processBroker->fd, F_DUPFD_CLOEXEC, 0);
-                m_brokerError = m_broker < 0 ? errno : 0;
+                m_wire = ::fcntl(g_processBroker->fd, F_DUPFD_CLOEXEC, 0);
+                m_wireError = m_wire < 0 ? errno : 0;
             } else if (g_processBroker) {
-                m_brokerError = g_processBroker->error;   // main could not start it; nor could we now
+                m_wireError = g_processBroker->error;   // main could not start it; nor could we now
             } else {
                 const LinkBrokerHandle own = StartLinkBroker();
-                m_broker = own.fd;
-                m_brokerError = own.error;
+                m_wire = own.fd;
+                m_wireError = own.error;
                 m_ownBroker = own.pid;
             }
         }
@@ -180,7 +181,7 @@ void CPacketSocketDriver::DrainSocket() {
     int fd = -1;
     {
         std::lock_guard lock(m_lock);
-        fd = m_brokerGone ? -1 : m_broker;
+        fd = m_brokerGone ? -1 : m_wire;
     }
     if (fd < 0) return;
     // A message of no bytes is the pair's end: the receiver finds it again and says so.
@@ -214,13 +215,13 @@ int CPacketSocketDriver::OpenAdapter(std::uint16_t index) {
     if (m_sendBuffer.empty()) return OpenNoSendPacket;        // not initialised, or after Uninit
     if (m_receiveBuffer.empty()) return OpenNoReceivePacket;
     AdapterEntry& row = m_table[index];
-    if (m_broker < 0 || m_brokerGone) {
-        if (m_brokerError == EPERM || m_brokerError == EACCES) {
+    if (m_wire < 0 || m_brokerGone) {
+        if (m_wireError == EPERM || m_wireError == EACCES) {
             const std::string program = ProgramPath();
             SetFailureLocked(PrivilegeRemedyId(program), {row.name, program});
         } else {
             SetFailureLocked(res::IDS_CANNOT_OPEN_INTERFACE,
-                             {row.name, std::strerror(m_brokerGone ? EPIPE : m_brokerError)});
+                             {row.name, std::strerror(m_brokerGone ? EPIPE : m_wireError)});
         }
         return OpenFailed;
     }
@@ -234,7 +235,7 @@ int CPacketSocketDriver::OpenAdapter(std::uint16_t index) {
     ifreq request{};
     std::strncpy(request.ifr_name, row.name.c_str(), IFNAMSIZ - 1);
     // Any socket answers for the interface's flags; no privilege is needed.
-    if (::ioctl(m_broker, SIOCGIFFLAGS, &request) != 0) {
+    if (::ioctl(m_wire, SIOCGIFFLAGS, &request) != 0) {
         SetFailureLocked(res::IDS_CANNOT_OPEN_INTERFACE, {row.name, std::strerror(errno)});
         return OpenFailed;
     }
@@ -331,12 +332,23 @@ int CPacketSocketDriver::SendFrame(const std::uint8_t* destination, const std::u
                                    std::uint16_t length) {
     if (!destination || !payload || length > kMaxPayload) return 0;
     std::lock_guard lock(m_lock);
-    if (m_openIndex < 0 || m_broker < 0 || m_brokerGone || m_sendBuffer.empty()) return 0;
+    if (m_openIndex < 0 || m_wire < 0 || m_brokerGone || m_sendBuffer.empty()) return 0;
     const int ifindex = static_cast<int>(m_table[static_cast<std::size_t>(m_openIndex)].ifindex);
     if (ifindex <= 0) return 0;   // the interface is gone
     const std::span<const std::uint8_t, kEthAddrLen> target(destination, kEthAddrLen);
     const std::size_t frameLength = BuildFrame(m_sendBuffer, target, m_localAddress, {payload, length});
     if (frameLength == 0) return 0;
+    if (m_useOwnSocket) {
+        sockaddr_ll to{};
+        to.sll_family = AF_PACKET;
+        to.sll_protocol = htons(FDP_ETHERTYPE);
+        to.sll_ifindex = ifindex;
+        to.sll_halen = kEthAddrLen;
+        std::memcpy(to.sll_addr, destination, kEthAddrLen);
+        const ssize_t sent = ::sendto(m_wire, m_sendBuffer.data(), frameLength, 0,
+                                      reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        return sent == static_cast<ssize_t>(frameLength) ? 1 : 0;
+    }
     BrokerHeader header;
     header.ifindex = static_cast<std::uint32_t>(ifindex);
     header.length = static_cast<std::uint16_t>(frameLength);
@@ -346,7 +358,7 @@ int CPacketSocketDriver::SendFrame(const std::uint8_t* destination, const std::u
     message.msg_iov = parts;
     message.msg_iovlen = 2;
     // Waits only while the broker's queue is full, which it empties without waiting for us.
-    const ssize_t sent = ::sendmsg(m_broker, &message, MSG_NOSIGNAL);
+    const ssize_t sent = ::sendmsg(m_wire, &message, MSG_NOSIGNAL);
     return sent == static_cast<ssize_t>(sizeof header + frameLength) ? 1 : 0;
 }
 
@@ -359,7 +371,7 @@ const std::uint8_t* CPacketSocketDriver::ReceiveFrames(std::uint32_t& count) {
         // descriptor is watched, so the receiver still returns once a second and at
         // once when woken, and never spins.
         fds[0] = {m_wakeFd, POLLIN, 0};
-        fds[1] = {m_brokerGone ? -1 : m_broker, POLLIN, 0};
+        fds[1] = {m_brokerGone ? -1 : m_wire, POLLIN, 0};
         fds[2] = {m_linkFd, POLLIN, 0};
     }
     const int ready = ::poll(fds, 3, kReadTimeoutMs);
@@ -388,20 +400,35 @@ std::size_t CPacketSocketDriver::ReadFramesLocked() {
         const std::size_t slots = std::min(kBatch, (m_receiveBuffer.size() - used) / kSlotLen);
         if (slots == 0) break;
         const std::size_t base = used;
+        // From the broker: its header, then the frame; from our own socket: the frame,
+        // and its origin as the header is made from it below.
         for (std::size_t i = 0; i < slots; ++i) {
-            m_vectors[i][0] = {&m_headers[i], sizeof m_headers[i]};
-            m_vectors[i][1] = {buffer + base + kCaptureHeaderLen + i * kSlotLen, kSnapLen};
+            std::uint8_t* frame = buffer + base + kCaptureHeaderLen + i * kSlotLen;
             msghdr& header = m_messages[i].msg_hdr;
             header = {};
+            if (m_useOwnSocket) {
+                m_vectors[i][0] = {frame, kSnapLen};
+                header.msg_name = &m_sources[i];
+                header.msg_namelen = sizeof m_sources[i];
+            } else {
+                m_vectors[i][0] = {&m_headers[i], sizeof m_headers[i]};
+                m_vectors[i][1] = {frame, kSnapLen};
+            }
             header.msg_iov = m_vectors[i];
-            header.msg_iovlen = 2;
+            header.msg_iovlen = m_useOwnSocket ? 1 : 2;
         }
-        const int got = ::recvmmsg(m_broker, m_messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
+        const int got = ::recvmmsg(m_wire, m_messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
         if (got < 0 && errno != EAGAIN && errno != EINTR) BrokerGoneLocked();
         if (got <= 0) break;
         for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
             const std::size_t frameAt = base + kCaptureHeaderLen + i * kSlotLen;
-            const std::size_t received = m_messages[i].msg_len;
+            std::size_t received = m_messages[i].msg_len;
+            if (m_useOwnSocket) {
+                m_headers[i] = {static_cast<std::uint32_t>(m_sources[i].sll_ifindex),
+                                static_cast<std::uint16_t>(std::min(received, kSnapLen)), BrokerFrame,
+                                m_sources[i].sll_pkttype};
+                received += sizeof(BrokerHeader);
+            }
             const BrokerHeader& from = m_headers[i];
             if (received == 0) {   // the pair's end: the broker is gone
                 BrokerGoneLocked();

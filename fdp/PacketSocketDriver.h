@@ -8,8 +8,10 @@
 // start the broker first thing in main (StartLinkBroker), hand its pair over with
 // SetProcessBroker and then give up every capability; a process that keeps no raw
 // socket can load a toolkit's plugins. A driver in a process that handed none over (the
-// simulator, the benchmark, tests) starts a broker of its own at its first Init, which
-// ends with the driver. One driver at a time uses the process's broker.
+// benchmark, tests) starts a broker of its own at its first Init, which ends with the
+// driver. One driver at a time uses the process's broker. A process that plays the
+// target (the simulator, the benchmark's echo target) stands for a device that has no
+// broker: it asks for a socket of its own (UseOwnSocket) and reaches the wire directly.
 //
 // A broker that ends (killed, or failed) is the loss of the adapter in use: the link's
 // run ends at once (TakeAdapterLost), it never waits for a time-out.
@@ -27,6 +29,7 @@
 // ReceiveFrames stay valid until the next ReceiveFrames or Uninit.
 #pragma once
 
+#include <linux/if_packet.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -56,6 +59,9 @@ public:
     // carries a login only when it is the interface named here.
     void SetSysfsRoot(std::string root) { m_adapters = CAdapterList(std::move(root)); }
     void SetInterfaceFilter(std::string name) { m_adapters.SetInterfaceFilter(std::move(name)); }
+    // Before the first Init: this driver opens the packet socket itself instead of
+    // starting a broker. For the target's side of a bench only; never in the programs.
+    void UseOwnSocket() { m_useOwnSocket = true; }
     // Sends the broker refused since Init (it refuses only what this driver never asks).
     unsigned RefusedSends() const { return m_refusedSends.load(std::memory_order_relaxed); }
 
@@ -127,10 +133,11 @@ private:
 
     mutable std::mutex m_lock;   // everything below but the descriptors' own calls
     std::vector<AdapterEntry> m_table;
-    int m_broker = -1;           // our end of the broker's pair
-    int m_brokerError = 0;       // why there is no broker
+    int m_wire = -1;             // our end of the broker's pair, or our own packet socket
+    int m_wireError = 0;         // why there is neither
     bool m_brokerGone = false;   // it ended: nothing more to read or send
     pid_t m_ownBroker = -1;      // a broker this driver started, ended with the driver
+    bool m_useOwnSocket = false;
     std::atomic<unsigned> m_refusedSends{0};
     int m_openIndex = -1;
     int m_linkIfindex = 0;
@@ -157,6 +164,7 @@ private:
     mmsghdr m_messages[kBatch]{};
     iovec m_vectors[kBatch][2]{};
     BrokerHeader m_headers[kBatch]{};
+    sockaddr_ll m_sources[kBatch]{};   // own socket: where each frame came from
 };
 
 }  // namespace fdp

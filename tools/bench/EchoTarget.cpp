@@ -31,6 +31,7 @@ std::uint8_t ReplyCodeFor(std::uint8_t command) {
 
 int RunEchoTarget(const char* interfaceName) {
     fdp::CPacketSocketDriver driver;
+    driver.UseOwnSocket();   // the target's side: no broker, as on a device
     driver.Init(nullptr);
     driver.SetInterfaceFilter(interfaceName);
     if (driver.EnumerateAdapters() < 1 || driver.OpenAdapter(0) != fdp::OpenOk) {

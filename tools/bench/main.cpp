@@ -149,7 +149,10 @@ std::set<pid_t> Tasks() {
     return tasks;
 }
 
-bool OpenDriver(fdp::CPacketSocketDriver& driver, const char* interfaceName) {
+// The PC's side goes through a link broker as the programs do; the far end of (a) plays
+// a device, which has none.
+bool OpenDriver(fdp::CPacketSocketDriver& driver, const char* interfaceName, bool targetSide = false) {
+    if (targetSide) driver.UseOwnSocket();
     driver.Init(nullptr);
     driver.SetInterfaceFilter(interfaceName);
     if (driver.EnumerateAdapters() < 1 || driver.OpenAdapter(0) != fdp::OpenOk) {
@@ -162,7 +165,7 @@ bool OpenDriver(fdp::CPacketSocketDriver& driver, const char* interfaceName) {
 // The far end of (a): answers every ping with a short pong to its sender.
 int RunEcho(const char* interfaceName) {
     fdp::CPacketSocketDriver driver;
-    if (!OpenDriver(driver, interfaceName)) return 1;
+    if (!OpenDriver(driver, interfaceName, true)) return 1;
     std::printf("ready\n");
     std::fflush(stdout);
     std::uint8_t pong[fdp::kMinPayload] = {kPong};
@@ -455,7 +458,7 @@ int Run(const Options& options) {
         driver.Uninit();
         StopChild(echo);
     }
-    std::printf("(a) raw round trip, %d ping-pongs each, packet socket to packet socket across the veth pair\n", options.count);
+    std::printf("(a) raw round trip, %d ping-pongs each, the PC's link (through its broker) to a packet socket across the veth pair\n", options.count);
     PrintRtt("1030-byte block / 46 back", blockSized);
     PrintRtt("46 / 46", small);
 

@@ -77,6 +77,7 @@ int main(int argc, char** argv) {
         return Fail("--log " + options.logPath + ": cannot create", 2);
 
     fdp::CPacketSocketDriver driver;
+    driver.UseOwnSocket();   // a target has no broker between it and its wire
     driver.Init(nullptr);
     driver.SetInterfaceFilter(options.interfaceName);
     if (driver.EnumerateAdapters() < 1) return Fail(driver.LastError());
