@@ -101,6 +101,11 @@ ConnectOutcome CLinkChannel::Connect(const std::optional<HeardTarget>& pick) {
         if (const auto ended = HearOut(started + std::chrono::milliseconds(timeouts.hearOut)))
             return end(MapConnectResult(ended));
         std::lock_guard lock(m_announceLock);
+        if (m_candidates.empty()) {   // the wait ended without an announce: nothing to log in to
+            m_state = ChannelIdle;
+            outcome.result = ConnectTimeout;
+            return outcome;
+        }
         if (m_candidates.size() > 1) {
             outcome.several = CandidatesLocked();
             m_state = ChannelIdle;
