@@ -161,6 +161,7 @@ public:
     QString ProgramDirectory() const override { return QString::fromStdString(ProgramFolder()); }
     QString SettingsPath() const { return m_settingsPath; }
     const std::string& DongleDevice() const override { return m_options.dongleDevice; }
+    const std::string& InterfaceList() const override { return m_options.interfaceName; }
     QString BackupPath() const { return m_backupPath; }
     CDialogStatusBar* StatusBar() const { return m_statusBar; }
     QMenuBar* MenuBar() const { return m_menuBar; }

@@ -1,9 +1,10 @@
 #include "app/KelvaneOptions.h"
 
 #include <algorithm>
-#include <charconv>
 #include <iterator>
 #include <string_view>
+
+#include "fdp/WholeNumber.h"
 
 namespace {
 
@@ -24,11 +25,9 @@ bool Set(const char* value) { return value && *value; }
 constexpr unsigned kMaxPaceMs = 100;
 
 bool ParsePace(const std::string& text, unsigned& into) {
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value > kMaxPaceMs) return false;
-    into = value;
-    return true;
+    const fdp::WholeNumber value = fdp::ReadWholeNumber(text, 0, kMaxPaceMs);
+    if (value) into = static_cast<unsigned>(value.value);
+    return static_cast<bool>(value);
 }
 
 }  // namespace
@@ -89,14 +88,16 @@ CKelvaneOptions CKelvaneOptions::Parse(int argc, const char* const* argv) {
 }
 
 const char* CKelvaneOptions::HelpText() {
-    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks]\n"
+    return "usage: kelvane [--interface LIST] [--dongle DEVICE] [--all-tasks]\n"
            "               [--target ADDRESS] [--pace-ms N]\n"
            "       kelvane --help | --version\n"
            "The Firmware Management Wizard: updates the firmware of a Bluetooth network access point\n"
            "(the target) over Ethernet, sets its name and password and runs its loop test.\n"
-           "  --interface IF    use only this Ethernet interface. Without it the wizard listens on\n"
-           "                    every wired, USB and virtual adapter and works on the one where the\n"
-           "                    target announces; a wireless adapter is used only when named here\n"
+           "  --interface LIST  use only these Ethernet interfaces: names or shell patterns,\n"
+           "                    separated by commas ('kv*,enx*'). Without it the wizard listens on\n"
+           "                    the wired and USB adapters and works on the one where the target\n"
+           "                    announces; a wireless or virtual adapter (veth, tap, bridge,\n"
+           "                    VLAN ...) is used only when named here\n"
            "  --dongle DEVICE   the USB Bluetooth dongle of the loop test: hciN, /dev/tty...[:BAUD]\n"
            "                    [:noflow] or unix:PATH (an hciN is bound at start, while the program\n"
            "                    may still do so)\n"
@@ -126,7 +127,7 @@ const char* CKelvaneOptions::QtOptionsText() {
 }
 
 const char* CKelvaneOptions::UsageText() {
-    return "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks] [--target ADDRESS]\n"
+    return "usage: kelvane [--interface LIST] [--dongle DEVICE] [--all-tasks] [--target ADDRESS]\n"
            "               [--pace-ms N] [--help] [--version]\n";
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 
 struct CKelvaneOptions {
-    std::string interfaceName;   // --interface IF: only this adapter (a wireless one too)
+    std::string interfaceName;   // --interface LIST: only these adapters, names or patterns (any kind)
     std::string dongleDevice;    // --dongle DEVICE: the loop test's dongle
     bool allTasks = false;       // --all-tasks
     // --target ADDRESS as given: checked once the application exists, since a malformed

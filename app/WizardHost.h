@@ -43,6 +43,8 @@ public:
     virtual QString ProgramDirectory() const = 0;
     // The loop test's dongle as named on the command line; empty when none was.
     virtual const std::string& DongleDevice() const = 0;
+    // --interface as given (names and patterns); empty when none was.
+    virtual const std::string& InterfaceList() const = 0;
 
     // The window that message boxes belong to; it lives as long as the pages.
     virtual QWidget* Window() = 0;

@@ -201,7 +201,8 @@ int CPacketSocketDriver::EnumerateAdapters() {
         m_table = std::move(table);
     }
     if (count == 0 && !m_adapters.InterfaceFilter().empty())
-        SetFailure(res::IDS_NO_SUCH_INTERFACE, {m_adapters.InterfaceFilter()});
+        SetFailure(m_adapters.FilterIsOneName() ? res::IDS_NO_SUCH_INTERFACE : res::IDS_NO_INTERFACE_MATCHES,
+                   {m_adapters.InterfaceFilter()});
     return count;
 }
 
@@ -268,7 +269,7 @@ int CPacketSocketDriver::CloseAdapter(std::uint16_t index) {
 }
 
 bool CPacketSocketDriver::MayCarryLoginLocked(std::size_t row) const {
-    return m_table[row].rank != RankWireless || m_adapters.InterfaceFilter() == m_table[row].name;
+    return m_adapters.MayCarryLogin(m_table[row]);
 }
 
 void CPacketSocketDriver::UpdateLinkIfindexLocked() {
@@ -523,7 +524,9 @@ std::vector<IPacketDriver::HeardAnnounce> CPacketSocketDriver::TakeAnnouncers() 
 
 void CPacketSocketDriver::NoteIgnoredLocked(const std::string& name) {
     if (!m_ignoredSaid.insert(name).second) return;
-    m_notice = res::FormatString(res::IDS_ANNOUNCE_IGNORED_WIRELESS, {name});
+    const auto row = std::find_if(m_table.begin(), m_table.end(), [&](const AdapterEntry& e) { return e.name == name; });
+    const bool wireless = row != m_table.end() && row->rank == RankWireless;
+    m_notice = res::FormatString(wireless ? res::IDS_ANNOUNCE_IGNORED_WIRELESS : res::IDS_ANNOUNCE_IGNORED_VIRTUAL, {name});
     m_hasNotice.store(true, std::memory_order_release);
     DebugTrace("%s\n", m_notice.c_str());
 }
@@ -544,7 +547,10 @@ int CPacketSocketDriver::RowForIfindexLocked(int ifindex) {
 int CPacketSocketDriver::AddRowLocked(AdapterEntry entry) {
     for (std::size_t row = 0; row < m_table.size(); ++row) {
         if (m_table[row].name != entry.name) continue;
-        m_table[row].ifindex = entry.ifindex;   // made again under a new ifindex
+        // Made again under a new ifindex, and perhaps as another kind of interface.
+        m_table[row].ifindex = entry.ifindex;
+        m_table[row].rank = entry.rank;
+        m_table[row].description = std::move(entry.description);
         if (static_cast<int>(row) == m_openIndex) UpdateLinkIfindexLocked();
         return static_cast<int>(row);
     }
@@ -591,7 +597,6 @@ void CPacketSocketDriver::ReadLinkChanges() {
             if (row - m_table.begin() == m_openIndex) {
                 // A USB target made its interface again: its address may be new too.
                 m_adapters.ReadAddress(row->name, m_localAddress);
-                UpdateLinkIfindexLocked();
             }
             continue;
         }
@@ -600,6 +605,13 @@ void CPacketSocketDriver::ReadLinkChanges() {
             AddRowLocked(std::move(*entry));
         }
     }
+    // A name that comes back may be another kind of interface (a veth under a wired
+    // adapter's old name), and an adapter put into a bridge or under a VLAN tells only
+    // of itself, not of what now sits on it: every present row is ranked again.
+    if (std::none_of(changes.begin(), changes.end(), [](const LinkChange& c) { return !c.gone; })) return;
+    for (AdapterEntry& entry : m_table)
+        if (entry.ifindex != 0) entry.rank = m_adapters.RankOf(entry.name);
+    UpdateLinkIfindexLocked();
 }
 
 int CPacketSocketDriver::IsLinkFrame(const std::uint8_t* frame) {

@@ -55,10 +55,12 @@ public:
     CPacketSocketDriver(const CPacketSocketDriver&) = delete;
     CPacketSocketDriver& operator=(const CPacketSocketDriver&) = delete;
 
-    // Discovery settings; take effect at the next EnumerateAdapters. A wireless adapter
-    // carries a login only when it is the interface named here.
+    // Discovery settings; take effect at the next EnumerateAdapters (the filter after the
+    // root: a new root starts with none). The filter is a comma-separated list of names
+    // and patterns ("kv*,enx*"); a wireless or virtual adapter carries a login only when
+    // it names it.
     void SetSysfsRoot(std::string root) { m_adapters = CAdapterList(std::move(root)); }
-    void SetInterfaceFilter(std::string name) { m_adapters.SetInterfaceFilter(std::move(name)); }
+    void SetInterfaceFilter(std::string list) { m_adapters.SetInterfaceFilter(std::move(list)); }
     // Before the first Init: this driver opens the packet socket itself instead of
     // starting a broker. For the target's side of a bench only; never in the programs.
     void UseOwnSocket() { m_useOwnSocket = true; }
@@ -112,7 +114,7 @@ private:
     // The row of this interface (added when it is new and an Ethernet candidate); -1.
     int RowForIfindexLocked(int ifindex);
     int AddRowLocked(AdapterEntry entry);
-    // May announces on this row be taken? Not from Wi-Fi unless the user named it.
+    // May announces on this row be taken? From a wired or USB adapter, or a named one.
     bool MayCarryLoginLocked(std::size_t row) const;
     // The ifindex the link's frames come in on: the chosen row's, 0 when none or when
     // the chosen row may not carry a login.

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include "app/WizardHost.h"
 #include "app/WizardJob.h"
 #include "archive/Archive.h"
+#include "fdp/AdapterList.h"
 #include "fdp/FdpGui.h"
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
@@ -38,6 +40,8 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
                                   "设备已经和你的PC连接上，请选择任务："),
                           this)),
       m_otherTargets(new QLabel(this)),
+      m_nameHint(new QLabel(this)),
+      m_nameHintTimer(new QTimer(this)),
       m_targetList(new QTreeWidget(this)),
       m_connectChosen(new QPushButton(this)),
       m_radios{{
@@ -90,6 +94,13 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
     m_otherTargets->setStyleSheet(QStringLiteral("color: #b00000;"));
     m_otherTargets->setVisible(false);
     PageLayout()->addWidget(m_otherTargets);
+    m_nameHint->setObjectName(QStringLiteral("nameHint"));
+    m_nameHint->setWordWrap(true);
+    m_nameHint->setVisible(false);
+    PageLayout()->addWidget(m_nameHint);
+    m_nameHintTimer->setSingleShot(true);
+    m_nameHintTimer->setInterval(kNameHintAfterMs);
+    connect(m_nameHintTimer, &QTimer::timeout, this, [this] { ShowNameHint(); });
 
     m_targetList->setObjectName(QStringLiteral("targetList"));
     m_targetList->setRootIsDecorated(false);
@@ -230,17 +241,37 @@ void CPageLink::ShowLinkState() {
         if (active) Sheet()->SetWizardButtons(choosing ? CFirmSheet::WizBack : 0);
         m_stateText->SetText(ResString(choosing ? res::IDS_CHOOSE_TARGET : kListeningId));
         ShowOtherTargets();
+        if (!choosing && m_nameHint->isHidden() && !m_nameHintTimer->isActive()) m_nameHintTimer->start();
         break;
     default:
         if (active) Sheet()->SetWizardButtons(CFirmSheet::WizBack);
         break;
     }
+    if (Job().linkState != LinkListening || choosing) ShowNameHint();
     for (const TaskRadio& radio : m_radios) {
         // Enabling never shows a task that is switched off.
         radio.button->setEnabled(connected && radio.offered);
     }
     m_prompt->setEnabled(connected);
     repaint();
+}
+
+// The target may sit behind a virtual adapter (a bench's veth, a virtual machine's tap),
+// which carries no login unless named: after a while without one, the user is told which
+// of them are up and how to name one. Read once, when the wait is over, not polled.
+void CPageLink::ShowNameHint() {
+    std::vector<std::string> names;
+    if (Job().linkState == LinkListening && !Choosing() && Host().InterfaceList().empty())
+        names = fdp::CAdapterList().UnnamedUp(fdp::RankVirtual);
+    if (names.empty()) {
+        m_nameHintTimer->stop();
+        m_nameHint->setVisible(false);
+        return;
+    }
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    m_nameHint->setText(QString::fromStdString(res::FormatString(res::IDS_NAME_VIRTUAL_ADAPTER, {list, names.front()})));
+    m_nameHint->setVisible(true);
 }
 
 bool CPageLink::event(QEvent* event) {

@@ -12,6 +12,7 @@
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 class QTreeWidget;
 
 class CPageLink : public CWizardPage {
@@ -44,6 +45,10 @@ public:
     // the chosen one is connected.
     void ShowSeveralTargets(const std::vector<fdp::HeardTarget>& targets);
     QTreeWidget* TargetList() const { return m_targetList; }
+    // Listening this long without --interface and without a login, the page names the
+    // virtual adapters that are up and how to name one; hidden while none is up.
+    static constexpr int kNameHintAfterMs = 5000;
+    QLabel* NameHintText() const { return m_nameHint; }
     QPushButton* ConnectChosenButton() const { return m_connectChosen; }
 
 protected:
@@ -68,6 +73,9 @@ private:
     // Whether the user is to choose a target: the listen heard several, and no new
     // listen began since.
     bool Choosing() const;
+    // Shows the hint of kNameHintAfterMs when it applies; hides it when the link no
+    // longer listens.
+    void ShowNameHint();
 
     std::int32_t m_firmwareRadio = -1;
     std::int32_t m_dhcpRadio = -1;
@@ -78,6 +86,8 @@ private:
     CFontStatic* m_stateText;
     QLabel* m_prompt;
     QLabel* m_otherTargets;
+    QLabel* m_nameHint;
+    QTimer* m_nameHintTimer;
     QTreeWidget* m_targetList;
     QPushButton* m_connectChosen;
     std::vector<fdp::HeardTarget> m_heard;   // the list's rows, as shown

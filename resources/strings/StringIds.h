@@ -81,6 +81,9 @@ enum StringId : unsigned {
     IDS_STOPPED_ERASE = 61064,            // %1 area
     IDS_STOPPED_BURN = 61065,             // %1 area
     IDS_STOPPED_REQUEST = 61066,
+    IDS_ANNOUNCE_IGNORED_VIRTUAL = 61067,    // %1 interface
+    IDS_NO_INTERFACE_MATCHES = 61068,        // %1 the --interface list as given
+    IDS_NAME_VIRTUAL_ADAPTER = 61069,        // %1 the virtual adapters that are up, %2 the first: the connection page's hint
     IDS_SEVERAL_TARGETS = 61070,          // kelvane-cli's line (exit 9)
     IDS_TARGET_ON_SEVERAL_ADAPTERS = 61071,   // %1 address: kelvane-cli's line
     IDS_CHOOSE_TARGET = 61072,            // the connection page's question

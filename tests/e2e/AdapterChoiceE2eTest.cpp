@@ -1,6 +1,7 @@
-// kelvane-cli on a PC with three Ethernet adapters and no --interface: two with nothing
-// behind them, made first (so they rank before the target's), and the target's own,
-// present from the start or plugged in while the program listens. Also the update
+// kelvane-cli on a PC with three Ethernet adapters named by one pattern (--interface
+// 'kv*', as a bench names its veths): two with nothing behind them, made first (so they
+// rank before the target's), and the target's own, present from the start or plugged in
+// while the program listens. Unnamed, the bench's veths carry no login. Also the update
 // history it keeps of its downloads.
 #include <gtest/gtest.h>
 
@@ -30,6 +31,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 constexpr int kAnnounceMs = 1000;
+// The bench's adapters, kv0 and the spares kvx1, kvx2, as one pattern.
+constexpr const char* kBenchPattern = "kv*";
 
 // One kelvane-cli run in the background, its output in a file.
 class CliProcess {
@@ -114,7 +117,7 @@ protected:
 
 TEST_F(AdapterChoiceE2eTest, FindsTheTargetBehindTheThirdAdapter) {
     PlugTarget();
-    cli.Start(folder.Path(), {"version", "boot"});
+    cli.Start(folder.Path(), {"--interface", kBenchPattern, "version", "boot"});
     EXPECT_EQ(cli.Wait(10s), 0) << cli.Output();
     const std::string output = cli.Output();
     EXPECT_NE(output.find("Adapter: kvx1: Ethernet adapter (virtual)\n"), std::string::npos) << output;
@@ -123,7 +126,7 @@ TEST_F(AdapterChoiceE2eTest, FindsTheTargetBehindTheThirdAdapter) {
 }
 
 TEST_F(AdapterChoiceE2eTest, FindsATargetPluggedInWhileListening) {
-    cli.Start(folder.Path(), {"version", "boot"});
+    cli.Start(folder.Path(), {"--interface", kBenchPattern, "version", "boot"});
     std::this_thread::sleep_for(2s);
     PlugTarget();
     // Counted from the simulator serving, not from the cable: making the pair and starting
@@ -148,13 +151,30 @@ TEST_F(AdapterChoiceE2eTest, AnInterfaceNamedByTheUserIsKeptEvenWhenNothingAnswe
     EXPECT_EQ(output.find("Target announced"), std::string::npos) << output;
 }
 
+// Without --interface the bench's veths are virtual adapters: the target's announces are
+// heard, ignored and said so once, and no login goes out.
+TEST_F(AdapterChoiceE2eTest, UnnamedVirtualAdaptersCarryNoLogin) {
+    PlugTarget();
+    cli.Start(folder.Path(), {"version", "boot"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kAnnounceMs));
+    EXPECT_FALSE(LoggedIn()) << "a login went out on a veth nobody named";
+    EXPECT_EQ(cli.Wait(0ms), -1) << "still listening";
+    const std::string output = cli.Output();
+    const std::string notice =
+        "Ignoring an announce on kv0: virtual adapters are used only when named with --interface\n";
+    const auto first = output.find(notice);
+    EXPECT_NE(first, std::string::npos) << output;
+    EXPECT_EQ(output.find(notice, first + 1), std::string::npos) << "said more than once:\n" << output;
+    EXPECT_EQ(output.find("Target announced"), std::string::npos) << output;
+}
+
 // One line per download, successful or not, that the history command shows; a line
 // left half written by a crash does not spoil the next.
 TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     const auto image = fdp::MakeSampleFirmware(3000, fdp::FirmwareVersion{9, 0, 0, 1});
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
     PlugTarget({"--boot-version", "1.2.3.4", "--erase-status", "1"});
-    cli.Start(folder.Path(), {"download", "boot", folder / "image.bin"});
+    cli.Start(folder.Path(), {"--interface", kBenchPattern, "download", "boot", folder / "image.bin"});
     EXPECT_EQ(cli.Wait(20s), 41) << cli.Output();
     {
         std::ofstream cut(folder / "history.jsonl", std::ios::app);
@@ -162,7 +182,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     }
     sim.Stop();
     PlugTarget({"--boot-version", "1.2.3.4"});
-    cli.Start(folder.Path(), {"download", "boot", folder / "image.bin"});
+    cli.Start(folder.Path(), {"--interface", kBenchPattern, "download", "boot", folder / "image.bin"});
     EXPECT_EQ(cli.Wait(20s), 0) << cli.Output();
 
     std::ifstream in(folder / "history.jsonl");

@@ -1,8 +1,8 @@
 // The link listening for a target on a PC whose adapters change under it, for real: the
 // engine and the packet socket driver in the PC namespace, kelvane-nap-sim as the target.
-// A wireless adapter carries no login unless the user names it; an interface deleted and
-// made again (a USB target restarting), or one that comes after many others, is heard
-// without restarting the program.
+// A wireless or virtual adapter (the bench's veth) carries no login unless the user names
+// it; an interface deleted and made again (a USB target restarting), or one that comes
+// after many others, is heard without restarting the program, and ranked again.
 #include <gtest/gtest.h>
 
 #include <net/if.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "fdp/FdpEngine.h"
@@ -47,8 +48,9 @@ protected:
         Bench("up");   // the other tests find the bench as they expect it
     }
 
-    // The engine on whatever adapters the PC side has now, listening for a target.
-    void StartListening(const fdp::LinkTimeouts& timeouts = {}) {
+    // The engine on the adapters of the PC side that the list names, listening for a target.
+    void StartListening(const std::string& interfaces, const fdp::LinkTimeouts& timeouts = {}) {
+        driver.SetInterfaceFilter(interfaces);
         ASSERT_TRUE(front.StartLink());
         engine.SetTimeouts(timeouts);
         ASSERT_EQ(engine.Start(&driver, &front), 1);
@@ -74,12 +76,15 @@ protected:
     bool engineStarted = false;
 };
 
-// A copy of the PC side's /sys/class/net for kv0 that marks it as Wi-Fi, as a laptop's
-// wlan0 looks: the bench cannot make a real wireless interface.
-std::string WirelessSysfs(const TempDir& folder) {
+// A copy of the PC side's /sys/class/net for kv0 that makes it look like another kind of
+// adapter: Wi-Fi, as a laptop's wlan0 looks, or a wired adapter with a device behind it.
+// The bench cannot make real ones.
+enum class Looks { Wireless, Wired };
+
+std::string FakeSysfs(const TempDir& folder, Looks looks) {
     const fs::path real = fs::path("/sys/class/net") / kPcInterface;
     const fs::path fake = fs::path(folder.Path()) / "net" / kPcInterface;
-    fs::create_directories(fake / "wireless");
+    fs::create_directories(fake);
     for (const char* attribute : {"type", "ifindex", "flags", "address"}) {
         // sysfs files claim a size they do not have: read, not copied.
         std::ifstream in(real / attribute);
@@ -87,57 +92,107 @@ std::string WirelessSysfs(const TempDir& folder) {
         std::getline(in, value);
         std::ofstream(fake / attribute) << value << "\n";
     }
+    if (looks == Looks::Wireless) {
+        fs::create_directories(fake / "wireless");
+    } else {
+        const fs::path device = fs::path(folder.Path()) / "devices/0000:00:1f.6";
+        const fs::path bus = fs::path(folder.Path()) / "bus/pci";
+        fs::create_directories(bus / "drivers/e1000e");
+        fs::create_directories(device);
+        fs::create_directory_symlink(bus / "drivers/e1000e", device / "driver");
+        fs::create_directory_symlink(bus, device / "subsystem");
+        fs::create_directory_symlink(device, fake / "device");
+    }
     return (fs::path(folder.Path()) / "net").string();
 }
 
-TEST_F(ListeningE2eTest, AWirelessAdapterCarriesALoginOnlyWhenNamed) {
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+    return count;
+}
+
+TEST_F(ListeningE2eTest, WirelessAndVirtualAdaptersCarryALoginOnlyWhenNamed) {
+    const std::string wireless = "Ignoring an announce on kv0: wireless adapters are used only when named with --interface";
+    const std::string virtualOne = "Ignoring an announce on kv0: virtual adapters are used only when named with --interface";
     struct Case {
+        std::optional<Looks> looks;   // nothing: the veth as it is
         const char* interface;
         unsigned connect;
-    } cases[] = {{"", kConnectTimeout}, {kPcInterface, kConnectOk}};
+        std::string notice;
+    } cases[] = {
+        {Looks::Wireless, "", kConnectTimeout, wireless},
+        {Looks::Wireless, kPcInterface, kConnectOk, ""},
+        {std::nullopt, "", kConnectTimeout, virtualOne},
+        {std::nullopt, kPcInterface, kConnectOk, ""},
+        {std::nullopt, "kv*", kConnectOk, ""},
+        {std::nullopt, "eth*,kv?", kConnectOk, ""},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("--interface ") + c.interface);
+        SCOPED_TRACE(std::string(c.looks ? "wireless " : "veth ") + "--interface " + c.interface);
         TempDir sysfs;
-        fdp::CPacketSocketDriver wifiDriver;
-        fdp::CFdpEngine wifiEngine;
-        fdp::test::RecordingFrontEnd wifiFront;
-        wifiDriver.SetSysfsRoot(WirelessSysfs(sysfs));
-        wifiDriver.SetInterfaceFilter(c.interface);
-        wifiFront.SetProgramFolder(folder.Path());
-        ASSERT_TRUE(wifiFront.StartLink());
+        fdp::CPacketSocketDriver oneDriver;
+        fdp::CFdpEngine oneEngine;
+        fdp::test::RecordingFrontEnd oneFront;
+        if (c.looks) oneDriver.SetSysfsRoot(FakeSysfs(sysfs, *c.looks));
+        oneDriver.SetInterfaceFilter(c.interface);
+        oneFront.SetProgramFolder(folder.Path());
+        ASSERT_TRUE(oneFront.StartLink());
         fdp::LinkTimeouts timeouts;
         timeouts.listen = 6 * kAnnounceMs;
-        wifiEngine.SetTimeouts(timeouts);
-        wifiEngine.Start(&wifiDriver, &wifiFront);
-        wifiFront.SetLink(&wifiEngine, &wifiDriver);
-        ASSERT_EQ(wifiFront.OpenFirstAdapter(), 0) << wifiDriver.LastError();
-        wifiFront.SetPassword("kiwi");
+        oneEngine.SetTimeouts(timeouts);
+        oneEngine.Start(&oneDriver, &oneFront);
+        oneFront.SetLink(&oneEngine, &oneDriver);
+        ASSERT_EQ(oneFront.OpenFirstAdapter(), 0) << oneDriver.LastError();
+        oneFront.SetPassword("kiwi");
         ::testing::internal::CaptureStderr();   // before the target's first announce
         StartTarget();
-        ASSERT_EQ(wifiFront.Listen(), 0);
-        const auto result = wifiFront.WaitResult(fdp::WM_FDP_CONNECT, 15s);
+        ASSERT_EQ(oneFront.Listen(), 0);
+        const auto result = oneFront.WaitResult(fdp::WM_FDP_CONNECT, 15s);
         const std::string debug = ::testing::internal::GetCapturedStderr();
         ASSERT_TRUE(result.has_value());
         EXPECT_EQ(result->wParam, c.connect);
-        const std::string notice =
-            "Ignoring an announce on kv0: wireless adapters are used only when named with --interface";
         if (c.connect == kConnectOk) {
             EXPECT_TRUE(LoggedIn());
-            EXPECT_EQ(debug.find(notice), std::string::npos) << debug;
+            EXPECT_EQ(debug.find("Ignoring an announce"), std::string::npos) << debug;
         } else {
-            EXPECT_FALSE(LoggedIn()) << "a login went out on the wireless adapter";
+            EXPECT_FALSE(LoggedIn()) << "a login went out on an adapter nobody named";
             // Said once, however often the target announced.
-            EXPECT_EQ(debug, notice + "\n");
-            EXPECT_EQ(wifiFront.statusText(), notice);
+            EXPECT_EQ(Count(debug, c.notice + "\n"), 1u) << debug;
+            EXPECT_EQ(Count(debug, "Ignoring an announce"), 1u) << debug;
+            EXPECT_EQ(oneFront.statusText(), c.notice);
         }
-        wifiEngine.Stop();
-        wifiFront.ShutdownLink();
+        oneEngine.Stop();
+        oneFront.ShutdownLink();
         sim.Stop();
     }
 }
 
+// A wired adapter taken away and another interface made under its name (here: the
+// bench's veth, which the fake sysfs showed as wired until then) is ranked again when it
+// comes back: the new one carries no login.
+TEST_F(ListeningE2eTest, AnAdapterThatComesBackUnderItsNameIsRankedAgain) {
+    TempDir sysfs;
+    driver.SetSysfsRoot(FakeSysfs(sysfs, Looks::Wired));
+    fdp::LinkTimeouts timeouts;
+    timeouts.listen = 20 * kAnnounceMs;
+    StartListening("", timeouts);
+    ASSERT_EQ(driver.GetAdapterName(front.AdapterIndex()), kPcInterface);
+    ASSERT_TRUE(Bench("unplug"));
+    fs::remove(fs::path(sysfs.Path()) / "net" / kPcInterface / "device");   // now a veth to the driver too
+    ASSERT_TRUE(Bench("up"));
+    std::this_thread::sleep_for(300ms);
+    ::testing::internal::CaptureStderr();
+    StartTarget();
+    std::this_thread::sleep_for(std::chrono::milliseconds(4 * kAnnounceMs));
+    const std::string debug = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(LoggedIn()) << "a login went out on the veth that took the wired adapter's name";
+    EXPECT_EQ(Count(debug, "Ignoring an announce on kv0: virtual adapters are used only when named with --interface\n"), 1u)
+        << debug;
+}
+
 TEST_F(ListeningE2eTest, ATargetWhoseInterfaceIsMadeAgainIsLoggedIn) {
-    StartListening();
+    StartListening(kPcInterface);
     ASSERT_EQ(driver.GetAdapterName(front.AdapterIndex()), kPcInterface);
     const long before = if_nametoindex(kPcInterface);
     ASSERT_TRUE(Bench("unplug"));
@@ -153,7 +208,8 @@ TEST_F(ListeningE2eTest, ATargetWhoseInterfaceIsMadeAgainIsLoggedIn) {
 TEST_F(ListeningE2eTest, EightPairsMadeWhileListeningDoNotHideTheTargetsLateAdapter) {
     ASSERT_TRUE(Bench("unplug"));
     ASSERT_TRUE(Bench("spares up 1"));
-    StartListening();
+    // The pattern a bench is named by: its adapters made later are named by it too.
+    StartListening("kv*");
     ASSERT_EQ(driver.GetAdapterName(front.AdapterIndex()), "kvx1");
     // Sixteen new interfaces on the PC side, both ends of each pair.
     for (int n = 1; n <= kExtraPairs; ++n) {

@@ -1,8 +1,11 @@
 // The wizard on a PC with three Ethernet adapters: two with nothing behind them, made
 // first, and the target's, present at start or plugged in while the wizard listens.
-// Without --interface the wizard connects through the target's adapter and its title
-// says which adapter and which target; with --interface it keeps the named one.
+// Named by a pattern (--interface 'kv*') the wizard connects through the target's adapter
+// and its title says which adapter and which target; with one name it keeps the named
+// one; unnamed, the bench's veths carry no login and the connection page says how to
+// name one.
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -11,6 +14,7 @@
 #include "app/KelvaneDlg.h"
 #include "app/WizardJob.h"
 #include "pages/FirmSheet.h"
+#include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
@@ -52,9 +56,10 @@ private slots:
         QTest::addColumn<bool>("pluggedLate");
         QTest::addColumn<QString>("interfaceName");
         QTest::addColumn<bool>("connects");
-        QTest::newRow("present at start") << false << QString() << true;
-        QTest::newRow("plugged in while listening") << true << QString() << true;
+        QTest::newRow("present at start") << false << QStringLiteral("kv*") << true;
+        QTest::newRow("plugged in while listening") << true << QStringLiteral("kv*") << true;
         QTest::newRow("--interface names an empty adapter") << false << QStringLiteral("kvx1") << false;
+        QTest::newRow("no --interface: veths are not used") << false << QString() << false;
     }
 
     void connectsThroughTheTargetsAdapter() {
@@ -91,6 +96,18 @@ private slots:
             QTest::qWait(3 * kAnnounceMs);
             QCOMPARE(TheWizardJob().linkState, int(LinkListening));
             QCOMPARE(window->windowTitle(), QStringLiteral("Kelvane - adapter kvx1"));
+            // Unnamed, the page names the veths that are up and how to name one, once
+            // nothing has answered for a while; a user who named an adapter is not told.
+            auto* link = static_cast<CPageLink*>(window->PageAt(PageLinkIndex));
+            QTest::qWait(CPageLink::kNameHintAfterMs + 500 - 3 * kAnnounceMs);
+            QCOMPARE(link->NameHintText()->isVisible(), interfaceName.isEmpty());
+            if (interfaceName.isEmpty()) {
+                const QString hint = link->NameHintText()->text();
+                QVERIFY2(hint.contains(QStringLiteral("Virtual adapters (kvx1, kvx2, kv0) are used only when named")),
+                         qPrintable(hint));
+                QVERIFY2(hint.contains(QStringLiteral("kelvane --interface kvx1")), qPrintable(hint));
+            }
+            QCOMPARE(TheWizardJob().linkState, int(LinkListening));
             window->close();
             return;
         }

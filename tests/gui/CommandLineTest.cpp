@@ -76,6 +76,15 @@ void CommandLineTest::readsTheTargetAndThePace_data() {
                              << true;
     QTest::newRow("too long") << QStringList{"--pace-ms", "101"} << "" << 10u << false;
     QTest::newRow("empty pace") << QStringList{"--pace-ms="} << "" << 10u << false;
+    // Numbers no option takes: each a usage error, none an exception or a wrap-around.
+    QTest::newRow("2^64") << QStringList{"--pace-ms", "18446744073709551616"} << "" << 10u << false;
+    QTest::newRow("2^32") << QStringList{"--pace-ms", "4294967296"} << "" << 10u << false;
+    QTest::newRow("negative") << QStringList{"--pace-ms", "-1"} << "" << 10u << false;
+    QTest::newRow("exponent") << QStringList{"--pace-ms", "1e1"} << "" << 10u << false;
+    QTest::newRow("empty word") << QStringList{"--pace-ms", ""} << "" << 10u << false;
+    QTest::newRow("plus") << QStringList{"--pace-ms", "+5"} << "" << 10u << false;
+    QTest::newRow("space") << QStringList{"--pace-ms", " 5"} << "" << 10u << false;
+    QTest::newRow("trailing junk") << QStringList{"--pace-ms", "5ms"} << "" << 10u << false;
     QTest::newRow("empty target") << QStringList{"--target="} << "" << 10u << false;
 }
 

@@ -210,7 +210,7 @@ private slots:
         struct Case { QStringList arguments; int exitCode; QString output; };
         const Case cases[] = {
             {{QStringLiteral("--dongle"), QStringLiteral("hci0"), QStringLiteral("--help")}, 0, QStringLiteral("--dongle DEVICE")},
-            {{QStringLiteral("--help")}, 0, QStringLiteral("--interface IF")},
+            {{QStringLiteral("--help")}, 0, QStringLiteral("--interface LIST")},
             {{QStringLiteral("--dongle")}, 1, QStringLiteral("option --dongle needs a value")},
             {{QStringLiteral("--donkey"), QStringLiteral("x")}, 1, QStringLiteral("unknown option --donkey")},
         };

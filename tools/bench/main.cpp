@@ -384,6 +384,7 @@ bool IdleScouting(const std::string& folder, int seconds) {
     bench::CBenchFrontEnd front;
     fdp::CPacketSocketDriver driver;
     fdp::CFdpEngine engine;
+    driver.SetInterfaceFilter("kv*");   // the bench's veths, which carry a login only when named
     const std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, folder);
     const bool opened = front.OpenFirstAdapter() >= 0;
     std::string names;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "fdp/WholeNumber.h"
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/HelpText.h"
 #include "tools/cli/OperationTable.h"
@@ -14,16 +15,19 @@ namespace cli {
 
 namespace {
 
-// A whole number in decimal. CLI11 reads numbers with the C library's base 0, which
-// takes 010 for eight and 0x10 for sixteen: here a number is digits only, and leading
-// zeros go before it is read.
-class Decimal : public CLI::Validator {
+// A whole number in decimal within the row's range, read by the programs' one number
+// reader: CLI11's own reading takes 010 for eight and 0x10 for sixteen, and a number
+// too large for 64 bits must be a usage error, not an exception. The value handed on to
+// the row's setter is the number in plain decimal.
+class NumberIn : public CLI::Validator {
 public:
-    Decimal() : CLI::Validator("DECIMAL") {
-        func_ = [](std::string& input) {
-            if (input.empty() || input.find_first_not_of("0123456789") != std::string::npos)
-                return "Value " + input + " is not a whole number";
-            input.erase(0, std::min(input.find_first_not_of('0'), input.size() - 1));
+    explicit NumberIn(NumberRange range) : CLI::Validator("NUMBER") {
+        func_ = [range](std::string& input) {
+            const fdp::WholeNumber number = fdp::ReadWholeNumber(input, range.min, range.max);
+            if (number.error == std::errc::invalid_argument) return "Value " + input + " is not a whole number";
+            if (!number)
+                return "Value " + input + " not in range " + std::to_string(range.min) + " to " + std::to_string(range.max);
+            input = std::to_string(number.value);
             return std::string();
         };
     }
@@ -40,7 +44,7 @@ CLI::Option* AddOption(CLI::App& app, const OptionRow& row, CliOptions& options)
         option = app.add_option_function<std::string>(
             names, [&options, set = row.set](const std::string& value) { set(options, value); });
         option->type_name(std::string(row.value));
-        if (row.number) option->transform(Decimal())->check(CLI::Range(row.number->min, row.number->max));
+        if (row.number) option->transform(NumberIn(*row.number));
     }
     option->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     if (row.hidden) option->group("");

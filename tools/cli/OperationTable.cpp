@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "fdp/WholeNumber.h"
 #include "hci/LoopRunner.h"
 #include "tools/cli/CommandLine.h"
 #include "tools/cli/DownloadCommand.h"
@@ -16,7 +17,11 @@ namespace {
 
 using Name = Operation::Name;
 
-std::uint32_t Number(const std::string& value) { return static_cast<std::uint32_t>(std::stoul(value)); }
+// A number option's value, which the command line has already read as a whole number
+// in the row's range (CommandLine's NumberIn), which fits T, and handed on in plain
+// decimal.
+template <typename T = std::uint32_t>
+T Number(const std::string& value) { return static_cast<T>(fdp::ReadWholeNumber(value, 0, UINT64_MAX).value); }
 
 const std::vector<Operation> kOperations = {
     {"download", RunDownload, LinkUse::Target, Name::WithArea, {{"AREA", "boot|program|param"}, {"FILE"}}, {},
@@ -48,7 +53,7 @@ const std::vector<Operation> kOperations = {
          "                                      DEVICE (hciN, PATH[:BAUD][:noflow], unix:PATH); size\n"
          "                                      1-1000 bytes (1000), speed 10-80 KBytes/s (10), slave\n"},
     {"history", RunHistory, LinkUse::None, Name::None, {},
-     {{"--last", "N", [](CliOptions& o, const std::string& v) { o.historyLast = std::stoull(v); },
+     {{"--last", "N", [](CliOptions& o, const std::string& v) { o.historyLast = Number<std::uint64_t>(v); },
         NumberRange{1, UINT64_MAX}}},
          "  history [--last N]                  the update history (history.jsonl and the older\n"
          "                                      history.jsonl.1) as a table, the last N downloads\n"
@@ -72,8 +77,11 @@ const std::vector<Operation> kOperations = {
 };
 
 const std::vector<OptionRow> kCommonOptions = {
-    {"--interface", "IF", [](CliOptions& o, const std::string& v) { o.interface = v; }, std::nullopt,
-         "  --interface IF            use only this Ethernet interface\n"},
+    {"--interface", "LIST", [](CliOptions& o, const std::string& v) { o.interface = v; }, std::nullopt,
+         "  --interface LIST          use only these Ethernet interfaces: names or shell patterns,\n"
+         "                            separated by commas ('kv*,enx*'); without it only wired and\n"
+         "                            USB adapters carry a login, a wireless or virtual one only\n"
+         "                            when named\n"},
     {"--password-file", "FILE", [](CliOptions& o, const std::string& v) { o.passwordFile = v; }, std::nullopt,
          "  --password-file FILE      the login password from the first line of FILE (readable by\n"
          "                            you only); or KELVANE_PASSWORD; without either it is 4826\n"},

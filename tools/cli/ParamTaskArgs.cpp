@@ -1,7 +1,6 @@
 #include "tools/cli/ParamTaskArgs.h"
 
-#include <charconv>
-
+#include "fdp/WholeNumber.h"
 #include "fdp/param/ParamStore.h"
 
 namespace cli {
@@ -24,12 +23,12 @@ std::optional<param::Ipv4> Address(const std::string& text, const char* what, st
 // "255.255.255.0" or a prefix length "24".
 std::optional<param::Ipv4> SubnetMask(const std::string& text, std::string& error) {
     if (text.find('.') != std::string::npos) return Address(text, "the subnet mask", error);
-    unsigned bits = 0;
-    const auto [end, problem] = std::from_chars(text.data(), text.data() + text.size(), bits);
-    if (text.empty() || problem != std::errc{} || end != text.data() + text.size() || bits > 32) {
+    const fdp::WholeNumber prefix = fdp::ReadWholeNumber(text, 0, 32);
+    if (!prefix) {
         error = "the subnet mask \"" + text + "\" is neither an address nor a prefix length of 0-32";
         return std::nullopt;
     }
+    const auto bits = static_cast<unsigned>(prefix.value);
     const std::uint32_t mask = bits == 0 ? 0 : ~std::uint32_t{0} << (32 - bits);
     return param::Ipv4{static_cast<std::uint8_t>(mask >> 24), static_cast<std::uint8_t>(mask >> 16),
                        static_cast<std::uint8_t>(mask >> 8), static_cast<std::uint8_t>(mask)};

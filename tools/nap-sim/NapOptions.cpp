@@ -1,10 +1,10 @@
 #include "tools/nap-sim/NapOptions.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <functional>
+#include <limits>
 #include <map>
-#include <sstream>
+
+#include "fdp/WholeNumber.h"
 
 namespace napsim {
 
@@ -49,29 +49,22 @@ const char* const kNapUsage =
 
 namespace {
 
-bool ParseNumber(const std::string& text, std::uint64_t max, std::uint64_t& value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || parsed > max) return false;
-    value = parsed;
-    return true;
-}
-
+// A byte or word of the target's answers, in decimal or as 0x...: the fault options
+// name status bytes as the frame logs show them.
 template <typename T>
 bool ParseInto(const std::string& text, T& out) {
-    std::uint64_t value = 0;
-    if (!ParseNumber(text, static_cast<std::uint64_t>(static_cast<T>(~T{})), value)) return false;
-    out = static_cast<T>(value);
-    return true;
+    const fdp::WholeNumber value = fdp::ReadWholeNumber(text, 0, std::numeric_limits<T>::max(), fdp::NumberBase::DecimalOrHex);
+    if (value) out = static_cast<T>(value.value);
+    return static_cast<bool>(value);
 }
 
+// Every part, empty ones too: "2," and "" hold an empty number, which is refused.
 std::vector<std::string> Split(const std::string& text, char separator) {
     std::vector<std::string> parts;
-    std::stringstream stream(text);
-    std::string part;
-    while (std::getline(stream, part, separator)) parts.push_back(part);
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
+        parts.push_back(text.substr(start, end - start));
+    parts.push_back(text.substr(start));
     return parts;
 }
 

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseNapOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
         std::fprintf(stderr, "kelvane-nap-sim: %s\n%s", error.c_str(), kNapUsage);
-        return 2;
+        return 1;   // a usage error, as for kelvane and kelvane-cli
     }
     if (options.help) {
         std::fputs(kNapUsage, stdout);

@@ -136,7 +136,7 @@ TEST_P(CommandLineTest, AnswersOnTheRightStreamWithTheRightCode) {
 const CommandCase kCases[] = {
     // Help asked for is an answer, not an error.
     {"CliHelp", "kelvane-cli", {"--help"}, 0, Stream::Out, "operations:\n  download "},
-    {"CliShortHelp", "kelvane-cli", {"-h"}, 0, Stream::Out, "options:\n  --interface IF"},
+    {"CliShortHelp", "kelvane-cli", {"-h"}, 0, Stream::Out, "options:\n  --interface LIST"},
     {"CliHelpAmongOtherOptions", "kelvane-cli", {"--json", "--quiet", "--help"}, 0, Stream::Out, "exit: 0 ok"},
     // A usage error: the short usage on standard error, exit 1.
     {"CliNoOperation", "kelvane-cli", {}, 1, Stream::Err,
@@ -190,9 +190,9 @@ const CommandCase kCases[] = {
     {"CliHelpInstalled", "kelvane-cli", {"--help"}, 0, Stream::Out, "usage: kelvane-cli", true},
     // The wizard reads its options before the toolkit starts: no display is needed to
     // answer them, and none of them is Qt's abort.
-    {"WizardHelp", "kelvane", {"--help"}, 0, Stream::Out, "usage: kelvane [--interface IF] [--dongle DEVICE] [--all-tasks]\n",
+    {"WizardHelp", "kelvane", {"--help"}, 0, Stream::Out, "usage: kelvane [--interface LIST] [--dongle DEVICE] [--all-tasks]\n",
      true, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}},
-    {"WizardShortHelp", "kelvane", {"--all-tasks", "-h"}, 0, Stream::Out, "  --interface IF    use only this Ethernet"},
+    {"WizardShortHelp", "kelvane", {"--all-tasks", "-h"}, 0, Stream::Out, "  --interface LIST  use only these Ethernet"},
     {"WizardHelpAll", "kelvane", {"--help-all"}, 0, Stream::Out, "-platform NAME"},
     {"WizardVersion", "kelvane", {"--version"}, 0, Stream::Out, "kelvane 2.8.3\n", true,
      {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="}},

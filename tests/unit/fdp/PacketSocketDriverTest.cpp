@@ -63,6 +63,15 @@ public:
         }
         if (i.wireless) fs::create_directories(dir / "wireless");
     }
+    // upper sits on lower, as a VLAN, macvlan or bond names what it sits on.
+    void Stack(const char* upper, const char* lower) {
+        fs::create_directory_symlink(root / "class/net" / lower, root / "class/net" / upper / (std::string("lower_") + lower));
+    }
+    // port is a port of the bridge.
+    void Port(const char* bridge, const char* port) {
+        fs::create_directories(root / "class/net" / bridge / "brif");
+        fs::create_directory_symlink(root / "class/net" / port, root / "class/net" / bridge / "brif" / port);
+    }
     std::string Net() const { return (root / "class/net").string(); }
     fs::path root;
 
@@ -131,42 +140,148 @@ TEST_F(PacketSocketDriverTest, RanksWiredThenUsbThenWirelessThenVirtualByIfindex
         EXPECT_FALSE(list.Describe(refused).has_value()) << refused;
 }
 
-// Wi-Fi is known by its "wireless" folder or its "phy80211" link, whatever else the
-// interface looks like: a login must never go out on it unasked.
-TEST(AdapterListTest, WirelessIsKnownByItsFolderOrItsPhyLink) {
+// Only a physical wired or USB adapter carries a login unnamed: a stranger can make a
+// virtual interface, and a bridge, VLAN or macvlan over Wi-Fi is on the air however
+// deep it is stacked. Wi-Fi is known by its "wireless" folder or its "phy80211" link.
+TEST(AdapterListTest, OnlyPhysicalWiredAndUsbAdaptersCarryALoginUnnamed) {
     FakeSysfs sysfs;
-    sysfs.Add({"wlan0", 1, 2, 0x1003, "iwlwifi", "02:00:00:00:00:01", "pci", true});
-    sysfs.Add({"wlan1", 1, 3, 0x1003, nullptr, "02:00:00:00:00:02", "pci", true});   // no device folder
-    sysfs.Add({"wlx00c0", 1, 4, 0x1003, "rtl8xxxu", "02:00:00:00:00:03", "usb"});
+    const FakeInterface interfaces[] = {
+        {"enp3s0", 1, 2, 0x1003, "e1000e", "02:00:00:00:00:01"},
+        {"enx0050b6", 1, 3, 0x1003, "r8152", "02:00:00:00:00:02", "usb"},
+        {"wlp2s0", 1, 4, 0x1003, "iwlwifi", "02:00:00:00:00:03", "pci", true},
+        {"wlan1", 1, 5, 0x1003, nullptr, "02:00:00:00:00:04", "pci", true},   // no device folder
+        {"wlx00c0", 1, 6, 0x1003, "rtl8xxxu", "02:00:00:00:00:05", "usb"},    // phy80211 link only
+        {"veth0", 1, 7, 0x1003, nullptr, "02:00:00:00:00:06"},
+        {"tap0", 1, 8, 0x1003, nullptr, "02:00:00:00:00:07"},
+        {"br0", 1, 9, 0x1003, nullptr, "02:00:00:00:00:08"},                  // a port: wlp2s0
+        {"wlp2s0.7", 1, 10, 0x1003, nullptr, "02:00:00:00:00:09"},            // VLAN on wlp2s0
+        {"br1", 1, 11, 0x1003, nullptr, "02:00:00:00:00:0a"},                 // a port: the VLAN
+        {"mv0", 1, 12, 0x1003, nullptr, "02:00:00:00:00:0b"},                 // macvlan on enp3s0
+        {"bond0", 1, 13, 0x1003, nullptr, "02:00:00:00:00:0c"},               // enp3s0 and enx0050b6
+        {"dummy0", 1, 14, 0x1003, nullptr, "02:00:00:00:00:0d"},
+        {"loop1", 1, 15, 0x1003, nullptr, "02:00:00:00:00:0e"},               // stacked on each
+        {"loop2", 1, 16, 0x1003, nullptr, "02:00:00:00:00:0f"},               // other: ends
+        {"tun0", 65534, 17, 0x10d1, nullptr, ""},                             // no Ethernet header
+    };
+    for (const auto& i : interfaces) sysfs.Add(i);
     fs::create_directories(sysfs.root / "phy0");
     fs::create_directory_symlink(sysfs.root / "phy0", sysfs.root / "class/net/wlx00c0/phy80211");
-    sysfs.Add({"veth0", 1, 5, 0x1003, nullptr, "02:00:00:00:00:04"});
-    const struct {
+    sysfs.Port("br0", "wlp2s0");
+    sysfs.Stack("wlp2s0.7", "wlp2s0");
+    sysfs.Port("br1", "wlp2s0.7");
+    sysfs.Stack("mv0", "enp3s0");
+    sysfs.Stack("bond0", "enp3s0");
+    sysfs.Stack("bond0", "enx0050b6");
+    sysfs.Stack("loop1", "loop2");
+    sysfs.Stack("loop2", "loop1");
+
+    struct Case {
         const char* name;
         AdapterRank rank;
-    } cases[] = {{"wlan0", RankWireless}, {"wlan1", RankWireless}, {"wlx00c0", RankWireless}, {"veth0", RankVirtual}};
-    CAdapterList list(sysfs.Net());
+        bool login;
+    } cases[] = {
+        {"enp3s0", RankWired, true},        {"enx0050b6", RankUsb, true},     {"wlp2s0", RankWireless, false},
+        {"wlan1", RankWireless, false},     {"wlx00c0", RankWireless, false}, {"veth0", RankVirtual, false},
+        {"tap0", RankVirtual, false},       {"br0", RankWireless, false},     {"wlp2s0.7", RankWireless, false},
+        {"br1", RankWireless, false},       {"mv0", RankVirtual, false},      {"bond0", RankVirtual, false},
+        {"dummy0", RankVirtual, false},     {"loop1", RankVirtual, false},
+    };
+    CAdapterList unnamed(sysfs.Net());
+    CAdapterList named(sysfs.Net());
+    named.SetInterfaceFilter("w*,veth0,tap?,br[0-9],mv0,bond0,dummy0,loop*,enp3s0,enx0050b6");
     for (const auto& c : cases) {
-        const auto entry = list.Describe(c.name);
-        ASSERT_TRUE(entry.has_value()) << c.name;
-        EXPECT_EQ(entry->rank, c.rank) << c.name;
+        SCOPED_TRACE(c.name);
+        const auto entry = unnamed.Describe(c.name);
+        ASSERT_TRUE(entry.has_value());
+        EXPECT_EQ(entry->rank, c.rank);
+        EXPECT_EQ(unnamed.RankOf(c.name), c.rank);
+        EXPECT_EQ(unnamed.MayCarryLogin(*entry), c.login);
+        // Named, any kind carries it.
+        EXPECT_TRUE(named.MayCarryLogin(*entry));
+    }
+    EXPECT_FALSE(unnamed.Describe("tun0").has_value());
+    EXPECT_EQ(unnamed.RankOf("nosuch"), RankVirtual);
+    EXPECT_EQ(unnamed.RankOf(".."), RankVirtual);
+}
+
+// What the connection page names when nothing answers: the virtual adapters that are up
+// and not named, in ifindex order; never a wired, wireless or down one.
+TEST(AdapterListTest, UnnamedUpListsTheVirtualAdaptersThatAreUp) {
+    FakeSysfs sysfs;
+    sysfs.Add({"eth0", 1, 2, 0x1003, "e1000e", "02:00:00:00:00:01"});
+    sysfs.Add({"wlan0", 1, 3, 0x1003, "iwlwifi", "02:00:00:00:00:02", "pci", true});
+    sysfs.Add({"tap1", 1, 9, 0x1003, nullptr, "02:00:00:00:00:03"});
+    sysfs.Add({"kv0", 1, 4, 0x1003, nullptr, "02:00:00:00:00:04"});
+    sysfs.Add({"veth9", 1, 5, 0x1002, nullptr, "02:00:00:00:00:05"});   // down
+    sysfs.Add({"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"});
+    CAdapterList list(sysfs.Net());
+    EXPECT_EQ(list.UnnamedUp(RankVirtual), (std::vector<std::string>{"kv0", "tap1"}));
+    EXPECT_EQ(list.UnnamedUp(RankWireless), (std::vector<std::string>{"wlan0"}));
+    list.SetInterfaceFilter("kv*");
+    EXPECT_EQ(list.UnnamedUp(RankVirtual), (std::vector<std::string>{"tap1"}));
+}
+
+// --interface as a bench or a production line writes it: names and shell patterns,
+// separated by commas.
+TEST(AdapterListTest, TheInterfaceListTakesNamesAndPatterns) {
+    struct Case {
+        const char* list;
+        const char* name;
+        bool named;
+    } cases[] = {
+        {"kv0", "kv0", true},           {"kv0", "kv01", false},        {"kv0", "kv", false},
+        {"kv*", "kv0", true},           {"kv*", "kvx12", true},        {"kv*", "ekv0", false},
+        {"kv*,enx*", "enx0050b6", true}, {"kv*,enx*", "eth0", false},  {"kv0,,eth?", "eth1", true},
+        {"kv0,,eth?", "eth10", false},  {"eth[0-3]", "eth2", true},    {"eth[0-3]", "eth4", false},
+        {"", "kv0", false},             {",", "kv0", false},           {"kv0 ", "kv0", false},
+    };
+    for (const auto& c : cases) {
+        CAdapterList list("/nonexistent");
+        list.SetInterfaceFilter(c.list);
+        EXPECT_EQ(list.Names(c.name), c.named) << "'" << c.list << "' " << c.name;
+    }
+    const struct {
+        const char* list;
+        bool oneName;
+    } names[] = {{"kv0", true}, {"kv*", false}, {"kv0,eth0", false}, {"kv0,", false}, {"eth[0]", false}};
+    for (const auto& c : names) {
+        CAdapterList list("/nonexistent");
+        list.SetInterfaceFilter(c.list);
+        EXPECT_EQ(list.FilterIsOneName(), c.oneName) << c.list;
     }
 }
 
-TEST_F(PacketSocketDriverTest, InterfaceFilterKeepsOnlyTheNamedInterface) {
+TEST_F(PacketSocketDriverTest, InterfaceFilterKeepsOnlyTheNamedInterfaces) {
     sysfs.Add({"eth0", 1, 2, 0x1003, "virtio_net", "02:00:00:00:00:05"});
     sysfs.Add({"kv0", 1, 3, 0x1003, nullptr, "02:4b:56:00:00:01"});
+    sysfs.Add({"kvx1", 1, 4, 0x1003, nullptr, "02:4b:56:00:00:03"});
     sysfs.Add({"lo", 772, 1, 0x9, nullptr, "00:00:00:00:00:00"});
 
     driver.SetInterfaceFilter("kv0");
     ASSERT_EQ(driver.EnumerateAdapters(), 1);
     EXPECT_EQ(driver.GetAdapterName(0), "kv0");
+    driver.SetInterfaceFilter("kv*,eth0");
+    ASSERT_EQ(driver.EnumerateAdapters(), 3);
+    EXPECT_EQ(driver.GetAdapterName(0), "eth0");
+    EXPECT_EQ(driver.GetAdapterName(1), "kv0");
+    EXPECT_EQ(driver.GetAdapterName(2), "kvx1");
 
-    driver.SetInterfaceFilter("lo");
-    EXPECT_EQ(driver.EnumerateAdapters(), 0);
-    driver.SetInterfaceFilter("nosuch7");
-    EXPECT_EQ(driver.EnumerateAdapters(), 0);
-    EXPECT_NE(driver.LastError().find("nosuch7"), std::string::npos) << driver.LastError();
+    // A name that is not there is told by its name, a list or pattern that matches
+    // nothing as it was given.
+    const struct {
+        const char* list;
+        const char* error;
+    } none[] = {
+        {"lo", "There is no Ethernet interface named lo."},
+        {"nosuch7", "There is no Ethernet interface named nosuch7."},
+        {"kvq*", "No Ethernet interface matches kvq*."},
+        {"nosuch7,lo", "No Ethernet interface matches nosuch7,lo."},
+    };
+    for (const auto& c : none) {
+        driver.SetInterfaceFilter(c.list);
+        EXPECT_EQ(driver.EnumerateAdapters(), 0) << c.list;
+        EXPECT_EQ(driver.LastError(), c.error);
+    }
 }
 
 // Discovery that cannot read the adapter folder, or an adapter's type, says so on the

@@ -77,5 +77,33 @@ TEST(NapOptionsTest, RefusesBadInput) {
     }
 }
 
+// Every number option, given each kind of number none of them takes, is refused with a
+// message that names it (the program then prints its usage and ends with 1). A value
+// that holds two numbers is tried with the bad one in each place.
+TEST(NapOptionsTest, RefusesEveryBadNumber) {
+    const std::vector<std::string> options = {
+        "--announce-ms",       "--reannounce-ms",  "--challenge",        "--bt-withhold",   "--login-status",
+        "--silence-after-block", "--start-status", "--fault-downloads",  "--erase-status",  "--burn-status",
+        "--status-code",       "--erase-delay-ms", "--burn-delay-ms",    "--boot-version",  "--program-version",
+        "--diagnose",          "--test-mode-status", "--transfer-status"};
+    const std::vector<std::string> bad = {"18446744073709551616", "-1", "1e3", "", "+1", " 1", "0x"};
+    std::vector<std::pair<std::string, std::string>> cases;
+    for (const auto& option : options)
+        for (const auto& value : bad) cases.emplace_back(option, value);
+    for (const auto& value : bad) {
+        cases.emplace_back("--drop-first-send", value);
+        cases.emplace_back("--drop-first-send", "2," + value);
+        cases.emplace_back("--block-status", value + ":1");
+        cases.emplace_back("--block-status", "1:" + value);
+        cases.emplace_back("--boot-version", "1.2." + value + ".4");
+    }
+    for (const auto& [option, value] : cases) {
+        NapOptions o;
+        std::string error;
+        EXPECT_FALSE(ParseNapOptions({"--interface", "kv1", option, value}, o, error)) << option << " \"" << value << '"';
+        EXPECT_NE(error.find(option), std::string::npos) << error;
+    }
+}
+
 }  // namespace
 }  // namespace napsim
