@@ -19,7 +19,9 @@ int OpenFlags(CPrivateFile::Mode mode) {
     // refused right after.
     const int common = O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
     switch (mode) {
-    case CPrivateFile::Mode::Truncate: return common | O_RDWR | O_CREAT | O_TRUNC;
+    // Cut to length 0 by Open once the file is found to be the user's: O_TRUNC would cut
+    // another user's file before it could be refused.
+    case CPrivateFile::Mode::Truncate: return common | O_RDWR | O_CREAT;
     case CPrivateFile::Mode::Append: return common | O_RDWR | O_CREAT | O_APPEND;
     case CPrivateFile::Mode::CreateNew: return common | O_WRONLY | O_CREAT | O_EXCL;
     case CPrivateFile::Mode::ReadOnly: break;
@@ -86,8 +88,21 @@ CPrivateFile CPrivateFile::Open(const std::filesystem::path& path, Mode mode) {
         file.Discard();
         return file;
     }
+    // Another user's file is never written: it stays readable by that user whatever its
+    // mode (and only its owner may narrow it).
+    if (mode != Mode::ReadOnly && info.st_uid != ::geteuid()) {
+        file.Fail("open", path, EPERM);
+        file.m_error = "Cannot open " + path.string() + ": it belongs to another user";
+        file.Discard();
+        return file;
+    }
     // A file an older version left readable by others is narrowed before it is used.
     if (mode != Mode::ReadOnly && (info.st_mode & 077) != 0) ::fchmod(fd, kPrivateMode);
+    if (mode == Mode::Truncate && info.st_size != 0 && ::ftruncate(fd, 0) != 0) {
+        file.Fail("write", path, errno);
+        file.Discard();
+        return file;
+    }
     // Writes block as usual from here on.
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return file;

@@ -36,8 +36,9 @@ public:
     CPrivateFile& operator=(const CPrivateFile&) = delete;
 
     // Opens path. Anything but a regular file (a symbolic link, a FIFO, a folder) is
-    // refused. An existing file that others may read is narrowed to 0600 before a byte
-    // is written. On failure the object is closed and Error() tells why.
+    // refused, and so is another user's file for writing. An existing file that others
+    // may read is narrowed to 0600 before a byte is written. On failure the object is
+    // closed and Error() tells why.
     static CPrivateFile Open(const std::filesystem::path& path, Mode mode);
 
     // Starts a rewrite of path: the object writes into a new, empty file of mode 0600

@@ -71,6 +71,23 @@ ProgramFolders ResolveProgramFolders(const fs::path& exeFolder, const FolderEnvi
     return folders;
 }
 
+WorkFolderCheck CheckWorkFolder(const fs::path& folder, bool mustOwn, int& error) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) {
+        error = errno;
+        return WorkFolderCheck::Unusable;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = ENOTDIR;
+        return WorkFolderCheck::Unusable;
+    }
+    if (mustOwn && info.st_uid != ::geteuid()) return WorkFolderCheck::NotOwn;
+    // Also with the sticky bit: others may then add files, which the program would take
+    // for its own.
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return WorkFolderCheck::Shared;
+    return WorkFolderCheck::Usable;
+}
+
 bool PrepareWorkFolder(const ProgramFolders& folders, std::string& error) {
     if (folders.work.empty()) {
         error = res::LoadString(res::IDS_NO_WORK_FOLDER);
@@ -85,18 +102,18 @@ bool PrepareWorkFolder(const ProgramFolders& folders, std::string& error) {
             return false;
         }
     }
-    if (::stat(folders.work.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        const int why = S_ISDIR(info.st_mode) || info.st_mode == 0 ? errno : ENOTDIR;
-        error = "Cannot create " + folders.work.string() + ": " + std::strerror(why);
-        return false;
-    }
     // The program folder may be root's, shared by the machine's users (a portable copy);
     // the per-user folder must be the user's own.
-    if (folders.personal && info.st_uid != ::geteuid()) {
+    int why = 0;
+    switch (CheckWorkFolder(folders.work, folders.personal, why)) {
+    case WorkFolderCheck::Usable: break;
+    case WorkFolderCheck::Unusable:
+        error = "Cannot create " + folders.work.string() + ": " + std::strerror(why);
+        return false;
+    case WorkFolderCheck::NotOwn:
         error = res::FormatString(res::IDS_WORK_FOLDER_NOT_OWN, {folders.work.string()});
         return false;
-    }
-    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    case WorkFolderCheck::Shared:
         error = res::FormatString(res::IDS_WORK_FOLDER_SHARED, {folders.work.string()});
         return false;
     }

@@ -41,6 +41,14 @@ std::filesystem::path PersonalFolder(const FolderEnvironment& environment);
 // Chooses the folders for an executable in exeFolder.
 ProgramFolders ResolveProgramFolders(const std::filesystem::path& exeFolder, const FolderEnvironment& environment);
 
+// Whether a folder may hold the working files. They hold the target's login password,
+// so no user but its own may write to it (they could swap the files under the program),
+// and a folder that is a user's own (the per-user folder, one named with kelvane-cli's
+// --folder) must belong to the user. error is the errno when the folder cannot be used
+// at all.
+enum class WorkFolderCheck { Usable, Unusable, NotOwn, Shared };
+WorkFolderCheck CheckWorkFolder(const std::filesystem::path& folder, bool mustOwn, int& error);
+
 // Makes a per-user work folder usable: creates it with mode 0700 (it will hold the
 // password) and, on the first run, copies param.jdp from the installation, readable by
 // the owner only from its creation. An existing param.jdp is never overwritten. An

@@ -92,6 +92,9 @@ enum StringId : unsigned {
     IDS_COLUMN_LAST_HEARD = 61075,
     IDS_SECONDS_AGO = 61076,              // %1 seconds
     IDS_CONNECT_CHOSEN = 61077,           // the connection page's button
+    IDS_NAMED_FOLDER_NOT_OWN = 61080,     // %1 folder: kelvane-cli --folder
+    IDS_NAMED_FOLDER_SHARED = 61081,      // %1 folder: kelvane-cli --folder
+    IDS_OUTPUT_NOT_OWN = 61082,           // %1 file: kelvane-cli params/trace OUT
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
 };
 

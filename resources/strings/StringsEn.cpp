@@ -234,6 +234,9 @@ constexpr StringEntry kEnglish[] = {
     {61075, "Last heard"},
     {61076, "%1 s ago"},
     {61077, "Connect to the chosen target"},
+    {61080, "The folder %1 belongs to another user, so kelvane-cli keeps none of its files there and did nothing. Name a folder of yours with --folder."},
+    {61081, "Other users may write to the folder %1, so kelvane-cli keeps none of its files there and did nothing. Make it writable by you alone (chmod go-w), or name another folder with --folder."},
+    {61082, "%1 belongs to another user: kelvane-cli neither writes into it nor replaces it. Name a file of yours, or a new one."},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
 };
 }  // namespace

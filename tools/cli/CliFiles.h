@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace cli {
@@ -17,10 +18,21 @@ std::string ProgramFolder(FolderUse use = FolderUse::Work);
 // Why a file the user named to be read cannot be sent; empty when it can (size set).
 std::string InputFileProblem(const std::string& path, std::uint64_t& size);
 
-// Why an output file cannot be written where the user named it; empty when it can.
+// Why the folder named with --folder may not hold the working files, as a message naming
+// it; empty when it may. It gets the per-user folder's checks (the user's own, writable
+// by nobody else): the run then does nothing and ends with ExitFiles.
+std::string NamedFolderProblem(const std::string& folder);
+
+// Why an output file (params OUT, trace OUT) cannot be written where the user named it,
+// as a message naming it; empty when it can. Its folder must exist, and an existing OUT
+// must be a regular file of the user's own: another user's file is neither written into
+// nor replaced, a symbolic link not followed.
 std::string OutputFileProblem(const std::string& path);
 
-// Writes a file for its owner only, never through a link.
-bool WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size);
+// Writes an output file for its owner only: a new 0600 file in its folder, renamed over
+// path once complete. Checks path again first, since it may have appeared while the
+// target answered. Empty on success, else the message; refused is set when the check
+// refused it (nothing was written) rather than the write failing.
+std::string WriteOutputFile(const std::string& path, std::span<const std::uint8_t> bytes, bool& refused);
 
 }  // namespace cli

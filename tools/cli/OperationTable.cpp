@@ -93,7 +93,8 @@ const std::vector<OptionRow> kCommonOptions = {
          "  --new-password-file FILE  set-name-password's new password from the first line of FILE\n"},
     {"--folder", "DIR", [](CliOptions& o, const std::string& v) { o.folder = v; }, std::nullopt,
          "  --folder DIR              keep the working files (param.jdp, history.jsonl, trace.txt,\n"
-         "                            Target_Bt_Addr.txt) in DIR\n"},
+         "                            Target_Bt_Addr.txt) in DIR, a folder of yours that no other\n"
+         "                            user may write to (else exit 3)\n"},
     {"--dongle", "DEVICE", [](CliOptions& o, const std::string& v) { o.dongle = v; }, std::nullopt,
          "  --dongle DEVICE           the loop test's Bluetooth dongle: hciN, a serial line as\n"
          "                            PATH[:BAUD][:noflow] (/dev/tty...), or unix:PATH\n"},

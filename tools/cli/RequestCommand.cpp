@@ -53,7 +53,7 @@ int RunSaveBlock(CliRun& run) {
     const std::string out = run.Arg(1);
     if (out.empty()) return UsageError();
     if (const std::string problem = OutputFileProblem(out); !problem.empty()) {
-        std::fprintf(stderr, "Cannot write %s: %s\n", out.c_str(), problem.c_str());
+        std::fprintf(stderr, "%s\n", problem.c_str());
         return ExitFiles;
     }
     CLinkSession link(run);
@@ -71,9 +71,11 @@ int RunSaveBlock(CliRun& run) {
     link.RecordOutcome(params ? 73 : 83, code);
     if (code != 0) return OperationExit(code);
     const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(front.TraceTotal(), buffer->size());
-    if (!WriteBytes(out, buffer->data(), size)) {
-        std::fprintf(stderr, "Cannot write %s\n", out.c_str());
-        return OperationExit(FdpFileError);
+    bool refused = false;
+    if (const std::string error = WriteOutputFile(out, {buffer->data(), size}, refused); !error.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        run.report.SetOutcome("files", error);
+        return refused ? ExitFiles : OperationExit(FdpFileError);
     }
     run.report.SetFile(out, params ? std::nullopt : Sha256File(out));
     return ExitOk;

@@ -100,6 +100,17 @@ int main(int argc, char** argv) {
             return finish(ExitUsage);
         }
     }
+    // A folder named for the working files gets the per-user folder's checks; refused, the
+    // run does nothing rather than go on without the history the user asked to keep.
+    if (!options.folder.empty() && operation && operation->link != LinkUse::None) {
+        if (const std::string problem = NamedFolderProblem(options.folder); !problem.empty()) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", problem.c_str());
+            CliRun refused{options, report};
+            NameOperation(refused);
+            report.SetOutcome("files", problem);
+            return finish(ExitFiles);
+        }
+    }
     options.jsonFd = jsonFd;
     if (const auto failed = ResolvePasswords(options)) return finish(*failed);
     const auto runOnce = [&](std::vector<fdp::MacAddress>* served) {

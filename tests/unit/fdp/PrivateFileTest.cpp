@@ -101,6 +101,34 @@ TEST_F(OpenUmask, AFifoOrAFolderInTheFilesPlaceIsRefusedWithoutHanging) {
     }
 }
 
+// A file another user made where a working file belongs, open to all (0666): writing
+// into it would hand that user whatever the program writes (a parameter dump holds the
+// password). Refused for writing, its bytes kept, not even cut to length 0.
+TEST_F(OpenUmask, AnotherUsersFileIsNeverWritten) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a file to another user";
+    const fs::path path = dir / "trace.txt";
+    WriteFile(path, {'t', 'h', 'e', 'i', 'r', 's'});
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
+    for (const Mode_ mode : {Mode_::Truncate, Mode_::Append}) {
+        const CPrivateFile file = CPrivateFile::Open(path, mode);
+        EXPECT_FALSE(file.IsOpen()) << static_cast<int>(mode);
+        EXPECT_EQ(file.Error(), "Cannot open " + path.string() + ": it belongs to another user");
+    }
+    EXPECT_EQ(ReadFile(path), (Bytes{'t', 'h', 'e', 'i', 'r', 's'}));
+    EXPECT_EQ(Mode(path), 0666u);
+    EXPECT_TRUE(CPrivateFile::Open(path, Mode_::ReadOnly).IsOpen());
+}
+
+TEST_F(OpenUmask, TruncateCutsTheUsersOwnFile) {
+    WriteFile(dir / "trace.txt", {'o', 'l', 'd'});
+    CPrivateFile file = CPrivateFile::Open(dir / "trace.txt", Mode_::Truncate);
+    ASSERT_TRUE(file.IsOpen()) << file.Error();
+    ASSERT_TRUE(file.WriteAll(Bytes{'n'}));
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadFile(dir / "trace.txt"), (Bytes{'n'}));
+}
+
 TEST_F(OpenUmask, CreateNewNeverTouchesAnExistingFile) {
     WriteFile(dir / "param.jdp", {7});
     const CPrivateFile file = CPrivateFile::Open(dir / "param.jdp", Mode_::CreateNew);
