@@ -38,10 +38,7 @@ private:
 
 private slots:
     void init() {
-        if (!bench::Available()) {
-            if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
-            QSKIP(qPrintable(bench::Missing()));
-        }
+        KELVANE_REQUIRE_BENCH();
         QVERIFY(bench::Run({QStringLiteral("unplug")}));
         QVERIFY(bench::Run({QStringLiteral("spares"), QStringLiteral("up")}));
         TheWizardJob() = WizardJob{};

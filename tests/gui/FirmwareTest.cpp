@@ -113,11 +113,6 @@ private:
             shown += sheet->FinishButton()->isEnabled() ? QStringLiteral("F") : QStringLiteral("f");
         return shown;
     }
-    void RequireBench() {
-        if (bench::Available()) return;
-        if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
-        QSKIP(qPrintable(bench::Missing()));
-    }
     // Ticks one kind's box and types its path on page 5.
     static void ChooseFile(CKelvaneDlg& window, fdp::FirmwareKind kind, const QString& path) {
         CPageFirmFile* page = FirmFile(window);
@@ -478,7 +473,7 @@ private slots:
         QFETCH(QString, target);
         QFETCH(QString, file);
         QFETCH(int, question);
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {kind == 0 ? QStringLiteral("--boot-version") : QStringLiteral("--program-version"), target});
         if (QTest::currentTestFailed()) return;
@@ -551,7 +546,7 @@ private slots:
     void updateToDone() {
         QFETCH(int, kind);
         QFETCH(int, size);
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("50"), QStringLiteral("--burn-delay-ms"),
                                QStringLiteral("50")});
@@ -625,7 +620,7 @@ private slots:
     // A step failing mid-download: the stopped line, Back and Next again, and a second
     // Next that succeeds (the simulator's fault hits only the first download).
     void failureOffersNextAgain() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--block-status"), QStringLiteral("5:1"), QStringLiteral("--fault-downloads"),
                                QStringLiteral("1")});
@@ -654,7 +649,7 @@ private slots:
     // page says at once which adapter went and what the target was left doing, and offers
     // Back and Finish (a retry has nowhere to go); Finish asks nothing, as nothing runs.
     void adapterPulledOutWhileErasing() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("60000")});
         if (QTest::currentTestFailed()) return;
@@ -688,7 +683,7 @@ private slots:
     // page, whose Next connects as at the start, and the same file downloads to the end
     // (the loss did not outlive the new login).
     void adapterPluggedInAgainTheDownloadGoesThrough() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("60000")});
         if (QTest::currentTestFailed()) return;
@@ -735,7 +730,7 @@ private slots:
     // file missing twice) shows each time, with Back and Next to try again; the run after
     // them succeeds.
     void theSameFailureOnEveryRetryShows() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--block-status"), QStringLiteral("5:1"), QStringLiteral("--fault-downloads"),
                                QStringLiteral("3")});
@@ -775,7 +770,7 @@ private slots:
     // take them, and their answers would replace the report), and every way out asks the
     // question closing asks: No leaves the download running to its end.
     void whileTheTargetBurnsNothingLeavesWithoutAsking() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("3000"), QStringLiteral("--burn-delay-ms"),
                                QStringLiteral("3000")});
@@ -835,7 +830,7 @@ private slots:
     }
     void unreadTargetVersionAsks() {
         QFETCH(bool, chinese);
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--program-version"), QStringLiteral("1.0.0.0"),
                                QStringLiteral("--transfer-status"), QStringLiteral("5")});
@@ -888,7 +883,7 @@ private slots:
     void serviceAnswers() {
         QFETCH(QStringList, simOptions);
         QFETCH(QString, action);
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, simOptions);
         if (QTest::currentTestFailed()) return;
@@ -919,7 +914,7 @@ private slots:
 
     // Closing the window while the download runs asks first; No lets it run to Done.
     void closingMidDownloadAsks() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         Session session;
         StartSession(session, {QStringLiteral("--burn-delay-ms"), QStringLiteral("300")});
         if (QTest::currentTestFailed()) return;
@@ -944,7 +939,7 @@ private slots:
 
     // The service buttons and the target test mode against the simulator.
     void serviceAndTestModeRuns() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         const QString traceFile = m_files.filePath(QStringLiteral("trace.txt"));
         {
             QFile trace(traceFile);

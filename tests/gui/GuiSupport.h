@@ -60,6 +60,18 @@ bool Run(const QStringList& arguments);
 inline constexpr const char* kPcInterface = "kv0";
 }  // namespace bench
 
+// First in a test function or its init(): a bench that cannot be used fails the test
+// in CI, where it must be there, and skips it elsewhere. A macro, because QSKIP and
+// QFAIL end only the function they are written in: inside a helper the test would go
+// on, and fail, under a SKIP line.
+#define KELVANE_REQUIRE_BENCH()                                            \
+    do {                                                                   \
+        if (!bench::Available()) {                                         \
+            if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));        \
+            QSKIP(qPrintable(bench::Missing()));                           \
+        }                                                                  \
+    } while (false)
+
 // The path of a program of the build, e.g. "kelvane".
 QString BuiltProgram(const char* name);
 

@@ -127,11 +127,6 @@ private:
         Next(window);
         return Active(window) == PageLinkIndex;
     }
-    void RequireBench() {
-        if (bench::Available()) return;
-        if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
-        QSKIP(qPrintable(bench::Missing()));
-    }
 
 private slots:
     void init() {
@@ -157,7 +152,7 @@ private slots:
     }
 
     void namePasswordNext() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         QFETCH(QString, name);
         QFETCH(QString, password);
         QFETCH(QString, confirm);
@@ -289,7 +284,7 @@ private slots:
     }
 
     void dhcpNext() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         QFETCH(int, click);
         QFETCH(QStringList, addresses);
         QFETCH(QByteArray, nat);
@@ -325,7 +320,7 @@ private slots:
     }
 
     void registerNext() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         DialogWatcher watcher;
         ProgramFolder folder;
         auto window = OpenMainWindow(folder, bench::kPcInterface);
@@ -348,7 +343,7 @@ private slots:
 
     // Without a working param.jdp nothing can be written: each page stays, silently.
     void noWorkingFileKeepsEachPage() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         DialogWatcher watcher;
         ProgramFolder folder;
         QVERIFY(QFile::remove(folder.File(QStringLiteral("param.jdp"))));
@@ -375,7 +370,7 @@ private slots:
         QTest::newRow("PSTN number 33") << 1024 << 33;
     }
     void registerTextsLongerThanTheirParameter() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         QFETCH(int, edit);
         QFETCH(int, length);
         DialogWatcher watcher;
@@ -410,7 +405,7 @@ private slots:
         }
     }
     void failedSaveKeepsThePage() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         QFETCH(int, page);
         QFETCH(bool, locked);
         DialogWatcher watcher;
@@ -558,7 +553,7 @@ private slots:
     }
 
     void getParamsDumpsTheTargetsBlock() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         QFETCH(bool, valid);
         ProgramFolder folder;
         param::ParamBlock block = param::MakeStandardBlock();
@@ -597,7 +592,7 @@ private slots:
     // to Done. The target's burnt block holds the new values, and from then on only the
     // new password logs in.
     void namePasswordToDone() {
-        RequireBench();
+        KELVANE_REQUIRE_BENCH();
         ProgramFolder folder;
         QTemporaryDir state;
         SimulatedTarget target;

@@ -84,10 +84,7 @@ private:
 
 private slots:
     void init() {
-        if (!bench::Available()) {
-            if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));
-            QSKIP(qPrintable(bench::Missing()));
-        }
+        KELVANE_REQUIRE_BENCH();
         QVERIFY(Bench({QStringLiteral("two"), QStringLiteral("up")}));
         m_logs = std::make_unique<QTemporaryDir>();
         TheWizardJob() = WizardJob{};

@@ -78,16 +78,6 @@ QPoint BarePoint(QWidget* widget) {
 
 }  // namespace
 
-// QSKIP and QFAIL end only the function they are written in: a macro, so that they end
-// the test.
-#define REQUIRE_BENCH()                                                 \
-    do {                                                                \
-        if (!bench::Available()) {                                      \
-            if (bench::InCi()) QFAIL(qPrintable(bench::Missing()));     \
-            QSKIP(qPrintable(bench::Missing()));                        \
-        }                                                               \
-    } while (false)
-
 class WizardTest : public QObject {
     Q_OBJECT
 
@@ -166,7 +156,7 @@ private slots:
 
     // Without the right to capture raw frames the user is told the remedy.
     void rawFramesRefusedNamesTheSetcapRemedy() {
-        REQUIRE_BENCH();
+        KELVANE_REQUIRE_BENCH();
         DialogWatcher watcher;
         ProgramFolder folder;
         {
@@ -511,7 +501,7 @@ private slots:
     }
 
     void connectsToTheSimulatedTarget() {
-        REQUIRE_BENCH();
+        KELVANE_REQUIRE_BENCH();
         SimulatedTarget target;
         QVERIFY(target.Start({QStringLiteral("--program-version"), QStringLiteral("1.2.3.4")}));
         DialogWatcher watcher;
@@ -566,7 +556,7 @@ private slots:
     }
 
     void wrongPasswordIsReportedAndOffersBack() {
-        REQUIRE_BENCH();
+        KELVANE_REQUIRE_BENCH();
         SimulatedTarget target;
         QVERIFY(target.Start({QStringLiteral("--password"), QStringLiteral("kiwi")}));
         DialogWatcher watcher;
