@@ -138,15 +138,21 @@ std::vector<AdapterEntry> CAdapterList::Enumerate(std::size_t limit) const {
     return found;
 }
 
-std::optional<AdapterEntry> CAdapterList::Describe(const std::string& interfaceName) const {
+std::optional<std::filesystem::path> CAdapterList::FolderOf(const std::string& interfaceName) const {
+    // A name from outside (rtnetlink, the kernel's index): never a path that leaves the root.
     if (interfaceName.empty() || interfaceName.find('/') != std::string::npos || interfaceName == "." ||
         interfaceName == "..")
         return std::nullopt;
-    if (!m_filter.empty() && !Names(interfaceName)) return std::nullopt;
     std::error_code error;
-    const fs::path dir = fs::path(m_root) / interfaceName;
+    fs::path dir = fs::path(m_root) / interfaceName;
     if (!fs::is_directory(dir, error)) return std::nullopt;
-    return ReadEntry(m_root, dir);
+    return dir;
+}
+
+std::optional<AdapterEntry> CAdapterList::Describe(const std::string& interfaceName) const {
+    if (!m_filter.empty() && !Names(interfaceName)) return std::nullopt;
+    const auto dir = FolderOf(interfaceName);
+    return dir ? ReadEntry(m_root, *dir) : std::nullopt;
 }
 
 void CAdapterList::SetInterfaceFilter(std::string list) {
@@ -170,13 +176,8 @@ bool CAdapterList::FilterIsOneName() const {
 }
 
 AdapterRank CAdapterList::RankOf(const std::string& interfaceName) const {
-    if (interfaceName.empty() || interfaceName.find('/') != std::string::npos || interfaceName == "." ||
-        interfaceName == "..")
-        return RankVirtual;
-    std::error_code error;
-    const fs::path dir = fs::path(m_root) / interfaceName;
-    if (!fs::is_directory(dir, error)) return RankVirtual;
-    return RankIn(m_root, dir);
+    const auto dir = FolderOf(interfaceName);
+    return dir ? RankIn(m_root, *dir) : RankVirtual;
 }
 
 std::vector<std::string> CAdapterList::UnnamedUp(AdapterRank rank) const {

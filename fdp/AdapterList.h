@@ -2,6 +2,7 @@
 // Thread: whoever owns the packet driver; no state beyond the settings below.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,6 +69,10 @@ public:
     bool ReadAddress(const std::string& interfaceName, MacAddress& address) const;
 
 private:
+    // The interface's folder under the root; nothing for a name that is no plain name or
+    // an interface that is not there.
+    std::optional<std::filesystem::path> FolderOf(const std::string& interfaceName) const;
+
     std::string m_root;
     std::string m_filter;
     std::vector<std::string> m_patterns;   // m_filter split at its commas, empty items left out

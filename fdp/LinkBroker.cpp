@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <csignal>
 #include <cstring>
 
@@ -44,14 +45,16 @@ bool AttachLinkFilter(int fd) {
 // Everything below runs in the broker after the fork: system calls only, buffers of
 // static storage, no allocation, no lock, no library state.
 
+// A message on the pair as it lies in memory: the header, then the frame.
 struct Slot {
     BrokerHeader header;
     std::uint8_t frame[kBrokerSnapLen];
 };
+static_assert(offsetof(Slot, frame) == sizeof(BrokerHeader));
 
 Slot g_slots[kBatch];
 mmsghdr g_messages[kBatch];
-iovec g_vectors[kBatch][2];
+iovec g_vectors[kBatch];
 sockaddr_ll g_addresses[kBatch];
 BrokerHeader g_refusals[kBatch];
 
@@ -102,11 +105,11 @@ std::uint8_t CheckSend(int socket, const mmsghdr& message, const Slot& slot) {
 // Frames from the wire to the program. A program that does not keep up loses frames.
 void PassUp(int socket, int pair) {
     for (unsigned i = 0; i < kBatch; ++i) {
-        g_vectors[i][0] = {g_slots[i].frame, kBrokerSnapLen};
+        g_vectors[i] = {g_slots[i].frame, kBrokerSnapLen};
         g_messages[i].msg_hdr = {};
         g_messages[i].msg_hdr.msg_name = &g_addresses[i];
         g_messages[i].msg_hdr.msg_namelen = sizeof g_addresses[i];
-        g_messages[i].msg_hdr.msg_iov = g_vectors[i];
+        g_messages[i].msg_hdr.msg_iov = &g_vectors[i];
         g_messages[i].msg_hdr.msg_iovlen = 1;
     }
     const int got = ::recvmmsg(socket, g_messages, kBatch, MSG_DONTWAIT, nullptr);
@@ -122,11 +125,10 @@ void PassUp(int socket, int pair) {
         header.kind = BrokerFrame;
         header.detail = g_addresses[i].sll_pkttype;
         // Reuses the message array: entry `kept` never runs ahead of entry i.
-        g_vectors[kept][0] = {&g_slots[i].header, sizeof(BrokerHeader)};
-        g_vectors[kept][1] = {g_slots[i].frame, length};
+        g_vectors[kept] = {&g_slots[i], sizeof(BrokerHeader) + length};
         g_messages[kept].msg_hdr = {};
-        g_messages[kept].msg_hdr.msg_iov = g_vectors[kept];
-        g_messages[kept].msg_hdr.msg_iovlen = 2;
+        g_messages[kept].msg_hdr.msg_iov = &g_vectors[kept];
+        g_messages[kept].msg_hdr.msg_iovlen = 1;
         ++kept;
     }
     if (kept == 0) return;
@@ -137,11 +139,10 @@ void PassUp(int socket, int pair) {
 // the pair: the program is gone.
 bool PassDown(int socket, int pair) {
     for (unsigned i = 0; i < kBatch; ++i) {
-        g_vectors[i][0] = {&g_slots[i].header, sizeof(BrokerHeader)};
-        g_vectors[i][1] = {g_slots[i].frame, kBrokerSnapLen};
+        g_vectors[i] = {&g_slots[i], sizeof g_slots[i]};
         g_messages[i].msg_hdr = {};
-        g_messages[i].msg_hdr.msg_iov = g_vectors[i];
-        g_messages[i].msg_hdr.msg_iovlen = 2;
+        g_messages[i].msg_hdr.msg_iov = &g_vectors[i];
+        g_messages[i].msg_hdr.msg_iovlen = 1;
     }
     const int got = ::recvmmsg(pair, g_messages, kBatch, MSG_DONTWAIT, nullptr);
     if (got < 0) return errno == EAGAIN || errno == EINTR;

@@ -419,31 +419,31 @@ std::size_t CPacketSocketDriver::ReadFramesLocked() {
             header.msg_iovlen = m_useOwnSocket ? 1 : 2;
         }
         const int got = ::recvmmsg(m_wire, m_messages, static_cast<unsigned>(slots), MSG_DONTWAIT, nullptr);
-        if (got < 0 && errno != EAGAIN && errno != EINTR) BrokerGoneLocked();
+        if (got < 0 && !m_useOwnSocket && errno != EAGAIN && errno != EINTR) BrokerGoneLocked();
         if (got <= 0) break;
         for (std::size_t i = 0; i < static_cast<std::size_t>(got); ++i) {
             const std::size_t frameAt = base + kCaptureHeaderLen + i * kSlotLen;
-            std::size_t received = m_messages[i].msg_len;
+            if (m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) continue;
+            std::size_t length = m_messages[i].msg_len;
+            BrokerHeader& from = m_headers[i];
             if (m_useOwnSocket) {
-                m_headers[i] = {static_cast<std::uint32_t>(m_sources[i].sll_ifindex),
-                                static_cast<std::uint16_t>(std::min(received, kSnapLen)), BrokerFrame,
-                                m_sources[i].sll_pkttype};
-                received += sizeof(BrokerHeader);
+                from = {static_cast<std::uint32_t>(m_sources[i].sll_ifindex), static_cast<std::uint16_t>(length),
+                        BrokerFrame, m_sources[i].sll_pkttype};
+            } else {
+                if (length == 0) {   // the pair's end: the broker is gone
+                    BrokerGoneLocked();
+                    return used;
+                }
+                if (length < sizeof from) continue;
+                length -= sizeof from;
+                if (from.kind == BrokerRefused) {
+                    m_refusedSends.fetch_add(1, std::memory_order_relaxed);
+                    DebugTrace("The link broker refused a frame (reason %u)\n", unsigned{from.detail});
+                    continue;
+                }
+                if (from.kind != BrokerFrame || from.length != length) continue;
             }
-            const BrokerHeader& from = m_headers[i];
-            if (received == 0) {   // the pair's end: the broker is gone
-                BrokerGoneLocked();
-                return used;
-            }
-            if ((m_messages[i].msg_hdr.msg_flags & MSG_TRUNC) || received < sizeof from) continue;
-            const std::size_t length = received - sizeof from;
-            if (from.kind == BrokerRefused) {
-                m_refusedSends.fetch_add(1, std::memory_order_relaxed);
-                DebugTrace("The link broker refused a frame (reason %u)\n", unsigned{from.detail});
-                continue;
-            }
-            if (from.kind != BrokerFrame || from.length != length || !Accept(from, buffer + frameAt, length))
-                continue;
+            if (!Accept(from, buffer + frameAt, length)) continue;
             std::uint8_t* record = buffer + used;
             std::memset(record, 0, kCaptureHeaderFields);
             WriteLe32(record + 8, static_cast<std::uint32_t>(length));
@@ -476,7 +476,7 @@ bool CPacketSocketDriver::AcceptElsewhere(int ifindex, const std::uint8_t* frame
     const int row = RowForIfindexLocked(ifindex);
     if (row < 0) return false;
     if (!MayCarryLoginLocked(static_cast<std::size_t>(row))) {
-        NoteIgnoredLocked(m_table[static_cast<std::size_t>(row)].name);
+        NoteIgnoredLocked(m_table[static_cast<std::size_t>(row)]);
         return false;
     }
     if (!m_moveOnAnnounce) {
@@ -522,11 +522,10 @@ std::vector<IPacketDriver::HeardAnnounce> CPacketSocketDriver::TakeAnnouncers() 
     return std::exchange(m_announcers, {});
 }
 
-void CPacketSocketDriver::NoteIgnoredLocked(const std::string& name) {
-    if (!m_ignoredSaid.insert(name).second) return;
-    const auto row = std::find_if(m_table.begin(), m_table.end(), [&](const AdapterEntry& e) { return e.name == name; });
-    const bool wireless = row != m_table.end() && row->rank == RankWireless;
-    m_notice = res::FormatString(wireless ? res::IDS_ANNOUNCE_IGNORED_WIRELESS : res::IDS_ANNOUNCE_IGNORED_VIRTUAL, {name});
+void CPacketSocketDriver::NoteIgnoredLocked(const AdapterEntry& row) {
+    if (!m_ignoredSaid.insert(row.name).second) return;
+    m_notice = res::FormatString(
+        row.rank == RankWireless ? res::IDS_ANNOUNCE_IGNORED_WIRELESS : res::IDS_ANNOUNCE_IGNORED_VIRTUAL, {row.name});
     m_hasNotice.store(true, std::memory_order_release);
     DebugTrace("%s\n", m_notice.c_str());
 }

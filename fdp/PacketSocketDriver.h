@@ -122,7 +122,7 @@ private:
     // Keeps the source and row of an announce that scouting does not hand on.
     void NoteAnnouncerLocked(const std::uint8_t* frame, int row);
     // Says once per interface that its announce was ignored.
-    void NoteIgnoredLocked(const std::string& name);
+    void NoteIgnoredLocked(const AdapterEntry& row);
     void CloseLocked();
     void DrainSocket();
     // The broker ended: the adapter in use is lost, nothing more is read from the pair.
