@@ -6,10 +6,12 @@
 // pictures of the controls in FOLDER/controls.
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QDir>
 #include <QMessageBox>
 #include <QTimer>
+#include <chrono>
 
 #include "app/AboutDlg.h"
 #include "app/KelvaneDlg.h"
@@ -18,7 +20,9 @@
 #include "fdp/FdpTypes.h"
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
+#include "pages/PageLink.h"
 #include "pages/WizardPage.h"
+#include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/ControlPictures.h"
 #include "tests/gui/GuiSupport.h"
@@ -27,6 +31,33 @@
 namespace {
 
 const char* const kSampleProgram = "/home/tech/firmware/nap-program-2.8.3.2.bin";
+
+// The connection page while it listens: two targets answered in the first second and
+// the user is to choose one (NN-several-targets.png); nothing heard for a while and only
+// virtual adapters up, with the hint on naming one (NN-name-hint.png).
+bool SaveConnectionPictures(CKelvaneDlg& window, const QString& folder) {
+    auto* page = qobject_cast<CPageLink*>(window.PageAt(PageLinkIndex));
+    if (!page) return false;
+    const QString prefix = QStringLiteral("%1/%2").arg(folder).arg(PageLinkIndex, 2, 10, QLatin1Char('0'));
+    const auto before = TheWizardJob().linkState;
+    window.Sheet()->SetActivePage(PageLinkIndex);
+    TheWizardJob().linkState = LinkListening;
+    // The hint's label as the page fills it when the wait is over (the machine drawing
+    // the pictures may have no virtual adapter up).
+    page->NameHintText()->setText(
+        QString::fromStdString(res::FormatString(res::IDS_NAME_VIRTUAL_ADAPTER, {"veth0, tap0", "veth0"})));
+    page->NameHintText()->setVisible(true);
+    QCoreApplication::processEvents();
+    bool ok = window.grab().save(prefix + QStringLiteral("-name-hint.png"));
+    // Two targets heard in the first second, told as the link tells them.
+    const auto now = std::chrono::steady_clock::now();
+    window.OnSeveralTargets({{{0x00, 0x1b, 0xdc, 0x40, 0x12, 0x7e}, "enx00e04c680001", 0, 2, now - std::chrono::milliseconds(300)},
+                             {{0x00, 0x1b, 0xdc, 0x40, 0x31, 0x05}, "enp3s0", 1, 1, now - std::chrono::milliseconds(800)}});
+    QCoreApplication::processEvents();
+    ok = window.grab().save(prefix + QStringLiteral("-several-targets.png")) && ok;
+    TheWizardJob().linkState = before;
+    return ok;
+}
 
 // The download page as a program update runs, from the link's stage reports (the
 // picture program has no target, so Next's request is refused and the reports are
@@ -86,6 +117,7 @@ bool SavePages(const QString& folder, res::Language language) {
         QCoreApplication::processEvents();
         ok = window.grab().save(QStringLiteral("%1/%2.png").arg(folder).arg(index, 2, 10, QLatin1Char('0'))) && ok;
     }
+    ok = SaveConnectionPictures(window, folder) && ok;
     ok = SaveDownloadPictures(window, folder) && ok;
     // The About box, naming the folder of the working files.
     CAboutDlg about(window.ProgramDirectory(), &window);
