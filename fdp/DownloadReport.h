@@ -1,24 +1,17 @@
-// The running report of a download as the user sees it: which posted stage reports add
-// a line (the front end's status text at that moment), where the progress bar stands
+// The running report of a download as the user sees it: which stage reports add a line
+// (the report's status text), where the progress bar stands
 // (0..1000 transfer, 1000 erase, 1200 burn, 1250 done) and what state the download is in.
 // Used on the thread that receives the posted reports.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "fdp/LinkEvent.h"
+
 namespace fdp {
-
-// The report that ends a staged download: a failed step, the file not opened (61), or the
-// end of its burn.
-inline bool IsLastDownloadStage(unsigned stage, unsigned result) {
-    return result != 0 || stage == 13 || stage == 33 || stage == 53 || stage == 61;
-}
-
-// A successful burn of the boot (13) or program (33) area: the link then reads the
-// area's version back before the download's outcome is complete.
-inline bool ReadsVersionAfter(unsigned stage, unsigned result) { return result == 0 && (stage == 13 || stage == 33); }
 
 class CDownloadReport {
 public:
@@ -32,31 +25,33 @@ public:
         m_linePending = true;
     }
 
-    // One posted report: stage, and its result or (stage 62) the transfer position.
-    // Returns the line to append, without its line end.
-    std::optional<std::string> OnReport(unsigned stage, std::int32_t lParam, const std::string& statusText) {
-        if (stage == 62) {
+    // One report handed on. Returns the line to append (the report's status text), without
+    // its line end.
+    std::optional<std::string> OnReport(const StageReport& report) {
+        const Stage stage = report.stage;
+        if (stage.IsTransferring()) {
             m_state = Transferring;
-            m_bar = lParam > 1000 ? 1000 : lParam < 0 ? 0 : lParam;
+            m_bar = static_cast<int>(std::min<std::uint32_t>({report.position, report.total, 1000}));
             if (!m_linePending) return std::nullopt;
             m_linePending = false;
-            return statusText;
+            return report.text;
         }
-        if (lParam != 0) {   // a step failed
+        if (report.result != 0) {   // a step failed
             m_linePending = true;
             m_state = Idle;
-            return statusText;
+            return report.text;
         }
-        switch (stage) {
-        case 1: case 21: case 41: m_bar = 1000; m_state = Erasing; return statusText;
-        case 11: case 31: case 51: m_bar = 1200; m_state = Burning; return statusText;
-        case 13: case 33: case 53:
-            m_bar = 1250;
-            m_linePending = true;
-            m_state = Done;
-            return statusText;
-        default: return std::nullopt;
+        if (!stage.IsFlashStep() || stage.phase == Stage::Running) return std::nullopt;
+        if (stage.phase == Stage::Begun) {
+            m_bar = stage.IsBurn() ? 1200 : 1000;
+            m_state = stage.IsBurn() ? Burning : Erasing;
+            return report.text;
         }
+        if (!stage.IsBurn()) return std::nullopt;
+        m_bar = 1250;
+        m_linePending = true;
+        m_state = Done;
+        return report.text;
     }
 
     // The page became active again: nothing runs, the next line stays pending as it was.

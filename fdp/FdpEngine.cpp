@@ -14,6 +14,7 @@
 #include "fdp/FdpGui.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkChannel.h"
+#include "fdp/LinkDispatcher.h"
 #include "fdp/LinkProtocol.h"
 #include "fdp/PacketDriver.h"
 
@@ -34,22 +35,23 @@ std::int32_t FileErrorIndexFor(int error) {
     }
 }
 
-std::uint32_t MessageForJob(std::uint8_t job) {
+// The jobs a request may ask for, whose end is told.
+bool IsRequestJob(std::uint8_t job) {
     switch (job) {
     case JobDownloadBurn:
-    case JobStagedDownload: return WM_FDP_DOWNLOAD;
-    case JobErase: return WM_FDP_ERASE;
-    case JobGetParams: return WM_FDP_PARAMS;
-    case JobTransfer: return WM_FDP_TRANSFER;
-    case JobGetTrace: return WM_FDP_TRACE;
-    case JobListen: return WM_FDP_CONNECT;
-    default: return 0;
+    case JobStagedDownload:
+    case JobErase:
+    case JobGetParams:
+    case JobTransfer:
+    case JobGetTrace:
+    case JobListen: return true;
+    default: return false;
     }
 }
 
-// The erase step of a flash area in the stage codes (boot 0, program 2, parameter 4);
-// its burn step follows it.
-unsigned EraseStep(std::uint8_t kind) { return kind == KindBoot ? 0u : kind == KindProgram ? 2u : 4u; }
+constexpr Stage kFileOpened{Stage::Transfer, Stage::Begun};
+constexpr Stage kTransferring{Stage::Transfer, Stage::Running};
+constexpr Stage kTransferEnded{Stage::Transfer, Stage::Ended};
 
 }  // namespace
 
@@ -59,27 +61,35 @@ CFdpEngine::~CFdpEngine() { Stop(); }
 
 int CFdpEngine::Start(IPacketDriver* driver, CFdpGui* frontEnd) {
     if (m_started) return 1;
+    if (!driver) {
+        if (!m_protocol) m_protocol = std::make_unique<CLinkProtocol>();
+        if (!m_channel) m_channel = std::make_unique<CLinkChannel>();
+        m_frontEnd = frontEnd;
+        return 0;
+    }
+    m_ownDispatcher = std::make_unique<CLinkDispatcher>(*driver);
+    m_ownDispatcher->Start();
+    return Start(*m_ownDispatcher, frontEnd);
+}
+
+int CFdpEngine::Start(CLinkDispatcher& dispatcher, CFdpGui* frontEnd) {
+    if (m_started) return 1;
     if (!m_protocol) m_protocol = std::make_unique<CLinkProtocol>();
     if (!m_channel) m_channel = std::make_unique<CLinkChannel>();
-    m_driver = driver;
+    m_dispatcher = &dispatcher;
+    m_driver = &dispatcher.Driver();
     m_frontEnd = frontEnd;
-    if (!m_driver) return 0;
 
     m_stopWorker = false;
-    m_stopReceiver = false;
-    m_parkRequested = false;
-    m_receiverParked = false;
-    m_receiverDone = false;
     m_protocol->Init(this, m_channel.get());
     m_channel->Init(this, m_protocol.get(), m_driver);
-    m_driver->Init(nullptr);
     m_job = JobNone;
     m_state = StateNotOpened;
     m_jobEvent.Reset();
 
     m_worker = std::thread([this] { WorkerMain(); });
-    m_receiver = std::thread([this] { ReceiverMain(); });
     m_started = true;
+    m_dispatcher->Attach(this);
     return 1;
 }
 
@@ -89,7 +99,6 @@ int CFdpEngine::Stop() {
     {
         std::lock_guard lock(m_stateLock);
         m_stopWorker = true;
-        m_stopReceiver = true;
     }
     m_stateChanged.notify_all();
     // Every wait ends at once, including one between jobs (the erase and burn phases of a
@@ -99,17 +108,19 @@ int CFdpEngine::Stop() {
     FdpRequest stop;
     stop.job = JobStop;
     Submit(stop);
-    m_driver->WakeReceiver();
 
-    // The receiver is joined, not abandoned: the driver's buffers stay valid until it has
-    // left its read.
-    m_receiver.join();
+    // No frame reaches the channel from here on.
+    m_dispatcher->Detach(this);
     m_worker.join();
     CloseDownloadFile();
 
     m_protocol->Uninit();
     m_channel->Uninit();
-    m_driver->Uninit();
+    if (m_ownDispatcher) {
+        m_ownDispatcher->Stop();
+        m_ownDispatcher.reset();
+    }
+    m_dispatcher = nullptr;
     m_protocol.reset();
     m_channel.reset();
     m_state = StateNotOpened;
@@ -123,7 +134,11 @@ int CFdpEngine::OpenAdapter(std::uint16_t index) {
     ParkReceiver();
     const int result = m_driver->OpenAdapter(index);
     if (result == OpenOk) {
-        m_state = StateOpened;
+        {
+            std::lock_guard lock(m_stateLock);
+            m_state = StateOpened;
+        }
+        m_stateChanged.notify_all();
         m_driver->SetScouting(true);
         m_adapterIndex = m_driver->OpenIndex();
     }
@@ -156,24 +171,13 @@ std::string CFdpEngine::GetAdapterName(int index) {
 }
 int CFdpEngine::IsEthernet(int index) { return m_driver ? m_driver->IsEthernet(index) : 0; }
 
-// The receiver must not be inside a read while the adapter is opened or closed under
-// it: it is asked to park, woken from its read, and waited for.
+// The receiver must not be inside a read while the adapter is opened or closed under it.
 void CFdpEngine::ParkReceiver() {
-    if (!m_started) return;
-    std::unique_lock lock(m_stateLock);
-    m_parkRequested = true;
-    m_driver->WakeReceiver();
-    m_stateChanged.notify_all();
-    m_stateChanged.wait(lock, [this] { return m_receiverParked || m_receiverDone; });
+    if (m_started) m_dispatcher->Park();
 }
 
 void CFdpEngine::UnparkReceiver() {
-    if (!m_started) return;
-    {
-        std::lock_guard lock(m_stateLock);
-        m_parkRequested = false;
-    }
-    m_stateChanged.notify_all();
+    if (m_started) m_dispatcher->Unpark();
 }
 
 int CFdpEngine::PrepareListen() {
@@ -190,7 +194,7 @@ int CFdpEngine::PrepareListen() {
 int CFdpEngine::Submit(const FdpRequest& request) {
     // An unknown code would stay recorded, since the worker runs nothing for it, and
     // leave the engine busy for good.
-    if (MessageForJob(request.job) == 0 && request.job != JobStop) return FdpInvalidOperation;
+    if (!IsRequestJob(request.job) && request.job != JobStop) return FdpInvalidOperation;
     std::lock_guard lock(m_requestLock);
     if (request.job == JobStop) {
         m_job = JobStop;
@@ -262,7 +266,7 @@ void CFdpEngine::RunJob(std::uint8_t job) {
         if (!outcome.several.empty()) {
             // No connection result: the listen ends with the question which target.
             ClearJob();
-            m_frontEnd->OnSeveralTargets(outcome.several);
+            m_frontEnd->Publish(SeveralTargetsHeard{std::move(outcome.several)});
             return;
         }
         Finish(outcome.result, 0);
@@ -335,7 +339,7 @@ void CFdpEngine::CloseDownloadFile() {
 void CFdpEngine::RunDownload(bool staged) {
     std::int32_t fileIndex = 0;
     if (!OpenDownloadFile(fileIndex)) {
-        if (staged) m_frontEnd->Report(61, FdpFileError, 0, 0);
+        if (staged) m_frontEnd->Publish(StageReport{kFileOpened, FdpFileError, 0, 0, {}});
         Finish(FdpFileError, 0);
         return;
     }
@@ -343,10 +347,10 @@ void CFdpEngine::RunDownload(bool staged) {
     std::uint32_t count = 0;
     std::uint8_t result;
     if (!ReadBlock(0, count, m_fileIndex)) {
-        if (staged) m_frontEnd->Report(62, FdpFileError, 0, 1000);
+        if (staged) m_frontEnd->Publish(StageReport{kTransferring, FdpFileError, 0, 1000, {}});
         result = FdpFileError;
     } else {
-        if (staged) m_frontEnd->Report(62, FdpOk, 0, 1000);
+        if (staged) m_frontEnd->Publish(StageReport{kTransferring, FdpOk, 0, 1000, {}});
         result = m_protocol->Download(m_runKind, m_block, count, m_fileLength, !staged);
     }
     Finish(result, m_fileIndex);
@@ -355,22 +359,23 @@ void CFdpEngine::RunDownload(bool staged) {
     // From here on the job is no longer recorded: the erase and burn phases end without
     // a message and must leave alone a request accepted meanwhile, which runs next.
 
-    m_frontEnd->Report(63, result, 0, 0);
+    m_frontEnd->Publish(StageReport{kTransferEnded, result, 0, 0, {}});
     if (result != FdpOk) return;
 
     const std::uint8_t kind = m_runKind;
-    const unsigned erase = EraseStep(kind) * 10;
-    m_frontEnd->Report(erase + 1, 0, 0, 0);
-    m_frontEnd->Report(erase + 2, 0, 0, 0);
+    const auto report = [this, kind](bool burn, Stage::Phase phase, unsigned stepResult) {
+        m_frontEnd->Publish(StageReport{Stage::Of(kind, burn, phase), stepResult, 0, 0, {}});
+    };
+    report(false, Stage::Begun, 0);
+    report(false, Stage::Running, 0);
     result = m_protocol->Erase(kind);
-    m_frontEnd->Report(erase + 3, result, 0, 0);
+    report(false, Stage::Ended, result);
     if (result != FdpOk) return;
 
-    const unsigned burn = erase + 10;
-    m_frontEnd->Report(burn + 1, 0, 0, 0);
-    m_frontEnd->Report(burn + 2, 0, 0, 0);
+    report(true, Stage::Begun, 0);
+    report(true, Stage::Running, 0);
     result = m_protocol->Burn(kind);
-    m_frontEnd->Report(burn + 3, result, 0, 0);
+    report(true, Stage::Ended, result);
     if (result == FdpOk && (kind == KindBoot || kind == KindProgram)) ReadBackVersion(kind);
 }
 
@@ -381,14 +386,14 @@ void CFdpEngine::ReadBackVersion(std::uint8_t kind) {
     const std::uint8_t result = m_protocol->Transfer(TransferVersion, block, kVersionBlockLen);
     std::optional<FirmwareVersion> version;
     if (result == FdpOk) version = FirmwareVersion::FromAnswer(block->data(), wanted);
-    m_frontEnd->OnBurntVersion(kind, version);
+    m_frontEnd->Publish(VersionAfterBurn{kind, version});
 }
 
 NextBlockResult CFdpEngine::NextBlock(std::uint32_t sentBytes) {
     const std::uint32_t progress =
         m_fileLength ? 1000u - static_cast<std::uint32_t>(std::uint64_t{m_remaining} * 1000u / m_fileLength) : 1000u;
-    m_frontEnd->Report(62, 0, progress, 1000);
-    m_frontEnd->Notify(WM_FDP_DOWNLOAD, NotifyProgress, static_cast<std::int32_t>(progress));
+    m_frontEnd->Publish(StageReport{kTransferring, 0, progress, 1000, {}});
+    m_frontEnd->Pace();
     NextBlockResult next;
     if (m_remaining == 0) return next;
     std::uint32_t count = 0;
@@ -404,16 +409,10 @@ NextBlockResult CFdpEngine::NextBlock(std::uint32_t sentBytes) {
 void CFdpEngine::Finish(unsigned result, std::int32_t fileIndex) {
     CloseDownloadFile();
     const std::uint8_t job = m_job;
-    const std::uint32_t message = job == JobStop ? 0 : MessageForJob(job);
-    std::uint32_t wParam = result;
-    NotifyCode code = NotifyProgress;
-    const bool hasMessage = message == WM_FDP_CONNECT || (message != 0 && NotifyCodeFor(result, code));
-    if (message != WM_FDP_CONNECT) wParam = code;
-    const std::int32_t lParam = result == FdpFileError ? fileIndex : m_runKind;
+    const std::int32_t detail = result == FdpFileError ? fileIndex : m_runKind;
     // Idle before anyone hears of the end, so that a request made on hearing it is taken.
     ClearJob();
-    if (message != 0) m_frontEnd->OnJobEnd(job, result);
-    if (hasMessage) m_frontEnd->Notify(message, wParam, lParam);
+    if (IsRequestJob(job)) m_frontEnd->Publish(JobEnded{job, result, detail});
 }
 
 // A stop request recorded while the job ran stays recorded, so the worker still ends.
@@ -426,7 +425,7 @@ void CFdpEngine::ClearJob() {
 void CFdpEngine::GetCredentials(const MacAddress& target, PasswordBlock& block) {
     m_frontEnd->GetCredentials(target, block);
 }
-void CFdpEngine::OnOtherTarget(const MacAddress& address) { m_frontEnd->OnOtherTarget(address); }
+void CFdpEngine::OnOtherTarget(const MacAddress& address) { m_frontEnd->Publish(OtherTargetHeard{address, {}}); }
 
 void CFdpEngine::ListenOnEveryCandidate() {
     if (m_state == StateOpened) m_driver->SetScouting(true);
@@ -446,70 +445,31 @@ void CFdpEngine::OnTraceData(const std::uint8_t* data, std::uint32_t length) {
     m_frontEnd->OnTraceData(data, length);
 }
 
-void CFdpEngine::ReceiverMain() {
-    std::unique_lock lock(m_stateLock);
-    for (;;) {
-        if (m_stopReceiver) break;
-        if (m_state == StateNotOpened || m_parkRequested) {
-            m_receiverParked = true;
-            m_stateChanged.notify_all();
-            m_stateChanged.wait(lock, [this] {
-                return m_stopReceiver || (m_state != StateNotOpened && !m_parkRequested);
-            });
-            m_receiverParked = false;
-            continue;
-        }
-        lock.unlock();
-        std::uint32_t count = 0;
-        const auto before = std::chrono::steady_clock::now();
-        const std::uint8_t* data = m_driver->ReceiveFrames(count);
-        // The target's announce came in on another adapter, which the driver now uses:
-        // the front end hears of it before the announce is handled.
-        if (const int index = m_driver->OpenIndex(); index >= 0 && index != m_adapterIndex) {
-            m_adapterIndex = index;
-            m_frontEnd->OnAdapterMoved(index);
-        }
-        if (std::string notice = m_driver->TakeNotice(); !notice.empty()) m_frontEnd->OnLinkNotice(notice);
-        if (std::string lost = m_driver->TakeAdapterLost(); !lost.empty()) AdapterLost(lost);
-        for (const IPacketDriver::HeardAnnounce& heard : m_driver->TakeAnnouncers())
-            m_channel->NoteAnnouncer(heard.source, heard.adapter);
-        if (data && count) {
-            DispatchCaptured(data, count);
-            // The answer just handed over has woken the worker, which on a machine with
-            // few cores often waits for this very core: giving it up now lets the worker
-            // send its next command at once instead of after the receiver's next read
-            // has blocked (measured by kelvane-bench: about 1.3 us less per block).
-            std::this_thread::yield();
-        } else if (std::chrono::steady_clock::now() - before < std::chrono::milliseconds(5)) {
-            // A driver that fails at once (adapter gone) must not make this loop spin.
-            std::unique_lock pause(m_stateLock);
-            m_stateChanged.wait_for(pause, std::chrono::milliseconds(50),
-                                    [this] { return m_stopReceiver || m_parkRequested; });
-        }
-        lock.lock();
+bool CFdpEngine::ClaimsTarget(const MacAddress& source) const { return m_channel->Claims(source); }
+
+void CFdpEngine::HandleFrame(const std::uint8_t* frame, std::uint32_t length) { m_channel->HandleFrame(frame, length); }
+
+void CFdpEngine::NoteAnnouncer(const MacAddress& source, int adapter) { m_channel->NoteAnnouncer(source, adapter); }
+
+void CFdpEngine::NoteAdapterIndex(int index) {
+    if (index >= 0 && index != m_adapterIndex) {
+        m_adapterIndex = index;
+        m_frontEnd->Publish(AdapterMoved{index, {}});
     }
-    m_receiverDone = true;
-    m_stateChanged.notify_all();
 }
+
+void CFdpEngine::NoteNotice(const std::string& text) { m_frontEnd->Publish(LinkNotice{text}); }
 
 // The login goes with the adapter: the operation waiting on the target ends at once
 // instead of sitting out its time-out (80 s for a flash wait), and so does every one
 // after it until the next login. The front end hears first, so that the failure it is
 // then told of names the adapter. While listening there is nothing to end: the driver
 // hears the target's announce on any candidate, this one once it is back included.
-void CFdpEngine::AdapterLost(const std::string& adapter) {
+void CFdpEngine::NoteAdapterLost(const std::string& adapter) {
     EngineState connected = StateConnected;
     if (!m_state.compare_exchange_strong(connected, StateOpened)) return;
-    m_frontEnd->OnAdapterLost(adapter);
+    m_frontEnd->Publish(AdapterLost{adapter});
     m_protocol->AdapterLost();
-}
-
-void CFdpEngine::DispatchCaptured(const std::uint8_t* data, std::uint32_t count) {
-    ForEachCapturedFrame(data, count, [this](std::span<const std::uint8_t> frame) {
-        if (frame.size() >= kBodyOffset && m_driver->IsLinkFrame(frame.data()))
-            m_channel->HandleFrame(frame.data(), static_cast<std::uint32_t>(frame.size()));
-        return !m_stopReceiver;
-    });
 }
 
 }  // namespace fdp

@@ -1,12 +1,13 @@
-// The device link's centre: owns the link channel and the command layer and runs two
-// threads. The worker carries out one job at a time and reports through the front
-// end's Notify and Report; the receiver reads captured frames and completes the
-// channel's and command layer's waits.
+// One login's link session: owns the link channel and the command layer and runs the
+// worker, which carries out one job at a time and publishes its reports and ends as
+// events through the front end. Frames reach it from a dispatcher's receiver, which
+// completes the channel's and command layer's waits; several sessions may share one
+// dispatcher (and so one packet driver), each logged in to its own target.
 //
 // Threads: Start, Stop, Submit, PrepareListen, Cancel and the adapter calls are made on
-// the owner's thread. Stop returns within about a second from every state: it aborts
-// the wait in progress, wakes the driver's read and joins both threads before anything
-// they use is released.
+// the owner's thread; the calls marked "receiver" come from the dispatcher. Stop returns
+// within about a second from every state: it aborts the wait in progress, leaves the
+// dispatcher and joins the worker before anything it uses is released.
 #pragma once
 
 #include <atomic>
@@ -29,6 +30,7 @@ namespace fdp {
 
 class CFdpGui;
 class CLinkChannel;
+class CLinkDispatcher;
 class CLinkProtocol;
 class IPacketDriver;
 
@@ -41,7 +43,10 @@ public:
     CFdpEngine(const CFdpEngine&) = delete;
     CFdpEngine& operator=(const CFdpEngine&) = delete;
 
+    // A session of its own over the driver: it starts a dispatcher for it alone.
     int Start(IPacketDriver* driver, CFdpGui* frontEnd);
+    // A session beside others over the dispatcher's driver (the dispatcher started).
+    int Start(CLinkDispatcher& dispatcher, CFdpGui* frontEnd);
     int Stop();
 
     int EnumerateAdapters() override;
@@ -75,16 +80,23 @@ public:
     // The driver moves to this adapter and scouts no more (worker thread, listening).
     bool UseAdapter(int index) override;
 
-    // Walks the capture records of one read and hands each whole link frame to the
-    // channel. Public for the fuzz target; the receiver thread calls it.
-    void DispatchCaptured(const std::uint8_t* data, std::uint32_t count);
+    // What the dispatcher hands on (receiver): whether frames from this source are this
+    // session's alone, a frame, an announce the driver heard and did not hand on, the
+    // adapter the driver uses now, a notice, and the loss of the adapter in use.
+    bool ClaimsTarget(const MacAddress& source) const;
+    void HandleFrame(const std::uint8_t* frame, std::uint32_t length);
+    void NoteAnnouncer(const MacAddress& source, int adapter);
+    void NoteAdapterIndex(int index);
+    void NoteNotice(const std::string& text);
+    void NoteAdapterLost(const std::string& adapter);
 
+    CLinkDispatcher* Dispatcher() const { return m_dispatcher; }
     CLinkChannel* Channel() const { return m_channel.get(); }
     CLinkProtocol* Protocol() const { return m_protocol.get(); }
 
 private:
+    int StartSession(CFdpGui* frontEnd);
     void WorkerMain();
-    void ReceiverMain();
     void RunJob(std::uint8_t job);
     void RunDownload(bool staged);
     void Finish(unsigned result, std::int32_t fileIndex);
@@ -95,14 +107,14 @@ private:
     // After a burn of the boot or program area: the target's version of it, asked the
     // way the firmware page asks, told to the front end.
     void ReadBackVersion(std::uint8_t kind);
-    // The adapter in use was deleted (receiver thread).
-    void AdapterLost(const std::string& adapter);
     void ParkReceiver();
     void UnparkReceiver();
 
     std::atomic<EngineState> m_state{StateNotOpened};
     CFdpGui* m_frontEnd = nullptr;
     IPacketDriver* m_driver = nullptr;
+    CLinkDispatcher* m_dispatcher = nullptr;
+    std::unique_ptr<CLinkDispatcher> m_ownDispatcher;   // a session on its own
     std::unique_ptr<CLinkProtocol> m_protocol;
     std::unique_ptr<CLinkChannel> m_channel;
     LinkTimeouts m_timeouts;
@@ -127,18 +139,13 @@ private:
     std::int32_t m_fileIndex = 0;   // -1 while the file reads well, else its error index
     std::uint8_t m_block[kBlockDataLen] = {};
 
-    // Stop flags, adapter state changes and the receiver's parking meet on this lock.
+    // The worker waits here for an adapter to be opened, or to stop.
     std::mutex m_stateLock;
     std::condition_variable m_stateChanged;
     std::atomic<bool> m_stopWorker{false};
-    std::atomic<bool> m_stopReceiver{false};
-    bool m_parkRequested = false;
-    bool m_receiverParked = false;
-    bool m_receiverDone = false;
     bool m_started = false;
     std::atomic<int> m_adapterIndex{-1};   // the adapter the front end was last told of
     std::thread m_worker;
-    std::thread m_receiver;
 };
 
 }  // namespace fdp

@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "fdp/DebugTrace.h"
-#include "fdp/DownloadReport.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/FormatBdAddr.h"
 #include "fdp/LinkRequests.h"
@@ -58,15 +57,34 @@ void CFdpGui::ShutdownLink() {
     }
 }
 
-int CFdpGui::Notify(std::uint32_t, std::uint32_t, std::int32_t) { return 1; }
+// Each event changes what the front end keeps before its owner hears of it, so that the
+// owner, on hearing, reads the texts and lists as they now are.
+void CFdpGui::Publish(LinkEvent event) {
+    if (auto* report = std::get_if<StageReport>(&event)) {
+        report->text = TakeReport(report->stage, report->result);
+    } else if (auto* moved = std::get_if<AdapterMoved>(&event)) {
+        m_adapterIndex = moved->index;
+        moved->adapter = AdapterName();
+    } else if (auto* lost = std::get_if<AdapterLost>(&event)) {
+        std::lock_guard lock(m_lostLock);
+        m_lostAdapter = lost->adapter;
+    } else if (auto* other = std::get_if<OtherTargetHeard>(&event)) {
+        other->adapter = AdapterName();
+        NoteOtherTarget(other->address, other->adapter);
+    } else if (const auto* several = std::get_if<SeveralTargetsHeard>(&event)) {
+        std::lock_guard lock(m_otherLock);
+        m_severalTargets = several->targets;
+    } else if (const auto* after = std::get_if<VersionAfterBurn>(&event)) {
+        RecordVersionAfter(after->version);
+    } else if (const auto* notice = std::get_if<LinkNotice>(&event)) {
+        SetStatusText(notice->text);
+    } else if (const auto* warning = std::get_if<LinkWarning>(&event); warning && !m_sink) {
+        std::cerr << warning->text << '\n';
+    }
+    if (m_sink) m_sink->OnLinkEvent(event);
+}
 
-void CFdpGui::OnJobEnd(std::uint8_t, unsigned) {}
-
-void CFdpGui::OnAdapterMoved(int index) { m_adapterIndex = index; }
-
-void CFdpGui::OnRequestAccepted(std::uint8_t) {}
-void CFdpGui::OnOtherTarget(const MacAddress& address) {
-    const std::string adapter = AdapterName();
+void CFdpGui::NoteOtherTarget(const MacAddress& address, const std::string& adapter) {
     std::lock_guard lock(m_otherLock);
     for (OtherTarget& known : m_otherTargets)
         if (known.address == address) {
@@ -81,11 +99,6 @@ std::vector<CFdpGui::OtherTarget> CFdpGui::OtherTargets() const {
     return m_otherTargets;
 }
 
-void CFdpGui::OnSeveralTargets(const std::vector<HeardTarget>& targets) {
-    std::lock_guard lock(m_otherLock);
-    m_severalTargets = targets;
-}
-
 std::vector<HeardTarget> CFdpGui::SeveralTargets() const {
     std::lock_guard lock(m_otherLock);
     return m_severalTargets;
@@ -95,21 +108,14 @@ void CFdpGui::Pace() const {
     if (const unsigned ms = m_paceMs; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void CFdpGui::OnBurntVersion(std::uint8_t, std::optional<FirmwareVersion> version) {
+void CFdpGui::RecordVersionAfter(const std::optional<FirmwareVersion>& version) {
     std::lock_guard lock(m_historyLock);
     if (!m_download) return;
     m_download->versionAfter = version ? version->Text() : std::string(kVersionUnread);
     AppendHistoryLocked();
 }
 
-void CFdpGui::OnLinkNotice(const std::string& text) { SetStatusText(text); }
-
-void CFdpGui::OnAdapterLost(const std::string& adapter) {
-    std::lock_guard lock(m_lostLock);
-    m_lostAdapter = adapter;
-}
-
-std::optional<std::string> CFdpGui::AdapterLostText(unsigned stage, unsigned result) const {
+std::optional<std::string> CFdpGui::AdapterLostText(std::optional<Stage> stage, unsigned result) const {
     if (result != FdpNotOpened) return std::nullopt;
     std::string adapter;
     {
@@ -117,15 +123,15 @@ std::optional<std::string> CFdpGui::AdapterLostText(unsigned stage, unsigned res
         adapter = m_lostAdapter;
     }
     if (adapter.empty()) return std::nullopt;
-    // Steps 0..5 are the erase and the burn of the boot, program and parameter areas in
-    // turn, step 6 the transfer, which comes before them: what the target was left doing.
-    static constexpr unsigned kAreas[] = {IDS_AREA_BOOT, IDS_AREA_PROGRAM, IDS_AREA_PARAMETER};
-    const unsigned step = stage / 10;
+    // What the target was left doing.
     std::string doing;
-    if (stage != 0 && step < 6) {
-        const std::string area = LoadString(kAreas[step / 2]);
-        doing = FormatString(step % 2 == 0 ? IDS_LOST_DURING_ERASE : IDS_LOST_DURING_BURN, {area});
-    } else if (step == 6) {
+    if (stage && stage->IsFlashStep()) {
+        const std::uint8_t kind = stage->Kind();
+        const std::string area = LoadString(kind == KindBoot      ? IDS_AREA_BOOT
+                                            : kind == KindProgram ? IDS_AREA_PROGRAM
+                                                                  : IDS_AREA_PARAMETER);
+        doing = FormatString(stage->IsBurn() ? IDS_LOST_DURING_BURN : IDS_LOST_DURING_ERASE, {area});
+    } else if (stage && stage->step == Stage::Transfer) {
         doing = LoadString(IDS_LOST_DURING_TRANSFER);
     } else {
         doing = LoadString(IDS_LOST_DURING_REQUEST);
@@ -190,7 +196,7 @@ void CFdpGui::AbandonTraceFile() {
 
 int CFdpGui::SaveParamDump(const std::uint8_t* image) {
     if (!image || image[kParamFormatOffset] != kParamFormat) {
-        ShowMessageBox("The target's param is null or the param is invalid!");
+        Publish(LinkWarning{"The target's param is null or the param is invalid!"});
         return 1;
     }
     std::lock_guard lock(m_traceLock);
@@ -214,8 +220,6 @@ int CFdpGui::WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length) {
     return 1;
 }
 
-void CFdpGui::ShowMessageBox(const std::string& text) { std::cerr << text << '\n'; }
-
 int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path, SharedBuffer buffer,
                            std::uint32_t size, unsigned okText, bool setText) {
     std::lock_guard lock(m_requestLock);
@@ -232,7 +236,7 @@ int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::strin
     std::lock_guard text(m_textLock);
     const int result = m_engine ? m_engine->Submit(m_request) : 2;
     m_request.buffer.reset();   // the engine holds its own reference
-    if (result == 0) OnRequestAccepted(job);
+    if (result == 0) Publish(RequestAccepted{job});
     if (setText)
         m_resultText = LoadString(result == 0 ? okText : result == 2 ? IDS_NOT_CONNECTED : IDS_LAST_NOT_COMPLETED);
     return result;
@@ -325,10 +329,10 @@ void CFdpGui::HashDownloadFile() {
     if (m_download && digest) m_download->sha256 = *digest;
 }
 
-void CFdpGui::EndHistory(unsigned stage, unsigned result) {
+void CFdpGui::EndHistory(Stage stage, unsigned result) {
     std::lock_guard lock(m_historyLock);
     if (!m_download) return;
-    m_download->stageCode = stage;
+    m_download->stageCode = stage.Number();
     m_download->stage = StageText(stage);
     while (!m_download->stage.empty() && m_download->stage.back() == ' ') m_download->stage.pop_back();
     m_download->resultCode = result;
@@ -337,7 +341,7 @@ void CFdpGui::EndHistory(unsigned stage, unsigned result) {
                                                            std::chrono::steady_clock::now() - m_downloadStart)
                                                            .count());
     // A burnt firmware area is read back first; its version completes the line.
-    if (!ReadsVersionAfter(stage, result)) AppendHistoryLocked();
+    if (!stage.ReadsVersionAfter(result)) AppendHistoryLocked();
 }
 
 void CFdpGui::AppendHistoryLocked() {
@@ -426,27 +430,28 @@ std::string CFdpGui::ResultText(unsigned result) {
     return LoadString(IDS_RESULT_UNKNOWN);
 }
 
-std::string CFdpGui::StageText(unsigned stage) {
-    const unsigned step = stage / 10, phase = stage % 10;
-    if (step > 8 || phase < 1 || phase > 3) return LoadString(IDS_STAGE_INVALID);
-    if (phase == 3) return LoadString(IDS_STAGE_END_FIRST + step);
-    return LoadString(IDS_STAGE_FIRST + step * 2 + (phase - 1));
+std::string CFdpGui::StageText(Stage stage) {
+    if (stage.phase == Stage::Ended) return LoadString(IDS_STAGE_END_FIRST + unsigned{stage.step});
+    return LoadString(IDS_STAGE_FIRST + unsigned{stage.step} * 2u + (unsigned{stage.phase} - 1u));
 }
 
-std::string CFdpGui::ReportStatusText(unsigned stage, unsigned result) {
+std::string CFdpGui::ReportStatusText(Stage stage, unsigned result) {
     if (result != 0) return LoadString(IDS_DOWNLOAD_STOPPED);
     // Runs once a block during a transfer: the result text is looked up only for the
     // end of a step, the only stage that shows it.
     std::string status = StageText(stage);
-    if (stage % 10 == 3 && stage / 10 <= 8) status += ResultText(result);
+    if (stage.phase == Stage::Ended) status += ResultText(result);
     return status;
 }
 
-void CFdpGui::Report(unsigned stage, unsigned result, std::uint32_t, std::uint32_t) {
+std::string CFdpGui::TakeReport(Stage stage, unsigned result) {
     HashDownloadFile();
-    if (IsLastDownloadStage(stage, result)) EndHistory(stage, result);
-    SetStatusText(AdapterLostText(stage, result).value_or(ReportStatusText(stage, result)));
-    SetResultText(LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK));
+    if (stage.EndsDownload(result)) EndHistory(stage, result);
+    std::string text = AdapterLostText(stage, result).value_or(ReportStatusText(stage, result));
+    std::lock_guard lock(m_textLock);
+    m_statusText = text;
+    m_resultText = LoadString(result != 0 ? IDS_OPERATION_FAILED : IDS_OPERATION_OK);
+    return text;
 }
 
 std::string CFdpGui::statusText() const {

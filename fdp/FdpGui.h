@@ -1,8 +1,8 @@
 // The request front end: what the user interface sees of the device link.
 // Turns user requests into engine jobs with a status text, supplies the password,
-// keeps the target's address, receives the engine's callbacks and writes trace.txt
-// and Target_Bt_Addr.txt beside the program. No Qt: the wizard's main window and the
-// command-line tool both derive from it.
+// keeps the target's address, takes the engine's events into account before it hands
+// them to its owner's sink, and writes trace.txt and Target_Bt_Addr.txt beside the
+// program. No Qt: the wizard's main window and the command-line tool hold one.
 #pragma once
 
 #include <atomic>
@@ -19,10 +19,12 @@
 #include "fdp/FirmwareVersion.h"
 #include "fdp/Frame.h"
 #include "fdp/HeardTarget.h"
+#include "fdp/LinkEvent.h"
 #include "fdp/UpdateHistory.h"
 
 namespace fdp {
 
+class ILinkEventSink;
 class ILinkRequests;
 class IPacketDriver;
 
@@ -35,71 +37,47 @@ inline constexpr std::uint8_t kParamFormat = 2;
 class CFdpGui {
 public:
     CFdpGui();
-    virtual ~CFdpGui();
+    ~CFdpGui();
     CFdpGui(const CFdpGui&) = delete;
     CFdpGui& operator=(const CFdpGui&) = delete;
 
-    // Slots in the system's order. Notify, Report, GetCredentials run on the engine's
-    // worker thread; OnTraceLength and OnTraceData on its receiver thread; the rest on
-    // the thread that owns the front end.
-    virtual int StartLink();
-    virtual void ShutdownLink();
-    virtual int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam);
-    virtual void GetCredentials(const MacAddress& target, PasswordBlock& block);
-    virtual void OnTraceLength(std::uint32_t total);
-    virtual void OnTraceData(const std::uint8_t* data, std::uint32_t length);
-    virtual int StartDownload(std::uint8_t kind, const std::string& path);
-    virtual int Listen();
-    virtual int GetTrace(SharedBuffer buffer);
-    virtual int EnableTargetTestMode(SharedBuffer block);
-    virtual int StartLoopTest(SharedBuffer block);
-    virtual int SendLoopData(SharedBuffer buffer, std::uint32_t size);
-    virtual int ReceiveLoopData(SharedBuffer buffer, std::uint32_t size);
-    virtual int DiagnoseTarget(SharedBuffer block);
-    virtual int GetParams(SharedBuffer buffer);
-    virtual int GetTargetVersion(SharedBuffer block);
-    virtual int SaveParamDump(const std::uint8_t* image);
-    virtual int WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length);
-    virtual void OnConnectResult(std::uint32_t wParam, std::int32_t lParam) = 0;
-    virtual void OnTransferResult(std::uint32_t wParam, std::int32_t lParam) = 0;
-    virtual void OnTraceResult(std::uint32_t wParam, std::int32_t lParam) = 0;
-    virtual void OnDownloadResult(std::uint32_t wParam, std::int32_t lParam) = 0;
-    virtual void OnEraseResult(std::uint32_t wParam, std::int32_t lParam) = 0;
-    virtual void OnParamsResult(std::uint32_t wParam, std::int32_t lParam) = 0;
-    virtual void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total);
-    // Every job's end with its result as the engine got it, before the job's message (if
-    // it has one); worker thread. Results without a message (a target status such as 5)
-    // reach a front end only here. The base does nothing.
-    virtual void OnJobEnd(std::uint8_t job, unsigned result);
-    // The target announced itself on another candidate adapter, which the link now uses;
-    // receiver thread, before the announce is handled. The base records the index.
-    virtual void OnAdapterMoved(int index);
-    // The engine has just accepted a request (a download, a transfer, trace, parameters)
-    // of this job code; on the requesting thread, before the job's first report can be
-    // made (the worker's reports wait for the status text, whose lock is held here: do
-    // not read or set the texts). The base does nothing.
-    virtual void OnRequestAccepted(std::uint8_t job);
-    // Something the user should hear of from the link that is no failure (an announce
-    // ignored on a wireless adapter); receiver thread. The base makes it the status text.
-    virtual void OnLinkNotice(const std::string& text);
-    // Another target announced while the link logged in or was logged in: the user may
-    // be changing the wrong unit. Receiver thread; the base records it (OtherTargets).
-    virtual void OnOtherTarget(const MacAddress& address);
-    // After a successful burn of the boot or program area (kind), the version the target
-    // now reports for it; nothing when it did not answer. Worker thread, after the burn's
-    // last stage report. The base completes the download's history line with it.
-    virtual void OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version);
+    // The link's files beside the program (trace.txt, Target_Bt_Addr.txt); 0 when they
+    // cannot be created. Owner's thread.
+    int StartLink();
+    void ShutdownLink();
 
-    // The adapter in use was deleted while logged in (unplugged, removed): the operation
-    // waiting on the target ends at once with FdpNotOpened. Receiver thread, before that
-    // end is reported; the base records the adapter for AdapterLostText until the next
-    // listen.
-    virtual void OnAdapterLost(const std::string& adapter);
+    // Where the session's events go (owner's thread, before the link starts; null: none).
+    // Each event is first taken into account here (the status text, the download's history
+    // line, the targets heard), then handed on.
+    void SetSink(ILinkEventSink* sink) { m_sink = sink; }
+    // An event of the link (the engine's threads, or a request's thread).
+    void Publish(LinkEvent event);
+
+    // What the engine asks: the login password (worker thread), the trace answer's length
+    // and text (receiver thread).
+    void GetCredentials(const MacAddress& target, PasswordBlock& block);
+    void OnTraceLength(std::uint32_t total);
+    void OnTraceData(const std::uint8_t* data, std::uint32_t length);
+
+    // The requests, in the system's order; 0 when the link took them.
+    int StartDownload(std::uint8_t kind, const std::string& path);
+    int Listen();
+    int GetTrace(SharedBuffer buffer);
+    int EnableTargetTestMode(SharedBuffer block);
+    int StartLoopTest(SharedBuffer block);
+    int SendLoopData(SharedBuffer buffer, std::uint32_t size);
+    int ReceiveLoopData(SharedBuffer buffer, std::uint32_t size);
+    int DiagnoseTarget(SharedBuffer block);
+    int GetParams(SharedBuffer buffer);
+    int GetTargetVersion(SharedBuffer block);
+    int SaveParamDump(const std::uint8_t* image);
+    int WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length);
+
     // The words for a step that ended with result because the adapter went away: the
-    // adapter's name and what the target was left doing at that stage (10 x step +
-    // phase; 0 for a request that is no download). Nothing for any other end: the
-    // caller's usual text stands. Any thread.
-    std::optional<std::string> AdapterLostText(unsigned stage, unsigned result) const;
+    // adapter's name and what the target was left doing at that stage (nothing: a request
+    // that is no download). Nothing for any other end: the caller's usual text stands.
+    // Any thread.
+    std::optional<std::string> AdapterLostText(std::optional<Stage> stage, unsigned result) const;
 
     // Another target heard: its address and the adapter it was heard on.
     struct OtherTarget {
@@ -109,11 +87,6 @@ public:
     // Every other target heard since the program started listening (any thread).
     std::vector<OtherTarget> OtherTargets() const;
 
-    // The listen heard several targets before its login (several addresses, or one on
-    // several adapters) and logged in to none: the user chooses one (LoginTo). It ends
-    // the listen in place of its connection result. Worker thread; the base records
-    // them (SeveralTargets).
-    virtual void OnSeveralTargets(const std::vector<HeardTarget>& targets);
     // The targets of the last listen that heard several; empty from the next listen on.
     std::vector<HeardTarget> SeveralTargets() const;
     // Logs in to one of them, on the adapter it was heard on, at its next announce: a
@@ -171,23 +144,24 @@ public:
     std::string resultText() const;
     MacAddress TargetAddress() const;
 
-    // The text of an FdpResult, and of a report stage (phase-3 stages without the result).
+    // The text of an FdpResult, and of a report stage (ended stages without the result).
     static std::string ResultText(unsigned result);
-    static std::string StageText(unsigned stage);
+    static std::string StageText(Stage stage);
     // The status text a stage report sets: the stage's text (with the result at a step's
-    // end), or the stopped text for a failure. A page that handles a posted report later
-    // takes the line from here, not from statusText, which the worker has moved on.
-    static std::string ReportStatusText(unsigned stage, unsigned result);
+    // end), or the stopped text for a failure.
+    static std::string ReportStatusText(Stage stage, unsigned result);
 
-protected:
-    // Sleeps the pace (worker thread, after a progress report was handed on).
-    void Pace() const;
     void SetStatusText(const std::string& text);
     void SetResultText(const std::string& text);
-    // Shows a message the system gives in a message box; the base writes it to stderr.
-    virtual void ShowMessageBox(const std::string& text);
+
+    // Sleeps the pace (worker thread, after a block's progress report was handed on).
+    void Pace() const;
 
 private:
+    // The status line of a stage report, and what it changes: the status and result texts,
+    // the download's history line (worker thread).
+    std::string TakeReport(Stage stage, unsigned result);
+    void NoteOtherTarget(const MacAddress& address, const std::string& adapter);
     int StartListen(std::optional<HeardTarget> target);
     int SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path,
                       SharedBuffer buffer, std::uint32_t size, unsigned okText, bool setText);
@@ -196,10 +170,12 @@ private:
     // The download file's digest for its history line, at the download's first report
     // (worker thread), once per download.
     void HashDownloadFile();
-    void EndHistory(unsigned stage, unsigned result);
+    void EndHistory(Stage stage, unsigned result);
+    void RecordVersionAfter(const std::optional<FirmwareVersion>& version);
     void AppendHistoryLocked();   // under m_historyLock, with a download recorded
 
     std::string m_programFolder;
+    ILinkEventSink* m_sink = nullptr;
     ILinkRequests* m_engine = nullptr;
     IPacketDriver* m_driver = nullptr;
     std::atomic<int> m_adapterIndex{-1};   // moved by the receiver thread

@@ -222,6 +222,16 @@ int CLinkChannel::SendData(std::uint8_t* buffer, std::uint16_t length) {
     return m_driver->SendFrame(target.data(), buffer, static_cast<std::uint16_t>(length + 1)) ? 0 : 1;
 }
 
+bool CLinkChannel::Claims(const MacAddress& source) const {
+    std::lock_guard lock(m_announceLock);
+    switch (m_state.load()) {
+    case ChannelLoggingIn:
+    case ChannelConnected: return source == m_target;
+    case ChannelListening: return (m_pick && m_pick->address == source) || (m_chosen && *m_chosen == source);
+    default: return false;
+    }
+}
+
 void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) {
     const auto view = ParseFrame({frame, length});
     if (!view) return;

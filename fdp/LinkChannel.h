@@ -60,6 +60,10 @@ public:
     // thread): a candidate of the listen like one handed on.
     void NoteAnnouncer(const MacAddress& source, int adapter);
 
+    // Whether frames from this source are this channel's alone: the target it logs in to
+    // or is logged in to, or the one it listens for by name (any thread).
+    bool Claims(const MacAddress& source) const;
+
     ChannelState State() const { return m_state.load(); }
     // Puts the channel into a state without the exchange that leads there; for the fuzz
     // target, which must reach every state's frame handling.
