@@ -2,28 +2,60 @@
 
 namespace fdp::test {
 
-int RecordingFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_messages.push_back({message, wParam, lParam});
+namespace {
+
+std::uint32_t MessageOf(std::uint8_t job) {
+    switch (job) {
+    case JobListen: return WM_FDP_CONNECT;
+    case JobDownloadBurn:
+    case JobStagedDownload: return WM_FDP_DOWNLOAD;
+    case JobErase: return WM_FDP_ERASE;
+    case JobGetParams: return WM_FDP_PARAMS;
+    case JobTransfer: return WM_FDP_TRANSFER;
+    case JobGetTrace: return WM_FDP_TRACE;
+    default: return 0;
     }
-    m_cv.notify_all();
-    return 1;
 }
 
-void RecordingFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
-    CFdpGui::Report(stage, result, position, total);
-    {
+}  // namespace
+
+void RecordingFrontEnd::OnLinkEvent(const LinkEvent& event) {
+    if (const auto* report = std::get_if<StageReport>(&event)) {
+        Record(*report);
+        // A block's progress came as a message of its own too.
+        if (report->stage.IsTransferring() && report->result == 0 && report->position > 0)
+            Record(NotifyCall{WM_FDP_DOWNLOAD, NotifyProgress, static_cast<std::int32_t>(report->position)});
+        if (onReport) onReport({report->stage.Number(), report->result, report->position, report->total});
+    } else if (const auto* end = std::get_if<JobEnded>(&event)) {
+        if (onJobEnd) onJobEnd(end->job, end->result);
+        if (const auto outcome = end->Outcome()) Record(NotifyCall{MessageOf(end->job), *outcome, end->detail});
+    } else if (const auto* after = std::get_if<VersionAfterBurn>(&event)) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_burntVersions.emplace_back(after->kind, after->version);
+        }
+        m_cv.notify_all();
+    } else if (const auto* warning = std::get_if<LinkWarning>(&event)) {
         std::lock_guard lock(m_mutex);
-        m_reports.push_back({stage, result, position, total});
+        m_boxes.push_back(warning->text);
     }
-    m_cv.notify_all();
-    if (onReport) onReport({stage, result, position, total});
+    if (onEvent) onEvent(event);
 }
 
-void RecordingFrontEnd::ShowMessageBox(const std::string& text) {
-    std::lock_guard lock(m_mutex);
-    m_boxes.push_back(text);
+void RecordingFrontEnd::Record(const NotifyCall& call) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back(call);
+    }
+    m_cv.notify_all();
+}
+
+void RecordingFrontEnd::Record(const StageReport& report) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_reports.push_back({report.stage.Number(), report.result, report.position, report.total});
+    }
+    m_cv.notify_all();
 }
 
 std::optional<NotifyCall> RecordingFrontEnd::WaitResult(std::uint32_t message, std::chrono::milliseconds timeout) {
@@ -71,15 +103,6 @@ std::vector<std::string> RecordingFrontEnd::MessageBoxes() {
 }  // namespace fdp::test
 
 namespace fdp::test {
-
-void RecordingFrontEnd::OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version) {
-    CFdpGui::OnBurntVersion(kind, version);
-    {
-        std::lock_guard lock(m_mutex);
-        m_burntVersions.emplace_back(kind, version);
-    }
-    m_cv.notify_all();
-}
 
 std::vector<std::pair<std::uint8_t, std::optional<FirmwareVersion>>> RecordingFrontEnd::BurntVersions() {
     std::lock_guard lock(m_mutex);

@@ -1,5 +1,6 @@
-// A front end that records every Notify and Report call the engine makes, for tests
-// to wait on and assert against.
+// A front end that records every event the link publishes, for tests to wait on and
+// assert against: job ends in the shape of the result messages the wizard's pages know
+// (message number, outcome code, detail), stage reports with their numbers.
 #pragma once
 
 #include <chrono>
@@ -9,9 +10,20 @@
 #include <optional>
 #include <vector>
 
-#include "fdp/HeadlessFrontEnd.h"
+#include "fdp/FdpGui.h"
+#include "fdp/LinkEvent.h"
 
 namespace fdp::test {
+
+// The result messages' numbers, as the pages know them (one a job).
+enum : std::uint32_t {
+    WM_FDP_CONNECT = 0x8001,
+    WM_FDP_DOWNLOAD = 0x8002,
+    WM_FDP_ERASE = 0x8003,
+    WM_FDP_PARAMS = 0x8006,
+    WM_FDP_TRANSFER = 0x8007,
+    WM_FDP_TRACE = 0x8008,
+};
 
 struct NotifyCall {
     std::uint32_t message;
@@ -26,14 +38,10 @@ struct ReportCall {
     std::uint32_t total;
 };
 
-class RecordingFrontEnd : public CHeadlessFrontEnd {
+class RecordingFrontEnd : public CFdpGui, public ILinkEventSink {
 public:
-    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
-    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
-    void OnJobEnd(std::uint8_t job, unsigned result) override {
-        if (onJobEnd) onJobEnd(job, result);
-    }
-    void OnBurntVersion(std::uint8_t kind, std::optional<FirmwareVersion> version) override;
+    RecordingFrontEnd() { SetSink(this); }
+    void OnLinkEvent(const LinkEvent& event) override;
 
     // The versions read back after burns so far: (kind, version or nothing).
     std::vector<std::pair<std::uint8_t, std::optional<FirmwareVersion>>> BurntVersions();
@@ -51,11 +59,12 @@ public:
     std::function<void(const ReportCall&)> onReport;
     // Called on the worker thread at every job's end.
     std::function<void(std::uint8_t job, unsigned result)> onJobEnd;
-
-protected:
-    void ShowMessageBox(const std::string& text) override;
+    // Called for every other event, on the thread that published it.
+    std::function<void(const LinkEvent&)> onEvent;
 
 private:
+    void Record(const NotifyCall& call);
+    void Record(const StageReport& report);
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<NotifyCall> m_messages;

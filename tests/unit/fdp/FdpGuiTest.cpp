@@ -23,7 +23,13 @@ class ReportTextTest : public ::testing::TestWithParam<ReportCase> {};
 
 TEST_P(ReportTextTest, ComposesStatusAndResultTexts) {
     RecordingFrontEnd front;
-    front.CFdpGui::Report(GetParam().stage, GetParam().result, 500, 1000);
+    const std::optional<Stage> stage = Stage::FromNumber(GetParam().stage);
+    if (!stage) {
+        // A number that names no stage is no report: nothing can publish it.
+        EXPECT_STREQ(GetParam().status, "Invaild opreation command!");
+        return;
+    }
+    front.Publish(StageReport{*stage, GetParam().result, 500, 1000, {}});
     EXPECT_EQ(front.statusText(), GetParam().status);
     EXPECT_EQ(front.resultText(), GetParam().outcome);
 }

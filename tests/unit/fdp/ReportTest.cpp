@@ -8,11 +8,18 @@
 namespace fdp {
 namespace {
 
+// The report a stage number and its values name, as the link publishes it.
+StageReport At(unsigned number, unsigned result = 0, std::uint32_t position = 0, std::uint32_t total = 0,
+               std::string text = {}) {
+    const std::optional<Stage> stage = Stage::FromNumber(number);
+    EXPECT_TRUE(stage) << number;
+    return StageReport{stage.value_or(Stage{}), result, position, total, std::move(text)};
+}
+
 TEST(ReportFilter, PostsRepeatedPairsOnceAndEveryTransferPosition) {
     CReportFilter filter;
     struct Step { unsigned stage, result; std::uint32_t position, total; bool posted; std::int32_t lParam; };
     const Step steps[] = {
-        {0, 0xFF, 0, 0, false, 0},       // the remembered pair at start
         {21, 0, 0, 0, true, 0},
         {21, 0, 0, 0, false, 0},         // same pair again
         {62, 0, 5000, 4096, true, 4096}, // transfer positions are clamped to the total
@@ -22,42 +29,35 @@ TEST(ReportFilter, PostsRepeatedPairsOnceAndEveryTransferPosition) {
         {21, 0, 0, 0, true, 0},          // the same pair after another one
         {23, 3, 0, 0, true, 3},
     };
-    for (const Step& s : steps) {
-        std::int32_t lParam = -1;
-        EXPECT_EQ(filter.Pass(s.stage, s.result, s.position, s.total, lParam), s.posted) << s.stage;
-        if (s.posted) {
-            EXPECT_EQ(lParam, s.lParam) << s.stage;
-        }
-    }
+    for (const Step& s : steps) EXPECT_EQ(filter.Pass(At(s.stage, s.result, s.position, s.total)), s.posted) << s.stage;
 }
 
 // Two downloads that fail alike (62, then 63 with the same result), and a file missing
 // twice (61, 10): the second run's failure is posted, so the page hears of it.
 TEST(ReportFilter, ForgetLetsTheNextRunFailAgainAsTheLastOne) {
     CReportFilter filter;
-    std::int32_t lParam = -1;
     for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE(run);
         filter.Forget();
-        EXPECT_TRUE(filter.Pass(62, 0, 0, 1000, lParam));
-        EXPECT_TRUE(filter.Pass(63, 1, 0, 0, lParam));
-        EXPECT_EQ(lParam, 1);
-        EXPECT_FALSE(filter.Pass(63, 1, 0, 0, lParam));   // within one run a repeat is still dropped
+        EXPECT_TRUE(filter.Pass(At(62, 0, 0, 1000)));
+        EXPECT_TRUE(filter.Pass(At(63, 1)));
+        EXPECT_FALSE(filter.Pass(At(63, 1)));   // within one run a repeat is still dropped
     }
     for (int run = 0; run < 2; ++run) {
         filter.Forget();
-        EXPECT_TRUE(filter.Pass(61, 10, 0, 0, lParam)) << run;
+        EXPECT_TRUE(filter.Pass(At(61, 10))) << run;
     }
-    filter.Forget();
-    EXPECT_FALSE(filter.Pass(0, 0xFF, 0, 0, lParam));   // forgetting returns to the pair at start
 }
 
 TEST(DownloadReport, ABootUpdateReadsAsTheUserSeesIt) {
     CDownloadReport report;
     report.Begin();
     std::vector<std::string> lines;
-    const auto take = [&](unsigned stage, std::int32_t lParam, const char* status) {
-        if (const auto line = report.OnReport(stage, lParam, status)) lines.push_back(*line);
+    // A transfer report's value is its position (of 1000), any other's its result.
+    const auto take = [&](unsigned stage, std::int32_t value, const char* status) {
+        const auto n = static_cast<std::uint32_t>(value);
+        const StageReport r = stage == 62 ? At(stage, 0, n, 1000, status) : At(stage, n, 0, 0, status);
+        if (const auto line = report.OnReport(r)) lines.push_back(*line);
     };
     take(62, 0, "In transferring data...");
     take(62, 500, "In transferring data...");
@@ -91,8 +91,8 @@ TEST(DownloadReport, EachAreasEraseAndBurnStagesMoveBarAndState) {
         SCOPED_TRACE(c.stage);
         CDownloadReport report;
         report.Begin();
-        EXPECT_TRUE(report.OnReport(62, 300, "In transferring data..."));
-        EXPECT_EQ(report.OnReport(c.stage, 0, "line"), std::optional<std::string>("line"));
+        EXPECT_TRUE(report.OnReport(At(62, 0, 300, 1000, "In transferring data...")));
+        EXPECT_EQ(report.OnReport(At(c.stage, 0, 0, 0, "line")), std::optional<std::string>("line"));
         EXPECT_EQ(report.Bar(), c.bar);
         EXPECT_EQ(static_cast<int>(report.state()), c.state);
     }
@@ -127,16 +127,18 @@ TEST(DownloadReport, AParameterDownloadReadsAsTheUserSeesIt) {
     report.Begin();
     for (const Step& s : steps) {
         SCOPED_TRACE(s.stage);
-        std::int32_t lParam = 0;
-        ASSERT_TRUE(filter.Pass(s.stage, s.result, s.position, 1000, lParam));
-        const auto line = report.OnReport(s.stage, lParam, CFdpGui::ReportStatusText(s.stage, s.result));
+        StageReport r = At(s.stage, s.result, s.position, 1000);
+        r.text = CFdpGui::ReportStatusText(r.stage, s.result);
+        ASSERT_TRUE(filter.Pass(r));
+        const auto line = report.OnReport(r);
         EXPECT_EQ(line.value_or("(none)"), s.line ? s.line : "(none)");
         EXPECT_EQ(report.Bar(), s.bar);
         EXPECT_EQ(static_cast<int>(report.state()), s.state);
     }
     // The next download opens with its status line again.
     report.Begin();
-    EXPECT_EQ(report.OnReport(62, 0, "In transferring data..."), std::optional<std::string>("In transferring data..."));
+    EXPECT_EQ(report.OnReport(At(62, 0, 0, 1000, "In transferring data...")),
+              std::optional<std::string>("In transferring data..."));
 }
 
 // A step of a parameter download that fails: the stopped line, the page back to Idle
@@ -147,13 +149,18 @@ TEST(DownloadReport, AFailedParameterStepStopsWithTheStoppedLine) {
         SCOPED_TRACE(stage);
         CDownloadReport report;
         report.Begin();
-        report.OnReport(62, 1000, CFdpGui::ReportStatusText(62, 0));
-        report.OnReport(41, 0, CFdpGui::ReportStatusText(41, 0));
-        if (stage == 53) report.OnReport(51, 0, CFdpGui::ReportStatusText(51, 0));
-        EXPECT_EQ(report.OnReport(stage, 3, CFdpGui::ReportStatusText(stage, 3)), std::optional<std::string>(stopped));
+        // Each report with the status text the front end gives it.
+        const auto take = [&report](StageReport r) {
+            r.text = CFdpGui::ReportStatusText(r.stage, r.result);
+            return report.OnReport(r);
+        };
+        take(At(62, 0, 1000, 1000));
+        take(At(41));
+        if (stage == 53) take(At(51));
+        EXPECT_EQ(take(At(stage, 3)), std::optional<std::string>(stopped));
         EXPECT_EQ(static_cast<int>(report.state()), 0);
         EXPECT_EQ(report.Bar(), stage == 43 ? 1000 : 1200);
-        EXPECT_TRUE(report.OnReport(62, 0, CFdpGui::ReportStatusText(62, 0)).has_value());
+        EXPECT_TRUE(take(At(62, 0, 0, 1000)).has_value());
     }
 }
 
@@ -161,8 +168,8 @@ TEST(DownloadReport, AFailedStepAddsTheStoppedLineAndGoesIdle) {
     CDownloadReport report;
     report.Begin();
     const char* stopped = "Downlaod progress has been stopped, pleas click \"next\" to try again!";
-    EXPECT_TRUE(report.OnReport(62, 0, "In transferring data..."));
-    EXPECT_EQ(report.OnReport(63, 3, stopped), std::optional<std::string>(stopped));
+    EXPECT_TRUE(report.OnReport(At(62, 0, 0, 1000, "In transferring data...")));
+    EXPECT_EQ(report.OnReport(At(63, 3, 0, 0, stopped)), std::optional<std::string>(stopped));
     EXPECT_EQ(report.state(), CDownloadReport::Idle);
 }
 
