@@ -397,6 +397,8 @@ int CFdpGui::StartListen(std::optional<HeardTarget> target) {
     return result;
 }
 
+std::uint8_t CFdpGui::CurrentJob() const { return m_engine ? m_engine->CurrentJob() : std::uint8_t{JobNone}; }
+
 int CFdpGui::GetTrace(SharedBuffer buffer) {
     return SubmitRequest(JobGetTrace, 0, {}, std::move(buffer), kParamImageLen, IDS_GETTING_TRACE, true);
 }

@@ -20,6 +20,7 @@
 #include "fdp/Frame.h"
 #include "fdp/HeardTarget.h"
 #include "fdp/LinkEvent.h"
+#include "fdp/LoopRequests.h"
 #include "fdp/UpdateHistory.h"
 
 namespace fdp {
@@ -34,7 +35,7 @@ inline constexpr std::uint32_t kVersionBlockLen = 64;
 inline constexpr std::size_t kParamFormatOffset = 2051;   // format number byte of an image
 inline constexpr std::uint8_t kParamFormat = 2;
 
-class CFdpGui {
+class CFdpGui : public ILoopRequests {
 public:
     CFdpGui();
     ~CFdpGui();
@@ -63,10 +64,11 @@ public:
     int StartDownload(std::uint8_t kind, const std::string& path);
     int Listen();
     int GetTrace(SharedBuffer buffer);
-    int EnableTargetTestMode(SharedBuffer block);
-    int StartLoopTest(SharedBuffer block);
-    int SendLoopData(SharedBuffer buffer, std::uint32_t size);
-    int ReceiveLoopData(SharedBuffer buffer, std::uint32_t size);
+    int EnableTargetTestMode(SharedBuffer block) override;
+    int StartLoopTest(SharedBuffer block) override;
+    int SendLoopData(SharedBuffer buffer, std::uint32_t size) override;
+    int ReceiveLoopData(SharedBuffer buffer, std::uint32_t size) override;
+    std::uint8_t CurrentJob() const override;
     int DiagnoseTarget(SharedBuffer block);
     int GetParams(SharedBuffer buffer);
     int GetTargetVersion(SharedBuffer block);

@@ -7,7 +7,6 @@
 
 #include "fdp/FdpGui.h"
 #include "fdp/Frame.h"
-#include "fdp/LinkRequests.h"
 #include "hci/DongleLink.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
@@ -58,15 +57,14 @@ std::string LostRateText(std::uint32_t sent, std::uint32_t counted) {
     return ": " + std::string(number, written.ptr) + "%!\r\n";
 }
 
-CLoopRunner::CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn report)
+CLoopRunner::CLoopRunner(fdp::ILoopRequests* front, CDongleLink& dongle, ReportFn report)
     : m_front(front), m_dongle(dongle), m_report(std::move(report)) {}
 
 void CLoopRunner::Append(unsigned id) { m_report(LoadString(id)); }
 
 bool CLoopRunner::WaitLinkIdle(std::uint32_t ms) {
-    const fdp::ILinkRequests* engine = m_front ? m_front->Engine() : nullptr;
     for (std::uint32_t waited = 0;; waited += 10) {
-        if (!engine || engine->CurrentJob() == fdp::JobNone) return true;
+        if (!m_front || m_front->CurrentJob() == fdp::JobNone) return true;
         if (waited >= ms) return false;
         m_dongle.Sleep(10);
     }

@@ -14,9 +14,7 @@
 
 #include "fdp/FdpTypes.h"
 
-namespace fdp {
-class CFdpGui;
-}
+#include "fdp/LoopRequests.h"
 
 namespace hci {
 
@@ -49,9 +47,9 @@ public:
     // Gives a run its buffers of the receive area's size; null when memory is short.
     using BufferSource = std::function<fdp::SharedBuffer(std::size_t size)>;
 
-    // front: the request front end of the open link; may be null for the dongle test
-    // mode alone, which needs no target. dongle: opened and started.
-    CLoopRunner(fdp::CFdpGui* front, CDongleLink& dongle, ReportFn report);
+    // front: the requests to the target over the open link; may be null for the dongle
+    // test mode alone, which needs no target. dongle: opened and started.
+    CLoopRunner(fdp::ILoopRequests* front, CDongleLink& dongle, ReportFn report);
 
     // Both return the result of the last front-end request they made, 0 when none.
     int RunTargetLoopTest(const LoopSettings& settings);
@@ -82,7 +80,7 @@ private:
     // and has settled; nothing when the run ends before.
     fdp::SharedBuffer Establish(const LoopSettings& settings, int& result);
 
-    fdp::CFdpGui* m_front;
+    fdp::ILoopRequests* m_front;
     CDongleLink& m_dongle;
     ReportFn m_report;
     BufferSource m_bufferSource;

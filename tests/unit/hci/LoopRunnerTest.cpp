@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "fdp/HeadlessFrontEnd.h"
+#include "fdp/LoopRequests.h"
 #include "hci/DongleLink.h"
 #include "tests/support/ScriptedController.h"
 
@@ -27,13 +27,13 @@ constexpr std::uint8_t kHandle[] = {0x2A, 0x00};
 const Bytes kTargetAddress = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 
 // The target's side of the loop requests, through the controller that plays the radio.
-class FakeTarget : public fdp::CHeadlessFrontEnd {
+class FakeTarget : public fdp::ILoopRequests {
 public:
     FakeTarget(ScriptedController& radio, std::uint32_t withheld, bool hangUp)
         : m_radio(radio), m_withheld(withheld), m_hangUp(hangUp) {
         radio.SetResponder([this](const Bytes& packet) { return Answer(packet); });
     }
-    ~FakeTarget() override { m_radio.SetResponder({}); }
+    ~FakeTarget() { m_radio.SetResponder({}); }
 
     int StartLoopTest(fdp::SharedBuffer block) override {
         {
@@ -67,6 +67,9 @@ public:
         m_radio.Send({0x02, kHandle[0], 0x20, 0x01, 0x00, 0x01});
         return 0;
     }
+    // No link behind it: the target's test mode is refused as not connected.
+    int EnableTargetTestMode(fdp::SharedBuffer) override { return 2; }
+    std::uint8_t CurrentJob() const override { return fdp::JobNone; }
     int ReceiveLoopData(fdp::SharedBuffer buffer, std::uint32_t) override {
         std::lock_guard lock(m_lock);
         m_report = std::move(buffer);
