@@ -133,13 +133,15 @@ int CFdpEngine::OpenAdapter(std::uint16_t index) {
     if (!m_driver) return OpenFailed;
     ParkReceiver();
     const int result = m_driver->OpenAdapter(index);
-    if (result == OpenOk) {
+    // Already open: another session over the same driver opened it, and this one listens
+    // on it too (leaving the driver's scouting to the sessions that set it).
+    if (result == OpenOk || (result == OpenAlreadyOpen && m_state == StateNotOpened)) {
         {
             std::lock_guard lock(m_stateLock);
             m_state = StateOpened;
         }
         m_stateChanged.notify_all();
-        m_driver->SetScouting(true);
+        if (result == OpenOk) m_driver->SetScouting(true);
         m_adapterIndex = m_driver->OpenIndex();
     }
     UnparkReceiver();

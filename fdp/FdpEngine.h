@@ -50,6 +50,8 @@ public:
     int Stop();
 
     int EnumerateAdapters() override;
+    // An OpenResult. OpenAlreadyOpen: the adapter was open already (another session over
+    // the same dispatcher opened it); this session then uses it too.
     int OpenAdapter(std::uint16_t index) override;
     int CloseAdapter(std::uint16_t index);
     void GetLocalAddress(std::uint8_t* address);

@@ -177,6 +177,7 @@ MacAddress CFdpGui::TargetAddress() const {
 }
 
 void CFdpGui::OnTraceLength(std::uint32_t total) {
+    m_traceTotal = total;
     std::lock_guard lock(m_traceLock);
     m_traceRemaining = total;
 }

@@ -59,6 +59,8 @@ public:
     void GetCredentials(const MacAddress& target, PasswordBlock& block);
     void OnTraceLength(std::uint32_t total);
     void OnTraceData(const std::uint8_t* data, std::uint32_t length);
+    // The last trace answer's total length (any thread).
+    std::uint32_t TraceTotal() const { return m_traceTotal; }
 
     // The requests, in the system's order; 0 when the link took them.
     int StartDownload(std::uint8_t kind, const std::string& path);
@@ -198,6 +200,7 @@ private:
     std::mutex m_traceLock;    // trace blocks (receiver) and dumps (UI thread)
     std::FILE* m_traceFile = nullptr;
     std::int64_t m_traceRemaining = -1;
+    std::atomic<std::uint32_t> m_traceTotal{0};
     std::FILE* m_addressFile = nullptr;
 
     std::mutex m_historyLock;   // begun on the owner's thread, ended on the worker

@@ -46,7 +46,7 @@ enum ConnectResult : std::uint8_t {
     ConnectAborted = 11,
 };
 
-// wParam of a job's result message; 0 is reserved for progress.
+// The outcome of a job as the user is told of it; 0 is no outcome (progress).
 enum NotifyCode : std::uint32_t {
     NotifyProgress = 0,
     NotifySuccess = 1,
@@ -84,18 +84,7 @@ enum TransferOp : std::uint8_t {
     TransferVersion = 8,
 };
 
-// Private messages with which results reach the user interface.
-enum FdpMessage : std::uint32_t {
-    WM_FDP_CONNECT = 0x8001,
-    WM_FDP_DOWNLOAD = 0x8002,
-    WM_FDP_ERASE = 0x8003,
-    WM_FDP_PARAMS = 0x8006,
-    WM_FDP_TRANSFER = 0x8007,
-    WM_FDP_TRACE = 0x8008,
-    WM_FDP_REPORT = 0x800C,
-};
-
-// Index carried as lParam of NotifyFileError when the file opened but a read failed.
+// What a job's end carries when its file opened but a read failed (with NotifyFileError).
 enum FileErrorIndex : std::int32_t {
     FileNotFound = 0,
     FileTooManyOpen = 1,
@@ -125,7 +114,7 @@ struct FdpRequest {
     std::optional<HeardTarget> target;
 };
 
-// Maps an FdpResult to the wParam of its message; false when the result has none.
+// Maps an FdpResult to its outcome; false when the result has none the user is told of.
 bool NotifyCodeFor(unsigned result, NotifyCode& code);
 
 }  // namespace fdp

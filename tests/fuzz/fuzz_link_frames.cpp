@@ -16,7 +16,7 @@ using namespace fdp;
 namespace {
 
 struct Link {
-    Link() { engine.Start(&driver, &front); }   // no adapter opened: both threads stay parked
+    Link() { engine.Start(&driver, &front); }   // no adapter opened: the worker and the receiver stay parked
     ~Link() { engine.Stop(); }
     test::FakePacketDriver driver;
     test::RecordingFrontEnd front;
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     link.engine.Channel()->SetStateForTesting(state);
     link.engine.Protocol()->BeginForTesting(group, MakeBuffer(capacity), capacity);
     if (bareFrame) link.engine.Channel()->HandleFrame(data, static_cast<std::uint32_t>(size));
-    else link.engine.DispatchCaptured(data, static_cast<std::uint32_t>(size));
+    else link.engine.Dispatcher()->DispatchCaptured(data, static_cast<std::uint32_t>(size));
     link.engine.Protocol()->BeginForTesting(GroupNone, nullptr, 0);
     return 0;
 }

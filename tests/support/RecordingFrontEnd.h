@@ -13,9 +13,10 @@
 #include "fdp/FdpGui.h"
 #include "fdp/LinkEvent.h"
 
-namespace fdp::test {
+namespace fdp {
 
-// The result messages' numbers, as the pages know them (one a job).
+// The result messages' numbers, as the tests know them (one a job); the link itself
+// tells a job's end as a typed event.
 enum : std::uint32_t {
     WM_FDP_CONNECT = 0x8001,
     WM_FDP_DOWNLOAD = 0x8002,
@@ -24,6 +25,10 @@ enum : std::uint32_t {
     WM_FDP_TRANSFER = 0x8007,
     WM_FDP_TRACE = 0x8008,
 };
+
+}  // namespace fdp
+
+namespace fdp::test {
 
 struct NotifyCall {
     std::uint32_t message;

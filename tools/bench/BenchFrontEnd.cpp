@@ -10,21 +10,20 @@ void CBenchFrontEnd::Add(const Event& event) {
     m_cv.notify_all();
 }
 
-int CBenchFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t) {
-    // Progress messages come once a block: only their times are kept.
-    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) {
-        const auto now = Clock::now();
-        std::lock_guard lock(m_mutex);
-        m_blocks.push_back(now);
-        return 1;
+void CBenchFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
+    if (const auto* report = std::get_if<fdp::StageReport>(&event)) {
+        // A transfer reports once a block: only the blocks' times are kept.
+        if (report->stage.IsTransferring()) {
+            if (report->position == 0) return;   // the transfer's start, before any block
+            const auto now = Clock::now();
+            std::lock_guard lock(m_mutex);
+            m_blocks.push_back(now);
+            return;
+        }
+        Add({Clock::now(), true, report->stage.Number(), report->result});
+    } else if (const auto* end = std::get_if<fdp::JobEnded>(&event)) {
+        Add({Clock::now(), false, end->job, end->result});
     }
-    Add({Clock::now(), message, wParam, 0});
-    return 1;
-}
-
-void CBenchFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
-    CFdpGui::Report(stage, result, position, total);
-    if (stage != 62) Add({Clock::now(), 0, stage, result});   // 62 repeats after every block
 }
 
 void CBenchFrontEnd::Clear() {

@@ -1,5 +1,5 @@
-// The benchmark's front end: keeps the stage reports and result messages with their
-// times, so that the benchmark can wait for a download's end and split its phases.
+// The benchmark's sink of the link's events: keeps the stage reports and job ends with
+// their times, so that the benchmark can wait for a download's end and split its phases.
 #pragma once
 
 #include <chrono>
@@ -8,23 +8,22 @@
 #include <optional>
 #include <vector>
 
-#include "fdp/HeadlessFrontEnd.h"
+#include "fdp/LinkEvent.h"
 
 namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
-class CBenchFrontEnd : public fdp::CHeadlessFrontEnd {
+class CBenchFrontEnd : public fdp::ILinkEventSink {
 public:
     struct Event {
         Clock::time_point when;
-        std::uint32_t message;   // 0 for a stage report
-        unsigned code;           // wParam of a message, stage of a report
-        unsigned result;         // result of a report
+        bool report;        // a stage report, else a job's end
+        unsigned code;      // the stage's number, or the job
+        unsigned result;
     };
 
-    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
-    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
+    void OnLinkEvent(const fdp::LinkEvent& event) override;
 
     // The first event that matches, waiting up to the time given.
     template <typename Match>
@@ -42,7 +41,7 @@ public:
         return found;
     }
     void Clear();
-    // When each block was acknowledged (one progress message a block), in order.
+    // When each block was acknowledged (one progress report a block), in order.
     std::vector<Clock::time_point> BlockTimes();
 
 private:

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "fdp/FdpEngine.h"
+#include "fdp/FdpGui.h"
 #include "fdp/PacketSocketDriver.h"
 #include "tools/bench/BenchFrontEnd.h"
 #include "tools/bench/EchoTarget.h"
@@ -244,15 +245,16 @@ struct DownloadContext {
     const RoundTrips& rtt;     // (a) with block-sized frames
 };
 
-// Starts the engine on the driver with the front end's link files in folder; returns the
-// threads the engine started, for their CPU time.
-std::vector<pid_t> StartEngine(bench::CBenchFrontEnd& front, fdp::CPacketSocketDriver& driver, fdp::CFdpEngine& engine,
-                               const std::string& folder) {
-    front.SetProgramFolder(folder);
-    front.StartLink();
+// Starts the engine on the driver with the front end's link files in folder, its events
+// going to sink; returns the threads the engine started, for their CPU time.
+std::vector<pid_t> StartEngine(fdp::CFdpGui& link, bench::CBenchFrontEnd& sink, fdp::CPacketSocketDriver& driver,
+                               fdp::CFdpEngine& engine, const std::string& folder) {
+    link.SetSink(&sink);
+    link.SetProgramFolder(folder);
+    link.StartLink();
     const auto before = Tasks();
-    engine.Start(&driver, &front);
-    front.SetLink(&engine, &driver);
+    engine.Start(&driver, &link);
+    link.SetLink(&engine, &driver);
     std::vector<pid_t> engineThreads;
     for (const pid_t tid : Tasks())
         if (!before.count(tid)) engineThreads.push_back(tid);
@@ -271,44 +273,45 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
         return std::nullopt;
     }
 
+    fdp::CFdpGui link;
     bench::CBenchFrontEnd front;
     fdp::CPacketSocketDriver driver;
     fdp::CFdpEngine engine;
     driver.SetInterfaceFilter(kPcInterface);
-    std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, c.folder);
+    std::vector<pid_t> engineThreads = StartEngine(link, front, driver, engine, c.folder);
     auto fail = [&](const char* why) {
         std::printf("%s program download %s FAILED: %s\n", target.label, target.title, why);
         engine.Stop();
-        front.ShutdownLink();
+        link.ShutdownLink();
         StopChild(far);
         return std::nullopt;
     };
     if (engine.EnumerateAdapters() < 1 || engine.OpenAdapter(0) != fdp::OpenOk) return fail("cannot open the adapter");
-    front.SetAdapter(0, 1, true);
-    front.SetPassword("kiwi");
-    front.Listen();
+    link.SetAdapter(0, 1, true);
+    link.SetPassword("kiwi");
+    link.Listen();
     // The target is serving once its announce has let the engine log in.
-    const auto connected = front.WaitFor([](const auto& e) { return e.message == fdp::WM_FDP_CONNECT; }, 10s);
-    if (!connected || connected->code != fdp::ConnectOk) return fail("no connection");
-    // The engine starts its worker, then its receiver.
+    const auto connected = front.WaitFor([](const auto& e) { return !e.report && e.code == fdp::JobListen; }, 10s);
+    if (!connected || connected->result != fdp::ConnectOk) return fail("no connection");
+    // A session of its own starts its dispatcher's receiver, then its worker.
     std::sort(engineThreads.begin(), engineThreads.end());
-    const pid_t worker = engineThreads.size() == 2 ? engineThreads[0] : 0;
-    const pid_t receiver = engineThreads.size() == 2 ? engineThreads[1] : 0;
+    const pid_t receiver = engineThreads.size() == 2 ? engineThreads[0] : 0;
+    const pid_t worker = engineThreads.size() == 2 ? engineThreads[1] : 0;
 
     const double workerBefore = ThreadCpuMs(worker), receiverBefore = ThreadCpuMs(receiver);
     const double farBefore = ProcessCpuMs(far);
     const auto started = Clock::now();
     front.Clear();
-    front.StartDownload(fdp::KindProgram, c.imagePath);
+    link.StartDownload(fdp::KindProgram, c.imagePath);
     auto stageAt = [&](unsigned stage) {
-        return front.WaitFor([stage](const auto& e) { return e.message == 0 && e.code == stage; }, 200s);
+        return front.WaitFor([stage](const auto& e) { return e.report && e.code == stage; }, 200s);
     };
     const auto transferEnd = stageAt(63);
     const int transferResult = transferEnd ? static_cast<int>(transferEnd->result) : -1;
     std::optional<bench::CBenchFrontEnd::Event> burnEnd;
     if (transferResult == 0) burnEnd = stageAt(33);
     const int burnResult = burnEnd ? static_cast<int>(burnEnd->result) : -1;
-    const auto eraseStart = front.WaitFor([](const auto& e) { return e.message == 0 && e.code == 21; }, 0ms);
+    const auto eraseStart = front.WaitFor([](const auto& e) { return e.report && e.code == 21; }, 0ms);
     const double workerBusy = ThreadCpuMs(worker) - workerBefore;
     const double receiverBusy = ThreadCpuMs(receiver) - receiverBefore;
     const double farBusy = ProcessCpuMs(far) - farBefore;
@@ -371,7 +374,7 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
                     idleReceiver, idleReceiver / (idleSeconds * 10.0), idleWorker);
     }
     engine.Stop();
-    front.ShutdownLink();
+    link.ShutdownLink();
     StopChild(far);
     if (!identical) return std::nullopt;
     return median;
@@ -381,12 +384,13 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
 // while none answers: one capture per candidate, all waited on in one poll, so the
 // engine's threads should cost next to nothing. Prints their CPU time over `seconds`.
 bool IdleScouting(const std::string& folder, int seconds) {
+    fdp::CFdpGui link;
     bench::CBenchFrontEnd front;
     fdp::CPacketSocketDriver driver;
     fdp::CFdpEngine engine;
     driver.SetInterfaceFilter("kv*");   // the bench's veths, which carry a login only when named
-    const std::vector<pid_t> engineThreads = StartEngine(front, driver, engine, folder);
-    const bool opened = front.OpenFirstAdapter() >= 0;
+    const std::vector<pid_t> engineThreads = StartEngine(link, front, driver, engine, folder);
+    const bool opened = link.OpenFirstAdapter() >= 0;
     std::string names;
     int candidates = 0;
     for (std::string name; !(name = driver.GetAdapterName(candidates)).empty(); ++candidates)
@@ -394,11 +398,11 @@ bool IdleScouting(const std::string& folder, int seconds) {
     if (!opened) {
         std::printf("(d) idle listening FAILED: no adapter opened (%s)\n", driver.LastError().c_str());
         engine.Stop();
-        front.ShutdownLink();
+        link.ShutdownLink();
         return false;
     }
-    front.SetPassword("kiwi");
-    front.Listen();
+    link.SetPassword("kiwi");
+    link.Listen();
     // Once the watches are open and the receiver waits.
     std::this_thread::sleep_for(200ms);
     double cpuBefore = 0;
@@ -413,7 +417,7 @@ bool IdleScouting(const std::string& folder, int seconds) {
                 names.c_str(), wallMs / 1000.0);
     std::printf("    engine threads CPU %.3f ms = %.4f %% of a core (goal < 0.5 %%)\n", cpu, percent);
     engine.Stop();
-    front.ShutdownLink();
+    link.ShutdownLink();
     return percent < 0.5;
 }
 

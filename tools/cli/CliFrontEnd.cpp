@@ -9,67 +9,63 @@
 
 namespace cli {
 
-int CCliFrontEnd::Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) {
-    if (message == fdp::WM_FDP_DOWNLOAD && wParam == fdp::NotifyProgress) {
-        Pace();   // --pace-ms: the worker waits before its next block
-        return 1;   // the reports carry the position
-    }
-    {
+void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
+    if (const auto* report = std::get_if<fdp::StageReport>(&event)) {
+        OnReport(*report);
+    } else if (const auto* end = std::get_if<fdp::JobEnded>(&event)) {
+        OnJobEnded(*end);
+    } else if (const auto* moved = std::get_if<fdp::AdapterMoved>(&event)) {
         std::lock_guard lock(m_mutex);
-        m_results.push_back({message, wParam, lParam});
+        PrintLine((res::CurrentLanguage() == res::Language::Chinese ? "目标出现在网卡 " : "Target announced on ") +
+                  moved->adapter);
+    } else if (const auto* other = std::get_if<fdp::OtherTargetHeard>(&event)) {
+        // Said at once, on standard error: another target answers too.
+        std::lock_guard lock(m_mutex);
+        if (m_progressShown) std::fputc('\n', stderr);
+        m_progressShown = false;
+        std::fprintf(stderr, "%s\n",
+                     res::FormatString(res::IDS_ALSO_HEARD, {FormatBdAddr(other->address), other->adapter}).c_str());
+    } else if (std::holds_alternative<fdp::SeveralTargetsHeard>(event)) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_severalHeard = true;
+        }
+        m_cv.notify_all();
+    } else if (const auto* after = std::get_if<fdp::VersionAfterBurn>(&event)) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_burntVersion = after->version;
+            m_downloadEnded = true;
+            m_downloadResult = 0;
+        }
+        m_cv.notify_all();
+    } else if (const auto* warning = std::get_if<fdp::LinkWarning>(&event)) {
+        std::fprintf(stderr, "%s\n", warning->text.c_str());
     }
-    m_cv.notify_all();
-    return 1;
 }
 
-void CCliFrontEnd::Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) {
-    CFdpGui::Report(stage, result, position, total);
+void CCliFrontEnd::OnReport(const fdp::StageReport& report) {
     std::lock_guard lock(m_mutex);
     if (m_interrupted) return;   // the tool has said how it stopped; the link's last words add nothing
-    std::int32_t lParam = 0;
-    if (!m_filter.Pass(stage, result, position, total, lParam)) return;
-    m_lastStage = stage;
-    if (const auto line = m_report.OnReport(stage, lParam, statusText())) PrintLine(*line);
-    if (stage == fdp::kStageTransferring) ShowProgress(m_report.Bar());
+    if (!m_filter.Pass(report)) return;
+    m_lastStage = report.stage;
+    if (const auto line = m_report.OnReport(report)) PrintLine(*line);
+    if (report.stage.IsTransferring()) ShowProgress(m_report.Bar());
     // A burnt firmware area is read back first: the download ends with its version.
-    if (fdp::IsLastDownloadStage(stage, result) && !fdp::ReadsVersionAfter(stage, result)) {
+    if (report.stage.EndsDownload(report.result) && !report.stage.ReadsVersionAfter(report.result)) {
         m_downloadEnded = true;
-        m_downloadResult = result;
+        m_downloadResult = report.result;
         m_cv.notify_all();
     }
 }
 
-void CCliFrontEnd::OnJobEnd(std::uint8_t job, unsigned result) {
+void CCliFrontEnd::OnJobEnded(const fdp::JobEnded& end) {
     {
         std::lock_guard lock(m_mutex);
         // A download's reports and the erase operation's line say it with their stage.
-        if (job != fdp::JobDownloadBurn && job != fdp::JobErase)
-            if (const auto lost = AdapterLostText(0, result)) PrintLine(*lost);
-        m_jobEnds.emplace_back(job, result);
-    }
-    m_cv.notify_all();
-}
-
-void CCliFrontEnd::OnAdapterMoved(int index) {
-    CFdpGui::OnAdapterMoved(index);
-    std::lock_guard lock(m_mutex);
-    PrintLine((res::CurrentLanguage() == res::Language::Chinese ? "目标出现在网卡 " : "Target announced on ") +
-              AdapterName());
-}
-
-void CCliFrontEnd::OnOtherTarget(const fdp::MacAddress& address) {
-    CFdpGui::OnOtherTarget(address);
-    std::lock_guard lock(m_mutex);
-    if (m_progressShown) std::fputc('\n', stderr);
-    m_progressShown = false;
-    std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_ALSO_HEARD, {FormatBdAddr(address), AdapterName()}).c_str());
-}
-
-void CCliFrontEnd::OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) {
-    CFdpGui::OnSeveralTargets(targets);
-    {
-        std::lock_guard lock(m_mutex);
-        m_severalHeard = true;
+        if (end.job != fdp::JobDownloadBurn && end.job != fdp::JobErase)
+            if (const auto lost = m_link.AdapterLostText(std::nullopt, end.result)) PrintLine(*lost);
+        m_jobEnds.emplace_back(end.job, end.result);
     }
     m_cv.notify_all();
 }
@@ -83,27 +79,16 @@ CCliFrontEnd::ConnectEnd CCliFrontEnd::WaitConnect(std::chrono::milliseconds tim
             if (m_interrupted) return true;
             several = std::exchange(m_severalHeard, false);
             if (several) return true;
-            const auto it = std::find_if(m_results.begin(), m_results.end(),
-                                         [](const Message& m) { return m.message == fdp::WM_FDP_CONNECT; });
-            if (it == m_results.end()) return false;
-            end.result = it->wParam;
-            m_results.erase(it);
+            const auto it = std::find_if(m_jobEnds.begin(), m_jobEnds.end(),
+                                         [](const auto& e) { return e.first == fdp::JobListen; });
+            if (it == m_jobEnds.end()) return false;
+            end.result = it->second;
+            m_jobEnds.erase(it);
             return true;
         });
     }
-    if (several) end.several = SeveralTargets();
+    if (several) end.several = m_link.SeveralTargets();
     return end;
-}
-
-void CCliFrontEnd::OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) {
-    CFdpGui::OnBurntVersion(kind, version);
-    {
-        std::lock_guard lock(m_mutex);
-        m_burntVersion = version;
-        m_downloadEnded = true;
-        m_downloadResult = 0;
-    }
-    m_cv.notify_all();
 }
 
 std::optional<fdp::FirmwareVersion> CCliFrontEnd::BurntVersion() {
@@ -114,17 +99,6 @@ std::optional<fdp::FirmwareVersion> CCliFrontEnd::BurntVersion() {
 std::optional<unsigned> CCliFrontEnd::WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout) {
     const auto end = Take(m_jobEnds, [job](const auto& e) { return e.first == job; }, timeout);
     return end ? std::optional<unsigned>(end->second) : std::nullopt;
-}
-
-void CCliFrontEnd::OnTraceLength(std::uint32_t total) {
-    CFdpGui::OnTraceLength(total);
-    std::lock_guard lock(m_mutex);
-    m_traceTotal = total;
-}
-
-std::uint32_t CCliFrontEnd::TraceTotal() {
-    std::lock_guard lock(m_mutex);
-    return m_traceTotal;
 }
 
 void CCliFrontEnd::BeginDownload() {
@@ -148,7 +122,7 @@ bool CCliFrontEnd::Interrupted() {
     return m_interrupted;
 }
 
-unsigned CCliFrontEnd::LastStage() {
+std::optional<fdp::Stage> CCliFrontEnd::LastStage() {
     std::lock_guard lock(m_mutex);
     return m_lastStage;
 }
@@ -156,10 +130,6 @@ unsigned CCliFrontEnd::LastStage() {
 unsigned CCliFrontEnd::DownloadResult() {
     std::lock_guard lock(m_mutex);
     return m_downloadResult;
-}
-
-std::optional<Message> CCliFrontEnd::WaitResult(std::uint32_t message, std::chrono::milliseconds timeout) {
-    return Take(m_results, [message](const Message& m) { return m.message == message; }, timeout);
 }
 
 bool CCliFrontEnd::WaitDownloadEnd(std::chrono::milliseconds timeout) {

@@ -1,5 +1,5 @@
-// The command-line front end: prints the wizard's status and report texts and lets the
-// main thread wait for a job's result message.
+// The command-line tool's sink of the link's events: prints the wizard's status and
+// report texts and lets the main thread wait for a job's end.
 #pragma once
 
 #include <algorithm>
@@ -11,30 +11,18 @@
 #include <vector>
 
 #include "fdp/DownloadReport.h"
-#include "fdp/HeadlessFrontEnd.h"
+#include "fdp/FdpGui.h"
+#include "fdp/LinkEvent.h"
 #include "fdp/ReportFilter.h"
 
 namespace cli {
 
-struct Message {
-    std::uint32_t message;
-    std::uint32_t wParam;
-    std::int32_t lParam;
-};
-
-class CCliFrontEnd : public fdp::CHeadlessFrontEnd {
+class CCliFrontEnd : public fdp::ILinkEventSink {
 public:
-    explicit CCliFrontEnd(bool showProgress) : m_showProgress(showProgress) {}
+    // link: the request front end whose events come here; its texts name the adapter.
+    CCliFrontEnd(bool showProgress, const fdp::CFdpGui& link) : m_showProgress(showProgress), m_link(link) {}
 
-    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
-    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
-    void OnTraceLength(std::uint32_t total) override;
-    void OnJobEnd(std::uint8_t job, unsigned result) override;
-    void OnAdapterMoved(int index) override;
-    // Says at once, on standard error, that another target answers too.
-    void OnOtherTarget(const fdp::MacAddress& address) override;
-    void OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) override;
-    void OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) override;
+    void OnLinkEvent(const fdp::LinkEvent& event) override;
     // The version read back after the last burn; nothing when it could not be read.
     std::optional<fdp::FirmwareVersion> BurntVersion();
 
@@ -45,19 +33,16 @@ public:
         std::vector<fdp::HeardTarget> several;
     };
     ConnectEnd WaitConnect(std::chrono::milliseconds timeout);
-    // Waits for the result (not a progress message) of the given message.
-    std::optional<Message> WaitResult(std::uint32_t message, std::chrono::milliseconds timeout);
     // Waits for the end of a job of this code and returns its result as the engine got
     // it, also a target status that has no message; nothing on time-out.
     std::optional<unsigned> WaitJobEnd(std::uint8_t job, std::chrono::milliseconds timeout);
     // Waits until a staged download has reported its last stage; false on time-out.
     bool WaitDownloadEnd(std::chrono::milliseconds timeout);
-    std::uint32_t TraceTotal();
     void BeginDownload();
     // The download's outcome: 0 when burnt, else the failing step's result.
     unsigned DownloadResult();
-    // The stage code (10 x step + phase) of the last report shown.
-    unsigned LastStage();
+    // The stage of the last report shown; nothing before the first.
+    std::optional<fdp::Stage> LastStage();
     // Ends every wait at once, now and later (any thread): the user interrupted the tool.
     void Interrupt();
     bool Interrupted();
@@ -78,22 +63,23 @@ private:
         });
         return found;
     }
+    void OnReport(const fdp::StageReport& report);
+    void OnJobEnded(const fdp::JobEnded& end);
     void PrintLine(const std::string& line);
     void ShowProgress(int bar);
 
     bool m_showProgress;
+    const fdp::CFdpGui& m_link;
     std::mutex m_mutex;
     std::condition_variable m_cv;
-    std::deque<Message> m_results;
     std::deque<std::pair<std::uint8_t, unsigned>> m_jobEnds;
     fdp::CReportFilter m_filter;
     fdp::CDownloadReport m_report;
     bool m_downloadEnded = false;
     bool m_severalHeard = false;   // a listen ended with several targets, not yet taken
     unsigned m_downloadResult = 0;
-    unsigned m_lastStage = 0;
+    std::optional<fdp::Stage> m_lastStage;
     bool m_interrupted = false;
-    std::uint32_t m_traceTotal = 0;
     bool m_progressShown = false;
     std::optional<fdp::FirmwareVersion> m_burntVersion;
 };

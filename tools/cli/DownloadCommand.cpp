@@ -84,10 +84,10 @@ int RunDownload(CliRun& run) {
         const std::uint8_t wanted = kind == KindBoot ? 13 : 14;
         (*block)[0] = wanted;
         std::optional<FirmwareVersion> target;
-        if (link.RunTransfer(link.Front().GetTargetVersion(block)) == 0) {
+        if (link.RunTransfer(link.Link().GetTargetVersion(block)) == 0) {
             target = FirmwareVersion::FromAnswer(block->data(), wanted);
             // The version read goes into the update history with the download.
-            link.Front().SetTargetVersion(kind, target->Text());
+            link.Link().SetTargetVersion(kind, target->Text());
         }
         if (const auto refused = RefuseFirmwareVersion(firmwareKind, file, target, run.options.force)) return *refused;
     }
@@ -98,11 +98,12 @@ int RunDownload(CliRun& run) {
 std::optional<int> DownloadArea(CLinkSession& link, CliRun& run, const std::string& task, std::uint8_t kind,
                                 const std::string& path, std::uint64_t fileSize) {
     CCliFrontEnd& front = link.Front();
-    front.SetHistoryTask(task);
-    if (kind == KindParam) front.SetHistoryFields(ChangedFieldsOf(path));
+    CFdpGui& requests = link.Link();
+    requests.SetHistoryTask(task);
+    if (kind == KindParam) requests.SetHistoryFields(ChangedFieldsOf(path));
     front.BeginDownload();
-    if (front.StartDownload(kind, path) != 0) {
-        std::printf("%s\n", front.resultText().c_str());
+    if (requests.StartDownload(kind, path) != 0) {
+        std::printf("%s\n", requests.resultText().c_str());
         return OperationExit(FdpBusy);
     }
     // Transfer (2 s a block, three sends) is bounded by the file; erase and burn by their waits.
@@ -116,7 +117,7 @@ std::optional<int> DownloadArea(CLinkSession& link, CliRun& run, const std::stri
         link.RecordOutcome(front.LastStage(), FdpTimeout);
         return OperationExit(FdpTimeout);
     }
-    std::printf("%s\n", front.resultText().c_str());
+    std::printf("%s\n", requests.resultText().c_str());
     link.RecordOutcome(front.LastStage(), front.DownloadResult());
     if (front.DownloadResult() != 0) return OperationExit(front.DownloadResult());
     return std::nullopt;
@@ -139,9 +140,9 @@ int RunErase(CliRun& run) {
     if (link.Engine().Submit(request) != 0) return OperationExit(FdpBusy);
     const unsigned code = link.WaitOutcome(JobErase, link.Timeouts().Flash(kind));
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Erase, kind);
-    const unsigned eraseEnd = (kind - 1) * 10 + 3;
+    const Stage eraseEnd = Stage::Of(kind, false, Stage::Ended);
     std::printf("%s%s\n", CFdpGui::StageText(eraseEnd).c_str(), CFdpGui::ResultText(code).c_str());
-    if (const auto lost = link.Front().AdapterLostText(eraseEnd, code)) std::printf("%s\n", lost->c_str());
+    if (const auto lost = link.Link().AdapterLostText(eraseEnd, code)) std::printf("%s\n", lost->c_str());
     link.RecordOutcome(eraseEnd, code);
     return OperationExit(code);
 }

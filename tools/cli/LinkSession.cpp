@@ -32,8 +32,9 @@ const char* ConnectText(unsigned result) {
 
 // Ctrl-C or SIGTERM during a run: the link stops when the operation returns (the
 // engine's stop ends its waits and nothing more is sent).
-CLinkSession::CLinkSession(CliRun& run) : m_run(run), m_front(run.options.progress) {
-    m_front.SetPaceMs(run.options.paceMs);
+CLinkSession::CLinkSession(CliRun& run) : m_run(run), m_front(run.options.progress, m_link) {
+    m_link.SetSink(&m_front);
+    m_link.SetPaceMs(run.options.paceMs);
     CInterrupt::SetHook([this] { m_front.Interrupt(); });
 }
 
@@ -44,15 +45,15 @@ CLinkSession::HookEnd::~HookEnd() { CInterrupt::SetHook({}); }
 CLinkSession::~CLinkSession() {
     if (!m_started) return;
     std::vector<std::pair<std::string, std::string>> others;
-    for (const auto& other : m_front.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
+    for (const auto& other : m_link.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
     m_run.report.SetOtherTargets(std::move(others));
 }
 
 std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t kind) {
     const CliOptions& options = m_run.options;
-    m_front.SetProgramFolder(folder);
-    if (!m_front.StartLink()) {
-        std::fprintf(stderr, "Cannot create trace.txt and Target_Bt_Addr.txt in %s\n", m_front.ProgramFolder().c_str());
+    m_link.SetProgramFolder(folder);
+    if (!m_link.StartLink()) {
+        std::fprintf(stderr, "Cannot create trace.txt and Target_Bt_Addr.txt in %s\n", m_link.ProgramFolder().c_str());
         return ExitFiles;
     }
     if (!options.interface.empty()) m_driver.SetInterfaceFilter(options.interface);
@@ -61,26 +62,26 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
         waits.flashShort = waits.flashLong = options.flashWaitMs;
         m_engine.SetTimeouts(waits);
     }
-    m_engine.Start(&m_driver, &m_front);
+    m_engine.Start(&m_driver, &m_link);
     if (m_run.served) m_engine.Channel()->SetIgnoredTargets(*m_run.served);
     if (options.target) m_engine.Channel()->SetChosenTarget(*options.target);
     m_started = true;
-    m_front.SetLink(&m_engine, &m_driver);
+    m_link.SetLink(&m_engine, &m_driver);
 
-    const int opened = m_front.OpenFirstAdapter();
+    const int opened = m_link.OpenFirstAdapter();
     if (opened < 0) {
-        std::fprintf(stderr, "%s\n", m_front.NoAdapterMessage("\n").c_str());
+        std::fprintf(stderr, "%s\n", m_link.NoAdapterMessage("\n").c_str());
         return ExitNoAdapter;
     }
     std::printf("Adapter: %s\n", m_engine.GetAdapterDescription(opened).c_str());
     m_run.report.SetAdapter(m_engine.GetAdapterDescription(opened));
 
-    m_front.SetPassword(options.password);
-    if (m_front.Listen() != 0) {
-        std::printf("%s\n", m_front.resultText().c_str());
+    m_link.SetPassword(options.password);
+    if (m_link.Listen() != 0) {
+        std::printf("%s\n", m_link.resultText().c_str());
         return ExitConnect + int{ConnectAborted};
     }
-    std::printf("%s\n", m_front.resultText().c_str());
+    std::printf("%s\n", m_link.resultText().c_str());
     const auto& timeouts = m_engine.Timeouts();
     // The first announce, the hear-out, perhaps the next announce on the adapter the one
     // target was heard on, the login; the engine's own waits end first.
@@ -89,7 +90,7 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
     if (m_front.Interrupted()) return StopInterrupted(Stopped::Listening, kind);
     if (!connected.several.empty()) return SeveralTargets(connected.several);
     const unsigned connect = connected.result.value_or(unsigned{ConnectTimeout});
-    const MacAddress address = m_front.TargetAddress();
+    const MacAddress address = m_link.TargetAddress();
     char addressText[18];
     std::snprintf(addressText, sizeof addressText, "%02x:%02x:%02x:%02x:%02x:%02x", address[0], address[1], address[2],
                   address[3], address[4], address[5]);
@@ -106,9 +107,9 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
     }
     std::printf("%s %s\n", ConnectText(connect), addressText);
     std::printf(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，设备 %s\n" : "Adapter in use: %s, target %s\n",
-                m_front.AdapterName().c_str(), addressText);
+                m_link.AdapterName().c_str(), addressText);
     // The target may have answered on another adapter than the one opened first.
-    m_run.report.SetAdapter(m_engine.GetAdapterDescription(m_front.AdapterIndex()));
+    m_run.report.SetAdapter(m_engine.GetAdapterDescription(m_link.AdapterIndex()));
     return std::nullopt;
 }
 
@@ -129,19 +130,19 @@ int CLinkSession::SeveralTargets(const std::vector<HeardTarget>& targets) {
     return ExitSeveralTargets;
 }
 
-void CLinkSession::RecordOutcome(unsigned stage, unsigned code) {
+void CLinkSession::RecordOutcome(std::optional<Stage> stage, unsigned code) {
     // An adapter that went away is told as the report line tells it: by name, with what
     // the target was left doing.
-    m_run.report.SetOutcome(
-        CRunReport::StageWord(stage),
-        Front().AdapterLostText(stage, code).value_or(CFdpGui::StageText(stage / 10 * 10 + 3) + CFdpGui::ResultText(code)),
-        code);
+    const Stage ended{stage ? stage->step : Stage::Transfer, Stage::Ended};
+    m_run.report.SetOutcome(CRunReport::StageWord(stage),
+                            m_link.AdapterLostText(stage, code).value_or(CFdpGui::StageText(ended) + CFdpGui::ResultText(code)),
+                            code);
 }
 
 int CLinkSession::StopInterrupted(Stopped during, std::uint8_t kind) {
-    const unsigned stage = m_front.LastStage();
+    const std::optional<Stage> stage = m_front.LastStage();
     const std::string step = during == Stopped::Erase ? "erase"
-                             : stage == 0             ? "transfer"
+                             : !stage                 ? "transfer"
                                                       : CRunReport::StageWord(stage);
     const std::string state = StoppedText(during, step, kind);
     std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_INTERRUPTED_LINE, {state}).c_str());
@@ -158,11 +159,12 @@ unsigned CLinkSession::WaitOutcome(std::uint8_t job, std::uint32_t linkWaitMs) {
 
 unsigned CLinkSession::RunTransfer(int submitted) {
     if (submitted != 0) {
-        std::printf("%s\n", m_front.resultText().c_str());
+        std::printf("%s\n", m_link.resultText().c_str());
         return FdpBusy;
     }
     const unsigned code = WaitOutcome(JobTransfer, m_engine.Timeouts().transfer);
-    if (code != 0) std::printf("%s%s\n", CFdpGui::StageText(63).c_str(), CFdpGui::ResultText(code).c_str());
+    if (code != 0)
+        std::printf("%s%s\n", CFdpGui::StageText({Stage::Transfer, Stage::Ended}).c_str(), CFdpGui::ResultText(code).c_str());
     return code;
 }
 

@@ -30,12 +30,15 @@ public:
     // about, named if it is interrupted.
     std::optional<int> Connect(const std::string& folder, std::uint8_t kind);
 
+    // The requests to the target, and the sink that prints and waits for their ends.
+    fdp::CFdpGui& Link() { return m_link; }
     CCliFrontEnd& Front() { return m_front; }
     fdp::CFdpEngine& Engine() { return m_engine; }
     const fdp::LinkTimeouts& Timeouts() { return m_engine.Timeouts(); }
 
-    // A link step's end as the report's outcome: its stage word and the wizard's words.
-    void RecordOutcome(unsigned stage, unsigned code);
+    // A link step's end as the report's outcome: its stage word and the wizard's words
+    // (nothing: no stage was reported, the transfer's words stand).
+    void RecordOutcome(std::optional<fdp::Stage> stage, unsigned code);
     // Says what the target was left doing, which matters most in the middle of a
     // download, and returns the exit code of the signal.
     int StopInterrupted(Stopped during, std::uint8_t kind);
@@ -49,6 +52,7 @@ private:
     int SeveralTargets(const std::vector<fdp::HeardTarget>& targets);
 
     CliRun& m_run;
+    fdp::CFdpGui m_link;
     CCliFrontEnd m_front;
     struct HookEnd {
         ~HookEnd();

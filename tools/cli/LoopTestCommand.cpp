@@ -94,7 +94,7 @@ int RunLoopTest(CliRun& run) {
     CLinkSession link(run);
     if (const auto failed = link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, 0))
         return *failed;
-    return RunLoopTest(&link.Front(), *request, run.options.dongle);
+    return RunLoopTest(&link.Link(), *request, run.options.dongle);
 }
 
 }  // namespace cli

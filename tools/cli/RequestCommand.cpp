@@ -28,7 +28,7 @@ std::optional<int> Connect(CLinkSession& link, const CliRun& run) {
 std::optional<int> AwaitAnswer(CLinkSession& link, int submitted) {
     const unsigned code = link.RunTransfer(submitted);
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
-    link.RecordOutcome(63, code);
+    link.RecordOutcome(Stage{Stage::Transfer, Stage::Ended}, code);
     if (code != 0) return OperationExit(code);
     return std::nullopt;
 }
@@ -42,7 +42,7 @@ int RunVersion(CliRun& run) {
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = MakeBuffer(kVersionBlockLen);
     (*block)[0] = area == "boot" ? 0x0D : 0x0E;
-    if (const auto ended = AwaitAnswer(link, link.Front().GetTargetVersion(block))) return *ended;
+    if (const auto ended = AwaitAnswer(link, link.Link().GetTargetVersion(block))) return *ended;
     const std::string version = FirmwareVersion::FromLe(block->data()).Text();
     std::printf("%s version: %s\n", area.c_str(), version.c_str());
     run.report.SetVersion(area, version);
@@ -59,18 +59,20 @@ int RunSaveBlock(CliRun& run) {
     CLinkSession link(run);
     if (const auto failed = Connect(link, run)) return *failed;
     CCliFrontEnd& front = link.Front();
+    CFdpGui& requests = link.Link();
     auto buffer = MakeBuffer(kParamImageLen);
     const bool params = run.Arg(0) == "params";
-    const int submitted = params ? front.GetParams(buffer) : front.GetTrace(buffer);
-    std::printf("%s\n", front.resultText().c_str());
+    const int submitted = params ? requests.GetParams(buffer) : requests.GetTrace(buffer);
+    std::printf("%s\n", requests.resultText().c_str());
     if (submitted != 0) return OperationExit(FdpBusy);
     const unsigned code = link.WaitOutcome(params ? JobGetParams : JobGetTrace,
                                            params ? link.Timeouts().params : link.Timeouts().trace);
     if (front.Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
-    std::printf("%s%s\n", CFdpGui::StageText(params ? 73 : 83).c_str(), CFdpGui::ResultText(code).c_str());
-    link.RecordOutcome(params ? 73 : 83, code);
+    const Stage ended{params ? Stage::ReadParams : Stage::ReadTrace, Stage::Ended};
+    std::printf("%s%s\n", CFdpGui::StageText(ended).c_str(), CFdpGui::ResultText(code).c_str());
+    link.RecordOutcome(ended, code);
     if (code != 0) return OperationExit(code);
-    const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(front.TraceTotal(), buffer->size());
+    const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(requests.TraceTotal(), buffer->size());
     bool refused = false;
     if (const std::string error = WriteOutputFile(out, {buffer->data(), size}, refused); !error.empty()) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -86,8 +88,8 @@ int RunDiagnose(CliRun& run) {
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = MakeBuffer(kTestBlockLen);
     (*block)[0] = 0xFF;
-    const int submitted = link.Front().DiagnoseTarget(block);
-    std::printf("%s\n", link.Front().resultText().c_str());
+    const int submitted = link.Link().DiagnoseTarget(block);
+    std::printf("%s\n", link.Link().resultText().c_str());
     if (const auto ended = AwaitAnswer(link, submitted)) return *ended;
     const std::uint8_t units = (*block)[0];
     if (units == 0xFF) {
@@ -104,8 +106,8 @@ int RunTestMode(CliRun& run) {
     CLinkSession link(run);
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = hci::CLoopRunner::TargetTestModeBlock();
-    const int submitted = link.Front().EnableTargetTestMode(block);
-    std::printf("%s\n", link.Front().resultText().c_str());
+    const int submitted = link.Link().EnableTargetTestMode(block);
+    std::printf("%s\n", link.Link().resultText().c_str());
     if (const auto ended = AwaitAnswer(link, submitted)) return *ended;
     const bool ok = (*block)[0] == 0;
     std::printf("%s\n", ok ? "Target has been under the Test Mode!" : "Enable target under test mode failed!");

@@ -33,10 +33,10 @@ nlohmann::ordered_json CRunReport::HeardTargetJson(const fdp::HeardTarget& targe
             {"lastSeenMsAgo", agoMs}};
 }
 
-std::string CRunReport::StageWord(unsigned stage) {
-    static const char* const kSteps[] = {"erase", "burn", "erase", "burn", "erase", "burn", "transfer", "params", "trace"};
-    const unsigned step = stage / 10;
-    return step < std::size(kSteps) ? kSteps[step] : "operation";
+std::string CRunReport::StageWord(std::optional<fdp::Stage> stage) {
+    if (!stage) return "operation";
+    if (stage->IsFlashStep()) return stage->IsBurn() ? "burn" : "erase";
+    return stage->step == fdp::Stage::Transfer ? "transfer" : stage->step == fdp::Stage::ReadParams ? "params" : "trace";
 }
 
 std::string CRunReport::Summary(int exitCode) const {

@@ -2,6 +2,10 @@
 // on a line of standard output (the human texts go to standard error then).
 #pragma once
 
+#include <optional>
+
+#include "fdp/Stage.h"
+
 #include <chrono>
 #include <map>
 #include <optional>
@@ -52,7 +56,7 @@ public:
     // The same for an end that has no result code (several targets: none logged in to).
     void SetOutcome(std::string stage, std::string result);
     // The link step of a stage code (10 x step + phase) as a stage word.
-    static std::string StageWord(unsigned stage);
+    static std::string StageWord(std::optional<fdp::Stage> stage);
 
     // The object, on one line; a stage not set follows from the exit code.
     std::string Json(int exitCode) const;
