@@ -11,8 +11,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
@@ -23,6 +21,8 @@
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
 #include "fdp/FormatBdAddr.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "widgets/ControlId.h"

@@ -11,13 +11,13 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "hci/DongleLink.h"
 #include "hci/LoopRunner.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 

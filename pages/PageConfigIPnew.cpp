@@ -6,10 +6,10 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/IpAddressCtl.h"

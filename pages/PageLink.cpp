@@ -11,13 +11,13 @@
 #include <chrono>
 #include <string>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/AdapterList.h"
 #include "fdp/FdpGui.h"
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/FontStatic.h"

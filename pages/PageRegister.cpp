@@ -5,11 +5,11 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ByteLimitEdit.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"

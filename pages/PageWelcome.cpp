@@ -3,8 +3,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "app/WizardJob.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 

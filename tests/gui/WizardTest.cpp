@@ -16,7 +16,6 @@
 
 #include "app/AboutDlg.h"
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "fdp/FdpTypes.h"
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
@@ -24,6 +23,7 @@
 #include "pages/PageLink.h"
 #include "pages/PageParam.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
 #include "widgets/ControlId.h"

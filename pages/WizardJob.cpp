@@ -1,4 +1,4 @@
-#include "app/WizardJob.h"
+#include "pages/WizardJob.h"
 
 WizardJob& TheWizardJob() {
     static WizardJob job;
