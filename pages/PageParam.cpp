@@ -74,14 +74,12 @@ bool CPageParam::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageParam::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageParam::BackPage() const { return PageLinkIndex; }
 
-int CPageParam::OnWizardNext() {
-    if (ApplyNamePassword()) Sheet()->SetActivePage(PageBurnIndex);
-    return kStay;
+int CPageParam::NextPage() const { return PageBurnIndex; }
+
+bool CPageParam::OnWizardNext() {
+    return ApplyNamePassword();
 }
 
 bool CPageParam::DoDataExchange(bool toMembers) {

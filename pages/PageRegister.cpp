@@ -47,19 +47,16 @@ bool CPageRegister::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageRegister::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageRegister::BackPage() const { return PageLinkIndex; }
 
-int CPageRegister::OnWizardNext() {
+int CPageRegister::NextPage() const { return PageBurnIndex; }
+
+bool CPageRegister::OnWizardNext() {
     UpdateData(true);
     for (CByteLimitEdit* edit : m_edits)
-        if (!TextFits(edit)) return kStay;
+        if (!TextFits(edit)) return false;
     param::CParamStore* store = Host().ParamStore();
-    if (store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask}))
-        Sheet()->SetActivePage(PageBurnIndex);
-    return kStay;
+    return store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask});
 }
 
 bool CPageRegister::DoDataExchange(bool toMembers) {

@@ -31,10 +31,7 @@ bool CPageWelcome::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageWelcome::OnWizardNext() {
-    Sheet()->SetActivePage(PagePasswdIndex);
-    return kStay;
-}
+int CPageWelcome::NextPage() const { return PagePasswdIndex; }
 
 bool CPageWelcome::DoDataExchange(bool toMembers) {
     if (toMembers) {
