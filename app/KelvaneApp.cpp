@@ -5,8 +5,8 @@
 #include "app/KelvaneDlg.h"
 #include "app/QtTranslation.h"
 #include "app/SingleInstance.h"
-#include "app/WizardJob.h"
 #include "fdp/TargetAddress.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 

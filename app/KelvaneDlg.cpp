@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include "app/AboutDlg.h"
-#include "app/WizardJob.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/ProgramFolders.h"
@@ -26,6 +25,7 @@
 #include "pages/PagePasswd.h"
 #include "pages/PageRegister.h"
 #include "pages/PageWelcome.h"
+#include "pages/WizardJob.h"
 #include "widgets/DialogStatusBar.h"
 #include "widgets/DialogText.h"
 #include "widgets/InfoDlg.h"

@@ -22,11 +22,11 @@
 #include <optional>
 #include <string>
 
-#include "app/WizardHost.h"
 #include "archive/SettingsFile.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/ReportFilter.h"
+#include "pages/WizardHost.h"
 
 class QLabel;
 class QMenuBar;

@@ -5,12 +5,12 @@
 
 #include <QCoreApplication>
 
-#include "app/WizardJob.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/FormatBdAddr.h"
 #include "pages/FdpEvent.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"
+#include "pages/WizardJob.h"
 #include "widgets/DialogText.h"
 #include "widgets/InfoDlg.h"
 #include "resources/strings/StringIds.h"

@@ -3,12 +3,12 @@
 
 #include "app/KelvaneDlg.h"
 
-#include "app/WizardJob.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringIds.h"
 #include "widgets/DialogText.h"
 #include "widgets/InfoDlg.h"

@@ -83,19 +83,15 @@ void CFirmSheet::SetWizardButtons(int flags) {
 }
 
 void CFirmSheet::PressBack() {
-    if (CWizardPage* page = ActivePage(); page && (m_buttons & WizBack)) Turn(page->OnWizardBack(), -1);
+    CWizardPage* page = ActivePage();
+    if (page && (m_buttons & WizBack) && page->OnWizardBack()) SetActivePage(page->BackPage());
 }
 
 void CFirmSheet::PressNext() {
-    if (CWizardPage* page = ActivePage(); page && (m_buttons & WizNext)) Turn(page->OnWizardNext(), +1);
+    CWizardPage* page = ActivePage();
+    if (page && (m_buttons & WizNext) && page->OnWizardNext()) SetActivePage(page->NextPage());
 }
 
 void CFirmSheet::PressFinish() {
     if (CWizardPage* page = ActivePage(); page && (m_buttons & WizFinish)) page->OnWizardFinish();
-}
-
-// A handler's result: kStay leaves the wizard where the handler put it; 0 follows the
-// index order, which this program's pages never ask for.
-void CFirmSheet::Turn(int result, int delta) {
-    if (result == CWizardPage::kFollowSheetOrder) SetActivePage(m_active + delta);
 }

@@ -1,6 +1,7 @@
 // The wizard sheet: nine pages, one shown at a time, and the Back / Next / Finish
-// buttons. The sheet never turns a page by itself: the pages' handlers name their
-// target with SetActivePage.
+// buttons. Back and Next turn to the page that the active page's rule names
+// (CWizardPage::BackPage, NextPage) once its handler lets the wizard go on; the sheet
+// has no page order of its own.
 #pragma once
 
 #include <QWidget>
@@ -17,7 +18,7 @@ public:
 
     explicit CFirmSheet(QWidget* parent = nullptr);
 
-    // Pages get their sheet index in the order they are added.
+    // Pages get their sheet index (their PageIndex) in the order they are added.
     void AddPage(CWizardPage* page);
     int PageCount() const { return static_cast<int>(m_pages.size()); }
     CWizardPage* Page(int index) const;
@@ -43,8 +44,6 @@ public:
     void PressFinish();
 
 private:
-    void Turn(int result, int delta);
-
     std::vector<CWizardPage*> m_pages;
     QStackedWidget* m_stack;
     QPushButton* m_back;

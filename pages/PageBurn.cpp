@@ -11,8 +11,6 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
@@ -23,6 +21,8 @@
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
 #include "fdp/FormatBdAddr.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "widgets/ControlId.h"
@@ -201,12 +201,12 @@ void CPageBurn::ShowReport() {
     bar->setValue(bar->maximum());
 }
 
-int CPageBurn::OnWizardNext() {
+// Next starts the task here; the download page is the last, the wizard stays on it.
+bool CPageBurn::OnWizardNext() {
     m_progress->setValue(0);
     UpdateData(true);
-    if (Job().linkState != LinkConnected) return kStay;
-    StartTask();
-    return kStay;
+    if (Job().linkState == LinkConnected) StartTask();
+    return false;
 }
 
 void CPageBurn::StartTask() {
@@ -336,31 +336,22 @@ void CPageBurn::OnReport(unsigned stage, std::int32_t lParam) {
     BuildSummary();
 }
 
-int CPageBurn::OnWizardBack() {
+bool CPageBurn::OnWizardBack() {
     // Back while the target erases or burns would leave it so; it is a way out like
     // closing and asks the same question (Yes stops the download and closes).
     if (DownloadRunning()) {
         Host().FinishWizard();
-        return kStay;
+        return false;
     }
     m_reportText.clear();
     UpdateData(false);
-    int target = -1;
-    switch (Job().task) {
-    case TaskFirmware: target = PageFirmFileIndex; break;
-    case TaskNamePassword: target = PageParamIndex; break;
-    case TaskDhcpNat: target = PageConfigIpIndex; break;
-    case TaskLoopTest:
-        // Closed every time, so that the loop test page opens the dongle afresh.
-        TheDongleLink().CloseDongle();
-        target = PageCircleTestIndex;
-        break;
-    case TaskRegister: target = PageRegisterIndex; break;
-    default: break;
-    }
-    if (target >= 0) Sheet()->SetActivePage(target);
-    return kStay;
+    // Closed every time, so that the loop test page opens the dongle afresh.
+    if (Job().task == TaskLoopTest) TheDongleLink().CloseDongle();
+    return true;
 }
+
+// Back returns to the page that took the task's inputs.
+int CPageBurn::BackPage() const { return TaskPage(Job().task); }
 
 bool CPageBurn::OnWizardFinish() { return Host().FinishWizard(); }
 

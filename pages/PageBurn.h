@@ -28,8 +28,9 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardBack() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
     bool OnWizardFinish() override;
     bool DoDataExchange(bool toMembers) override;
     // The summary text.

@@ -11,13 +11,13 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "hci/DongleLink.h"
 #include "hci/LoopRunner.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 
@@ -115,31 +115,30 @@ bool CPageCircleTest::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageCircleTest::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageCircleTest::BackPage() const { return PageLinkIndex; }
+
+int CPageCircleTest::NextPage() const { return PageBurnIndex; }
 
 void CPageCircleTest::Message(const char* text) {
     QMessageBox::warning(Host().Window(), Host().Window()->windowTitle(), QString::fromUtf8(text), QMessageBox::Ok);
 }
 
-int CPageCircleTest::OnWizardNext() {
-    if (!UpdateData(true)) return kStay;
+bool CPageCircleTest::OnWizardNext() {
+    if (!UpdateData(true)) return false;
     const auto selected = [this](std::size_t slot) { return m_radios[slot] == 0; };
     if (!selected(TargetTestMode) && !selected(DongleTestMode) && !selected(TestTarget) && !selected(TestDongle)) {
         Message("Please select a task!");
-        return kStay;
+        return false;
     }
     if (!selected(DongleMaster) && !selected(DongleSlave)) {
         Message("Dongle is Master Or Slave?");
-        return kStay;
+        return false;
     }
     LoopTestChoice& choice = TheLoopTestChoice();
     const hci::LoopSettings settings{m_dataSize, m_speed};
     if (const char* problem = hci::LoopSettingsProblem(settings)) {
         Message(problem);
-        return kStay;
+        return false;
     }
     choice.loopDataSize = m_dataSize;
     choice.loopSpeed = m_speed;
@@ -147,17 +146,16 @@ int CPageCircleTest::OnWizardNext() {
     hci::CDongleLink& dongle = TheDongleLink();
     dongle.ClearState();
     dongle.SetDongleMaster(choice.dongleMaster != 0);
-    if (!dongle.OpenDongle()) return kStay;
+    if (!dongle.OpenDongle()) return false;
     dongle.StartDongle(selected(TestTarget) || selected(TestDongle));
     if (dongle.Lost()) {
         // It hung up while it was started: as good as none.
         const std::string reason = dongle.LostReason();
         dongle.CloseDongle();
         ShowDongleMessage(Host().Window(), hci::kNoDongleMessage, reason);
-        return kStay;
+        return false;
     }
-    Sheet()->SetActivePage(PageBurnIndex);
-    return kStay;
+    return true;
 }
 
 void CPageCircleTest::OnRadioClicked(std::size_t slot) {

@@ -17,8 +17,9 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
     // Six radio values (0 selected, -1 not): target test mode (1002), dongle test mode
     // (1010), test target (1009), test dongle (1089), dongle master (1011), dongle

@@ -6,10 +6,10 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/IpAddressCtl.h"
@@ -76,12 +76,11 @@ bool CPageConfigIPnew::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageConfigIPnew::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageConfigIPnew::BackPage() const { return PageLinkIndex; }
 
-int CPageConfigIPnew::OnWizardNext() {
+int CPageConfigIPnew::NextPage() const { return PageBurnIndex; }
+
+bool CPageConfigIPnew::OnWizardNext() {
     UpdateData(true);
     param::NetworkSettings settings;
     settings.mode = m_routerMode == 0   ? param::NetworkMode::Hub
@@ -92,9 +91,7 @@ int CPageConfigIPnew::OnWizardNext() {
     settings.gateway = m_gateway->Address();
     settings.dns = m_dns->Address();
     param::CParamStore* store = Host().ParamStore();
-    if (store && param::ApplyNetwork(*store, settings, {Job().modifiedMask, Job().registerMask}))
-        Sheet()->SetActivePage(PageBurnIndex);
-    return kStay;
+    return store && param::ApplyNetwork(*store, settings, {Job().modifiedMask, Job().registerMask});
 }
 
 void CPageConfigIPnew::OnRadioClicked(int controlId) {

@@ -18,8 +18,9 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
 
     // By control id: radios 1059 hub, 1072 router, 1079 automatic, 1067 manual;
     // addresses 1071 IP, 1074 gateway, 1075 subnet mask, 1076 DNS server.

@@ -9,13 +9,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/InfoDlg.h"
@@ -112,10 +112,9 @@ bool CPageFirmFile::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageFirmFile::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageFirmFile::BackPage() const { return PageLinkIndex; }
+
+int CPageFirmFile::NextPage() const { return PageBurnIndex; }
 
 bool CPageFirmFile::DoDataExchange(bool toMembers) {
     for (FileGroup& files : m_files) {
@@ -233,19 +232,19 @@ void CPageFirmFile::OnTargetVersion(FirmwareKind kind) {
     Host().ShowInfo(text, CInfoDlg::ButtonOk, this);
 }
 
-int CPageFirmFile::OnWizardNext() {
+bool CPageFirmFile::OnWizardNext() {
     UpdateData(true);
     CopyToJob();
-    if (m_files[FirmwareBoot].checked) NextForKind(FirmwareBoot);
-    else if (m_files[FirmwareProgram].checked) NextForKind(FirmwareProgram);
-    return kStay;
+    if (m_files[FirmwareBoot].checked) return NextForKind(FirmwareBoot);
+    if (m_files[FirmwareProgram].checked) return NextForKind(FirmwareProgram);
+    return false;
 }
 
-void CPageFirmFile::NextForKind(FirmwareKind kind) {
+bool CPageFirmFile::NextForKind(FirmwareKind kind) {
     FileGroup& files = m_files[kind];
     const unsigned result = CheckFirmwareFile(kind);
     ShowFileCheckResult(result);
-    if (result != fdp::FileCheckOk) return;
+    if (result != fdp::FileCheckOk) return false;
     if (FirmwareVersion version; ReadFileVersion(kind, version) == fdp::FileCheckOk) files.fileVersion = version;
     bool answered = false;
     files.targetVersion = AskTargetVersion(kind, &answered);
@@ -257,9 +256,10 @@ void CPageFirmFile::NextForKind(FirmwareKind kind) {
         if (!answered)
             question += DlgText("\r\n\r\nNote: the target's version could not be read.",
                                 "\r\n\r\n注意：无法读取设备中的版本。");
-        if (Host().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes) return;
+        if (Host().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes)
+            return false;
     }
-    if (RecordFirmwareVersion(kind)) Sheet()->SetActivePage(PageBurnIndex);
+    return RecordFirmwareVersion(kind);
 }
 
 // The masks start from 0 for this task, so no bit of an earlier task (a name or a

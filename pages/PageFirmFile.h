@@ -23,8 +23,9 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
     // The "Update program firmware" flag, the boot and the program file paths. The
     // boot choice is not stored.
@@ -66,8 +67,8 @@ private:
     void OnSelect(fdp::FirmwareKind kind);
     void OnVersion(fdp::FirmwareKind kind);
     void OnTargetVersion(fdp::FirmwareKind kind);
-    // The checks of Next for the kind, going to the download page when all pass.
-    void NextForKind(fdp::FirmwareKind kind);
+    // The checks of Next for the kind: true, for the download page, when all pass.
+    bool NextForKind(fdp::FirmwareKind kind);
     void CopyToJob();
 
     std::uint32_t m_checkMask = fdp::CheckAll;

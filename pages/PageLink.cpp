@@ -11,13 +11,13 @@
 #include <chrono>
 #include <string>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/AdapterList.h"
 #include "fdp/FdpGui.h"
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/FontStatic.h"
@@ -45,11 +45,11 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
       m_targetList(new QTreeWidget(this)),
       m_connectChosen(new QPushButton(this)),
       m_radios{{
-          {1005, TaskDhcpNat, PageConfigIpIndex, &CPageLink::m_dhcpRadio, nullptr, true},
-          {1004, TaskNamePassword, PageParamIndex, &CPageLink::m_namePasswordRadio, nullptr, true},
-          {1003, TaskFirmware, PageFirmFileIndex, &CPageLink::m_firmwareRadio, nullptr, true},
-          {1001, TaskLoopTest, PageCircleTestIndex, &CPageLink::m_loopTestRadio, nullptr, true},
-          {1095, TaskRegister, PageRegisterIndex, &CPageLink::m_registerRadio, nullptr, true},
+          {1005, TaskDhcpNat, &CPageLink::m_dhcpRadio, nullptr, true},
+          {1004, TaskNamePassword, &CPageLink::m_namePasswordRadio, nullptr, true},
+          {1003, TaskFirmware, &CPageLink::m_firmwareRadio, nullptr, true},
+          {1001, TaskLoopTest, &CPageLink::m_loopTestRadio, nullptr, true},
+          {1095, TaskRegister, &CPageLink::m_registerRadio, nullptr, true},
       }} {
     auto* instruction = new QLabel(
         DlgText("Please make sure that PC be connected with the target through Ethernet or Usb cable. "
@@ -151,22 +151,27 @@ bool CPageLink::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageLink::OnWizardBack() {
-    Sheet()->SetActivePage(PagePasswdIndex);
-    return kStay;
-}
+int CPageLink::BackPage() const { return PagePasswdIndex; }
 
-int CPageLink::OnWizardNext() {
-    UpdateData(true);
+const CPageLink::TaskRadio* CPageLink::ChosenRadio() const {
     const TaskRadio* chosen = nullptr;
     for (const TaskRadio& radio : m_radios) {
         if (this->*radio.value == 0) chosen = &radio;
     }
-    if (chosen) {
-        Job().task = chosen->task;
-        Sheet()->SetActivePage(chosen->page);
-    }
-    return kStay;
+    return chosen;
+}
+
+bool CPageLink::OnWizardNext() {
+    UpdateData(true);
+    const TaskRadio* chosen = ChosenRadio();
+    if (!chosen) return false;
+    Job().task = chosen->task;
+    return true;
+}
+
+int CPageLink::NextPage() const {
+    const TaskRadio* chosen = ChosenRadio();
+    return chosen ? TaskPage(chosen->task) : kNoPage;
 }
 
 bool CPageLink::DoDataExchange(bool toMembers) {

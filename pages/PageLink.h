@@ -22,8 +22,9 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
     // The five radio values (0 selected, -1 not): name/password, register, firmware,
     // DHCP/NAT, loop test. The job's task then follows the firmware radio.
@@ -58,7 +59,6 @@ private:
     struct TaskRadio {
         int controlId;
         std::int32_t task;
-        int page;
         std::int32_t CPageLink::*value;
         QRadioButton* button;
         // False when the task's visibility switch hides the radio: it can then never
@@ -66,6 +66,8 @@ private:
         bool offered;
     };
 
+    // The task radio selected, as the members hold it; null when none is.
+    const TaskRadio* ChosenRadio() const;
     void OnConnectMessage(std::uint32_t wParam, std::int32_t lParam);
     void OnRadioClicked(QRadioButton* clicked);
     // Logs in to the target chosen in the list, on the adapter it was heard on.

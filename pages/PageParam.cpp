@@ -6,14 +6,14 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ByteLimitEdit.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
@@ -74,14 +74,12 @@ bool CPageParam::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageParam::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageParam::BackPage() const { return PageLinkIndex; }
 
-int CPageParam::OnWizardNext() {
-    if (ApplyNamePassword()) Sheet()->SetActivePage(PageBurnIndex);
-    return kStay;
+int CPageParam::NextPage() const { return PageBurnIndex; }
+
+bool CPageParam::OnWizardNext() {
+    return ApplyNamePassword();
 }
 
 bool CPageParam::DoDataExchange(bool toMembers) {

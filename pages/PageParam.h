@@ -20,8 +20,9 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
     // Target name, new password, its confirmation.
     void Save(archive::CArchive& ar) override;

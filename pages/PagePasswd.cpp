@@ -7,11 +7,11 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 #include "widgets/InfoDlg.h"
@@ -50,20 +50,18 @@ bool CPagePasswd::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPagePasswd::OnWizardBack() {
-    Sheet()->SetActivePage(PageWelcomeIndex);
-    return kStay;
-}
+int CPagePasswd::BackPage() const { return PageWelcomeIndex; }
 
-int CPagePasswd::OnWizardNext() {
+int CPagePasswd::NextPage() const { return PageLinkIndex; }
+
+bool CPagePasswd::OnWizardNext() {
     UpdateData(true);
     if (Host().FrontEnd().Listen() == 0) {
         Job().linkState = LinkListening;
-        Sheet()->SetActivePage(PageLinkIndex);
-    } else {
-        Host().ShowInfo(Host().LinkUnavailableText(), CInfoDlg::ButtonOk, this);
+        return true;
     }
-    return kStay;
+    Host().ShowInfo(Host().LinkUnavailableText(), CInfoDlg::ButtonOk, this);
+    return false;
 }
 
 // Whichever way the exchange runs, the front end's login password follows the page's.

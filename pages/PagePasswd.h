@@ -13,8 +13,9 @@ public:
     CPagePasswd(IWizardHost& host, WizardJob& job);
 
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
     // The flag, then the password only when the flag is set.
     void Save(archive::CArchive& ar) override;

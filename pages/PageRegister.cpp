@@ -5,11 +5,11 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
-#include "app/WizardJob.h"
 #include "archive/Archive.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardHost.h"
+#include "pages/WizardJob.h"
 #include "widgets/ByteLimitEdit.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
@@ -47,19 +47,16 @@ bool CPageRegister::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageRegister::OnWizardBack() {
-    Sheet()->SetActivePage(PageLinkIndex);
-    return kStay;
-}
+int CPageRegister::BackPage() const { return PageLinkIndex; }
 
-int CPageRegister::OnWizardNext() {
+int CPageRegister::NextPage() const { return PageBurnIndex; }
+
+bool CPageRegister::OnWizardNext() {
     UpdateData(true);
     for (CByteLimitEdit* edit : m_edits)
-        if (!TextFits(edit)) return kStay;
+        if (!TextFits(edit)) return false;
     param::CParamStore* store = Host().ParamStore();
-    if (store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask}))
-        Sheet()->SetActivePage(PageBurnIndex);
-    return kStay;
+    return store && param::ApplyRegister(*store, m_texts, {Job().modifiedMask, Job().registerMask});
 }
 
 bool CPageRegister::DoDataExchange(bool toMembers) {

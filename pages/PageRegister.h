@@ -20,8 +20,9 @@ public:
     CPageRegister(IWizardHost& host, WizardJob& job);
 
     bool OnSetActive() override;
-    int OnWizardBack() override;
-    int OnWizardNext() override;
+    bool OnWizardNext() override;
+    int BackPage() const override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
     // Register access code (1097), deregister access code (1021), register address
     // (1023), Ringlet number (1101), PSTN number (1024).

@@ -3,8 +3,8 @@
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 
-#include "app/WizardJob.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"
 
@@ -31,10 +31,7 @@ bool CPageWelcome::OnSetActive() {
     return CWizardPage::OnSetActive();
 }
 
-int CPageWelcome::OnWizardNext() {
-    Sheet()->SetActivePage(PagePasswdIndex);
-    return kStay;
-}
+int CPageWelcome::NextPage() const { return PagePasswdIndex; }
 
 bool CPageWelcome::DoDataExchange(bool toMembers) {
     if (toMembers) {

@@ -12,7 +12,7 @@ public:
 
     bool OnInitDialog() override;
     bool OnSetActive() override;
-    int OnWizardNext() override;
+    int NextPage() const override;
     bool DoDataExchange(bool toMembers) override;
 
     QPlainTextEdit* GuideEdit() const { return m_guideEdit; }

@@ -2,7 +2,7 @@
 
 #include <QVBoxLayout>
 
-#include "app/WizardHost.h"
+#include "pages/WizardHost.h"
 #include "widgets/ByteLimitEdit.h"
 #include "widgets/ControlId.h"
 #include "widgets/DialogText.h"

@@ -1,6 +1,7 @@
-// A page of the wizard sheet. The sheet calls the handlers below; every Back and Next
-// handler of this program picks its target itself with CFirmSheet::SetActivePage and
-// returns kStay.
+// A page of the wizard sheet. The sheet calls the handlers below. Back and Next do the
+// page's work and say whether the wizard may go on; the sheet then turns to the page
+// that BackPage() or NextPage() names, as a QWizardPage's nextId() names the page after
+// it. A page names where its buttons lead by its rule and never turns the sheet itself.
 //
 // Refresh rule: the first activation initialises the page (OnInitDialog fills the
 // controls from the members); every later activation fills the controls from the
@@ -20,16 +21,20 @@ struct WizardJob;
 class CWizardPage : public QWidget, public archive::SettingsRecord {
     Q_OBJECT
 public:
-    static constexpr int kStay = -1;
-    static constexpr int kFollowSheetOrder = 0;
+    // The rule's answer for "no page": the buttons lead nowhere.
+    static constexpr int kNoPage = -1;
 
     CWizardPage(IWizardHost& host, WizardJob& job, const QString& title, int titleId);
 
     virtual bool OnInitDialog();
     virtual bool OnSetActive();
     virtual bool OnKillActive();
-    virtual int OnWizardBack() { return kFollowSheetOrder; }
-    virtual int OnWizardNext() { return kFollowSheetOrder; }
+    // False keeps the wizard on this page.
+    virtual bool OnWizardBack() { return true; }
+    virtual bool OnWizardNext() { return true; }
+    // Where Back and Next lead from this page as it stands (a PageIndex), or kNoPage.
+    virtual int BackPage() const { return kNoPage; }
+    virtual int NextPage() const { return kNoPage; }
     virtual bool OnWizardFinish() { return true; }
 
     // Reads (toMembers) or writes the controls; false when a control's value is refused.

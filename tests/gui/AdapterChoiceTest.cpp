@@ -12,10 +12,10 @@
 #include <memory>
 
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "pages/FirmSheet.h"
 #include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
 

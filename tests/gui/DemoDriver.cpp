@@ -11,9 +11,9 @@
 
 #include "app/KelvaneApp.h"
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "pages/FirmSheet.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);

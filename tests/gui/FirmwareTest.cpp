@@ -19,7 +19,6 @@
 #include <memory>
 
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "fdp/FirmwareFile.h"
 #include "fdp/Sha256.h"
 #include "fdp/param/ParamStore.h"
@@ -30,6 +29,7 @@
 #include "pages/PageFirmFile.h"
 #include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
 #include "widgets/ControlId.h"

@@ -17,13 +17,13 @@
 #include <cstdio>
 
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "fdp/FdpEngine.h"
 #include "fdp/FirmwareFile.h"
 #include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 #include "tests/gui/GuiSupport.h"
 #include "widgets/ControlId.h"
 #include "widgets/InfoDlg.h"

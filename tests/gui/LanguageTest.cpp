@@ -7,8 +7,8 @@
 
 #include "app/KelvaneApp.h"
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "pages/FirmSheet.h"
+#include "pages/WizardJob.h"
 #include "pages/WizardPage.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"

@@ -8,11 +8,11 @@
 #include <memory>
 
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "hci/DongleLink.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
 #include "pages/PageCircleTest.h"
+#include "pages/WizardJob.h"
 #include "tests/gui/GuiSupport.h"
 #include "tests/support/ScriptedController.h"
 

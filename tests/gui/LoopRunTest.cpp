@@ -21,7 +21,6 @@
 #include <memory>
 
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "hci/DongleLink.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
@@ -29,6 +28,7 @@
 #include "pages/PageCircleTest.h"
 #include "pages/PageLink.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
 

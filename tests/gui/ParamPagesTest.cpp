@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "fdp/FirmwareFile.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/StandardBlock.h"
@@ -29,6 +28,7 @@
 #include "pages/PageParam.h"
 #include "pages/PagePasswd.h"
 #include "pages/PageRegister.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
 #include "widgets/ControlId.h"

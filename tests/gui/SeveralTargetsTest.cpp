@@ -17,7 +17,7 @@
 
 #include "pages/FirmSheet.h"
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
+#include "pages/WizardJob.h"
 #include "widgets/ControlId.h"
 #include "widgets/FontStatic.h"
 #include "fdp/FirmwareFile.h"

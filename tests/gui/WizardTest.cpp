@@ -16,7 +16,6 @@
 
 #include "app/AboutDlg.h"
 #include "app/KelvaneDlg.h"
-#include "app/WizardJob.h"
 #include "fdp/FdpTypes.h"
 #include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
@@ -24,6 +23,7 @@
 #include "pages/PageLink.h"
 #include "pages/PageParam.h"
 #include "pages/PagePasswd.h"
+#include "pages/WizardJob.h"
 #include "resources/strings/StringTable.h"
 #include "tests/gui/GuiSupport.h"
 #include "widgets/ControlId.h"
@@ -355,6 +355,39 @@ private slots:
             QCOMPARE(folder.Read(QStringLiteral("kelvane.ini")).mid(4, 20),
                      Le32(-1) + Le32(-1) + Le32(c.tasks[2]) + Le32(-1) + Le32(-1));
         }
+    }
+
+    // Each task's radio leads Next to the page of the task's inputs, and the download
+    // page's Back returns there.
+    void eachTaskLeadsToItsPageAndBack_data() {
+        QTest::addColumn<int>("radio");
+        QTest::addColumn<QString>("page");
+        QTest::newRow("firmware") << 1003 << QStringLiteral("CPageFirmFile");
+        QTest::newRow("name and password") << 1004 << QStringLiteral("CPageParam");
+        QTest::newRow("DHCP/NAT") << 1005 << QStringLiteral("CPageConfigIPnew");
+        QTest::newRow("loop test") << 1001 << QStringLiteral("CPageCircleTest");
+        QTest::newRow("register") << 1095 << QStringLiteral("CPageRegister");
+    }
+    void eachTaskLeadsToItsPageAndBack() {
+        QFETCH(int, radio);
+        QFETCH(QString, page);
+        const auto shown = [](CKelvaneDlg& window) {
+            return QString::fromLatin1(Sheet(window)->ActivePage()->metaObject()->className());
+        };
+        TheWizardJob() = WizardJob{};
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = OpenMainWindow(folder, kNoInterface, true);
+        PostConnectResult(*window, fdp::ConnectOk);
+        QTest::mouseClick(Link(*window)->Radio(radio), Qt::LeftButton, {}, QPoint(8, 8));
+        Next(*window);
+        QCOMPARE(shown(*window), page);
+
+        Sheet(*window)->SetActivePage(PageBurnIndex);
+        QCOMPARE(shown(*window), QStringLiteral("CPageBurn"));
+        Sheet(*window)->PressBack();
+        QCOMPARE(shown(*window), page);
+        window->close();
     }
 
     // Return presses Next, or Finish when that is the button shown, as in any wizard.

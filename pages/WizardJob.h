@@ -21,7 +21,8 @@ enum LinkState : std::int32_t {
     LinkConnected = 2,
 };
 
-// Sheet indices of the pages; every page moves the wizard by index.
+// Sheet indices of the pages, in the order the window adds them: the pages' Back and
+// Next rules name the page they lead to by these.
 enum PageIndex : int {
     PageWelcomeIndex = 0,
     PagePasswdIndex = 1,
@@ -49,5 +50,9 @@ struct WizardJob {
     std::int32_t showDhcp = 0;
     std::int32_t showRegister = 0;
 };
+
+// The page that takes the task's inputs: where the connection page's Next leads and the
+// download page's Back returns; -1 for a task that has none.
+int TaskPage(std::int32_t task);
 
 WizardJob& TheWizardJob();

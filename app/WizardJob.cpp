@@ -1,6 +1,0 @@
-#include "app/WizardJob.h"
-
-WizardJob& TheWizardJob() {
-    static WizardJob job;
-    return job;
-}
