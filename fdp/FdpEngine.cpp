@@ -82,7 +82,7 @@ int CFdpEngine::Start(CLinkDispatcher& dispatcher, CFdpGui* frontEnd) {
 
     m_stopWorker = false;
     m_protocol->Init(this, m_channel.get());
-    m_channel->Init(this, m_protocol.get(), m_driver);
+    m_channel->Init(this, m_driver);
     m_job = JobNone;
     m_state = StateNotOpened;
     m_jobEvent.Reset();
@@ -441,6 +441,8 @@ bool CFdpEngine::UseAdapter(int index) {
     UnparkReceiver();
     return result == OpenOk || result == OpenAlreadyOpen;
 }
+
+void CFdpEngine::OnData(const std::uint8_t* body, std::uint32_t length) { m_protocol->HandleData(body, length); }
 
 void CFdpEngine::OnTraceLength(std::uint32_t total) { m_frontEnd->OnTraceLength(total); }
 void CFdpEngine::OnTraceData(const std::uint8_t* data, std::uint32_t length) {

@@ -72,6 +72,7 @@ public:
     // Callbacks of the channel and the command layer.
     NextBlockResult NextBlock(std::uint32_t sentBytes) override;
     void GetCredentials(const MacAddress& target, PasswordBlock& block) override;
+    void OnData(const std::uint8_t* body, std::uint32_t length) override;
     void OnTraceLength(std::uint32_t total) override;
     void OnTraceData(const std::uint8_t* data, std::uint32_t length) override;
     // Another target announced while the link logs in or is logged in (receiver thread).

@@ -1,8 +1,9 @@
 // What the link's lower floors, the channel and the command layer, ask of the floor
 // above them: the time-outs of their waits, the next block of a download, the login
-// password, and where the announces and the trace text they receive go. The engine
-// implements it; the channel and the command layer hold it from Init to Uninit and
-// never include the engine.
+// password, and where the data frames, announces and trace text they receive go. The
+// engine implements it; the channel and the command layer hold it from Init to Uninit and
+// never include the engine. The channel does not know the command layer: its data frames
+// reach it through the engine.
 //
 // Threads: Timeouts on any of the link's threads; NextBlock and GetCredentials on the
 // engine's worker thread; the rest on its receiver thread, but where said. One virtual call per block or
@@ -33,6 +34,8 @@ public:
     virtual NextBlockResult NextBlock(std::uint32_t sentBytes) = 0;
     // The login password block for the target that announced.
     virtual void GetCredentials(const MacAddress& target, PasswordBlock& block) = 0;
+    // The body of a data frame from the target logged in to, for the command layer.
+    virtual void OnData(const std::uint8_t* body, std::uint32_t length) = 0;
     // The trace answer's total length, then its text block by block.
     virtual void OnTraceLength(std::uint32_t total) = 0;
     virtual void OnTraceData(const std::uint8_t* data, std::uint32_t length) = 0;

@@ -9,7 +9,6 @@
 #include "fdp/DebugTrace.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/LinkCallbacks.h"
-#include "fdp/LinkProtocol.h"
 #include "fdp/PacketDriver.h"
 
 namespace fdp {
@@ -25,9 +24,8 @@ std::uint32_t LoginRandom() {
 
 }  // namespace
 
-void CLinkChannel::Init(ILinkCallbacks* engine, CLinkProtocol* protocol, IPacketDriver* driver) {
+void CLinkChannel::Init(ILinkCallbacks* engine, IPacketDriver* driver) {
     m_engine = engine;
-    m_protocol = protocol;
     m_driver = driver;
     m_wait.Restart();
     m_state = ChannelIdle;
@@ -37,7 +35,6 @@ void CLinkChannel::Init(ILinkCallbacks* engine, CLinkProtocol* protocol, IPacket
 
 void CLinkChannel::Uninit() {
     m_engine = nullptr;
-    m_protocol = nullptr;
     m_driver = nullptr;
 }
 
@@ -291,7 +288,7 @@ void CLinkChannel::HandleFrame(const std::uint8_t* frame, std::uint32_t length) 
     case FDP_FRAME_DATA:
         // Another target's answers (another PC may be logged in to it) are not ours.
         if (m_state != ChannelConnected || view->source != TargetAddress()) return;
-        m_protocol->HandleData(view->body.data(), static_cast<std::uint32_t>(view->body.size()));
+        m_engine->OnData(view->body.data(), static_cast<std::uint32_t>(view->body.size()));
         return;
     default:
         return;

@@ -18,7 +18,6 @@
 
 namespace fdp {
 
-class CLinkProtocol;
 class ILinkCallbacks;
 class IPacketDriver;
 
@@ -41,7 +40,7 @@ public:
     // Other addresses remembered at most: frames with made-up sources must not grow them.
     static constexpr std::size_t kMaxOtherTargets = 64;
 
-    void Init(ILinkCallbacks* engine, CLinkProtocol* protocol, IPacketDriver* driver);
+    void Init(ILinkCallbacks* engine, IPacketDriver* driver);
     void Uninit();
     int Reset();
     void Abort();
@@ -101,7 +100,6 @@ private:
     std::vector<HeardTarget> CandidatesLocked() const;
 
     ILinkCallbacks* m_engine = nullptr;
-    CLinkProtocol* m_protocol = nullptr;
     IPacketDriver* m_driver = nullptr;
     std::atomic<ChannelState> m_state{ChannelIdle};
     CompletionWait m_wait;
