@@ -18,7 +18,9 @@
 #include "fdp/FdpTypes.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/Frame.h"
+#include "fdp/DownloadRecorder.h"
 #include "fdp/HeardTarget.h"
+#include "fdp/LinkFiles.h"
 #include "fdp/LinkEvent.h"
 #include "fdp/LoopRequests.h"
 #include "fdp/UpdateHistory.h"
@@ -60,7 +62,7 @@ public:
     void OnTraceLength(std::uint32_t total);
     void OnTraceData(const std::uint8_t* data, std::uint32_t length);
     // The last trace answer's total length (any thread).
-    std::uint32_t TraceTotal() const { return m_traceTotal; }
+    std::uint32_t TraceTotal() const { return m_files.TraceTotal(); }
 
     // The requests, in the system's order; 0 when the link took them.
     int StartDownload(std::uint8_t kind, const std::string& path);
@@ -104,24 +106,15 @@ public:
     void SetPassword(const std::string& password);
 
     // Update history: every download handed to the link by StartDownload adds a line to
-    // history.jsonl in the program folder when its last stage is reported. The task
-    // names what the user asked for ("firmware" or "parameters" when not set); the
-    // target's version of a flash area, when read before, goes with a download to it.
-    void SetHistoryTask(const std::string& task);
-    // The names of the fields a parameter download changes ("name,password"), for its
-    // history line; the values never go there.
-    void SetHistoryFields(const std::string& fields);
-    // The file the history line names when it is not the file sent: a parameter block
-    // built in a draft beside param.jdp, which takes the draft's place once burnt. Empty:
-    // the file sent.
-    void SetHistoryFile(const std::string& path);
-    void SetTargetVersion(std::uint8_t kind, const std::string& version);
-    std::string HistoryPath() const;
-    // Name of a flash area: boot, program, param.
-    static std::string KindName(std::uint8_t kind);
+    // history.jsonl in the program folder (see CDownloadRecorder for what it holds).
+    CDownloadRecorder& History() { return m_recorder; }
+    std::string HistoryPath() const { return m_recorder.HistoryPath(); }
 
     // Link wiring, set by the owner (which owns the engine and the driver).
-    void SetProgramFolder(const std::string& folder) { m_programFolder = folder; }
+    void SetProgramFolder(const std::string& folder) {
+        m_programFolder = folder;
+        m_recorder.SetFolder(folder);
+    }
     const std::string& ProgramFolder() const { return m_programFolder; }
     void SetLink(ILinkRequests* engine, IPacketDriver* driver) { m_engine = engine; m_driver = driver; }
     ILinkRequests* Engine() const { return m_engine; }
@@ -148,13 +141,6 @@ public:
     std::string resultText() const;
     MacAddress TargetAddress() const;
 
-    // The text of an FdpResult, and of a report stage (ended stages without the result).
-    static std::string ResultText(unsigned result);
-    static std::string StageText(Stage stage);
-    // The status text a stage report sets: the stage's text (with the result at a step's
-    // end), or the stopped text for a failure.
-    static std::string ReportStatusText(Stage stage, unsigned result);
-
     void SetStatusText(const std::string& text);
     void SetResultText(const std::string& text);
 
@@ -169,14 +155,6 @@ private:
     int StartListen(std::optional<HeardTarget> target);
     int SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path,
                       SharedBuffer buffer, std::uint32_t size, unsigned okText, bool setText);
-    void AbandonTraceFile();
-    void BeginHistory(std::uint8_t kind, const std::string& path);
-    // The download file's digest for its history line, at the download's first report
-    // (worker thread), once per download.
-    void HashDownloadFile();
-    void EndHistory(Stage stage, unsigned result);
-    void RecordVersionAfter(const std::optional<FirmwareVersion>& version);
-    void AppendHistoryLocked();   // under m_historyLock, with a download recorded
 
     std::string m_programFolder;
     ILinkEventSink* m_sink = nullptr;
@@ -190,27 +168,14 @@ private:
     std::string m_statusText;
     std::string m_resultText;
 
-    std::mutex m_requestLock;
-    FdpRequest m_request;
+    std::mutex m_requestLock;   // one request handed to the engine at a time
 
     mutable std::mutex m_credentialLock;
     std::string m_password = "4826";
     MacAddress m_targetAddress{};
 
-    std::mutex m_traceLock;    // trace blocks (receiver) and dumps (UI thread)
-    std::FILE* m_traceFile = nullptr;
-    std::int64_t m_traceRemaining = -1;
-    std::atomic<std::uint32_t> m_traceTotal{0};
-    std::FILE* m_addressFile = nullptr;
-
-    std::mutex m_historyLock;   // begun on the owner's thread, ended on the worker
-    std::optional<HistoryRecord> m_download;
-    bool m_downloadHashed = false;
-    std::chrono::steady_clock::time_point m_downloadStart;
-    std::string m_historyTask;
-    std::string m_historyFields;
-    std::string m_historyFile;
-    std::array<std::string, 8> m_targetVersions;   // by DownloadKind
+    CLinkFiles m_files;
+    CDownloadRecorder m_recorder;
 
     mutable std::mutex m_lostLock;
     std::string m_lostAdapter;   // deleted while logged in; empty from the next listen on

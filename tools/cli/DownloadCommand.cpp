@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "fdp/LinkTexts.h"
 #include "fdp/FirmwareFile.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/Sha256.h"
@@ -87,7 +88,7 @@ int RunDownload(CliRun& run) {
         if (link.RunTransfer(link.Link().GetTargetVersion(block)) == 0) {
             target = FirmwareVersion::FromAnswer(block->data(), wanted);
             // The version read goes into the update history with the download.
-            link.Link().SetTargetVersion(kind, target->Text());
+            link.Link().History().SetTargetVersion(kind, target->Text());
         }
         if (const auto refused = RefuseFirmwareVersion(firmwareKind, file, target, run.options.force)) return *refused;
     }
@@ -99,8 +100,8 @@ std::optional<int> DownloadArea(CLinkSession& link, CliRun& run, const std::stri
                                 const std::string& path, std::uint64_t fileSize) {
     CCliFrontEnd& front = link.Front();
     CFdpGui& requests = link.Link();
-    requests.SetHistoryTask(task);
-    if (kind == KindParam) requests.SetHistoryFields(ChangedFieldsOf(path));
+    requests.History().SetTask(task);
+    if (kind == KindParam) requests.History().SetFields(ChangedFieldsOf(path));
     front.BeginDownload();
     if (requests.StartDownload(kind, path) != 0) {
         std::printf("%s\n", requests.resultText().c_str());
@@ -113,7 +114,7 @@ std::optional<int> DownloadArea(CLinkSession& link, CliRun& run, const std::stri
                                                  2 * timeouts.Flash(kind) + timeouts.transfer) + 5s;
     if (!front.WaitDownloadEnd(bound)) {
         if (front.Interrupted()) return link.StopInterrupted(Stopped::Download, kind);
-        std::printf("%s\n", CFdpGui::ResultText(FdpTimeout).c_str());
+        std::printf("%s\n", ResultText(FdpTimeout).c_str());
         link.RecordOutcome(front.LastStage(), FdpTimeout);
         return OperationExit(FdpTimeout);
     }
@@ -141,7 +142,7 @@ int RunErase(CliRun& run) {
     const unsigned code = link.WaitOutcome(JobErase, link.Timeouts().Flash(kind));
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Erase, kind);
     const Stage eraseEnd = Stage::Of(kind, false, Stage::Ended);
-    std::printf("%s%s\n", CFdpGui::StageText(eraseEnd).c_str(), CFdpGui::ResultText(code).c_str());
+    std::printf("%s%s\n", StageText(eraseEnd).c_str(), ResultText(code).c_str());
     if (const auto lost = link.Link().AdapterLostText(eraseEnd, code)) std::printf("%s\n", lost->c_str());
     link.RecordOutcome(eraseEnd, code);
     return OperationExit(code);

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "fdp/LinkTexts.h"
 #include "fdp/FormatBdAddr.h"
 #include "fdp/LinkChannel.h"
 #include "resources/strings/StringIds.h"
@@ -135,7 +136,7 @@ void CLinkSession::RecordOutcome(std::optional<Stage> stage, unsigned code) {
     // the target was left doing.
     const Stage ended{stage ? stage->step : Stage::Transfer, Stage::Ended};
     m_run.report.SetOutcome(CRunReport::StageWord(stage),
-                            m_link.AdapterLostText(stage, code).value_or(CFdpGui::StageText(ended) + CFdpGui::ResultText(code)),
+                            m_link.AdapterLostText(stage, code).value_or(StageText(ended) + ResultText(code)),
                             code);
 }
 
@@ -164,7 +165,7 @@ unsigned CLinkSession::RunTransfer(int submitted) {
     }
     const unsigned code = WaitOutcome(JobTransfer, m_engine.Timeouts().transfer);
     if (code != 0)
-        std::printf("%s%s\n", CFdpGui::StageText({Stage::Transfer, Stage::Ended}).c_str(), CFdpGui::ResultText(code).c_str());
+        std::printf("%s%s\n", StageText({Stage::Transfer, Stage::Ended}).c_str(), ResultText(code).c_str());
     return code;
 }
 

@@ -37,7 +37,7 @@ int RunParamTask(CliRun& run) {
 
     CLinkSession link(run);
     if (const auto failed = link.Connect(folder, fdp::KindParam)) return *failed;
-    link.Link().SetHistoryFile(draft.WorkingFile().string());
+    link.Link().History().SetFile(draft.WorkingFile().string());
     if (const auto failed = DownloadArea(link, run, "kelvane-cli " + run.Arg(0), fdp::KindParam, path, fdp::kParamImageLen))
         return *failed;
     if (!draft.Commit(error)) {

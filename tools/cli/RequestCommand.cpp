@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "fdp/LinkTexts.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/Sha256.h"
 #include "hci/LoopRunner.h"
@@ -69,7 +70,7 @@ int RunSaveBlock(CliRun& run) {
                                            params ? link.Timeouts().params : link.Timeouts().trace);
     if (front.Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
     const Stage ended{params ? Stage::ReadParams : Stage::ReadTrace, Stage::Ended};
-    std::printf("%s%s\n", CFdpGui::StageText(ended).c_str(), CFdpGui::ResultText(code).c_str());
+    std::printf("%s%s\n", StageText(ended).c_str(), ResultText(code).c_str());
     link.RecordOutcome(ended, code);
     if (code != 0) return OperationExit(code);
     const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(requests.TraceTotal(), buffer->size());

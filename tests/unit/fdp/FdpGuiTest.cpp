@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "fdp/LinkTexts.h"
 #include "tests/support/RecordingFrontEnd.h"
 
 namespace fdp::test {
@@ -57,7 +58,7 @@ TEST(ResultTexts, CoverTheNamedResultsAndOneForTheRest) {
                           {3, "time out!"}, {4, "user cancelled!"}, {7, "no enough memory!"},
                           {8, "inferface has not been opened!"}, {9, "system is in busy!"},
                           {10, "file operation failed!"}, {5, "unkonwn error!"}, {11, "unkonwn error!"}};
-    for (const Case& c : cases) EXPECT_EQ(CFdpGui::ResultText(c.result), c.text) << c.result;
+    for (const Case& c : cases) EXPECT_EQ(ResultText(c.result), c.text) << c.result;
 }
 
 TEST(Credentials, PasswordBlockIsTheFirstSixteenBytesOrZeroFilled) {

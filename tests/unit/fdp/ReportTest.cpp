@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "fdp/LinkTexts.h"
 #include "fdp/DownloadReport.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FirmwareVersion.h"
@@ -128,7 +129,7 @@ TEST(DownloadReport, AParameterDownloadReadsAsTheUserSeesIt) {
     for (const Step& s : steps) {
         SCOPED_TRACE(s.stage);
         StageReport r = At(s.stage, s.result, s.position, 1000);
-        r.text = CFdpGui::ReportStatusText(r.stage, s.result);
+        r.text = ReportStatusText(r.stage, s.result);
         ASSERT_TRUE(filter.Pass(r));
         const auto line = report.OnReport(r);
         EXPECT_EQ(line.value_or("(none)"), s.line ? s.line : "(none)");
@@ -151,7 +152,7 @@ TEST(DownloadReport, AFailedParameterStepStopsWithTheStoppedLine) {
         report.Begin();
         // Each report with the status text the front end gives it.
         const auto take = [&report](StageReport r) {
-            r.text = CFdpGui::ReportStatusText(r.stage, r.result);
+            r.text = ReportStatusText(r.stage, r.result);
             return report.OnReport(r);
         };
         take(At(62, 0, 1000, 1000));
