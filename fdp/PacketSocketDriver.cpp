@@ -259,8 +259,9 @@ std::size_t CPacketSocketDriver::ReadFramesLocked() {
 }
 
 bool CPacketSocketDriver::Accept(const BrokerHeader& from, const std::uint8_t* frame, std::size_t length) {
-    // Our own frames, on a kernel that still delivers them: never a reply.
-    if (from.detail == PACKET_OUTGOING || length < kEthHeaderLen) return false;
+    // Our own frames never come back: a packet socket bound to one EtherType is handed
+    // only frames that arrive; only an every-protocol socket sees those going out.
+    if (length < kEthHeaderLen) return false;
     const int ifindex = static_cast<int>(from.ifindex);
     if (ifindex == m_table.LinkIfindex() && ifindex != 0) {
         // The target answered where the link already listens: it stays there.
