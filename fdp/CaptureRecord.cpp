@@ -1,6 +1,6 @@
-#include <cstring>
+#include "fdp/CaptureRecord.h"
 
-#include "fdp/PacketDriver.h"
+#include <cstring>
 
 namespace fdp {
 

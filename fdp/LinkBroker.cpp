@@ -210,12 +210,8 @@ int OpenPacketSocket(int& error) {
         error = errno;
         return -1;
     }
-    // The kernel keeps our own frames out of the socket (Linux 4.20 on); older kernels
-    // deliver them as PACKET_OUTGOING, which the driver drops.
-#ifdef PACKET_IGNORE_OUTGOING
-    const int one = 1;
-    ::setsockopt(socket, SOL_PACKET, PACKET_IGNORE_OUTGOING, &one, sizeof one);
-#endif
+    // Bound to one EtherType, the socket is handed only frames that arrive: the frames
+    // the machine sends reach every-protocol sockets alone, so ours never come back.
     const int buffer = kKernelBufferLen;
     ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     if (!AttachLinkFilter(socket)) {

@@ -1,8 +1,10 @@
 // The packet driver. The packet socket itself (AF_PACKET, SOCK_RAW, EtherType 0x0707,
 // bound to no interface) is held by the link broker, a process of its own (LinkBroker.h):
-// this driver talks to it over a socket pair, hears the link's frames from every
-// interface of the host, those that appear later included, with the interface each came
-// in on, and has frames sent on the interface in use.
+// this driver hears the link's frames from every interface of the host, those that
+// appear later included, with the interface each came in on, and has frames sent on the
+// interface in use. It holds its parts: the wire to the broker (PacketWire), the adapter
+// table (AdapterTable) kept current by the link watcher (LinkWatcher), the scouting on
+// every candidate (CandidateScout) and the reason of the last failure (AdapterFailure).
 //
 // Privilege: creating the socket needs CAP_NET_RAW, using it does not. The programs
 // start the broker first thing in main (StartLinkBroker), hand its pair over with
@@ -29,18 +31,19 @@
 // ReceiveFrames stay valid until the next ReceiveFrames or Uninit.
 #pragma once
 
-#include <linux/if_packet.h>
-#include <sys/socket.h>
-
 #include <atomic>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "fdp/AdapterFailure.h"
 #include "fdp/AdapterList.h"
+#include "fdp/AdapterTable.h"
+#include "fdp/CandidateScout.h"
 #include "fdp/LinkBroker.h"
+#include "fdp/LinkWatcher.h"
 #include "fdp/PacketDriver.h"
+#include "fdp/PacketWire.h"
 
 namespace fdp {
 
@@ -48,7 +51,7 @@ class CPacketSocketDriver : public IPacketDriver {
 public:
     // The broker main started before giving up its privileges (or why it could not), for
     // every driver of this process; the process keeps its end of the pair to its end.
-    static void SetProcessBroker(LinkBrokerHandle broker);
+    static void SetProcessBroker(LinkBrokerHandle broker) { PacketWire::SetProcessBroker(broker); }
 
     CPacketSocketDriver();
     ~CPacketSocketDriver() override;
@@ -63,9 +66,9 @@ public:
     void SetInterfaceFilter(std::string list) { m_adapters.SetInterfaceFilter(std::move(list)); }
     // Before the first Init: this driver opens the packet socket itself instead of
     // starting a broker. For the target's side of a bench only; never in the programs.
-    void UseOwnSocket() { m_useOwnSocket = true; }
+    void UseOwnSocket() { m_wire.UseOwnSocket(); }
     // Sends the broker refused since Init (it refuses only what this driver never asks).
-    unsigned RefusedSends() const { return m_refusedSends.load(std::memory_order_relaxed); }
+    unsigned RefusedSends() const { return m_wire.RefusedSends(); }
 
     int Init(void* unused) override;
     int Uninit() override;
@@ -90,83 +93,45 @@ public:
 
     // Read time-out of ReceiveFrames in milliseconds.
     static constexpr int kReadTimeoutMs = 1000;
-    // Rows at most: the five of discovery, then late arrivals; a full table gives the
-    // rows of interfaces that are gone to newcomers.
-    static constexpr std::size_t kMaxCandidates = 32;
 
 private:
-    // Frames one recvmmsg may deliver. Each lands in a slot of the receive buffer with
-    // room for a capture header in front of it; the header of a kept frame is written
-    // just before it afterwards, so no frame is ever copied. 32 slots keep the distance
-    // from a record's start to its frame within the header's 16-bit length.
+    // Frames one read of the wire may deliver. Each lands in a slot of the receive buffer
+    // with room for a capture header in front of it; the header of a kept frame is
+    // written just before it afterwards, so no frame is ever copied. 32 slots keep the
+    // distance from a record's start to its frame within the header's 16-bit length.
     static constexpr std::size_t kBatch = 32;
-    static constexpr std::size_t kSnapLen = kBrokerSnapLen;
-    static constexpr std::size_t kSlotLen = kCaptureHeaderLen + kSnapLen;
+    static_assert(kBatch <= PacketWire::kMaxBatch);
+    static constexpr std::size_t kSlotLen = kCaptureHeaderLen + PacketWire::kSnapLen;
 
-    // Whether a frame read from the socket is the link's: on the adapter in use (the hot
-    // path: two comparisons), or the first announce on another candidate while scouting.
+    // Whether a frame read from the wire is the link's: on the adapter in use (the hot
+    // path: two comparisons), or the first announce on another candidate while scouting,
+    // which moves the link there.
     bool Accept(const BrokerHeader& from, const std::uint8_t* frame, std::size_t length);
-    bool AcceptElsewhere(int ifindex, const std::uint8_t* frame, std::size_t length);
-    // Reads what the socket holds into the receive buffer; returns the bytes of records.
+    bool MoveToLocked(int row);
+    // Reads what the wire holds into the receive buffer; returns the bytes of records.
     std::size_t ReadFramesLocked();
     // Reads the rtnetlink messages waiting and brings the table up to date.
     void ReadLinkChanges();
-    // The row of this interface (added when it is new and an Ethernet candidate); -1.
-    int RowForIfindexLocked(int ifindex);
-    int AddRowLocked(AdapterEntry entry);
-    // May announces on this row be taken? From a wired or USB adapter, or a named one.
-    bool MayCarryLoginLocked(std::size_t row) const;
-    // The ifindex the link's frames come in on: the chosen row's, 0 when none or when
-    // the chosen row may not carry a login.
-    void UpdateLinkIfindexLocked();
-    // Keeps the source and row of an announce that scouting does not hand on.
-    void NoteAnnouncerLocked(const std::uint8_t* frame, int row);
-    // Says once per interface that its announce was ignored.
-    void NoteIgnoredLocked(const AdapterEntry& row);
     void CloseLocked();
     void DrainSocket();
-    // The broker ended: the adapter in use is lost, nothing more is read from the pair.
-    void BrokerGoneLocked();
-    void EndOwnBroker();
-    void SetFailureLocked(unsigned textId, std::vector<std::string> words);
-    void SetFailure(unsigned textId, std::vector<std::string> words);
+    // The adapter in use can no longer be reached (deleted, or the broker ended).
+    void LostLocked(std::string name);
 
     CAdapterList m_adapters;
 
     mutable std::mutex m_lock;   // everything below but the descriptors' own calls
-    std::vector<AdapterEntry> m_table;
-    int m_wire = -1;             // our end of the broker's pair, or our own packet socket
-    int m_wireError = 0;         // why there is neither
-    bool m_brokerGone = false;   // it ended: nothing more to read or send
-    pid_t m_ownBroker = -1;      // a broker this driver started, ended with the driver
-    bool m_useOwnSocket = false;
-    std::atomic<unsigned> m_refusedSends{0};
-    int m_openIndex = -1;
-    int m_linkIfindex = 0;
+    PacketWire m_wire;
+    LinkWatcher m_watcher;
+    AdapterTable m_table{m_adapters};
+    CandidateScout m_scout;
+    AdapterFailure m_failure;
     MacAddress m_localAddress{};
     std::vector<std::uint8_t> m_sendBuffer;
     std::vector<std::uint8_t> m_receiveBuffer;
-    unsigned m_failureId = 0;    // 0: no failure
-    std::vector<std::string> m_failureWords;
-
-    bool m_scouting = false;
-    bool m_moveOnAnnounce = false;   // no announce seen since scouting was (re)started
-    std::set<std::string> m_ignoredSaid;
-    std::string m_notice;
-    std::atomic<bool> m_hasNotice{false};
-    std::vector<HeardAnnounce> m_announcers;   // not handed on since the last TakeAnnouncers
-    std::atomic<bool> m_hasAnnouncers{false};
-    std::string m_lost;          // the adapter in use, deleted since the last TakeAdapterLost
+    std::string m_lost;          // the adapter in use, lost since the last TakeAdapterLost
     std::atomic<bool> m_hasLost{false};
 
-    int m_linkFd = -1;           // rtnetlink, link changes
     int m_wakeFd = -1;           // eventfd: WakeReceiver writes, ReceiveFrames drains
-
-    // recvmmsg's arrays, kept between reads: the broker's header, then the frame.
-    mmsghdr m_messages[kBatch]{};
-    iovec m_vectors[kBatch][2]{};
-    BrokerHeader m_headers[kBatch]{};
-    sockaddr_ll m_sources[kBatch]{};   // own socket: where each frame came from
 };
 
 }  // namespace fdp

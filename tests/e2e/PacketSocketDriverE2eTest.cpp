@@ -3,10 +3,13 @@
 // arrive it hands to the link (frames sent from the target's namespace by the test).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +71,70 @@ bool SendFromTargetSide(const std::string& device, const std::vector<Bytes>& fra
     int status = 0;
     return ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+// The first frame of EtherType 0x0707 that arrives on an interface of the target's
+// namespace, caught by a child that enters it: Start returns once it listens.
+class TargetSideCatcher {
+public:
+    ~TargetSideCatcher() {
+        if (m_child > 0) {
+            ::kill(m_child, SIGKILL);
+            ::waitpid(m_child, nullptr, 0);
+        }
+        if (m_pipe >= 0) ::close(m_pipe);
+    }
+    bool Start(const std::string& device) {
+        int ends[2];
+        if (::pipe(ends) != 0) return false;
+        m_child = ::fork();
+        if (m_child < 0) return false;
+        if (m_child == 0) {
+            ::close(ends[0]);
+            const int ns = ::open(("/run/netns/" + NapNamespace()).c_str(), O_RDONLY | O_CLOEXEC);
+            if (ns < 0 || ::setns(ns, CLONE_NEWNET) != 0) ::_exit(1);
+            const int fd = ::socket(AF_PACKET, SOCK_RAW, htons(0x0707));
+            sockaddr_ll at{};
+            at.sll_family = AF_PACKET;
+            at.sll_protocol = htons(0x0707);
+            at.sll_ifindex = static_cast<int>(::if_nametoindex(device.c_str()));
+            if (fd < 0 || at.sll_ifindex == 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0)
+                ::_exit(2);
+            std::uint8_t frame[1600];
+            std::uint16_t length = 0;
+            if (::write(ends[1], &length, sizeof length) != sizeof length) ::_exit(3);   // listening
+            pollfd wait = {fd, POLLIN, 0};
+            if (::poll(&wait, 1, 3000) == 1) {
+                const ssize_t got = ::recv(fd, frame, sizeof frame, 0);
+                if (got > 0) length = static_cast<std::uint16_t>(got);
+            }
+            if (::write(ends[1], &length, sizeof length) != sizeof length ||
+                ::write(ends[1], frame, length) != static_cast<ssize_t>(length))
+                ::_exit(4);
+            ::_exit(0);
+        }
+        ::close(ends[1]);
+        m_pipe = ends[0];
+        std::uint16_t ready = 1;
+        return ::read(m_pipe, &ready, sizeof ready) == sizeof ready && ready == 0;
+    }
+    // The frame, empty when none came within three seconds of Start.
+    Bytes Frame() {
+        std::uint16_t length = 0;
+        if (::read(m_pipe, &length, sizeof length) != sizeof length) return {};
+        Bytes frame(length);
+        std::size_t have = 0;
+        while (have < length) {
+            const ssize_t got = ::read(m_pipe, frame.data() + have, length - have);
+            if (got <= 0) return {};
+            have += static_cast<std::size_t>(got);
+        }
+        return frame;
+    }
+
+private:
+    pid_t m_child = -1;
+    int m_pipe = -1;
+};
 
 // The markers (byte 15) of the frames the driver hands over within the time given.
 std::multiset<int> MarkersRead(fdp::CPacketSocketDriver& driver, std::chrono::milliseconds within) {
@@ -224,6 +291,47 @@ TEST_F(PacketSocketDriverE2eTest, AnAnnounceOnAnotherCandidateMovesTheLinkThere)
     ASSERT_TRUE(SendFromTargetSide(kNapInterface, {FrameOf(0x0707, 0x44, 0x62)}));
     EXPECT_EQ(MarkersRead(all, 700ms), (std::multiset<int>{0x71, 0x61}));
     EXPECT_EQ(all.OpenIndex(), kvx1);
+    all.Uninit();
+    Bench("spares down");
+}
+
+// A frame carries the address of the adapter it leaves by: after an announce moved the
+// link to another adapter, its frames come from that adapter's address, not the first
+// one's (a veth takes frames to any address, a real card drops them).
+TEST_F(PacketSocketDriverE2eTest, AfterAMoveFramesCarryTheNewAdaptersOwnAddress) {
+    const Bytes kvx1Address = {0x02, 0x4b, 0x56, 0x00, 0x00, 0x31};
+    ASSERT_TRUE(Bench("spares up 1"));
+    ASSERT_TRUE(Shell("ip link set dev kvx1 down && ip link set dev kvx1 address 02:4b:56:00:00:31 && "
+                      "ip link set dev kvx1 up"));
+    fdp::CPacketSocketDriver all;
+    all.SetInterfaceFilter("kv*");   // veths carry a login only when named
+    all.Init(nullptr);
+    const int count = all.EnumerateAdapters();
+    int kv0 = -1, kvx1 = -1;
+    for (int i = 0; i < count; ++i) {
+        if (all.GetAdapterName(i) == kPcInterface) kv0 = i;
+        if (all.GetAdapterName(i) == "kvx1") kvx1 = i;
+    }
+    ASSERT_GE(kv0, 0);
+    ASSERT_GE(kvx1, 0);
+    ASSERT_EQ(all.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << all.LastError();
+    all.SetScouting(true);
+    ASSERT_TRUE(SendFromTargetSide("kvx1p", {FrameOf(0x0707, 0x01, 0x71)}));
+    EXPECT_EQ(MarkersRead(all, 500ms), (std::multiset<int>{0x71}));
+    ASSERT_EQ(all.OpenIndex(), kvx1);
+    std::uint8_t local[6] = {};
+    all.GetLocalAddress(local);
+    EXPECT_EQ(Bytes(local, local + 6), kvx1Address);
+
+    TargetSideCatcher catcher;
+    ASSERT_TRUE(catcher.Start("kvx1p"));
+    const std::uint8_t payload[20] = {0x44, 0x72};
+    ASSERT_EQ(all.SendFrame(kNapAddress, payload, sizeof payload), 1);
+    const Bytes frame = catcher.Frame();
+    ASSERT_EQ(frame.size(), 60u) << "no frame arrived on kvx1p";
+    EXPECT_EQ(Bytes(frame.begin(), frame.begin() + 6), Bytes(kNapAddress, kNapAddress + 6));
+    EXPECT_EQ(Bytes(frame.begin() + 6, frame.begin() + 12), kvx1Address);
+    EXPECT_EQ(frame[15], 0x72);
     all.Uninit();
     Bench("spares down");
 }
