@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
@@ -497,6 +498,26 @@ private slots:
         QCOMPARE(log.reports[0].first, 61u);
         QCOMPARE(log.reports[1], (QPair<quint32, qint32>(62, 1000)));
         QCOMPARE(log.reports[2].first, 63u);
+        window->close();
+    }
+
+    // A download whose first block cannot be read: the transfer's report carries the
+    // stopped text, made once with the failure, through the coalesced hand-on to its line;
+    // the end of the transfer adds it again and the download stops.
+    void aTransferThatCannotReadItsFileShowsTheStoppedText() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        Sheet(*window)->SetActivePage(PageBurnIndex);
+        auto* page = static_cast<CPageBurn*>(window->PageAt(PageBurnIndex));
+        constexpr unsigned kFileError = 10;
+        TellStage(*window, 62, kFileError, 0, 1000);
+        TellStage(*window, 63, kFileError);
+        QCoreApplication::sendPostedEvents();
+        const std::string stopped = res::LoadString(57730);
+        QCOMPARE(page->ReportText(), stopped + "\r\n" + stopped + "\r\n");
+        QCOMPARE(page->ProgressBar()->value(), 0);
+        QCOMPARE(page->downloadState(), CPageBurn::DownloadState::Idle);
         window->close();
     }
 
