@@ -56,6 +56,7 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
     job.showDhcp = show;
     job.showRegister = show;
 
+    m_frontEnd.SetSink(this);
     setObjectName(QStringLiteral("JOXFWMWCLASS"));
     setWindowTitle(kCaption);
     setWindowIcon(QIcon(QString::fromLatin1(kIconPath)));
@@ -70,6 +71,9 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
     m_pageWelcome = new CPageWelcome(*this, job);
     m_pageFirmFile = new CPageFirmFile(*this, job);
     m_pageParam = new CPageParam(*this, job);
+
+    connect(this, &CKelvaneDlg::StageReported, m_pageBurn, &CPageBurn::OnStageReport);
+    connect(this, &CKelvaneDlg::ListenEnded, m_pageLink, &CPageLink::OnListenEnded);
 
     m_sheet = new CFirmSheet(this);
     for (CWizardPage* page : std::initializer_list<CWizardPage*>{
@@ -99,7 +103,7 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
     std::string folder = folders.work.string();
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     if (!folder.empty()) folder += '/';
-    SetProgramFolder(folder);
+    m_frontEnd.SetProgramFolder(folder);
     m_defaultFile = folders.DefaultFile().string();
     if (!folder.empty()) {
         m_settingsPath = QString::fromStdString(folder + "kelvane.ini");
@@ -117,7 +121,7 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
 CKelvaneDlg::~CKelvaneDlg() {
     qApp->removeEventFilter(this);
     // A window destroyed without being closed still stops the link's threads before
-    // the pages they post to go away.
+    // the pages they hand events to go away.
     if (!m_closed) ShutdownLink();
 }
 

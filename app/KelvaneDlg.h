@@ -1,11 +1,11 @@
 // The program's one top-level window: picture strip, wizard sheet with its nine pages,
-// status bar and menu. It is also the device link's request front end (CFdpGui): its
-// start-up routine opens the link, its Notify and Report turn the engine's callbacks
-// into events posted to the connection and download pages, and OnConnectResult tells
-// the user the outcome of a connection attempt.
+// status bar and menu. It holds the device link's request front end (CFdpGui) and is the
+// sink of the link's events: its start-up routine opens the link, OnLinkEvent hands the
+// events to the connection and download pages, and OnConnectResult tells the user the
+// outcome of a connection attempt.
 //
-// Threads: Notify and Report run on the engine's worker thread and only post events;
-// everything else runs on the user-interface thread.
+// Threads: OnLinkEvent runs on the link's threads (or a request's) and only copies the
+// event and hands it on; everything else runs on the user-interface thread.
 //
 // Its sources by job: KelvaneDlg.cpp builds the window; KelvaneDlgLink.cpp starts and
 // shuts down the link; KelvaneDlgEvents.cpp routes the link's events to the pages;
@@ -19,12 +19,14 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "archive/SettingsFile.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FirmwareVersion.h"
+#include "fdp/LinkEvent.h"
 #include "fdp/ReportFilter.h"
 #include "pages/WizardHost.h"
 
@@ -47,7 +49,7 @@ struct WizardJob;
 namespace fdp { class CFdpEngine; class CPacketSocketDriver; }
 namespace param { class CParamStore; }
 
-class CKelvaneDlg : public QDialog, public fdp::CFdpGui, public IWizardHost {
+class CKelvaneDlg : public QDialog, public IWizardHost, public fdp::ILinkEventSink {
     Q_OBJECT
 public:
     struct Options {
@@ -76,35 +78,18 @@ public:
     // Shows the guide dialog when no adapter opens. Call once, after show().
     void Start();
 
-    // CFdpGui
-    int StartLink() override;
-    void ShutdownLink() override;
-    int Notify(std::uint32_t message, std::uint32_t wParam, std::int32_t lParam) override;
-    void OnConnectResult(std::uint32_t wParam, std::int32_t lParam) override;
-    void OnTransferResult(std::uint32_t, std::int32_t) override {}
-    void OnTraceResult(std::uint32_t, std::int32_t) override {}
-    void OnDownloadResult(std::uint32_t, std::int32_t) override {}
-    void OnEraseResult(std::uint32_t, std::int32_t) override {}
-    void OnParamsResult(std::uint32_t, std::int32_t) override {}
-    void Report(unsigned stage, unsigned result, std::uint32_t position, std::uint32_t total) override;
-    // Worker thread: keeps a transfer's result and wakes a WaitForJobEnd, which then
-    // asks the engine again.
-    void OnJobEnd(std::uint8_t job, unsigned result) override;
-    void OnAdapterMoved(int index) override;
-    // The adapter in use went away: the wizard is no longer connected.
-    void OnAdapterLost(const std::string& adapter) override;
-    // A new download or request: the report filter forgets the last run's pair, so that
-    // a retry failing as the run before it is still reported.
-    void OnRequestAccepted(std::uint8_t job) override;
-    void OnLinkNotice(const std::string& text) override;
-    // Receiver thread: the connection and download pages name the other target.
-    void OnOtherTarget(const fdp::MacAddress& address) override;
-    // Worker thread: the connection page lists the targets heard for the user to choose.
-    void OnSeveralTargets(const std::vector<fdp::HeardTarget>& targets) override;
-    // Worker thread: the download page's report gets the version line.
-    void OnBurntVersion(std::uint8_t kind, std::optional<fdp::FirmwareVersion> version) override;
+    // The link's files, driver and engine, then the first adapter that opens; 0 when the
+    // link cannot be used (the user has been told why).
+    int StartLink();
+    void ShutdownLink();
+    // Any thread: takes the event in (a transfer's result for the waits, the report
+    // filter's memory) and hands a copy on to the window's thread.
+    void OnLinkEvent(const fdp::LinkEvent& event) override;
     // Names the wizard's task in the update history, then hands the download on.
     int StartDownload(std::uint8_t kind, const std::string& path) override;
+    // The connection page's listen ended: the status text, the message, and once
+    // connected the title and the line of Target_Bt_Addr.txt.
+    void OnConnectResult(fdp::ConnectResult result) override;
 
     void LoadSettings();
     void SaveSettings();
@@ -151,14 +136,14 @@ public:
     // The service code was typed: show and enable the hidden service buttons.
     void RevealServiceButtons();
 
-    // IWizardHost: the window is its pages' front end and their messages' parent.
-    fdp::CFdpGui& FrontEnd() override { return *this; }
+    // IWizardHost: the window holds its pages' front end and is their messages' parent.
+    fdp::CFdpGui& FrontEnd() override { return m_frontEnd; }
     QWidget* Window() override { return this; }
 
     CFirmSheet* Sheet() const { return m_sheet; }
     CWizardPage* PageAt(int index) const;
     param::CParamStore* ParamStore() const override { return m_paramStore.get(); }
-    QString ProgramDirectory() const override { return QString::fromStdString(ProgramFolder()); }
+    QString ProgramDirectory() const override { return QString::fromStdString(m_frontEnd.ProgramFolder()); }
     QString SettingsPath() const { return m_settingsPath; }
     const std::string& DongleDevice() const override { return m_options.dongleDevice; }
     const std::string& InterfaceList() const override { return m_options.interfaceName; }
@@ -173,13 +158,17 @@ public:
     static constexpr const char* kCaption = "Kelvane";
 
 signals:
+    // A job of the link ended (the waits then ask the engine again).
     void JobEnded();
+    // A stage report of a download for the download page, and the end of a listen for
+    // the connection page, on the window's thread in the order the link told them.
+    void StageReported(const fdp::StageReport& report);
+    void ListenEnded(const fdp::JobEnded& ended);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void ShowMessageBox(const std::string& text) override;
 
 private:
     static constexpr std::uint8_t kProgramVersionWanted = 14;
@@ -188,8 +177,22 @@ private:
     void BuildLayout();
     int ControlIdAt(QWidget* widget) const;
     void CloseWizard();
-    // Hands the latest transfer position to the download page (user-interface thread).
+    // What each of the link's events changes, and to whom it is handed on (the thread
+    // OnLinkEvent runs on).
+    void TakeLinkEvent(const fdp::StageReport& report);
+    void TakeLinkEvent(const fdp::JobEnded& ended);
+    void TakeLinkEvent(const fdp::RequestAccepted& accepted);
+    void TakeLinkEvent(const fdp::AdapterMoved& moved);
+    void TakeLinkEvent(const fdp::AdapterLost& lost);
+    void TakeLinkEvent(const fdp::OtherTargetHeard& other);
+    void TakeLinkEvent(const fdp::SeveralTargetsHeard& several);
+    void TakeLinkEvent(const fdp::VersionAfterBurn& after);
+    void TakeLinkEvent(const fdp::LinkNotice& notice);
+    void TakeLinkEvent(const fdp::LinkWarning& warning);
+    // Hands the latest transfer report to the download page (user-interface thread).
     void ForwardProgress();
+    // A message the link gives, in a message box.
+    void ShowMessageBox(const std::string& text);
 
     Options m_options;
     QString m_backupPath;
@@ -210,17 +213,20 @@ private:
     CPageFirmFile* m_pageFirmFile = nullptr;
     CPageParam* m_pageParam = nullptr;
 
+    // Declared before the link it fronts: the engine and the driver go first.
+    fdp::CFdpGui m_frontEnd;
     std::unique_ptr<fdp::CPacketSocketDriver> m_driver;
     std::unique_ptr<fdp::CFdpEngine> m_engine;
     std::unique_ptr<param::CParamStore> m_paramStore;
 
-    // The last report posted in this run: a repeat of it is not posted again.
+    // The last report handed on in this run: a repeat of it is not handed on again.
     fdp::CReportFilter m_reportFilter;
     // Transfer progress is coalesced: at most one hand-on is on its way to the download
-    // page, and it carries the latest position when it gets there. At any pace the
-    // window then handles no more progress events than it can show.
+    // page, and it carries the latest report when it gets there. At any pace the window
+    // then handles no more progress events than it can show.
     std::atomic<bool> m_progressPending{false};
-    std::atomic<std::int32_t> m_progressPosition{0};
+    std::mutex m_progressLock;
+    fdp::StageReport m_progress;   // the latest transfer report, under m_progressLock
 
     // Set when the link could not start because its files cannot be created.
     QString m_linkUnavailable;

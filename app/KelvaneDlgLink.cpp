@@ -20,10 +20,10 @@ constexpr unsigned kNoInterfaceId = 3009;
 }  // namespace
 
 int CKelvaneDlg::StartLink() {
-    if (!fdp::CFdpGui::StartLink()) {
+    if (!m_frontEnd.StartLink()) {
         // trace.txt or Target_Bt_Addr.txt cannot be created: the folder is at fault,
         // not the hardware, and the user is told which folder.
-        m_linkUnavailable = QString::fromStdString(res::FormatString(res::IDS_FOLDER_NOT_WRITABLE, {ProgramFolder()}));
+        m_linkUnavailable = QString::fromStdString(res::FormatString(res::IDS_FOLDER_NOT_WRITABLE, {m_frontEnd.ProgramFolder()}));
         ShowInfo(m_linkUnavailable, CInfoDlg::ButtonOk);
         return 0;
     }
@@ -31,43 +31,44 @@ int CKelvaneDlg::StartLink() {
     m_driver = std::make_unique<fdp::CPacketSocketDriver>();
     if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
     m_engine = std::make_unique<fdp::CFdpEngine>();
-    SetLink(m_engine.get(), m_driver.get());
-    SetPaceMs(m_options.paceMs);
-    m_engine->Start(m_driver.get(), this);
+    m_frontEnd.SetLink(m_engine.get(), m_driver.get());
+    m_frontEnd.SetPaceMs(m_options.paceMs);
+    m_engine->Start(m_driver.get(), &m_frontEnd);
     if (m_options.target) m_engine->Channel()->SetChosenTarget(*m_options.target);
 
-    const int opened = OpenFirstAdapter();
+    const int opened = m_frontEnd.OpenFirstAdapter();
     UpdateTitle();
     if (opened < 0) {
         // Why the adapter did not open (typically a missing privilege), in words the
         // user can act on.
-        const QString message = QString::fromStdString(NoAdapterMessage("\r\n\r\n"));
+        const QString message = QString::fromStdString(m_frontEnd.NoAdapterMessage("\r\n\r\n"));
         ShowInfo(message, CInfoDlg::ButtonOk);
         return 0;
     }
 
     m_paramStore = std::make_unique<param::CParamStore>();
-    m_paramStore->Init(ProgramFolder().empty() ? std::string() : ProgramFolder() + "param.jdp", m_defaultFile);
+    const std::string& folder = m_frontEnd.ProgramFolder();
+    m_paramStore->Init(folder.empty() ? std::string() : folder + "param.jdp", m_defaultFile);
     m_paramStore->LoadParam();
     return 1;
 }
 
 void CKelvaneDlg::ShutdownLink() {
     if (m_engine) m_engine->Stop();
-    SetLink(nullptr, nullptr);
+    m_frontEnd.SetLink(nullptr, nullptr);
     m_engine.reset();
     m_driver.reset();
     m_paramStore.reset();
-    fdp::CFdpGui::ShutdownLink();
+    m_frontEnd.ShutdownLink();
 }
 
 int CKelvaneDlg::StartDownload(std::uint8_t kind, const std::string& path) {
     static constexpr const char* kTasks[] = {"firmware", "name and password", "DHCP and NAT", "loop test", "register"};
     const std::int32_t task = TheWizardJob().task;
-    SetHistoryTask(task >= 0 && task < static_cast<std::int32_t>(std::size(kTasks)) ? kTasks[task] : "");
+    m_frontEnd.History().SetTask(task >= 0 && task < static_cast<std::int32_t>(std::size(kTasks)) ? kTasks[task] : "");
     if (kind == fdp::KindParam)
-        SetHistoryFields(param::ChangedFieldNames(TheWizardJob().modifiedMask, TheWizardJob().registerMask));
-    return fdp::CFdpGui::StartDownload(kind, path);
+        m_frontEnd.History().SetFields(param::ChangedFieldNames(TheWizardJob().modifiedMask, TheWizardJob().registerMask));
+    return m_frontEnd.StartDownload(kind, path);
 }
 
 QString CKelvaneDlg::LinkUnavailableText() const {

@@ -24,10 +24,10 @@ QString CKelvaneDlg::StatusPaneText() const { return m_statusBar->PaneText(); }
 void CKelvaneDlg::ShowStatusText(int controlId) {
     QString text;
     if (controlId == CDialogStatusBar::kControlId) {
-        text = QString::fromStdString(resultText());
+        text = QString::fromStdString(m_frontEnd.resultText());
     } else {
         if (controlId > 0) text = ResString(static_cast<unsigned>(controlId));
-        if (text.isEmpty()) text = QString::fromStdString(statusText());
+        if (text.isEmpty()) text = QString::fromStdString(m_frontEnd.statusText());
     }
     SetStatusText(text);
 }

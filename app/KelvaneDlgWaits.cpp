@@ -21,7 +21,7 @@ constexpr int kVersionWaitCapMs = 2000;
 }  // namespace
 
 void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
-    const auto running = [this, job] { return Engine() && Engine()->CurrentJob() == job; };
+    const auto running = [this, job] { return m_frontEnd.Engine() && m_frontEnd.Engine()->CurrentJob() == job; };
     if (!running()) return;
     QEventLoop loop;
     QTimer::singleShot(capMs, &loop, &QEventLoop::quit);
@@ -32,23 +32,18 @@ void CKelvaneDlg::WaitForJobEnd(std::uint8_t job, int capMs) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
-void CKelvaneDlg::OnJobEnd(std::uint8_t job, unsigned result) {
-    if (job == fdp::JobTransfer) m_transferResult = result;
-    QMetaObject::invokeMethod(this, &CKelvaneDlg::JobEnded, Qt::QueuedConnection);
-}
-
 fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted, bool* answered) {
     // Shared with the engine, which may still write the answer after we stop waiting.
     const fdp::SharedBuffer block = fdp::MakeBuffer(fdp::kVersionBlockLen);
     (*block)[0] = wanted;
     m_transferResult = fdp::FdpTimeout;
-    const bool accepted = GetTargetVersion(block) == 0;
+    const bool accepted = m_frontEnd.GetTargetVersion(block) == 0;
     const std::vector<std::uint8_t> answer =
         accepted ? WaitForAnswer(fdp::JobTransfer, kVersionWaitCapMs, block) : *block;
     const fdp::FirmwareVersion version = fdp::FirmwareVersion::FromAnswer(answer.data(), wanted);
     const bool given = accepted && m_transferResult == fdp::FdpOk;
     // A version the target gave goes into the update history with a download to its area.
-    if (given) SetTargetVersion(wanted == kProgramVersionWanted ? fdp::KindProgram : fdp::KindBoot, version.Text());
+    if (given) m_frontEnd.History().SetTargetVersion(wanted == kProgramVersionWanted ? fdp::KindProgram : fdp::KindBoot, version.Text());
     if (answered) *answered = given;
     return version;
 }

@@ -1,7 +1,6 @@
 #include "pages/PageBurn.h"
 
 #include <QCheckBox>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -14,10 +13,8 @@
 #include "archive/Archive.h"
 #include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
-#include "fdp/ReportFilter.h"
 #include "hci/DongleLink.h"
 #include "hci/LoopRunner.h"
-#include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
 #include "fdp/FormatBdAddr.h"
@@ -220,23 +217,23 @@ void CPageBurn::StartTask() {
     case TaskFirmware:
         if (job.updateBoot == 1) {
             m_reportText += S(57734);
-            refused = Host().FrontEnd().StartDownload(fdp::KindBoot, job.bootFile);
+            refused = Host().StartDownload(fdp::KindBoot, job.bootFile);
         } else if (job.updateProgram == 1) {
             m_reportText += S(57735);
-            refused = Host().FrontEnd().StartDownload(fdp::KindProgram, job.programFile);
+            refused = Host().StartDownload(fdp::KindProgram, job.programFile);
         }
         break;
     case TaskNamePassword:
         m_reportText += S(57736);
-        refused = Host().FrontEnd().StartDownload(fdp::KindParam, paramFile);
+        refused = Host().StartDownload(fdp::KindParam, paramFile);
         break;
     case TaskDhcpNat:
         m_reportText += S(57737);
-        refused = Host().FrontEnd().StartDownload(fdp::KindParam, paramFile);
+        refused = Host().StartDownload(fdp::KindParam, paramFile);
         break;
     case TaskRegister:
         m_reportText += S(57786);
-        refused = Host().FrontEnd().StartDownload(fdp::KindParam, paramFile);
+        refused = Host().StartDownload(fdp::KindParam, paramFile);
         break;
     case TaskLoopTest: RunLoopTestTask(); return;
     default: m_reportText += S(57743); break;
@@ -322,15 +319,12 @@ void CPageBurn::OnDiagnose() {
     }
 }
 
-void CPageBurn::OnReport(unsigned stage, std::int32_t lParam) {
+void CPageBurn::OnStageReport(const fdp::StageReport& report) {
+    // Without the adapter a retry cannot go anywhere: Back and Finish are the ways on.
+    if (Host().FrontEnd().AdapterLostText(report.stage, report.result)) m_adapterLost = true;
     // The line is the status text the report set when it was made; the front end's
     // current text may already belong to a later stage.
-    const unsigned result = stage == fdp::kStageTransferring ? 0u : static_cast<unsigned>(lParam);
-    const auto lost = Host().FrontEnd().AdapterLostText(stage, result);
-    // Without the adapter a retry cannot go anywhere: Back and Finish are the ways on.
-    if (lost) m_adapterLost = true;
-    const std::string status = lost.value_or(fdp::CFdpGui::ReportStatusText(stage, result));
-    if (const auto line = m_report.OnReport(stage, lParam, status)) m_reportText += *line + "\r\n";
+    if (const auto line = m_report.OnReport(report)) m_reportText += *line + "\r\n";
     m_progress->setValue(m_report.Bar());
     ShowReport();
     BuildSummary();
@@ -365,27 +359,6 @@ void CPageBurn::ShowServiceButtons(bool show) {
 
 void CPageBurn::UpdateServiceButtons() {
     for (QPushButton* button : {m_trace, m_diagnose}) button->setEnabled(m_serviceShown && !DownloadRunning());
-}
-
-bool CPageBurn::event(QEvent* event) {
-    switch (static_cast<std::uint32_t>(event->type())) {
-    case fdp::WM_FDP_REPORT: {
-        const auto* message = static_cast<CFdpEvent*>(event);
-        OnReport(message->WParam(), message->LParam());
-        return true;
-    }
-    case fdp::WM_FDP_DOWNLOAD: {
-        const auto* message = static_cast<CFdpEvent*>(event);
-        Host().FrontEnd().OnDownloadResult(message->WParam(), message->LParam());
-        return true;
-    }
-    case fdp::WM_FDP_ERASE: {
-        const auto* message = static_cast<CFdpEvent*>(event);
-        Host().FrontEnd().OnEraseResult(message->WParam(), message->LParam());
-        return true;
-    }
-    default: return CWizardPage::event(event);
-    }
 }
 
 void CPageBurn::Save(archive::CArchive& ar) { ar.WriteString(m_summaryText); }

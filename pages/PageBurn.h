@@ -1,6 +1,6 @@
 // Page 8, the download page, where every task ends: a summary of what Next will do,
 // then the task carried out with a progress bar and a running report. Firmware and
-// parameter tasks hand one download to the link and follow its posted stage reports;
+// parameter tasks hand one download to the link and follow its stage reports;
 // the loop test task runs the chosen test here. Trace and Diagnose are service
 // buttons, hidden until the service code has been typed. Finish shuts the link down,
 // saves the settings and ends the program.
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fdp/DownloadReport.h"
+#include "fdp/LinkEvent.h"
 #include "pages/WizardPage.h"
 
 class QCheckBox;
@@ -42,6 +43,9 @@ public:
     // Appends a line of the link's own to the report (the version after a burn), without
     // changing the download's state.
     void AppendReportLine(const std::string& line);
+    // A stage report of the download, handed on by the window: the report's line (its
+    // status text, made when the report was), the bar, the state and the buttons.
+    void OnStageReport(const fdp::StageReport& report);
 
     // Shows and enables, or hides and disables, Trace and Diagnose. Shown, they are
     // disabled while a download runs: the engine takes requests between the transfer and
@@ -62,15 +66,11 @@ public:
     QPlainTextEdit* ReportEdit() const { return m_reportEdit; }
     QCheckBox* AcceptBox() const { return m_accept; }
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
     void BuildSummary();
     void UpdateServiceButtons();
     // Writes the members to the controls and scrolls the report to its end.
     void ShowReport();
-    void OnReport(unsigned stage, std::int32_t lParam);
     void StartTask();
     void RunLoopTestTask();
     void RunTargetTestMode();

@@ -14,7 +14,6 @@
 #include "archive/Archive.h"
 #include "fdp/AdapterList.h"
 #include "fdp/FdpGui.h"
-#include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
 #include "pages/WizardHost.h"
 #include "pages/WizardJob.h"
@@ -279,18 +278,10 @@ void CPageLink::ShowNameHint() {
     m_nameHint->setVisible(true);
 }
 
-bool CPageLink::event(QEvent* event) {
-    if (event->type() == static_cast<QEvent::Type>(fdp::WM_FDP_CONNECT)) {
-        const auto* message = static_cast<CFdpEvent*>(event);
-        OnConnectMessage(message->WParam(), message->LParam());
-        return true;
-    }
-    return CWizardPage::event(event);
-}
-
-void CPageLink::OnConnectMessage(std::uint32_t wParam, std::int32_t lParam) {
-    Host().FrontEnd().OnConnectResult(wParam, lParam);
-    switch (wParam) {
+void CPageLink::OnListenEnded(const fdp::JobEnded& ended) {
+    const auto result = static_cast<fdp::ConnectResult>(ended.result);
+    Host().OnConnectResult(result);
+    switch (result) {
     case fdp::ConnectOk:
         Job().linkState = LinkConnected;
         m_stateText->SetText(ResString(kConnectedWithId) + QString::fromStdString(Job().connectedWith));

@@ -1,12 +1,13 @@
 // Page 2: follows the connection attempt that the password page started and, once the
-// target is connected, lets the user choose the task. The connection result arrives
-// as a posted WM_FDP_CONNECT event, whichever page is shown.
+// target is connected, lets the user choose the task. The window hands it the end of the
+// listen (OnListenEnded), whichever page is shown.
 #pragma once
 
 #include <array>
 #include <vector>
 
 #include "fdp/HeardTarget.h"
+#include "fdp/LinkEvent.h"
 #include "pages/WizardPage.h"
 
 class QLabel;
@@ -33,6 +34,9 @@ public:
 
     // Buttons and controls by the job's link state.
     void ShowLinkState();
+    // The listen ended (its result a ConnectResult): the window tells the user, the page
+    // shows the new link state.
+    void OnListenEnded(const fdp::JobEnded& ended);
 
     CFontStatic* StateText() const { return m_stateText; }
     // The line under the state that names the other targets heard; hidden while none.
@@ -52,9 +56,6 @@ public:
     QLabel* NameHintText() const { return m_nameHint; }
     QPushButton* ConnectChosenButton() const { return m_connectChosen; }
 
-protected:
-    bool event(QEvent* event) override;
-
 private:
     struct TaskRadio {
         int controlId;
@@ -68,7 +69,6 @@ private:
 
     // The task radio selected, as the members hold it; null when none is.
     const TaskRadio* ChosenRadio() const;
-    void OnConnectMessage(std::uint32_t wParam, std::int32_t lParam);
     void OnRadioClicked(QRadioButton* clicked);
     // Logs in to the target chosen in the list, on the adapter it was heard on.
     void OnConnectChosen();

@@ -21,9 +21,14 @@ namespace param { class CParamStore; }
 
 class IWizardHost {
 public:
-    // The link's request front end: Listen, StartDownload, GetParams ... and the result
-    // handlers the pages pass their posted messages on to.
+    // The link's request front end: Listen, GetParams, GetTrace ...
     virtual fdp::CFdpGui& FrontEnd() = 0;
+    // Hands a download to the link, its update history line named by the wizard's task;
+    // 0 when the link took it.
+    virtual int StartDownload(std::uint8_t kind, const std::string& path) = 0;
+    // A listen ended: the window tells the user the outcome (status text, message) and,
+    // once connected, names the target.
+    virtual void OnConnectResult(fdp::ConnectResult result) = 0;
 
     // Waits until the engine no longer runs the job (an FdpJob) or capMs have passed,
     // then copies what has arrived in buffer: the engine may still be writing it.

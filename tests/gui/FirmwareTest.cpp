@@ -22,7 +22,6 @@
 #include "fdp/FirmwareFile.h"
 #include "fdp/Sha256.h"
 #include "fdp/param/ParamStore.h"
-#include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
 #include "pages/LoopTestChoice.h"
 #include "pages/PageBurn.h"
@@ -299,10 +298,7 @@ private slots:
         auto window = OpenMainWindow(folder, kNoInterface);
         window->Sheet()->SetActivePage(PageBurnIndex);
         CPageBurn* page = Burn(*window);
-        const auto post = [&](unsigned stage, qint32 lParam) {
-            CFdpEvent event(fdp::WM_FDP_REPORT, stage, lParam);
-            QCoreApplication::sendEvent(page, &event);
-        };
+        const auto post = [&](unsigned stage, quint32 value) { page->OnStageReport(LinkStageReport(*window, stage, value)); };
         using State = CPageBurn::DownloadState;
         post(62, 10);
         post(62, 400);
@@ -352,10 +348,7 @@ private slots:
         auto window = OpenMainWindow(folder, kNoInterface);
         window->Sheet()->SetActivePage(PageBurnIndex);
         CPageBurn* page = Burn(*window);
-        const auto post = [&](unsigned s, qint32 lParam) {
-            CFdpEvent event(fdp::WM_FDP_REPORT, s, lParam);
-            QCoreApplication::sendEvent(page, &event);
-        };
+        const auto post = [&](unsigned s, quint32 value) { page->OnStageReport(LinkStageReport(*window, s, value)); };
         post(62, 500);
         post(static_cast<unsigned>(stage), 0);
         QCOMPARE(QString::fromStdString(page->ReportText()),

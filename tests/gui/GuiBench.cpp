@@ -122,7 +122,8 @@ bool Run(int runs, unsigned paceMs) {
         if (sheet->ActiveIndex() != PageBurnIndex) return Fail("the firmware file page did not go on");
         // A version answer later than the page's wait still holds the engine; a technician
         // takes longer than that to press Next.
-        (void)QTest::qWaitFor([&] { return window->Engine() && window->Engine()->CurrentJob() == fdp::JobNone; }, 5000);
+        const fdp::CFdpGui& front = window->FrontEnd();
+        (void)QTest::qWaitFor([&] { return front.Engine() && front.Engine()->CurrentJob() == fdp::JobNone; }, 5000);
         QElapsedTimer clock;
         double transferMs = 0;
         // The bar reaches 1000 with the last block's report.
@@ -143,7 +144,7 @@ bool Run(int runs, unsigned paceMs) {
         const double longestGap = stalls.Stop();
         QObject::disconnect(barWatch);
         if (!done || burn->downloadState() != CPageBurn::DownloadState::Done) {
-            std::fprintf(stderr, "%s\n%s\n", burn->ReportText().c_str(), window->resultText().c_str());
+            std::fprintf(stderr, "%s\n%s\n", burn->ReportText().c_str(), window->FrontEnd().resultText().c_str());
             return Fail("the update did not reach Done");
         }
         if (paceMs > 0)

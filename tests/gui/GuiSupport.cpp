@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include "app/KelvaneDlg.h"
+#include "fdp/LinkTexts.h"
+#include "fdp/FdpGui.h"
 #include "widgets/InfoDlg.h"
 
 #ifndef KELVANE_BIN_DIR
@@ -174,6 +176,24 @@ std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const c
     window->show();
     window->Start();
     return window;
+}
+
+void TellStage(CKelvaneDlg& window, unsigned number, unsigned result, quint32 position, quint32 total) {
+    if (const auto stage = fdp::Stage::FromNumber(number))
+        window.FrontEnd().Publish(fdp::StageReport{*stage, result, position, total, {}});
+}
+
+fdp::StageReport LinkStageReport(CKelvaneDlg& window, unsigned number, quint32 value) {
+    fdp::StageReport report;
+    report.stage = fdp::Stage::FromNumber(number).value();
+    const bool transfer = report.stage.IsTransferring();
+    report.result = transfer ? 0 : value;
+    report.position = transfer ? value : 0;
+    report.total = 1000;
+    report.text = window.FrontEnd()
+                      .AdapterLostText(report.stage, report.result)
+                      .value_or(fdp::ReportStatusText(report.stage, report.result));
+    return report;
 }
 
 QByteArray Le32(qint32 value) {

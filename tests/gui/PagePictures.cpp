@@ -17,8 +17,8 @@
 #include "app/KelvaneDlg.h"
 #include "app/QtTranslation.h"
 #include "fdp/FdpTypes.h"
-#include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
+#include "pages/PageBurn.h"
 #include "pages/PageLink.h"
 #include "pages/WizardJob.h"
 #include "pages/WizardPage.h"
@@ -51,8 +51,9 @@ bool SaveConnectionPictures(CKelvaneDlg& window, const QString& folder) {
     bool ok = window.grab().save(prefix + QStringLiteral("-name-hint.png"));
     // Two targets heard in the first second, told as the link tells them.
     const auto now = std::chrono::steady_clock::now();
-    window.OnSeveralTargets({{{0x00, 0x1b, 0xdc, 0x40, 0x12, 0x7e}, "enx00e04c680001", 0, 2, now - std::chrono::milliseconds(300)},
-                             {{0x00, 0x1b, 0xdc, 0x40, 0x31, 0x05}, "enp3s0", 1, 1, now - std::chrono::milliseconds(800)}});
+    window.FrontEnd().Publish(fdp::SeveralTargetsHeard{
+        {{{0x00, 0x1b, 0xdc, 0x40, 0x12, 0x7e}, "enx00e04c680001", 0, 2, now - std::chrono::milliseconds(300)},
+         {{0x00, 0x1b, 0xdc, 0x40, 0x31, 0x05}, "enp3s0", 1, 1, now - std::chrono::milliseconds(800)}}});
     QCoreApplication::processEvents();
     ok = window.grab().save(prefix + QStringLiteral("-several-targets.png")) && ok;
     TheWizardJob().linkState = before;
@@ -63,10 +64,9 @@ bool SaveConnectionPictures(CKelvaneDlg& window, const QString& folder) {
 // picture program has no target, so Next's request is refused and the reports are
 // played to the page).
 bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
-    QWidget* page = window.PageAt(PageBurnIndex);
-    const auto report = [page](unsigned stage, qint32 lParam) {
-        CFdpEvent event(fdp::WM_FDP_REPORT, stage, lParam);
-        QCoreApplication::sendEvent(page, &event);
+    auto* page = static_cast<CPageBurn*>(window.PageAt(PageBurnIndex));
+    const auto report = [&window, page](unsigned stage, quint32 value) {
+        page->OnStageReport(LinkStageReport(window, stage, value));
     };
     window.Sheet()->PressNext();
     report(62, 0);
@@ -78,7 +78,7 @@ bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
     ok = window.grab().save(folder + QStringLiteral("/08-done.png")) && ok;
     // Another run whose USB adapter is pulled out while the target erases: the longest
     // report line, with Back and Finish.
-    window.OnAdapterLost("enx00e04c680001");
+    window.FrontEnd().Publish(fdp::AdapterLost{"enx00e04c680001"});
     window.Sheet()->SetActivePage(PageBurnIndex);
     window.Sheet()->PressNext();
     for (const unsigned stage : {62u, 63u, 21u, 22u}) report(stage, stage == 62 ? 1000 : 0);
@@ -103,7 +103,7 @@ bool SavePages(const QString& folder, res::Language language) {
         if (index == PageLinkIndex) {
             // As it looks once a target has answered.
             TheWizardJob().linkState = LinkListening;
-            QCoreApplication::postEvent(window.PageAt(index), new CFdpEvent(fdp::WM_FDP_CONNECT, fdp::ConnectOk, 0));
+            window.FrontEnd().Publish(fdp::JobEnded{fdp::JobListen, fdp::ConnectOk, 0});
         }
         if (index == PageFirmFileIndex) {
             // A program update chosen, its file typed in.

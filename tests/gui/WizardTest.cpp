@@ -7,17 +7,19 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
+#include <algorithm>
 #include <array>
 #include <linux/capability.h>
 #include <memory>
 
 #include "app/AboutDlg.h"
 #include "app/KelvaneDlg.h"
+#include "fdp/FdpGui.h"
 #include "fdp/FdpTypes.h"
-#include "pages/FdpEvent.h"
 #include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"
@@ -37,20 +39,19 @@ const char* const kNoInterface = "kvnone";
 
 QString Res(unsigned id) { return QString::fromStdString(res::LoadString(id)); }
 
-// Records the link events posted to a page.
+// Records the stage reports the window hands to the download page: the stage's number
+// (10 x step + phase) and, for a running transfer, the position reached (within the
+// total), else the result.
 class EventLog : public QObject {
 public:
-    explicit EventLog(QObject* page) { page->installEventFilter(this); }
-    QList<QPair<quint32, qint32>> reports;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == static_cast<QEvent::Type>(fdp::WM_FDP_REPORT)) {
-            const auto* message = static_cast<CFdpEvent*>(event);
-            reports.append({message->WParam(), message->LParam()});
-        }
-        return false;
+    explicit EventLog(CKelvaneDlg& window) {
+        connect(&window, &CKelvaneDlg::StageReported, this, [this](const fdp::StageReport& report) {
+            const quint32 value =
+                report.stage.IsTransferring() ? std::min(report.position, report.total) : report.result;
+            reports.append({report.stage.Number(), static_cast<qint32>(value)});
+        });
     }
+    QList<QPair<quint32, qint32>> reports;
 };
 
 // kelvane.ini as a first run writes it, with the password record and the connection
@@ -99,13 +100,13 @@ private:
         if (!sheet->FinishButton()->isHidden() && sheet->FinishButton()->isEnabled()) shown += QStringLiteral("F");
         return shown;
     }
-    // The connection page listening, then the given connection result as the engine
-    // posts it; returns when the page has taken it.
+    // The connection page listening, then the given connection result as the link tells
+    // it; returns when the page has taken it.
     void PostConnectResult(CKelvaneDlg& window, std::uint32_t result) {
         TheWizardJob().linkState = LinkListening;
         Sheet(window)->SetActivePage(PageLinkIndex);
         QCOMPARE(Buttons(window), QString());
-        QCoreApplication::postEvent(Link(window), new CFdpEvent(fdp::WM_FDP_CONNECT, result, 0));
+        window.FrontEnd().Publish(fdp::JobEnded{fdp::JobListen, result, 0});
         QTRY_VERIFY(TheWizardJob().linkState != LinkListening);
     }
     // Password page, Next, until the connection page shows the outcome.
@@ -129,7 +130,7 @@ private slots:
         auto window = Open(folder, kNoInterface);
         // The packet driver's reason follows the system's text, from the string table.
         QCOMPARE(watcher.messages, QStringList{Res(3008) + QStringLiteral("\r\n\r\nThere is no Ethernet interface named kvnone.")});
-        QCOMPARE(window->AdapterIndex(), -1);
+        QCOMPARE(window->FrontEnd().AdapterIndex(), -1);
 
         QCOMPARE(Sheet(*window)->ActiveIndex(), int(PageWelcomeIndex));
         QCOMPARE(Buttons(*window), QStringLiteral("N"));
@@ -162,7 +163,7 @@ private slots:
         {
             DroppedCapabilities unprivileged{CAP_NET_RAW, CAP_NET_ADMIN};
             auto window = Open(folder, bench::kPcInterface);
-            QCOMPARE(window->AdapterIndex(), -1);
+            QCOMPARE(window->FrontEnd().AdapterIndex(), -1);
             window->close();
         }
         QCOMPARE(watcher.messages.value(0),
@@ -314,7 +315,7 @@ private slots:
         QCOMPARE(Link(*window)->StateText()->Text(), state);
         QCOMPARE(TheWizardJob().linkState, linkState);
         QCOMPARE(Buttons(*window), buttons);
-        QCOMPARE(QString::fromStdString(window->statusText()), frontStatus);
+        QCOMPARE(QString::fromStdString(window->FrontEnd().statusText()), frontStatus);
         // One line: the bar keeps its height and the sheet its place.
         QCoreApplication::processEvents();
         QCOMPARE(window->StatusBar()->height(), barHeight);
@@ -487,7 +488,7 @@ private slots:
         DialogWatcher watcher;
         ProgramFolder folder;
         auto window = Open(folder, kNoInterface);
-        EventLog log(window->PageAt(PageBurnIndex));
+        EventLog log(*window);
         struct Step { unsigned stage, result; quint32 position, total; bool posted; qint32 lParam; };
         const Step steps[] = {
             {0, 0xFF, 0, 0, false, 0},      // the remembered pair at start
@@ -502,7 +503,7 @@ private slots:
         };
         int expected = 0;
         for (const Step& step : steps) {
-            window->Report(step.stage, step.result, step.position, step.total);
+            TellStage(*window, step.stage, step.result, step.position, step.total);
             QCoreApplication::sendPostedEvents();
             if (step.posted) ++expected;
             QCOMPARE(log.reports.size(), expected);
@@ -521,15 +522,35 @@ private slots:
         DialogWatcher watcher;
         ProgramFolder folder;
         auto window = Open(folder, kNoInterface);
-        EventLog log(window->PageAt(PageBurnIndex));
-        window->Report(61, 0, 0, 0);   // another pair than the last one
-        for (quint32 position = 1; position <= 100; ++position) window->Report(62, 0, position * 10, 1000);
-        window->Report(63, 0, 0, 0);
+        EventLog log(*window);
+        TellStage(*window, 61, 0);   // another pair than the last one
+        for (quint32 position = 1; position <= 100; ++position) TellStage(*window, 62, 0, position * 10, 1000);
+        TellStage(*window, 63, 0);
         QCoreApplication::sendPostedEvents();
         QCOMPARE(log.reports.size(), 3);
         QCOMPARE(log.reports[0].first, 61u);
         QCOMPARE(log.reports[1], (QPair<quint32, qint32>(62, 1000)));
         QCOMPARE(log.reports[2].first, 63u);
+        window->close();
+    }
+
+    // A download whose first block cannot be read: the transfer's report carries the
+    // stopped text, made once with the failure, through the coalesced hand-on to its line;
+    // the end of the transfer adds it again and the download stops.
+    void aTransferThatCannotReadItsFileShowsTheStoppedText() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        auto window = Open(folder, kNoInterface);
+        Sheet(*window)->SetActivePage(PageBurnIndex);
+        auto* page = static_cast<CPageBurn*>(window->PageAt(PageBurnIndex));
+        constexpr unsigned kFileError = 10;
+        TellStage(*window, 62, kFileError, 0, 1000);
+        TellStage(*window, 63, kFileError);
+        QCoreApplication::sendPostedEvents();
+        const std::string stopped = res::LoadString(57730);
+        QCOMPARE(page->ReportText(), stopped + "\r\n" + stopped + "\r\n");
+        QCOMPARE(page->ProgressBar()->value(), 0);
+        QCOMPARE(page->downloadState(), CPageBurn::DownloadState::Idle);
         window->close();
     }
 
@@ -543,7 +564,7 @@ private slots:
         {
             auto window = Open(folder, bench::kPcInterface);
             QVERIFY2(watcher.messages.isEmpty(), qPrintable(watcher.messages.join(QLatin1Char('\n'))));
-            QCOMPARE(window->AdapterIndex(), 0);
+            QCOMPARE(window->FrontEnd().AdapterIndex(), 0);
             ConnectWith(*window, QStringLiteral("kiwi"));
             CPageLink* link = Link(*window);
             QCOMPARE(link->StateText()->Text(), Res(57676));

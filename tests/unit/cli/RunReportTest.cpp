@@ -40,7 +40,7 @@ TEST(RunReportTest, ReportIsValidJsonWhateverTheNamesHold) {
         heard.lastSeen = now - std::chrono::milliseconds(1500);
         report.SetHeardTargets({heard}, now);
         report.SetFile(c.text, "ab12");
-        report.SetOutcome(CRunReport::StageWord(33), c.text, 0);
+        report.SetOutcome(CRunReport::StageWord(fdp::Stage::FromNumber(33)), c.text, 0);
         std::string json;
         ASSERT_NO_THROW(json = report.Json(0)) << c.name;
         EXPECT_EQ(json.find('\n'), std::string::npos) << c.name;
@@ -90,7 +90,7 @@ TEST(RunReportTest, FullReportIsOneLineWithEveryField) {
     report.SetTarget("02:4b:56:00:00:02");
     report.SetVersion("boot", "1.2.3.4");
     report.SetFile("/tmp/a \"b\".bin", "ab12");
-    report.SetOutcome(CRunReport::StageWord(13), "Burn boot area successfully!", 0);
+    report.SetOutcome(CRunReport::StageWord(fdp::Stage::FromNumber(13)), "Burn boot area successfully!", 0);
     const std::string json = report.Json(0);
     EXPECT_EQ(json.find('\n'), std::string::npos);
     EXPECT_EQ(json.rfind("{\"operation\":\"download boot\",\"adapter\":\"kv0: Ethernet adapter\",\"target\":"
@@ -131,12 +131,12 @@ TEST(RunReportTest, VersionAfterAndOtherTargets) {
 }
 
 TEST(RunReportTest, StageWordsOfTheLinkSteps) {
-    EXPECT_EQ(CRunReport::StageWord(3), "erase");
-    EXPECT_EQ(CRunReport::StageWord(33), "burn");
-    EXPECT_EQ(CRunReport::StageWord(62), "transfer");
-    EXPECT_EQ(CRunReport::StageWord(73), "params");
-    EXPECT_EQ(CRunReport::StageWord(83), "trace");
-    EXPECT_EQ(CRunReport::StageWord(93), "operation");
+    EXPECT_EQ(CRunReport::StageWord(fdp::Stage::FromNumber(3)), "erase");
+    EXPECT_EQ(CRunReport::StageWord(fdp::Stage::FromNumber(33)), "burn");
+    EXPECT_EQ(CRunReport::StageWord(fdp::Stage::FromNumber(62)), "transfer");
+    EXPECT_EQ(CRunReport::StageWord(fdp::Stage::FromNumber(73)), "params");
+    EXPECT_EQ(CRunReport::StageWord(fdp::Stage::FromNumber(83)), "trace");
+    EXPECT_EQ(CRunReport::StageWord(fdp::Stage::FromNumber(93)), "operation");
 }
 
 }  // namespace
