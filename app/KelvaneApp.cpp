@@ -10,8 +10,8 @@
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 
-CKelvaneApp::CKelvaneApp(int& argc, char** argv, CKelvaneOptions options)
-    : QApplication(argc, argv), m_options(std::move(options)) {
+CKelvaneApp::CKelvaneApp(int& argc, char** argv, CKelvaneOptions options, fdp::LinkBrokerHandle broker)
+    : QApplication(argc, argv), m_options(std::move(options)), m_broker(broker) {
     WizardJob& job = TheWizardJob();
     job.linkState = LinkNotConnected;
     job.modifiedMask = 0;
@@ -47,6 +47,7 @@ int CKelvaneApp::InitInstance() {
     options.dongleDevice = m_options.dongleDevice;
     options.target = m_target;
     options.paceMs = m_options.paceMs;
+    options.broker = m_broker;
     CKelvaneDlg dialog(options);
     m_mainWindow = &dialog;
     dialog.show();

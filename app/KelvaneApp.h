@@ -8,6 +8,7 @@
 
 #include "app/KelvaneOptions.h"
 #include "fdp/Frame.h"
+#include "fdp/LinkBroker.h"
 
 class CKelvaneDlg;
 class CSingleInstance;
@@ -16,7 +17,8 @@ class CKelvaneApp : public QApplication {
     Q_OBJECT
 public:
     // The options were read by main before anything else ran; Qt takes its own from argv.
-    CKelvaneApp(int& argc, char** argv, CKelvaneOptions options);
+    // broker: the link broker main started while it still had the privilege.
+    CKelvaneApp(int& argc, char** argv, CKelvaneOptions options, fdp::LinkBrokerHandle broker);
     ~CKelvaneApp() override;
 
     // Runs the wizard to its end; returns the process's exit code. A second copy asks
@@ -31,6 +33,7 @@ private:
     void RaiseMainWindow();
 
     CKelvaneOptions m_options;
+    fdp::LinkBrokerHandle m_broker;
     CSingleInstance* m_instance = nullptr;
     // The chosen target (--target), read once the application exists: a malformed
     // address is told in a message box, which needs the application.

@@ -25,6 +25,7 @@
 
 #include "archive/SettingsFile.h"
 #include "fdp/FdpGui.h"
+#include "fdp/LinkBroker.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkEvent.h"
 #include "fdp/ReportFilter.h"
@@ -53,6 +54,8 @@ class CKelvaneDlg : public QDialog, public IWizardHost, public fdp::ILinkEventSi
     Q_OBJECT
 public:
     struct Options {
+        // The link broker main started; nothing: the driver starts one of its own.
+        std::optional<fdp::LinkBrokerHandle> broker;
         // Restricts adapter discovery to this interface (--interface); empty: all.
         std::string interfaceName;
         // The loop test's dongle (--dongle): hciN, /dev/tty... or unix:PATH; empty: none

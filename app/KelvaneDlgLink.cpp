@@ -28,7 +28,7 @@ int CKelvaneDlg::StartLink() {
         return 0;
     }
 
-    m_driver = std::make_unique<fdp::CPacketSocketDriver>();
+    m_driver = std::make_unique<fdp::CPacketSocketDriver>(m_options.broker);
     if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
     m_engine = std::make_unique<fdp::CFdpEngine>();
     m_frontEnd.SetLink(m_engine.get(), m_driver.get());

@@ -8,7 +8,7 @@
 #include "app/KelvaneApp.h"
 #include "app/KelvaneOptions.h"
 #include "fdp/CapabilityDrop.h"
-#include "fdp/PacketSocketDriver.h"
+#include "fdp/LinkBroker.h"
 #include "hci/HciTransport.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
@@ -37,13 +37,13 @@ int main(int argc, char** argv) {
     // The link's packet socket, held by the link broker process from here on, and the
     // loop test's controller when it is an hciN: the only calls that need a capability.
     // The wizard itself keeps no raw socket. A failure is told when the link starts.
-    fdp::CPacketSocketDriver::SetProcessBroker(fdp::StartLinkBroker());
+    const fdp::LinkBrokerHandle broker = fdp::StartLinkBroker();
     hci::PreopenHciTransport(options.dongleDevice);
     if (std::string error; !fdp::DropCapabilities(error)) {
         std::fprintf(stderr, "kelvane: %s\n", error.c_str());
         return 1;
     }
 
-    CKelvaneApp app(argc, argv, options);
+    CKelvaneApp app(argc, argv, options, broker);
     return app.InitInstance();
 }

@@ -23,6 +23,7 @@
 #include "fdp/FdpTypes.h"
 #include "fdp/Frame.h"
 #include "fdp/LinkCallbacks.h"
+#include "fdp/LinkDispatcher.h"
 #include "fdp/LinkRequests.h"
 #include "fdp/LinkTimeouts.h"
 
@@ -30,13 +31,12 @@ namespace fdp {
 
 class CFdpGui;
 class CLinkChannel;
-class CLinkDispatcher;
 class CLinkProtocol;
 class IPacketDriver;
 
 // The floor above the channel and the command layer (ILinkCallbacks) and the one the
 // front end asks (ILinkRequests). Final: calls on the engine itself stay direct.
-class CFdpEngine final : public ILinkCallbacks, public ILinkRequests {
+class CFdpEngine final : public ILinkCallbacks, public ILinkRequests, public IDispatchedSession {
 public:
     CFdpEngine();
     ~CFdpEngine() override;
@@ -86,12 +86,13 @@ public:
     // What the dispatcher hands on (receiver): whether frames from this source are this
     // session's alone, a frame, an announce the driver heard and did not hand on, the
     // adapter the driver uses now, a notice, and the loss of the adapter in use.
-    bool ClaimsTarget(const MacAddress& source) const;
-    void HandleFrame(const std::uint8_t* frame, std::uint32_t length);
-    void NoteAnnouncer(const MacAddress& source, int adapter);
-    void NoteAdapterIndex(int index);
-    void NoteNotice(const std::string& text);
-    void NoteAdapterLost(const std::string& adapter);
+    bool Opened() const override { return m_state.load() != StateNotOpened; }
+    bool ClaimsTarget(const MacAddress& source) const override;
+    void HandleFrame(const std::uint8_t* frame, std::uint32_t length) override;
+    void NoteAnnouncer(const MacAddress& source, int adapter) override;
+    void NoteAdapterIndex(int index) override;
+    void NoteNotice(const std::string& text) override;
+    void NoteAdapterLost(const std::string& adapter) override;
 
     CLinkDispatcher* Dispatcher() const { return m_dispatcher; }
     CLinkChannel* Channel() const { return m_channel.get(); }

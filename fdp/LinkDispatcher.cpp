@@ -5,7 +5,6 @@
 #include <span>
 #include <string>
 
-#include "fdp/FdpEngine.h"
 #include "fdp/PacketDriver.h"
 
 namespace fdp {
@@ -39,7 +38,7 @@ void CLinkDispatcher::Stop() {
     m_driver.Uninit();
 }
 
-void CLinkDispatcher::Attach(CFdpEngine* session) {
+void CLinkDispatcher::Attach(IDispatchedSession* session) {
     {
         std::lock_guard lock(m_lock);
         if (std::find(m_sessions.begin(), m_sessions.end(), session) == m_sessions.end()) m_sessions.push_back(session);
@@ -49,7 +48,7 @@ void CLinkDispatcher::Attach(CFdpEngine* session) {
 
 // Frames are handed on under the lock: once it is taken here, the receiver is out of
 // the session and will not go in again.
-void CLinkDispatcher::Detach(CFdpEngine* session) {
+void CLinkDispatcher::Detach(IDispatchedSession* session) {
     {
         std::lock_guard lock(m_lock);
         std::erase(m_sessions, session);
@@ -76,13 +75,13 @@ void CLinkDispatcher::Unpark() {
 
 bool CLinkDispatcher::AnyOpenedLocked() const {
     return std::any_of(m_sessions.begin(), m_sessions.end(),
-                       [](const CFdpEngine* session) { return session->State() != StateNotOpened; });
+                       [](const IDispatchedSession* session) { return session->Opened(); });
 }
 
-CFdpEngine* CLinkDispatcher::ClaimerLocked(const std::uint8_t* source) const {
+IDispatchedSession* CLinkDispatcher::ClaimerLocked(const std::uint8_t* source) const {
     MacAddress address;
     std::copy_n(source, address.size(), address.begin());
-    for (CFdpEngine* session : m_sessions)
+    for (IDispatchedSession* session : m_sessions)
         if (session->ClaimsTarget(address)) return session;
     return nullptr;
 }
@@ -126,16 +125,16 @@ void CLinkDispatcher::ReceiverMain() {
 // sessions hear of it before the announce is handled.
 void CLinkDispatcher::TakeDriverNewsLocked() {
     const int index = m_driver.OpenIndex();
-    for (CFdpEngine* session : m_sessions) session->NoteAdapterIndex(index);
+    for (IDispatchedSession* session : m_sessions) session->NoteAdapterIndex(index);
     if (const std::string notice = m_driver.TakeNotice(); !notice.empty())
-        for (CFdpEngine* session : m_sessions) session->NoteNotice(notice);
+        for (IDispatchedSession* session : m_sessions) session->NoteNotice(notice);
     if (const std::string lost = m_driver.TakeAdapterLost(); !lost.empty())
-        for (CFdpEngine* session : m_sessions) session->NoteAdapterLost(lost);
+        for (IDispatchedSession* session : m_sessions) session->NoteAdapterLost(lost);
     for (const IPacketDriver::HeardAnnounce& heard : m_driver.TakeAnnouncers()) {
-        if (CFdpEngine* claimer = ClaimerLocked(heard.source.data())) {
+        if (IDispatchedSession* claimer = ClaimerLocked(heard.source.data())) {
             claimer->NoteAnnouncer(heard.source, heard.adapter);
         } else {
-            for (CFdpEngine* session : m_sessions) session->NoteAnnouncer(heard.source, heard.adapter);
+            for (IDispatchedSession* session : m_sessions) session->NoteAnnouncer(heard.source, heard.adapter);
         }
     }
 }
@@ -149,10 +148,10 @@ void CLinkDispatcher::DispatchLocked(const std::uint8_t* data, std::uint32_t cou
     ForEachCapturedFrame(data, count, [this](std::span<const std::uint8_t> frame) {
         if (frame.size() >= kBodyOffset && m_driver.IsLinkFrame(frame.data())) {
             const auto length = static_cast<std::uint32_t>(frame.size());
-            if (CFdpEngine* claimer = ClaimerLocked(frame.data() + kEthAddrLen)) {
+            if (IDispatchedSession* claimer = ClaimerLocked(frame.data() + kEthAddrLen)) {
                 claimer->HandleFrame(frame.data(), length);
             } else {
-                for (CFdpEngine* session : m_sessions) session->HandleFrame(frame.data(), length);
+                for (IDispatchedSession* session : m_sessions) session->HandleFrame(frame.data(), length);
             }
         }
         return !m_stop;

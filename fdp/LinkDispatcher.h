@@ -17,13 +17,36 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "fdp/FrameCodec.h"
+
 namespace fdp {
 
-class CFdpEngine;
 class IPacketDriver;
+
+// What the dispatcher hands a session; calls on the receiver thread, under the
+// dispatcher's lock. The link session implements it.
+class IDispatchedSession {
+public:
+    // The session has an adapter open: the receiver reads only while one does.
+    virtual bool Opened() const = 0;
+    // Frames from this source are this session's alone.
+    virtual bool ClaimsTarget(const MacAddress& source) const = 0;
+    virtual void HandleFrame(const std::uint8_t* frame, std::uint32_t length) = 0;
+    // An announce the driver heard on another adapter and did not hand on.
+    virtual void NoteAnnouncer(const MacAddress& source, int adapter) = 0;
+    // The adapter the driver uses now (-1: none).
+    virtual void NoteAdapterIndex(int index) = 0;
+    virtual void NoteNotice(const std::string& text) = 0;
+    // The adapter in use was deleted.
+    virtual void NoteAdapterLost(const std::string& adapter) = 0;
+
+protected:
+    ~IDispatchedSession() = default;
+};
 
 class CLinkDispatcher {
 public:
@@ -37,8 +60,8 @@ public:
     void Start();
     void Stop();
 
-    void Attach(CFdpEngine* session);
-    void Detach(CFdpEngine* session);
+    void Attach(IDispatchedSession* session);
+    void Detach(IDispatchedSession* session);
 
     // The receiver must not be inside a read while an adapter is opened or closed under
     // it: Park wakes it from its read and waits until it is out; Unpark lets it read
@@ -57,7 +80,7 @@ private:
     void ReceiverMain();
     bool AnyOpenedLocked() const;
     // The session that claims frames from this source, null when none does. Under m_lock.
-    CFdpEngine* ClaimerLocked(const std::uint8_t* source) const;
+    IDispatchedSession* ClaimerLocked(const std::uint8_t* source) const;
     // What the driver tells after each read: the adapter moved or lost, a notice, the
     // announces it heard but did not hand on. Under m_lock.
     void TakeDriverNewsLocked();
@@ -66,7 +89,7 @@ private:
     IPacketDriver& m_driver;
     mutable std::mutex m_lock;   // the sessions, their frame handling, parking and stopping
     std::condition_variable m_changed;
-    std::vector<CFdpEngine*> m_sessions;
+    std::vector<IDispatchedSession*> m_sessions;
     bool m_started = false;
     bool m_stop = false;
     int m_parkRequested = 0;      // Park calls not yet undone

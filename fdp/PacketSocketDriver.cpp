@@ -16,7 +16,7 @@
 
 namespace fdp {
 
-CPacketSocketDriver::CPacketSocketDriver() = default;
+CPacketSocketDriver::CPacketSocketDriver(std::optional<LinkBrokerHandle> broker) : m_wire(broker) {}
 
 CPacketSocketDriver::~CPacketSocketDriver() {
     Uninit();

@@ -7,11 +7,11 @@
 // every candidate (CandidateScout) and the reason of the last failure (AdapterFailure).
 //
 // Privilege: creating the socket needs CAP_NET_RAW, using it does not. The programs
-// start the broker first thing in main (StartLinkBroker), hand its pair over with
-// SetProcessBroker and then give up every capability; a process that keeps no raw
-// socket can load a toolkit's plugins. A driver in a process that handed none over (the
-// benchmark, tests) starts a broker of its own at its first Init, which ends with the
-// driver. One driver at a time uses the process's broker. A process that plays the
+// start the broker first thing in main (StartLinkBroker), give up every capability and
+// hand the broker to each driver they make (its constructor); a process that keeps no
+// raw socket can load a toolkit's plugins. A driver given none (the benchmark, tests)
+// starts a broker of its own at its first Init, which ends with the driver. One driver
+// at a time uses a broker handed over. A process that plays the
 // target (the simulator, the benchmark's echo target) stands for a device that has no
 // broker: it asks for a socket of its own (UseOwnSocket) and reaches the wire directly.
 //
@@ -33,6 +33,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,11 +50,9 @@ namespace fdp {
 
 class CPacketSocketDriver : public IPacketDriver {
 public:
-    // The broker main started before giving up its privileges (or why it could not), for
-    // every driver of this process; the process keeps its end of the pair to its end.
-    static void SetProcessBroker(LinkBrokerHandle broker) { PacketWire::SetProcessBroker(broker); }
-
-    CPacketSocketDriver();
+    // broker: the one main started before giving up its privileges (or why it could not);
+    // main keeps its end of the pair to its end. Nothing: a broker of the driver's own.
+    explicit CPacketSocketDriver(std::optional<LinkBrokerHandle> broker = std::nullopt);
     ~CPacketSocketDriver() override;
     CPacketSocketDriver(const CPacketSocketDriver&) = delete;
     CPacketSocketDriver& operator=(const CPacketSocketDriver&) = delete;

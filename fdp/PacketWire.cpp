@@ -9,27 +9,11 @@
 
 #include <csignal>
 #include <cstring>
-#include <mutex>
-#include <optional>
 
 #include "fdp/DebugTrace.h"
 #include "fdp/Frame.h"
 
 namespace fdp {
-
-namespace {
-
-// The broker main started, or why there is none; empty when nothing was handed over.
-std::mutex g_processBrokerLock;
-std::optional<LinkBrokerHandle> g_processBroker;
-
-}  // namespace
-
-void PacketWire::SetProcessBroker(LinkBrokerHandle broker) {
-    std::lock_guard lock(g_processBrokerLock);
-    if (g_processBroker && g_processBroker->fd >= 0) ::close(g_processBroker->fd);
-    g_processBroker = broker;
-}
 
 PacketWire::~PacketWire() {
     if (m_fd >= 0) ::close(m_fd);
@@ -49,12 +33,11 @@ void PacketWire::Open() {
     m_refusedSends = 0;
     if (m_fd < 0 && m_error == 0 && m_useOwnSocket) m_fd = OpenPacketSocket(m_error);
     if (m_fd >= 0 || m_error != 0) return;
-    std::lock_guard process(g_processBrokerLock);
-    if (g_processBroker && g_processBroker->fd >= 0) {
-        m_fd = ::fcntl(g_processBroker->fd, F_DUPFD_CLOEXEC, 0);
+    if (m_broker && m_broker->fd >= 0) {
+        m_fd = ::fcntl(m_broker->fd, F_DUPFD_CLOEXEC, 0);
         m_error = m_fd < 0 ? errno : 0;
-    } else if (g_processBroker) {
-        m_error = g_processBroker->error;   // main could not start it; nor could we now
+    } else if (m_broker) {
+        m_error = m_broker->error;   // main could not start it; nor could we now
     } else {
         const LinkBrokerHandle own = StartLinkBroker();
         m_fd = own.fd;

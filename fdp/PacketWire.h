@@ -3,9 +3,9 @@
 // It sends whole frames on an interface and reads frames in batches, each with the
 // interface it came in on.
 //
-// Which one: the broker main started before giving up its privileges, handed over with
-// SetProcessBroker (one driver at a time uses it); in a process that handed none over
-// (the benchmark, tests), a broker of its own, ended with the wire; with UseOwnSocket,
+// Which one: the broker main started before giving up its privileges, handed to the
+// constructor (one wire at a time uses it); given none (the benchmark, tests), a broker
+// of its own, ended with the wire; with UseOwnSocket,
 // the packet socket itself, as a device that has no broker reaches its wire directly.
 //
 // Threads: none of its own; the driver calls it under its lock, but for Drain and the
@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fdp/LinkBroker.h"
@@ -28,11 +29,9 @@ namespace fdp {
 
 class PacketWire {
 public:
-    // The broker main started (or why it could not), for every driver of this process;
-    // the process keeps its end of the pair to its end.
-    static void SetProcessBroker(LinkBrokerHandle broker);
-
-    PacketWire() = default;
+    // broker: the one main started (or why it could not), used through a duplicate of its
+    // end; main keeps its own to its end. Nothing: a broker of the wire's own.
+    explicit PacketWire(std::optional<LinkBrokerHandle> broker = std::nullopt) : m_broker(broker) {}
     ~PacketWire();
     PacketWire(const PacketWire&) = delete;
     PacketWire& operator=(const PacketWire&) = delete;
@@ -84,6 +83,7 @@ private:
     bool m_brokerGone = false;
     pid_t m_ownBroker = -1;    // a broker this wire started
     bool m_useOwnSocket = false;
+    std::optional<LinkBrokerHandle> m_broker;
     std::atomic<unsigned> m_refusedSends{0};
 
     // recvmmsg's arrays, kept between reads: the broker's header, then the frame.

@@ -2,10 +2,12 @@
 // With --repeat the same options serve one run per target.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "fdp/Frame.h"
+#include "fdp/LinkBroker.h"
 #include "tools/cli/CliOptions.h"
 #include "tools/cli/RunReport.h"
 
@@ -19,6 +21,9 @@ struct CliRun {
     std::vector<fdp::MacAddress>* served = nullptr;
     // False when the operation writes its own objects with --json (targets).
     bool reportWanted = true;
+    // The link broker main started before it gave up its privileges; nothing when the
+    // operation needs no link.
+    std::optional<fdp::LinkBrokerHandle> broker;
 
     // The operation's word i (0: its name); empty beyond the last.
     std::string Arg(std::size_t i) const { return i < options.operation.size() ? options.operation[i] : std::string(); }

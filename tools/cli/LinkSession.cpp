@@ -33,7 +33,8 @@ const char* ConnectText(unsigned result) {
 
 // Ctrl-C or SIGTERM during a run: the link stops when the operation returns (the
 // engine's stop ends its waits and nothing more is sent).
-CLinkSession::CLinkSession(CliRun& run) : m_run(run), m_front(run.options.progress, m_link) {
+CLinkSession::CLinkSession(CliRun& run)
+    : m_run(run), m_front(run.options.progress, m_link), m_driver(run.broker) {
     m_link.SetSink(&m_front);
     m_link.SetPaceMs(run.options.paceMs);
     CInterrupt::SetHook([this] { m_front.Interrupt(); });

@@ -117,7 +117,7 @@ int RunTestMode(CliRun& run) {
 
 int RunTargetsRequest(CliRun& run) {
     run.reportWanted = false;   // with --json, an object per target instead
-    return RunTargets({run.options.targetsSeconds}, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd});
+    return RunTargets({run.options.targetsSeconds}, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd, run.broker});
 }
 
 }  // namespace cli

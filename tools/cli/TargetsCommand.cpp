@@ -20,7 +20,7 @@
 namespace cli {
 
 int RunTargets(const TargetsRequest& request, const TargetsSetup& setup) {
-    fdp::CPacketSocketDriver driver;
+    fdp::CPacketSocketDriver driver(setup.broker);
     if (!setup.interfaceName.empty()) driver.SetInterfaceFilter(setup.interfaceName);
     driver.Init(nullptr);
     fdp::CTargetScout scout(driver);

@@ -3,6 +3,8 @@
 // heard, last seen), or with --json one object per target and line.
 #pragma once
 
+#include "fdp/LinkBroker.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -24,6 +26,7 @@ struct TargetsSetup {
     std::optional<fdp::MacAddress> target;     // --target: only this one is listed
     bool json = false;
     int jsonFd = -1;                           // where the objects go with --json
+    std::optional<fdp::LinkBrokerHandle> broker;   // the link broker main started
 };
 
 // Listens and prints; the exit code: 0 one heard at least, 2 no adapter, 8 none heard.

@@ -9,7 +9,7 @@
 
 #include "fdp/CapabilityDrop.h"
 #include "fdp/FdpTypes.h"
-#include "fdp/PacketSocketDriver.h"
+#include "fdp/LinkBroker.h"
 #include "fdp/TargetAddress.h"
 #include "hci/HciTransport.h"
 #include "resources/strings/StringIds.h"
@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     // does not open is told of when the link starts.
     const Operation* operation = options.operation.empty() ? nullptr : FindOperation(options.operation[0]);
     const bool loop = operation && operation->link == LinkUse::Loop;
-    if (parsed && NeedsLink(options)) fdp::CPacketSocketDriver::SetProcessBroker(fdp::StartLinkBroker());
+    std::optional<fdp::LinkBrokerHandle> broker;
+    if (parsed && NeedsLink(options)) broker = fdp::StartLinkBroker();
     if (parsed && loop) hci::PreopenHciTransport(options.dongle);
     if (std::string error; !fdp::DropCapabilities(error)) {
         std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
         return code;
     };
     if (!parsed) {
-        CliRun refused{options, report};
+        CliRun refused{options, report, nullptr, true, std::nullopt};
         NameOperation(refused);
         return finish(UsageError());
     }
@@ -105,7 +106,7 @@ int main(int argc, char** argv) {
     if (!options.folder.empty() && operation && operation->link != LinkUse::None) {
         if (const std::string problem = NamedFolderProblem(options.folder); !problem.empty()) {
             std::fprintf(stderr, "kelvane-cli: %s\n", problem.c_str());
-            CliRun refused{options, report};
+            CliRun refused{options, report, nullptr, true, std::nullopt};
             NameOperation(refused);
             report.SetOutcome("files", problem);
             return finish(ExitFiles);
@@ -114,7 +115,7 @@ int main(int argc, char** argv) {
     options.jsonFd = jsonFd;
     if (const auto failed = ResolvePasswords(options)) return finish(*failed);
     const auto runOnce = [&](std::vector<fdp::MacAddress>* served) {
-        CliRun run{options, report, served};
+        CliRun run{options, report, served, true, broker};
         const int code = RunOperation(run);
         reportWanted = reportWanted && run.reportWanted;
         return code;

@@ -384,19 +384,19 @@ TEST_F(PacketSocketDriverTest, LackOfPrivilegeIsExplainedWithTheRemedy) {
     EXPECT_EQ(why.find("cap_net_admin"), std::string::npos) << why;
 }
 
-// main opens the socket before it gives up its privileges and hands it to every driver
-// of the process; one it could not open is explained as if the driver had tried.
+// main opens the socket before it gives up its privileges and hands it to each driver
+// it makes; one it could not open is explained as if the driver had tried.
 TEST_F(PacketSocketDriverTest, ASocketOpenedEarlierIsUsedAndAFailedOneExplained) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root for a packet socket";
     sysfs.Add({"lo", 1, 1, 0x1003, nullptr, "00:00:00:00:00:00"});
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        CPacketSocketDriver::SetProcessBroker(StartLinkBroker());
+        const LinkBrokerHandle broker = StartLinkBroker();
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(100);
         // Two drivers one after the other (kelvane-cli --repeat): each gets the socket.
         for (int round = 0; round < 2; ++round) {
-            CPacketSocketDriver late;
+            CPacketSocketDriver late(broker);
             late.SetSysfsRoot(sysfs.Net());
             late.Init(nullptr);
             if (late.EnumerateAdapters() != 1 || late.OpenAdapter(0) != OpenOk) ::_exit(10 + round);
@@ -404,8 +404,7 @@ TEST_F(PacketSocketDriverTest, ASocketOpenedEarlierIsUsedAndAFailedOneExplained)
             const std::uint8_t payload[20] = {0x61};
             if (late.SendFrame(destination, payload, sizeof payload) != 1) ::_exit(20 + round);
         }
-        CPacketSocketDriver::SetProcessBroker({-1, EPERM, -1});
-        CPacketSocketDriver refused;
+        CPacketSocketDriver refused(LinkBrokerHandle{-1, EPERM, -1});
         refused.SetSysfsRoot(sysfs.Net());
         refused.Init(nullptr);
         refused.EnumerateAdapters();
