@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/AboutDlg.h"
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/ProgramFolders.h"
 #include "fdp/param/ParamStore.h"

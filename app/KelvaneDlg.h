@@ -1,5 +1,5 @@
 // The program's one top-level window: picture strip, wizard sheet with its nine pages,
-// status bar and menu. It holds the device link's request front end (CFdpGui) and is the
+// status bar and menu. It holds the device link's request front end (CRequestFrontEnd) and is the
 // sink of the link's events: its start-up routine opens the link, OnLinkEvent hands the
 // events to the connection and download pages, and OnConnectResult tells the user the
 // outcome of a connection attempt.
@@ -24,7 +24,7 @@
 #include <string>
 
 #include "archive/SettingsFile.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/LinkBroker.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkEvent.h"
@@ -47,7 +47,7 @@ class CPageCircleTest;
 class CPageBurn;
 struct WizardJob;
 
-namespace fdp { class CFdpEngine; class CPacketSocketDriver; }
+namespace fdp { class CLinkSession; class CPacketSocketDriver; }
 namespace param { class CParamStore; }
 
 class CKelvaneDlg : public QDialog, public IWizardHost, public fdp::ILinkEventSink {
@@ -140,7 +140,7 @@ public:
     void RevealServiceButtons();
 
     // IWizardHost: the window holds its pages' front end and is their messages' parent.
-    fdp::CFdpGui& FrontEnd() override { return m_frontEnd; }
+    fdp::CRequestFrontEnd& FrontEnd() override { return m_frontEnd; }
     QWidget* Window() override { return this; }
 
     CFirmSheet* Sheet() const { return m_sheet; }
@@ -217,9 +217,9 @@ private:
     CPageParam* m_pageParam = nullptr;
 
     // Declared before the link it fronts: the engine and the driver go first.
-    fdp::CFdpGui m_frontEnd;
+    fdp::CRequestFrontEnd m_frontEnd;
     std::unique_ptr<fdp::CPacketSocketDriver> m_driver;
-    std::unique_ptr<fdp::CFdpEngine> m_engine;
+    std::unique_ptr<fdp::CLinkSession> m_engine;
     std::unique_ptr<param::CParamStore> m_paramStore;
 
     // The last report handed on in this run: a repeat of it is not handed on again.

@@ -7,7 +7,7 @@
 #include <utility>
 #include <variant>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/FormatBdAddr.h"
 #include "pages/PageBurn.h"
 #include "pages/PageLink.h"

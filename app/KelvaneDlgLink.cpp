@@ -3,7 +3,7 @@
 
 #include "app/KelvaneDlg.h"
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/param/ParamStore.h"
@@ -30,7 +30,7 @@ int CKelvaneDlg::StartLink() {
 
     m_driver = std::make_unique<fdp::CPacketSocketDriver>(m_options.broker);
     if (!m_options.interfaceName.empty()) m_driver->SetInterfaceFilter(m_options.interfaceName);
-    m_engine = std::make_unique<fdp::CFdpEngine>();
+    m_engine = std::make_unique<fdp::CLinkSession>();
     m_frontEnd.SetLink(m_engine.get(), m_driver.get());
     m_frontEnd.SetPaceMs(m_options.paceMs);
     m_engine->Start(m_driver.get(), &m_frontEnd);

@@ -6,7 +6,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkProtocol.h"
 

@@ -41,45 +41,45 @@ std::string Utf16LeToUtf8(const std::string& bytes) {
 
 }  // namespace
 
-CArchive::CArchive(int fd, Mode mode) : mode_(mode), fd_(fd) {}
+CArchive::CArchive(int fd, Mode mode) : m_mode(mode), m_fd(fd) {}
 
-CArchive::CArchive(std::span<const std::uint8_t> input) : mode_(Mode::Load), input_(input) {}
+CArchive::CArchive(std::span<const std::uint8_t> input) : m_mode(Mode::Load), m_input(input) {}
 
-CArchive::CArchive(std::vector<std::uint8_t>& output) : mode_(Mode::Store), output_(&output) {}
+CArchive::CArchive(std::vector<std::uint8_t>& output) : m_mode(Mode::Store), m_output(&output) {}
 
 void CArchive::Require(Mode mode) const {
-    if (mode_ != mode) throw ArchiveException(ArchiveException::Cause::WrongDirection);
+    if (m_mode != mode) throw CArchiveException(CArchiveException::Cause::WrongDirection);
 }
 
 void CArchive::Fill() {
-    pos_ = 0;
-    end_ = 0;
-    if (fd_ < 0) {
-        end_ = std::min(input_.size(), buffer_.size());
-        std::copy_n(input_.begin(), end_, buffer_.begin());
-        input_ = input_.subspan(end_);
+    m_pos = 0;
+    m_end = 0;
+    if (m_fd < 0) {
+        m_end = std::min(m_input.size(), m_buffer.size());
+        std::copy_n(m_input.begin(), m_end, m_buffer.begin());
+        m_input = m_input.subspan(m_end);
         return;
     }
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+        const ssize_t n = ::read(m_fd, m_buffer.data(), m_buffer.size());
         if (n >= 0) {
-            end_ = static_cast<std::size_t>(n);
+            m_end = static_cast<std::size_t>(n);
             return;
         }
-        if (errno != EINTR) throw ArchiveException(ArchiveException::Cause::FileError, errno);
+        if (errno != EINTR) throw CArchiveException(CArchiveException::Cause::FileError, errno);
     }
 }
 
 void CArchive::ReadInto(std::string& out, std::uint64_t count) {
     Require(Mode::Load);
     while (count > 0) {
-        if (pos_ == end_) {
+        if (m_pos == m_end) {
             Fill();
-            if (end_ == 0) throw ArchiveException(ArchiveException::Cause::EndOfFile);
+            if (m_end == 0) throw CArchiveException(CArchiveException::Cause::EndOfFile);
         }
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(count, end_ - pos_));
-        out.append(reinterpret_cast<const char*>(buffer_.data() + pos_), take);
-        pos_ += take;
+        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(count, m_end - m_pos));
+        out.append(reinterpret_cast<const char*>(m_buffer.data() + m_pos), take);
+        m_pos += take;
         count -= take;
     }
 }
@@ -130,10 +130,10 @@ std::string CArchive::ReadString() {
 void CArchive::WriteBytes(const std::uint8_t* data, std::size_t count) {
     Require(Mode::Store);
     while (count > 0) {
-        if (pos_ == buffer_.size()) Flush();
-        const std::size_t take = std::min(count, buffer_.size() - pos_);
-        std::copy_n(data, take, buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
-        pos_ += take;
+        if (m_pos == m_buffer.size()) Flush();
+        const std::size_t take = std::min(count, m_buffer.size() - m_pos);
+        std::copy_n(data, take, m_buffer.begin() + static_cast<std::ptrdiff_t>(m_pos));
+        m_pos += take;
         data += take;
         count -= take;
     }
@@ -159,7 +159,7 @@ void CArchive::WriteString(std::string_view text) {
         fdp::WriteLe32(prefix + 3, static_cast<std::uint32_t>(length));
         prefixLength = 7;
     } else {
-        throw ArchiveException(ArchiveException::Cause::TooLong);
+        throw CArchiveException(CArchiveException::Cause::TooLong);
     }
     WriteBytes(prefix, prefixLength);
     WriteBytes(reinterpret_cast<const std::uint8_t*>(text.data()), length);
@@ -167,19 +167,19 @@ void CArchive::WriteString(std::string_view text) {
 
 void CArchive::Flush() {
     Require(Mode::Store);
-    if (output_) {
-        output_->insert(output_->end(), buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(pos_));
-        pos_ = 0;
+    if (m_output) {
+        m_output->insert(m_output->end(), m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(m_pos));
+        m_pos = 0;
         return;
     }
     std::size_t done = 0;
-    while (done < pos_) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, pos_ - done);
+    while (done < m_pos) {
+        const ssize_t n = ::write(m_fd, m_buffer.data() + done, m_pos - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw ArchiveException(ArchiveException::Cause::FileError, n < 0 ? errno : EIO);
+        if (n <= 0) throw CArchiveException(CArchiveException::Cause::FileError, n < 0 ? errno : EIO);
         done += static_cast<std::size_t>(n);
     }
-    pos_ = 0;
+    m_pos = 0;
 }
 
 }  // namespace archive

@@ -7,7 +7,7 @@
 // A reader also takes the wide form, which this program never writes: 0xFF 0xFE 0xFF,
 // a prefix counting characters, then UTF-16LE characters; it comes back as UTF-8.
 //
-// Every failure throws ArchiveException: a read past the end of the data, a file
+// Every failure throws CArchiveException: a read past the end of the data, a file
 // error, use in the wrong direction. A text's bytes are gathered as they arrive, so a
 // length prefix that claims more than the data holds costs no more memory than the
 // data itself.
@@ -42,7 +42,7 @@ public:
     CArchive(const CArchive&) = delete;
     CArchive& operator=(const CArchive&) = delete;
 
-    bool IsStoring() const { return mode_ == Mode::Store; }
+    bool IsStoring() const { return m_mode == Mode::Store; }
 
     void WriteUInt32(std::uint32_t value);
     void WriteInt32(std::int32_t value) { WriteUInt32(static_cast<std::uint32_t>(value)); }
@@ -63,13 +63,13 @@ private:
     void Fill();
     void Require(Mode mode) const;
 
-    Mode mode_;
-    int fd_ = -1;
-    std::span<const std::uint8_t> input_;
-    std::vector<std::uint8_t>* output_ = nullptr;
-    std::array<std::uint8_t, kBufferSize> buffer_{};
-    std::size_t pos_ = 0;   // next byte to read, or bytes waiting to be written
-    std::size_t end_ = 0;   // bytes in the buffer (loading)
+    Mode m_mode;
+    int m_fd = -1;
+    std::span<const std::uint8_t> m_input;
+    std::vector<std::uint8_t>* m_output = nullptr;
+    std::array<std::uint8_t, kBufferSize> m_buffer{};
+    std::size_t m_pos = 0;   // next byte to read, or bytes waiting to be written
+    std::size_t m_end = 0;   // bytes in the buffer (loading)
 };
 
 }  // namespace archive

@@ -7,18 +7,18 @@
 
 namespace archive {
 
-class ArchiveException : public std::runtime_error {
+class CArchiveException : public std::runtime_error {
 public:
     enum class Cause { EndOfFile, FileError, WrongDirection, TooLong };
 
-    ArchiveException(Cause cause, int error = 0);
+    CArchiveException(Cause cause, int error = 0);
 
-    Cause cause() const { return cause_; }
-    int error() const { return error_; }    // errno of a file error, else 0
+    Cause cause() const { return m_cause; }
+    int error() const { return m_error; }    // errno of a file error, else 0
 
 private:
-    Cause cause_;
-    int error_;
+    Cause m_cause;
+    int m_error;
 };
 
 }  // namespace archive

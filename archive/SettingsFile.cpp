@@ -22,8 +22,8 @@ std::string FileErrorText(const char* action, const std::filesystem::path& path,
     return std::string("Error ") + action + " " + path.string() + ": " + std::strerror(error) + ".";
 }
 
-std::string ArchiveErrorText(const char* action, const std::string& source, const ArchiveException& e) {
-    if (e.cause() == ArchiveException::Cause::EndOfFile)
+std::string ArchiveErrorText(const char* action, const std::string& source, const CArchiveException& e) {
+    if (e.cause() == CArchiveException::Cause::EndOfFile)
         return source + " is damaged: it ends in the middle of a record.";
     return std::string("Error ") + action + " " + source + ": " + e.what() + ".";
 }
@@ -31,21 +31,21 @@ std::string ArchiveErrorText(const char* action, const std::string& source, cons
 // Closes the descriptor when it goes out of scope.
 class FileDescriptor {
 public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
     ~FileDescriptor() { Close(); }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
+    int get() const { return m_fd; }
     // 0, or the errno of a failed close.
     int Close() {
-        if (fd_ < 0) return 0;
-        const int result = ::close(fd_);
-        fd_ = -1;
+        if (m_fd < 0) return 0;
+        const int result = ::close(m_fd);
+        m_fd = -1;
         return result == 0 ? 0 : errno;
     }
 
 private:
-    int fd_;
+    int m_fd;
 };
 
 }  // namespace
@@ -58,7 +58,7 @@ std::size_t LoadRecords(CArchive& ar, std::span<SettingsRecord* const> records, 
             record->Load(ar);
             ++done;
         }
-    } catch (const ArchiveException& e) {
+    } catch (const CArchiveException& e) {
         Report(ui, ArchiveErrorText("reading", source, e));
     } catch (const std::bad_alloc&) {
         Report(ui, "Not enough memory to read " + source + ".");
@@ -95,7 +95,7 @@ void SaveSettings(const std::filesystem::path& settingsPath, const std::filesyst
         CArchive ar(file.Fd(), CArchive::Mode::Store);
         for (SettingsRecord* record : records) record->Save(ar);
         ar.Flush();
-    } catch (const ArchiveException& e) {
+    } catch (const CArchiveException& e) {
         Report(ui, ArchiveErrorText("writing", source, e));
         return;   // the new file goes; the old settings stay as they were
     } catch (const std::bad_alloc&) {

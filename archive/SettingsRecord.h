@@ -14,7 +14,7 @@ struct SettingsRecord {
     // Writes the page's fields in their fixed order.
     virtual void Save(CArchive& ar) = 0;
 
-    // Reads the fields in the same order. Any read may throw ArchiveException (or
+    // Reads the fields in the same order. Any read may throw CArchiveException (or
     // std::bad_alloc); read every field into locals first and change the page only after
     // the last read, so that a record cut short leaves the page with the values it had.
     virtual void Load(CArchive& ar) = 0;

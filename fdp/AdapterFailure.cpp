@@ -29,12 +29,12 @@ unsigned PrivilegeRemedyId(const std::string& programPath) {
 
 }  // namespace
 
-void AdapterFailure::Set(unsigned textId, std::vector<std::string> words) {
+void CAdapterFailure::Set(unsigned textId, std::vector<std::string> words) {
     m_textId = textId;
     m_words = std::move(words);
 }
 
-void AdapterFailure::SetNoSocket(const std::string& adapter, int error) {
+void CAdapterFailure::SetNoSocket(const std::string& adapter, int error) {
     if (error == EPERM || error == EACCES) {
         const std::string program = ProgramPath();
         Set(PrivilegeRemedyId(program), {adapter, program});
@@ -43,7 +43,7 @@ void AdapterFailure::SetNoSocket(const std::string& adapter, int error) {
     }
 }
 
-std::string AdapterFailure::Text() const {
+std::string CAdapterFailure::Text() const {
     return m_textId ? res::FormatString(m_textId, m_words) : std::string();
 }
 

@@ -10,7 +10,7 @@
 
 namespace fdp {
 
-class AdapterFailure {
+class CAdapterFailure {
 public:
     void Clear() { Set(0, {}); }
     void Set(unsigned textId, std::vector<std::string> words);

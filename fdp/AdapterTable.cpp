@@ -7,29 +7,29 @@
 
 namespace fdp {
 
-void AdapterTable::Replace(std::vector<AdapterEntry> rows) {
+void CAdapterTable::Replace(std::vector<AdapterEntry> rows) {
     Release();
     m_rows = std::move(rows);
 }
 
-void AdapterTable::Use(int row) {
+void CAdapterTable::Use(int row) {
     m_inUse = row;
     UpdateLinkIfindex();
 }
 
-void AdapterTable::Release() {
+void CAdapterTable::Release() {
     m_inUse = -1;
     m_linkIfindex = 0;
 }
 
-void AdapterTable::UpdateLinkIfindex() {
+void CAdapterTable::UpdateLinkIfindex() {
     m_linkIfindex = 0;
     if (m_inUse < 0) return;
     const auto row = static_cast<std::size_t>(m_inUse);
     if (MayCarryLogin(row)) m_linkIfindex = static_cast<int>(m_rows[row].ifindex);
 }
 
-int AdapterTable::RowForIfindex(int ifindex) {
+int CAdapterTable::RowForIfindex(int ifindex) {
     if (ifindex <= 0) return -1;
     for (std::size_t row = 0; row < m_rows.size(); ++row)
         if (m_rows[row].ifindex == ifindex) return static_cast<int>(row);
@@ -42,7 +42,7 @@ int AdapterTable::RowForIfindex(int ifindex) {
     return AddRow(std::move(*entry));
 }
 
-int AdapterTable::AddRow(AdapterEntry entry) {
+int CAdapterTable::AddRow(AdapterEntry entry) {
     for (std::size_t row = 0; row < m_rows.size(); ++row) {
         if (m_rows[row].name != entry.name) continue;
         // Made again under a new ifindex, and perhaps as another kind of interface.
@@ -65,7 +65,7 @@ int AdapterTable::AddRow(AdapterEntry entry) {
     return -1;
 }
 
-AdapterTable::InUseChange AdapterTable::Apply(const std::vector<LinkChange>& changes) {
+CAdapterTable::InUseChange CAdapterTable::Apply(const std::vector<LinkChange>& changes) {
     InUseChange inUse;
     for (const LinkChange& change : changes) {
         auto row = std::find_if(m_rows.begin(), m_rows.end(),

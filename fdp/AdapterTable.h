@@ -15,10 +15,10 @@
 
 namespace fdp {
 
-class AdapterTable {
+class CAdapterTable {
 public:
     // The list describes interfaces and says which may carry a login; it outlives the table.
-    explicit AdapterTable(const CAdapterList& adapters) : m_adapters(adapters) {}
+    explicit CAdapterTable(const CAdapterList& adapters) : m_adapters(adapters) {}
 
     // Rows at most: the five of discovery, then late arrivals; a full table gives the
     // rows of interfaces that are gone to newcomers.

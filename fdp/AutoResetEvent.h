@@ -7,7 +7,7 @@
 
 namespace fdp {
 
-class AutoResetEvent {
+class CAutoResetEvent {
 public:
     void Set() {
         { std::lock_guard lock(m_mutex); m_signalled = true; }

@@ -11,12 +11,12 @@
 
 namespace fdp {
 
-bool CandidateScout::IsAnnounce(const std::uint8_t* frame, std::size_t length) {
+bool CCandidateScout::IsAnnounce(const std::uint8_t* frame, std::size_t length) {
     const auto view = ParseFrame({frame, length});
     return view && view->type == FDP_FRAME_ANNOUNCE;
 }
 
-int CandidateScout::Consider(AdapterTable& table, int ifindex, const std::uint8_t* frame, std::size_t length) {
+int CCandidateScout::Consider(CAdapterTable& table, int ifindex, const std::uint8_t* frame, std::size_t length) {
     if (!m_on || !IsAnnounce(frame, length)) return -1;
     const int row = table.RowForIfindex(ifindex);
     if (row < 0) return -1;
@@ -31,7 +31,7 @@ int CandidateScout::Consider(AdapterTable& table, int ifindex, const std::uint8_
     return row;
 }
 
-void CandidateScout::NoteAnnouncer(const std::uint8_t* frame, int row) {
+void CCandidateScout::NoteAnnouncer(const std::uint8_t* frame, int row) {
     // Each (source, adapter) once between takes, and few: made-up sources cannot grow it.
     constexpr std::size_t kMaxAnnouncers = 64;
     IPacketDriver::HeardAnnounce heard;
@@ -46,12 +46,12 @@ void CandidateScout::NoteAnnouncer(const std::uint8_t* frame, int row) {
     m_hasAnnouncers.store(true, std::memory_order_release);
 }
 
-std::vector<IPacketDriver::HeardAnnounce> CandidateScout::TakeAnnouncers() {
+std::vector<IPacketDriver::HeardAnnounce> CCandidateScout::TakeAnnouncers() {
     m_hasAnnouncers = false;
     return std::exchange(m_announcers, {});
 }
 
-void CandidateScout::NoteIgnored(const AdapterEntry& row) {
+void CCandidateScout::NoteIgnored(const AdapterEntry& row) {
     if (!m_ignoredSaid.insert(row.name).second) return;
     m_notice = res::FormatString(
         row.rank == RankWireless ? res::IDS_ANNOUNCE_IGNORED_WIRELESS : res::IDS_ANNOUNCE_IGNORED_VIRTUAL, {row.name});
@@ -59,7 +59,7 @@ void CandidateScout::NoteIgnored(const AdapterEntry& row) {
     DebugTrace("%s\n", m_notice.c_str());
 }
 
-std::string CandidateScout::TakeNotice() {
+std::string CCandidateScout::TakeNotice() {
     m_hasNotice = false;
     return std::exchange(m_notice, {});
 }

@@ -21,7 +21,7 @@
 
 namespace fdp {
 
-class CandidateScout {
+class CCandidateScout {
 public:
     void Set(bool on) {
         m_on = on;
@@ -35,7 +35,7 @@ public:
     // A frame on another interface (or on the one in use, when it may not carry a
     // login): the row the link should move to for it, -1 when it is no business of the
     // link. Only an announce counts, and only while scouting.
-    int Consider(AdapterTable& table, int ifindex, const std::uint8_t* frame, std::size_t length);
+    int Consider(CAdapterTable& table, int ifindex, const std::uint8_t* frame, std::size_t length);
     // The link moved to the row Consider named.
     void Moved() { m_moveOnAnnounce = false; }
 

@@ -25,7 +25,7 @@
 
 namespace fdp {
 
-class CompletionWait {
+class CCompletionWait {
 public:
     static constexpr std::uint8_t kAborted = 11;
     static constexpr std::chrono::microseconds kSpin{30};

@@ -102,7 +102,7 @@ inline SharedBuffer MakeBuffer(std::size_t size) {
     return std::make_shared<std::vector<std::uint8_t>>(size, 0);
 }
 
-// The record a front end fills and hands to CFdpEngine::Submit.
+// The record a front end fills and hands to CLinkSession::Submit.
 struct FdpRequest {
     std::uint8_t job = JobNone;
     std::uint8_t kind = 0;    // DownloadKind for jobs 1, 2, 8; TransferOp for job 4

@@ -48,7 +48,7 @@ void CLinkChannel::Abort() {
     const ChannelState state = m_state;
     if (state != ChannelListening && state != ChannelLoggingIn) return;
     m_aborted = true;   // the hear-out arms the wait again: the abort must outlast that
-    m_wait.Complete(CompletionWait::kAborted);
+    m_wait.Complete(CCompletionWait::kAborted);
 }
 
 void CLinkChannel::Shutdown() { m_wait.Shutdown(); }
@@ -126,7 +126,7 @@ ConnectOutcome CLinkChannel::Connect(const std::optional<HeardTarget>& pick) {
             std::lock_guard lock(m_announceLock);
             m_pick = waitFor;
             m_wait.Arm();
-            if (m_aborted) m_wait.Complete(CompletionWait::kAborted);
+            if (m_aborted) m_wait.Complete(CCompletionWait::kAborted);
         }
         const std::uint8_t announced = MapConnectResult(m_wait.Wait(timeouts.listen));
         if (announced != ConnectOk) return end(announced);
@@ -162,7 +162,7 @@ std::optional<std::uint8_t> CLinkChannel::HearOut(std::chrono::steady_clock::tim
         // Nothing completes this wait but an abort or the link's stop: the announces
         // heard meanwhile only add candidates.
         m_wait.Arm();
-        if (m_aborted) return CompletionWait::kAborted;
+        if (m_aborted) return CCompletionWait::kAborted;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     return m_wait.Wait(static_cast<std::uint32_t>(std::max<std::int64_t>(0, left.count())));

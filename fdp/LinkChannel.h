@@ -102,7 +102,7 @@ private:
     ILinkCallbacks* m_engine = nullptr;
     IPacketDriver* m_driver = nullptr;
     std::atomic<ChannelState> m_state{ChannelIdle};
-    CompletionWait m_wait;
+    CCompletionWait m_wait;
 
     // The announce fields, and the login layer's state changes with the arming and the
     // completing of its wait.

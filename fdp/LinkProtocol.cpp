@@ -33,7 +33,7 @@ int CLinkProtocol::PrepareListen() {
 }
 
 void CLinkProtocol::Abort() {
-    if (m_group != GroupNone) m_wait.Complete(CompletionWait::kAborted);
+    if (m_group != GroupNone) m_wait.Complete(CCompletionWait::kAborted);
 }
 
 void CLinkProtocol::Shutdown() { m_wait.Shutdown(); }

@@ -81,7 +81,7 @@ private:
     std::atomic<bool> m_linkUp{false};
     std::atomic<CommandGroup> m_group{GroupNone};
     std::uint8_t m_kind = 0;
-    CompletionWait m_wait;
+    CCompletionWait m_wait;
     std::mutex m_cancelLock;          // Cancel against the end of its group
     std::atomic<bool> m_cancel{false};
     std::uint16_t m_blockCounter = 0;

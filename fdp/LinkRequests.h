@@ -1,7 +1,7 @@
 // What the front end asks of the engine: the adapters, listening, the jobs. The engine
 // implements it; the front end (and the loop runs that wait for the link to be idle)
 // hold it and never include the engine. Calls on the thread that owns the engine, but
-// CurrentJob, which any thread may read.
+// CurrentJob and DownloadRunning, which any thread may read.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,9 @@ public:
     virtual int Submit(const FdpRequest& request) = 0;
     // The job the worker runs or is about to run; JobNone when idle.
     virtual std::uint8_t CurrentJob() const = 0;
+    // A download runs: from its acceptance until its last stage report is made (its
+    // erase and burn included, the version read back after it not). Any thread.
+    virtual bool DownloadRunning() const = 0;
 };
 
 }  // namespace fdp

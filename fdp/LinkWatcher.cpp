@@ -44,7 +44,7 @@ std::vector<LinkChange> ParseLinkMessages(const std::uint8_t* data, std::size_t 
     return changes;
 }
 
-void LinkWatcher::Open() {
+void CLinkWatcher::Open() {
     if (m_fd >= 0) return;
     const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (fd < 0) return;
@@ -58,12 +58,12 @@ void LinkWatcher::Open() {
     m_fd = fd;
 }
 
-void LinkWatcher::Close() {
+void CLinkWatcher::Close() {
     if (m_fd >= 0) ::close(m_fd);
     m_fd = -1;
 }
 
-std::vector<LinkChange> LinkWatcher::ReadChanges() {
+std::vector<LinkChange> CLinkWatcher::ReadChanges() {
     std::uint8_t buffer[16384];
     std::vector<LinkChange> changes;
     for (;;) {

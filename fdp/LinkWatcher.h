@@ -23,12 +23,12 @@ struct LinkChange {
 // interface, in their order.
 std::vector<LinkChange> ParseLinkMessages(const std::uint8_t* data, std::size_t length);
 
-class LinkWatcher {
+class CLinkWatcher {
 public:
-    LinkWatcher() = default;
-    ~LinkWatcher() { Close(); }
-    LinkWatcher(const LinkWatcher&) = delete;
-    LinkWatcher& operator=(const LinkWatcher&) = delete;
+    CLinkWatcher() = default;
+    ~CLinkWatcher() { Close(); }
+    CLinkWatcher(const CLinkWatcher&) = delete;
+    CLinkWatcher& operator=(const CLinkWatcher&) = delete;
 
     // Starts listening when it does not yet; without it (no socket to be had) the table
     // learns of new interfaces only when frames arrive on them.

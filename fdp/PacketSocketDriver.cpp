@@ -58,7 +58,7 @@ void CPacketSocketDriver::DrainSocket() {
         std::lock_guard lock(m_lock);
         fd = m_wire.Readable();
     }
-    PacketWire::Drain(fd);
+    CPacketWire::Drain(fd);
 }
 
 int CPacketSocketDriver::EnumerateAdapters() {
@@ -238,7 +238,7 @@ std::size_t CPacketSocketDriver::ReadFramesLocked() {
         const std::size_t slots = std::min(kBatch, (m_receiveBuffer.size() - used) / kSlotLen);
         if (slots == 0) break;
         const std::size_t base = used;
-        const PacketWire::Batch batch = m_wire.ReadBatch(buffer + base + kCaptureHeaderLen, slots, kSlotLen);
+        const CPacketWire::Batch batch = m_wire.ReadBatch(buffer + base + kCaptureHeaderLen, slots, kSlotLen);
         for (std::size_t i = 0; i < batch.read; ++i) {
             const std::size_t length = m_wire.Length(i);
             if (length == 0) continue;

@@ -2,9 +2,9 @@
 // bound to no interface) is held by the link broker, a process of its own (LinkBroker.h):
 // this driver hears the link's frames from every interface of the host, those that
 // appear later included, with the interface each came in on, and has frames sent on the
-// interface in use. It holds its parts: the wire to the broker (PacketWire), the adapter
-// table (AdapterTable) kept current by the link watcher (LinkWatcher), the scouting on
-// every candidate (CandidateScout) and the reason of the last failure (AdapterFailure).
+// interface in use. It holds its parts: the wire to the broker (CPacketWire), the adapter
+// table (CAdapterTable) kept current by the link watcher (CLinkWatcher), the scouting on
+// every candidate (CCandidateScout) and the reason of the last failure (CAdapterFailure).
 //
 // Privilege: creating the socket needs CAP_NET_RAW, using it does not. The programs
 // start the broker first thing in main (StartLinkBroker), give up every capability and
@@ -99,8 +99,8 @@ private:
     // written just before it afterwards, so no frame is ever copied. 32 slots keep the
     // distance from a record's start to its frame within the header's 16-bit length.
     static constexpr std::size_t kBatch = 32;
-    static_assert(kBatch <= PacketWire::kMaxBatch);
-    static constexpr std::size_t kSlotLen = kCaptureHeaderLen + PacketWire::kSnapLen;
+    static_assert(kBatch <= CPacketWire::kMaxBatch);
+    static constexpr std::size_t kSlotLen = kCaptureHeaderLen + CPacketWire::kSnapLen;
 
     // Whether a frame read from the wire is the link's: on the adapter in use (the hot
     // path: two comparisons), or the first announce on another candidate while scouting,
@@ -119,11 +119,11 @@ private:
     CAdapterList m_adapters;
 
     mutable std::mutex m_lock;   // everything below but the descriptors' own calls
-    PacketWire m_wire;
-    LinkWatcher m_watcher;
-    AdapterTable m_table{m_adapters};
-    CandidateScout m_scout;
-    AdapterFailure m_failure;
+    CPacketWire m_wire;
+    CLinkWatcher m_watcher;
+    CAdapterTable m_table{m_adapters};
+    CCandidateScout m_scout;
+    CAdapterFailure m_failure;
     MacAddress m_localAddress{};
     std::vector<std::uint8_t> m_sendBuffer;
     std::vector<std::uint8_t> m_receiveBuffer;

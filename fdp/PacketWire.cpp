@@ -15,21 +15,21 @@
 
 namespace fdp {
 
-PacketWire::~PacketWire() {
+CPacketWire::~CPacketWire() {
     if (m_fd >= 0) ::close(m_fd);
     EndOwnBroker();
 }
 
 // Our own broker ends at the end of its pair anyway; it is ended and reaped here so that
 // no process outlives the driver, not even as a zombie.
-void PacketWire::EndOwnBroker() {
+void CPacketWire::EndOwnBroker() {
     if (m_ownBroker <= 0) return;
     ::kill(m_ownBroker, SIGKILL);
     while (::waitpid(m_ownBroker, nullptr, 0) < 0 && errno == EINTR) {}
     m_ownBroker = -1;
 }
 
-void PacketWire::Open() {
+void CPacketWire::Open() {
     m_refusedSends = 0;
     if (m_fd < 0 && m_error == 0 && m_useOwnSocket) m_fd = OpenPacketSocket(m_error);
     if (m_fd >= 0 || m_error != 0) return;
@@ -46,7 +46,7 @@ void PacketWire::Open() {
     }
 }
 
-int PacketWire::ReadFlags(const std::string& interfaceName, short& flags) const {
+int CPacketWire::ReadFlags(const std::string& interfaceName, short& flags) const {
     ifreq request{};
     std::strncpy(request.ifr_name, interfaceName.c_str(), IFNAMSIZ - 1);
     if (::ioctl(m_fd, SIOCGIFFLAGS, &request) != 0) return errno;
@@ -54,14 +54,14 @@ int PacketWire::ReadFlags(const std::string& interfaceName, short& flags) const 
     return 0;
 }
 
-void PacketWire::Drain(int fd) {
+void CPacketWire::Drain(int fd) {
     if (fd < 0) return;
     // A message of no bytes is the pair's end: the receiver finds it again and says so.
     std::uint8_t scratch[sizeof(BrokerHeader) + kSnapLen];
     while (::recv(fd, scratch, sizeof scratch, MSG_DONTWAIT | MSG_TRUNC) > 0) {}
 }
 
-bool PacketWire::Send(int ifindex, const std::uint8_t* destination, const std::uint8_t* frame, std::size_t length) {
+bool CPacketWire::Send(int ifindex, const std::uint8_t* destination, const std::uint8_t* frame, std::size_t length) {
     if (m_useOwnSocket) {
         sockaddr_ll to{};
         to.sll_family = AF_PACKET;
@@ -85,7 +85,7 @@ bool PacketWire::Send(int ifindex, const std::uint8_t* destination, const std::u
     return sent == static_cast<ssize_t>(sizeof header + length);
 }
 
-PacketWire::Batch PacketWire::ReadBatch(std::uint8_t* first, std::size_t slots, std::size_t stride) {
+CPacketWire::Batch CPacketWire::ReadBatch(std::uint8_t* first, std::size_t slots, std::size_t stride) {
     Batch batch;
     // From the broker: its header, then the frame; from our own socket: the frame, and
     // its origin, from which the header is made below.

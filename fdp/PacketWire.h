@@ -27,14 +27,14 @@
 
 namespace fdp {
 
-class PacketWire {
+class CPacketWire {
 public:
     // broker: the one main started (or why it could not), used through a duplicate of its
     // end; main keeps its own to its end. Nothing: a broker of the wire's own.
-    explicit PacketWire(std::optional<LinkBrokerHandle> broker = std::nullopt) : m_broker(broker) {}
-    ~PacketWire();
-    PacketWire(const PacketWire&) = delete;
-    PacketWire& operator=(const PacketWire&) = delete;
+    explicit CPacketWire(std::optional<LinkBrokerHandle> broker = std::nullopt) : m_broker(broker) {}
+    ~CPacketWire();
+    CPacketWire(const CPacketWire&) = delete;
+    CPacketWire& operator=(const CPacketWire&) = delete;
 
     // Before the first Open: the packet socket itself instead of a broker.
     void UseOwnSocket() { m_useOwnSocket = true; }

@@ -131,7 +131,7 @@ private:
     IdleFn m_idle;
     CDongleDriver m_driver;
     int m_port = 0;                      // donglePort
-    fdp::AutoResetEvent m_event;         // dongleEvent
+    fdp::CAutoResetEvent m_event;         // dongleEvent
 
     mutable std::mutex m_lock;           // the fields below
     BdAddr m_dongleAddress{};

@@ -5,7 +5,7 @@
 #include <new>
 #include <vector>
 
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/Frame.h"
 #include "hci/DongleLink.h"
 #include "resources/strings/StringIds.h"

@@ -11,7 +11,7 @@
 #include <algorithm>
 
 #include "archive/Archive.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/FdpTypes.h"
 #include "hci/DongleLink.h"
 #include "hci/LoopRunner.h"
@@ -131,10 +131,8 @@ bool CPageBurn::DoDataExchange(bool toMembers) {
     return true;
 }
 
-bool CPageBurn::DownloadRunning() const {
-    const DownloadState state = m_report.state();
-    return state == DownloadState::Erasing || state == DownloadState::Transferring || state == DownloadState::Burning;
-}
+// The session alone knows: the page's state follows its reports, handed on later.
+bool CPageBurn::DownloadRunning() const { return Host().FrontEnd().DownloadRunning(); }
 
 void CPageBurn::BuildSummary() {
     m_summaryText.clear();

@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 #include "archive/Archive.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"
 #include "pages/FirmSheet.h"

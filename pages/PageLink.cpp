@@ -13,7 +13,7 @@
 
 #include "archive/Archive.h"
 #include "fdp/AdapterList.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "pages/FirmSheet.h"
 #include "pages/WizardHost.h"
 #include "pages/WizardJob.h"

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "archive/Archive.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/FdpTypes.h"
 #include "fdp/param/ParamStore.h"
 #include "fdp/param/ParamTasks.h"

@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 
 #include "archive/Archive.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "pages/FirmSheet.h"
 #include "pages/WizardHost.h"
 #include "pages/WizardJob.h"

@@ -16,13 +16,13 @@
 #include "fdp/FirmwareVersion.h"
 
 class QWidget;
-namespace fdp { class CFdpGui; }
+namespace fdp { class CRequestFrontEnd; }
 namespace param { class CParamStore; }
 
 class IWizardHost {
 public:
     // The link's request front end: Listen, GetParams, GetTrace ...
-    virtual fdp::CFdpGui& FrontEnd() = 0;
+    virtual fdp::CRequestFrontEnd& FrontEnd() = 0;
     // Hands a download to the link, its update history line named by the wizard's task;
     // 0 when the link took it.
     virtual int StartDownload(std::uint8_t kind, const std::string& path) = 0;

@@ -20,26 +20,26 @@ class LockedFile {
 public:
     LockedFile(const std::filesystem::path& path, int flags) {
         // Non-blocking so that a FIFO in the file's place cannot hang the open.
-        fd_ = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
+        m_fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK);
         // Only another holder of the lock means the file is in use. A file system that
         // cannot lock (ENOLCK, EOPNOTSUPP, or NFS refusing a read-only descriptor with
         // EBADF) leaves the file usable, without the lock.
-        if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) Close();
+        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) Close();
     }
     ~LockedFile() { Close(); }
     LockedFile(const LockedFile&) = delete;
     LockedFile& operator=(const LockedFile&) = delete;
 
-    int fd() const { return fd_; }
+    int fd() const { return m_fd; }
     bool Close() {
-        if (fd_ < 0) return true;
-        const bool ok = ::close(fd_) == 0;
-        fd_ = -1;
+        if (m_fd < 0) return true;
+        const bool ok = ::close(m_fd) == 0;
+        m_fd = -1;
         return ok;
     }
 
 private:
-    int fd_ = -1;
+    int m_fd = -1;
 };
 
 // The diagnostic line for a file that vanished while it was being read or written.

@@ -14,21 +14,21 @@ constexpr std::size_t kVersionTextSize = 8;
 
 }  // namespace
 
-CParamStore::CParamStore() : block_(MakeStandardBlock()) {}
+CParamStore::CParamStore() : m_block(MakeStandardBlock()) {}
 
 CParamStore::~CParamStore() = default;
 
-void CParamStore::Reset() { block_.bytes.fill(0); }
+void CParamStore::Reset() { m_block.bytes.fill(0); }
 
 void CParamStore::Init(std::filesystem::path paramPath, std::filesystem::path defaultPath) {
-    paramPath_ = std::move(paramPath);
-    defaultPath_ = std::move(defaultPath);
+    m_paramPath = std::move(paramPath);
+    m_defaultPath = std::move(defaultPath);
     Reset();
 }
 
-bool CParamStore::LoadParam() { return Load(paramPath_); }
+bool CParamStore::LoadParam() { return Load(m_paramPath); }
 
-bool CParamStore::LoadDefault() { return Load(defaultPath_); }
+bool CParamStore::LoadDefault() { return Load(m_defaultPath); }
 
 bool CParamStore::Load(const std::filesystem::path& path) {
     if (path.empty()) return false;
@@ -42,32 +42,32 @@ bool CParamStore::Load(const std::filesystem::path& path) {
 
 void CParamStore::LoadBlock(std::span<const std::uint8_t> fileBytes) {
     const std::size_t count = std::min(fileBytes.size(), kBlockSize);
-    std::copy_n(fileBytes.begin(), count, block_.bytes.begin());
+    std::copy_n(fileBytes.begin(), count, m_block.bytes.begin());
 
-    const auto image = block_.Image();
-    std::copy_n(image.begin() + kFormatImageOffset, view_.format.size(), view_.format.begin());
-    const auto versionSlot = block_.Slot(0).first<kVersionTextSize>();
+    const auto image = m_block.Image();
+    std::copy_n(image.begin() + kFormatImageOffset, m_view.format.size(), m_view.format.begin());
+    const auto versionSlot = m_block.Slot(0).first<kVersionTextSize>();
     const auto versionEnd = std::find(versionSlot.begin(), versionSlot.end(), std::uint8_t{0});
-    view_.version.assign(versionSlot.begin(), versionEnd);
-    view_.rowCount = static_cast<std::int32_t>(fdp::ReadLe32(image.data() + kRowCountImageOffset));
-    view_.bound = true;
+    m_view.version.assign(versionSlot.begin(), versionEnd);
+    m_view.rowCount = static_cast<std::int32_t>(fdp::ReadLe32(image.data() + kRowCountImageOffset));
+    m_view.bound = true;
 }
 
 bool CParamStore::SaveParam() {
-    if (paramPath_.empty()) return false;
-    return WriteParamFile(paramPath_, block_.bytes);
+    if (m_paramPath.empty()) return false;
+    return WriteParamFile(m_paramPath, m_block.bytes);
 }
 
 void CParamStore::SetBlock(std::span<const std::uint8_t> block) {
-    std::copy_n(block.begin(), std::min(block.size(), kBlockSize), block_.bytes.begin());
+    std::copy_n(block.begin(), std::min(block.size(), kBlockSize), m_block.bytes.begin());
 }
 
-bool CParamStore::RowCountValid() const { return view_.rowCount >= 0 && view_.rowCount <= kMaxRows; }
+bool CParamStore::RowCountValid() const { return m_view.rowCount >= 0 && m_view.rowCount <= kMaxRows; }
 
 std::optional<ParamDesc> CParamStore::FindDesc(std::uint16_t id) const {
     if (!RowCountValid()) return std::nullopt;
-    for (int row = view_.rowCount - 1; row >= 0; --row) {
-        const ParamDesc desc = block_.Row(row);
+    for (int row = m_view.rowCount - 1; row >= 0; --row) {
+        const ParamDesc desc = m_block.Row(row);
         if (desc.id == id) return desc;
     }
     return std::nullopt;
@@ -76,8 +76,8 @@ std::optional<ParamDesc> CParamStore::FindDesc(std::uint16_t id) const {
 std::optional<std::size_t> CParamStore::ValueOffset(std::uint16_t id) const {
     if (!RowCountValid()) return std::nullopt;
     std::size_t offset = 0;
-    for (int row = 0; row < view_.rowCount; ++row) {
-        const ParamDesc desc = block_.Row(row);
+    for (int row = 0; row < m_view.rowCount; ++row) {
+        const ParamDesc desc = m_block.Row(row);
         if (desc.id == id) return offset;
         offset += desc.length;
         if (offset > kImageSize) return std::nullopt;
@@ -98,7 +98,7 @@ std::optional<CParamStore::ValueRange> CParamStore::FindValue(std::uint16_t id) 
 bool CParamStore::GetParam(std::uint16_t id, std::span<std::uint8_t> buffer, std::uint16_t& length) const {
     const std::optional<ValueRange> value = FindValue(id);
     if (!value || buffer.size() < value->length) return false;
-    std::copy_n(block_.Image().begin() + static_cast<std::ptrdiff_t>(value->offset), value->length,
+    std::copy_n(m_block.Image().begin() + static_cast<std::ptrdiff_t>(value->offset), value->length,
                 buffer.begin());
     length = static_cast<std::uint16_t>(value->length);
     // The row's type flag is the sign of success: a row without one copies its value
@@ -109,7 +109,7 @@ bool CParamStore::GetParam(std::uint16_t id, std::span<std::uint8_t> buffer, std
 bool CParamStore::SetParam(std::uint16_t id, std::span<const std::uint8_t> data) {
     const std::optional<ValueRange> value = FindValue(id);
     if (!value || data.size() > value->length) return false;
-    const auto target = block_.Image().subspan(value->offset, value->length);
+    const auto target = m_block.Image().subspan(value->offset, value->length);
     std::fill(target.begin(), target.end(), std::uint8_t{0});
     std::copy(data.begin(), data.end(), target.begin());
     return true;
@@ -144,17 +144,17 @@ std::string CParamStore::GetString(std::uint16_t id) const {
 }
 
 bool CParamStore::GetDescription(std::uint16_t id, DescText& text) const {
-    if (id == 0 || id > view_.rowCount) return false;
+    if (id == 0 || id > m_view.rowCount) return false;
     const std::optional<ParamDesc> desc = FindDesc(id);
     if (!desc || desc->descIndex >= kSlotCount) return false;
-    const auto slot = block_.Slot(desc->descIndex);
+    const auto slot = m_block.Slot(desc->descIndex);
     std::transform(slot.begin(), slot.end(), text.begin(), [](std::uint8_t b) { return static_cast<char>(b); });
     return true;
 }
 
 bool CParamStore::SetDescription(std::size_t index, const DescText& text) {
     if (index >= kSlotCount) return false;
-    std::transform(text.begin(), text.end(), block_.Slot(index).begin(),
+    std::transform(text.begin(), text.end(), m_block.Slot(index).begin(),
                    [](char c) { return static_cast<std::uint8_t>(c); });
     return true;
 }
@@ -163,9 +163,9 @@ std::array<std::uint16_t, 4> CParamStore::GetVersion() const { return {1, 8, 4, 
 
 bool CParamStore::AddParam(int index, const ParamDesc& row, std::span<const std::uint8_t> data,
                            const DescText& text) {
-    if (!view_.bound || index < 0 || index >= kMaxRows) return false;
-    block_.SetRow(index, row);
-    if (index >= view_.rowCount) view_.rowCount = index + 1;
+    if (!m_view.bound || index < 0 || index >= kMaxRows) return false;
+    m_block.SetRow(index, row);
+    if (index >= m_view.rowCount) m_view.rowCount = index + 1;
     return SetParam(row.id, data) && SetDescription(row.descIndex, text);
 }
 

@@ -93,10 +93,10 @@ public:
     // image's end.
     std::optional<std::size_t> ValueOffset(std::uint16_t id) const;
 
-    const ParamBlock& Block() const { return block_; }
-    const ParamView& View() const { return view_; }
-    const std::filesystem::path& ParamPath() const { return paramPath_; }
-    const std::filesystem::path& DefaultPath() const { return defaultPath_; }
+    const ParamBlock& Block() const { return m_block; }
+    const ParamView& View() const { return m_view; }
+    const std::filesystem::path& ParamPath() const { return m_paramPath; }
+    const std::filesystem::path& DefaultPath() const { return m_defaultPath; }
 
 private:
     bool Load(const std::filesystem::path& path);
@@ -109,10 +109,10 @@ private:
     std::optional<ValueRange> FindValue(std::uint16_t id) const;
     bool RowCountValid() const;
 
-    ParamBlock block_;
-    ParamView view_;
-    std::filesystem::path paramPath_;
-    std::filesystem::path defaultPath_;
+    ParamBlock m_block;
+    ParamView m_view;
+    std::filesystem::path m_paramPath;
+    std::filesystem::path m_defaultPath;
 };
 
 }  // namespace param

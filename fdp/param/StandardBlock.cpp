@@ -123,21 +123,21 @@ constexpr std::string_view kDescriptions[] = {
 class BlockBuilder {
 public:
     void Add(const StandardRow& row) {
-        block_.SetRow(rows_, {row.id, row.type, row.length, row.descIndex});
-        std::copy(row.value.begin(), row.value.end(), block_.Image().begin() + static_cast<std::ptrdiff_t>(offset_));
-        ++rows_;
-        offset_ += row.length;
+        m_block.SetRow(m_rows, {row.id, row.type, row.length, row.descIndex});
+        std::copy(row.value.begin(), row.value.end(), m_block.Image().begin() + static_cast<std::ptrdiff_t>(m_offset));
+        ++m_rows;
+        m_offset += row.length;
     }
     ParamBlock Finish() {
         for (std::size_t slot = 0; slot < std::size(kDescriptions); ++slot)
-            std::copy(kDescriptions[slot].begin(), kDescriptions[slot].end(), block_.Slot(slot).begin());
-        return block_;
+            std::copy(kDescriptions[slot].begin(), kDescriptions[slot].end(), m_block.Slot(slot).begin());
+        return m_block;
     }
 
 private:
-    ParamBlock block_;
-    int rows_ = 0;
-    std::size_t offset_ = 0;
+    ParamBlock m_block;
+    int m_rows = 0;
+    std::size_t m_offset = 0;
 };
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <thread>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/Sha256.h"
 #include "fdp/param/StandardBlock.h"

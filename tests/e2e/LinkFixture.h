@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/PacketSocketDriver.h"
 #include "fdp/Sha256.h"
 #include "tests/e2e/Bench.h"
@@ -105,7 +105,7 @@ protected:
     TempDir folder;
     SimProcess sim;
     fdp::CPacketSocketDriver driver;
-    fdp::CFdpEngine engine;
+    fdp::CLinkSession engine;
     fdp::test::RecordingFrontEnd front;
     bool simStarted = false;
     bool engineStarted = false;

@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/PacketSocketDriver.h"
 #include "tests/e2e/Bench.h"
 #include "tests/support/RecordingFrontEnd.h"
@@ -71,7 +71,7 @@ protected:
     TempDir folder;
     SimProcess sim;
     fdp::CPacketSocketDriver driver;
-    fdp::CFdpEngine engine;
+    fdp::CLinkSession engine;
     fdp::test::RecordingFrontEnd front;
     bool engineStarted = false;
 };
@@ -132,7 +132,7 @@ TEST_F(ListeningE2eTest, WirelessAndVirtualAdaptersCarryALoginOnlyWhenNamed) {
         SCOPED_TRACE(std::string(c.looks ? "wireless " : "veth ") + "--interface " + c.interface);
         TempDir sysfs;
         fdp::CPacketSocketDriver oneDriver;
-        fdp::CFdpEngine oneEngine;
+        fdp::CLinkSession oneEngine;
         fdp::test::RecordingFrontEnd oneFront;
         if (c.looks) oneDriver.SetSysfsRoot(FakeSysfs(sysfs, *c.looks));
         oneDriver.SetInterfaceFilter(c.interface);

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/FirmwareFile.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkDispatcher.h"
@@ -28,7 +28,7 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 struct Session {
     TempDir folder;
     fdp::test::RecordingFrontEnd front;
-    fdp::CFdpEngine engine;
+    fdp::CLinkSession engine;
 };
 
 class SeveralSessionsE2eTest : public ::testing::Test {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkProtocol.h"
 #include "tests/support/FakePacketDriver.h"
@@ -20,7 +20,7 @@ struct Link {
     ~Link() { engine.Stop(); }
     test::FakePacketDriver driver;
     test::RecordingFrontEnd front;
-    CFdpEngine engine;
+    CLinkSession engine;
 };
 
 }  // namespace

@@ -17,7 +17,7 @@
 #include <cstdio>
 
 #include "app/KelvaneDlg.h"
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/FirmwareFile.h"
 #include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"
@@ -122,7 +122,7 @@ bool Run(int runs, unsigned paceMs) {
         if (sheet->ActiveIndex() != PageBurnIndex) return Fail("the firmware file page did not go on");
         // A version answer later than the page's wait still holds the engine; a technician
         // takes longer than that to press Next.
-        const fdp::CFdpGui& front = window->FrontEnd();
+        const fdp::CRequestFrontEnd& front = window->FrontEnd();
         (void)QTest::qWaitFor([&] { return front.Engine() && front.Engine()->CurrentJob() == fdp::JobNone; }, 5000);
         QElapsedTimer clock;
         double transferMs = 0;

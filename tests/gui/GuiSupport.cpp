@@ -15,7 +15,7 @@
 
 #include "app/KelvaneDlg.h"
 #include "fdp/LinkTexts.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "widgets/InfoDlg.h"
 
 #ifndef KELVANE_BIN_DIR

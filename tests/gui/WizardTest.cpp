@@ -18,7 +18,7 @@
 
 #include "app/AboutDlg.h"
 #include "app/KelvaneDlg.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/FdpTypes.h"
 #include "pages/FirmSheet.h"
 #include "pages/PageBurn.h"

@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/LinkEvent.h"
 
 namespace fdp {
@@ -43,7 +43,7 @@ struct ReportCall {
     std::uint32_t total;
 };
 
-class RecordingFrontEnd : public CFdpGui, public ILinkEventSink {
+class RecordingFrontEnd : public CRequestFrontEnd, public ILinkEventSink {
 public:
     RecordingFrontEnd() { SetSink(this); }
     void OnLinkEvent(const LinkEvent& event) override;

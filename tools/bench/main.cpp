@@ -35,8 +35,8 @@
 #include <thread>
 #include <vector>
 
-#include "fdp/FdpEngine.h"
-#include "fdp/FdpGui.h"
+#include "fdp/LinkSession.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/PacketSocketDriver.h"
 #include "tools/bench/BenchFrontEnd.h"
 #include "tools/bench/EchoTarget.h"
@@ -247,8 +247,8 @@ struct DownloadContext {
 
 // Starts the engine on the driver with the front end's link files in folder, its events
 // going to sink; returns the threads the engine started, for their CPU time.
-std::vector<pid_t> StartEngine(fdp::CFdpGui& link, bench::CBenchFrontEnd& sink, fdp::CPacketSocketDriver& driver,
-                               fdp::CFdpEngine& engine, const std::string& folder) {
+std::vector<pid_t> StartEngine(fdp::CRequestFrontEnd& link, bench::CBenchFrontEnd& sink, fdp::CPacketSocketDriver& driver,
+                               fdp::CLinkSession& engine, const std::string& folder) {
     link.SetSink(&sink);
     link.SetProgramFolder(folder);
     link.StartLink();
@@ -273,10 +273,10 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
         return std::nullopt;
     }
 
-    fdp::CFdpGui link;
+    fdp::CRequestFrontEnd link;
     bench::CBenchFrontEnd front;
     fdp::CPacketSocketDriver driver;
-    fdp::CFdpEngine engine;
+    fdp::CLinkSession engine;
     driver.SetInterfaceFilter(kPcInterface);
     std::vector<pid_t> engineThreads = StartEngine(link, front, driver, engine, c.folder);
     auto fail = [&](const char* why) {
@@ -384,10 +384,10 @@ std::optional<double> DownloadThroughEngine(const Target& target, const Download
 // while none answers: one capture per candidate, all waited on in one poll, so the
 // engine's threads should cost next to nothing. Prints their CPU time over `seconds`.
 bool IdleScouting(const std::string& folder, int seconds) {
-    fdp::CFdpGui link;
+    fdp::CRequestFrontEnd link;
     bench::CBenchFrontEnd front;
     fdp::CPacketSocketDriver driver;
-    fdp::CFdpEngine engine;
+    fdp::CLinkSession engine;
     driver.SetInterfaceFilter("kv*");   // the bench's veths, which carry a login only when named
     const std::vector<pid_t> engineThreads = StartEngine(link, front, driver, engine, folder);
     const bool opened = link.OpenFirstAdapter() >= 0;

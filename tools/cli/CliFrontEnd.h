@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fdp/DownloadReport.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/LinkEvent.h"
 #include "fdp/ReportFilter.h"
 
@@ -20,7 +20,7 @@ namespace cli {
 class CCliFrontEnd : public fdp::ILinkEventSink {
 public:
     // link: the request front end whose events come here; its texts name the adapter.
-    CCliFrontEnd(bool showProgress, const fdp::CFdpGui& link) : m_showProgress(showProgress), m_link(link) {}
+    CCliFrontEnd(bool showProgress, const fdp::CRequestFrontEnd& link) : m_showProgress(showProgress), m_link(link) {}
 
     void OnLinkEvent(const fdp::LinkEvent& event) override;
     // The version read back after the last burn; nothing when it could not be read.
@@ -69,7 +69,7 @@ private:
     void ShowProgress(int bar);
 
     bool m_showProgress;
-    const fdp::CFdpGui& m_link;
+    const fdp::CRequestFrontEnd& m_link;
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::deque<std::pair<std::uint8_t, unsigned>> m_jobEnds;

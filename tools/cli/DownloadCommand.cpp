@@ -12,7 +12,7 @@
 #include "tools/cli/CommandLine.h"
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/FirmwareCheck.h"
-#include "tools/cli/LinkSession.h"
+#include "tools/cli/CliLink.h"
 #include "tools/cli/ParamTaskArgs.h"
 
 using namespace fdp;
@@ -32,7 +32,7 @@ bool KindFromName(const std::string& name, std::uint8_t& kind) {
 
 // After a burnt firmware area: the version the target now reports, said and recorded;
 // with --verify a version other than the file's (or none) fails the run.
-int ReportVersionAfter(CLinkSession& link, CliRun& run, std::uint8_t kind, const std::string& file) {
+int ReportVersionAfter(CCliLink& link, CliRun& run, std::uint8_t kind, const std::string& file) {
     const auto after = link.Front().BurntVersion();
     const std::string text = after ? after->Text() : std::string();
     std::printf("%s\n", after ? res::FormatString(res::IDS_VERSION_AFTER, {text}).c_str()
@@ -75,7 +75,7 @@ int RunDownload(CliRun& run) {
         run.report.SetFields(ChangedFieldsOf(file));
     }
 
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, kind))
         return *failed;
     if (firmware) {
@@ -96,10 +96,10 @@ int RunDownload(CliRun& run) {
     return firmware ? ReportVersionAfter(link, run, kind, file) : ExitOk;
 }
 
-std::optional<int> DownloadArea(CLinkSession& link, CliRun& run, const std::string& task, std::uint8_t kind,
+std::optional<int> DownloadArea(CCliLink& link, CliRun& run, const std::string& task, std::uint8_t kind,
                                 const std::string& path, std::uint64_t fileSize) {
     CCliFrontEnd& front = link.Front();
-    CFdpGui& requests = link.Link();
+    CRequestFrontEnd& requests = link.Link();
     requests.History().SetTask(task);
     if (kind == KindParam) requests.History().SetFields(ChangedFieldsOf(path));
     front.BeginDownload();
@@ -132,7 +132,7 @@ int RunCheck(CliRun& run) {
 int RunErase(CliRun& run) {
     std::uint8_t kind = 0;
     if (!KindFromName(run.Arg(1), kind)) return UsageError();
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, kind))
         return *failed;
     FdpRequest request;

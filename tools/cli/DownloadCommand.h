@@ -10,7 +10,7 @@
 
 namespace cli {
 
-class CLinkSession;
+class CCliLink;
 
 int RunDownload(CliRun& run);
 int RunCheck(CliRun& run);
@@ -18,7 +18,7 @@ int RunErase(CliRun& run);
 
 // Once logged in: transfers the file into the area, which the target erases and burns
 // (task: the history's name for it). Nothing when it was burnt, else the exit code.
-std::optional<int> DownloadArea(CLinkSession& link, CliRun& run, const std::string& task, std::uint8_t kind,
+std::optional<int> DownloadArea(CCliLink& link, CliRun& run, const std::string& task, std::uint8_t kind,
                                 const std::string& path, std::uint64_t fileSize);
 
 }  // namespace cli

@@ -6,7 +6,7 @@
 #include "hci/DongleLink.h"
 #include "tools/cli/CliFiles.h"
 #include "tools/cli/ExitCodes.h"
-#include "tools/cli/LinkSession.h"
+#include "tools/cli/CliLink.h"
 
 namespace cli {
 
@@ -43,7 +43,7 @@ std::optional<LoopTestRequest> ParseLoopTest(const CliOptions& options, std::str
     return request;
 }
 
-int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::string& device) {
+int RunLoopTest(fdp::CRequestFrontEnd* front, const LoopTestRequest& request, const std::string& device) {
     hci::CDongleLink dongle;
     dongle.SetDevice(device);
     dongle.SetMessageHandler([](const std::string& text, const std::string& detail) {
@@ -91,7 +91,7 @@ int RunLoopTest(CliRun& run) {
     }
     // The dongle's own test mode needs no target.
     if (request->kind == LoopTestKind::DongleTestMode) return RunLoopTest(nullptr, *request, run.options.dongle);
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, 0))
         return *failed;
     return RunLoopTest(&link.Link(), *request, run.options.dongle);

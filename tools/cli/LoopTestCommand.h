@@ -10,7 +10,7 @@
 #include "tools/cli/CliRun.h"
 
 namespace fdp {
-class CFdpGui;
+class CRequestFrontEnd;
 }
 
 namespace cli {
@@ -34,7 +34,7 @@ inline constexpr int ExitLoopStopped = 5;   // no dongle address, or no ACL conn
 // Opens and starts the dongle (device: --dongle, empty for the first hciN), runs the
 // test and prints its report lines. front: logged in, except for the dongle test mode,
 // which needs no target (null). Returns the exit code.
-int RunLoopTest(fdp::CFdpGui* front, const LoopTestRequest& request, const std::string& device);
+int RunLoopTest(fdp::CRequestFrontEnd* front, const LoopTestRequest& request, const std::string& device);
 
 // The operation: its words checked, logged in to the target unless the dongle's own
 // test mode is asked for, and run with the dongle of --dongle.

@@ -6,7 +6,7 @@
 #include "tools/cli/CliFiles.h"
 #include "tools/cli/DownloadCommand.h"
 #include "tools/cli/ExitCodes.h"
-#include "tools/cli/LinkSession.h"
+#include "tools/cli/CliLink.h"
 #include "tools/cli/ParamDraft.h"
 #include "tools/cli/ParamTaskArgs.h"
 
@@ -35,7 +35,7 @@ int RunParamTask(CliRun& run) {
     run.report.SetFile(draft.WorkingFile().string(), std::nullopt);
     run.report.SetFields(ChangedFieldsOf(path));
 
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = link.Connect(folder, fdp::KindParam)) return *failed;
     link.Link().History().SetFile(draft.WorkingFile().string());
     if (const auto failed = DownloadArea(link, run, "kelvane-cli " + run.Arg(0), fdp::KindParam, path, fdp::kParamImageLen))

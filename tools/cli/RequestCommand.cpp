@@ -10,7 +10,7 @@
 #include "tools/cli/CliFiles.h"
 #include "tools/cli/CommandLine.h"
 #include "tools/cli/ExitCodes.h"
-#include "tools/cli/LinkSession.h"
+#include "tools/cli/CliLink.h"
 #include "tools/cli/TargetsCommand.h"
 
 using namespace fdp;
@@ -20,13 +20,13 @@ namespace cli {
 namespace {
 
 // Logs in for a request; the exit code when that failed.
-std::optional<int> Connect(CLinkSession& link, const CliRun& run) {
+std::optional<int> Connect(CCliLink& link, const CliRun& run) {
     return link.Connect(run.options.folder.empty() ? ProgramFolder() : run.options.folder, 0);
 }
 
 // Waits for a submitted request and records its outcome: the exit code when it ended
 // without an answer (Ctrl-C, or the target's result), nothing when the block holds one.
-std::optional<int> AwaitAnswer(CLinkSession& link, int submitted) {
+std::optional<int> AwaitAnswer(CCliLink& link, int submitted) {
     const unsigned code = link.RunTransfer(submitted);
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
     link.RecordOutcome(Stage{Stage::Transfer, Stage::Ended}, code);
@@ -39,7 +39,7 @@ std::optional<int> AwaitAnswer(CLinkSession& link, int submitted) {
 int RunVersion(CliRun& run) {
     const std::string area = run.Arg(1);
     if (area != "boot" && area != "program") return UsageError();
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = MakeBuffer(kVersionBlockLen);
     (*block)[0] = area == "boot" ? 0x0D : 0x0E;
@@ -57,10 +57,10 @@ int RunSaveBlock(CliRun& run) {
         std::fprintf(stderr, "%s\n", problem.c_str());
         return ExitFiles;
     }
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = Connect(link, run)) return *failed;
     CCliFrontEnd& front = link.Front();
-    CFdpGui& requests = link.Link();
+    CRequestFrontEnd& requests = link.Link();
     auto buffer = MakeBuffer(kParamImageLen);
     const bool params = run.Arg(0) == "params";
     const int submitted = params ? requests.GetParams(buffer) : requests.GetTrace(buffer);
@@ -85,7 +85,7 @@ int RunSaveBlock(CliRun& run) {
 }
 
 int RunDiagnose(CliRun& run) {
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = MakeBuffer(kTestBlockLen);
     (*block)[0] = 0xFF;
@@ -104,7 +104,7 @@ int RunDiagnose(CliRun& run) {
 
 // The HCI command Enable_Device_Under_Test_Mode, passed to the Bluetooth module.
 int RunTestMode(CliRun& run) {
-    CLinkSession link(run);
+    CCliLink link(run);
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = hci::CLoopRunner::TargetTestModeBlock();
     const int submitted = link.Link().EnableTargetTestMode(block);

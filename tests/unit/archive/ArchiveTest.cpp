@@ -109,8 +109,8 @@ TEST(Archive, ReadingPastTheEndIsAnArchiveError) {
             if (c.text) ar.ReadString();
             else ar.ReadUInt32();
             ADD_FAILURE() << c.name << ": no error";
-        } catch (const ArchiveException& e) {
-            EXPECT_EQ(e.cause(), ArchiveException::Cause::EndOfFile) << c.name;
+        } catch (const CArchiveException& e) {
+            EXPECT_EQ(e.cause(), CArchiveException::Cause::EndOfFile) << c.name;
         }
     }
 }
@@ -118,10 +118,10 @@ TEST(Archive, ReadingPastTheEndIsAnArchiveError) {
 TEST(Archive, RefusesUseInTheWrongDirection) {
     Bytes out;
     CArchive storing(out);
-    EXPECT_THROW(storing.ReadUInt32(), ArchiveException);
+    EXPECT_THROW(storing.ReadUInt32(), CArchiveException);
     CArchive loading{std::span<const std::uint8_t>(out)};
-    EXPECT_THROW(loading.WriteUInt32(1), ArchiveException);
-    EXPECT_THROW(loading.Flush(), ArchiveException);
+    EXPECT_THROW(loading.WriteUInt32(1), CArchiveException);
+    EXPECT_THROW(loading.Flush(), CArchiveException);
 }
 
 // Texts and values that straddle the 4096-byte buffer, through a real file.
@@ -149,8 +149,8 @@ TEST(Archive, FileRoundTripAcrossBufferBoundaries) {
     try {
         ar.ReadUInt32();
         ADD_FAILURE() << "read past the end";
-    } catch (const ArchiveException& e) {
-        EXPECT_EQ(e.cause(), ArchiveException::Cause::EndOfFile);
+    } catch (const CArchiveException& e) {
+        EXPECT_EQ(e.cause(), CArchiveException::Cause::EndOfFile);
     }
     ::close(fd);
 }
@@ -163,8 +163,8 @@ TEST(Archive, ReadErrorIsAFileError) {
     try {
         ar.ReadUInt32();
         ADD_FAILURE() << "no error";
-    } catch (const ArchiveException& e) {
-        EXPECT_EQ(e.cause(), ArchiveException::Cause::FileError);
+    } catch (const CArchiveException& e) {
+        EXPECT_EQ(e.cause(), CArchiveException::Cause::FileError);
         EXPECT_EQ(e.error(), EISDIR);
     }
     ::close(fd);

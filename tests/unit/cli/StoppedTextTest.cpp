@@ -6,7 +6,7 @@
 #include <string>
 
 #include "resources/strings/StringTable.h"
-#include "tools/cli/LinkSession.h"
+#include "tools/cli/CliLink.h"
 
 namespace {
 

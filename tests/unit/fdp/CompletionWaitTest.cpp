@@ -10,8 +10,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(CompletionWait, AnswersBeforeTheWaitCountOnlyAfterArming) {
-    CompletionWait wait;
+TEST(CCompletionWait, AnswersBeforeTheWaitCountOnlyAfterArming) {
+    CCompletionWait wait;
     wait.Arm();
     wait.Complete(5);   // the answer came before the worker began to wait
     EXPECT_EQ(wait.Wait(20), std::optional<std::uint8_t>(5));
@@ -21,12 +21,12 @@ TEST(CompletionWait, AnswersBeforeTheWaitCountOnlyAfterArming) {
     EXPECT_EQ(wait.Wait(20), std::nullopt) << "arming must clear an earlier completion";
 }
 
-TEST(CompletionWait, ShutdownEndsEveryWaitWithAborted) {
-    CompletionWait wait;
+TEST(CCompletionWait, ShutdownEndsEveryWaitWithAborted) {
+    CCompletionWait wait;
     wait.Shutdown();
     wait.Arm();
     const auto before = std::chrono::steady_clock::now();
-    EXPECT_EQ(wait.Wait(10000), std::optional<std::uint8_t>(CompletionWait::kAborted));
+    EXPECT_EQ(wait.Wait(10000), std::optional<std::uint8_t>(CCompletionWait::kAborted));
     EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
 }
 

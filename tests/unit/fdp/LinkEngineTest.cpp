@@ -547,7 +547,7 @@ protected:
 
     FakePacketDriver driver;
     RecordingFrontEnd front;
-    CFdpEngine engine;
+    CLinkSession engine;
     std::filesystem::path file;
 };
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <thread>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkProtocol.h"
 #include "tests/support/FakePacketDriver.h"
@@ -115,7 +115,7 @@ protected:
     std::filesystem::path folder;
     FakePacketDriver driver;
     RecordingFrontEnd front;
-    CFdpEngine engine;
+    CLinkSession engine;
 };
 
 }  // namespace fdp::test

@@ -1,14 +1,14 @@
 // The link's real waits: the test fixture shortens them all, so only this test sees them.
 #include <gtest/gtest.h>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/LinkTimeouts.h"
 
 namespace fdp {
 namespace {
 
 TEST(LinkTimeouts, DefaultsAreTheTargetsWaits) {
-    CFdpEngine engine;   // not started: what a program gets unless it sets its own
+    CLinkSession engine;   // not started: what a program gets unless it sets its own
     for (const LinkTimeouts& t : {LinkTimeouts{}, engine.Timeouts()}) {
         const struct {
             const char* wait;

@@ -2,7 +2,7 @@
 
 #include "fdp/LinkTexts.h"
 #include "fdp/DownloadReport.h"
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/ReportFilter.h"
 

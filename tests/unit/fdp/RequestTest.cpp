@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "tests/unit/fdp/LinkFixture.h"
 
 namespace fdp::test {
@@ -15,7 +15,7 @@ constexpr std::uint32_t kLoopBufferLen = 64;
 
 struct RequestCase {
     const char* name;
-    std::function<int(CFdpGui&, SharedBuffer)> request;
+    std::function<int(CRequestFrontEnd&, SharedBuffer)> request;
     std::size_t bufferLen;
     const char* text;             // the result text on acceptance; null: left as it was
     std::uint8_t code;
@@ -28,21 +28,21 @@ void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.name; }
 // The caller's blocks hold 0xA0, 0xA1, ... so that a block sent after the
 // sub-operation byte shows.
 const RequestCase kRequests[] = {
-    {"GetParams", [](CFdpGui& f, SharedBuffer b) { return f.GetParams(b); }, kParamImageLen,
+    {"GetParams", [](CRequestFrontEnd& f, SharedBuffer b) { return f.GetParams(b); }, kParamImageLen,
      "System is getting params from target, please wait for a while!", FDP_CMD_GET_PARAMS, 0, {}},
-    {"GetTrace", [](CFdpGui& f, SharedBuffer b) { return f.GetTrace(b); }, kParamImageLen,
+    {"GetTrace", [](CRequestFrontEnd& f, SharedBuffer b) { return f.GetTrace(b); }, kParamImageLen,
      "System is getting trace info from target , please wait for a while!", FDP_CMD_GET_TRACE, 0, {}},
-    {"Diagnose", [](CFdpGui& f, SharedBuffer b) { return f.DiagnoseTarget(b); }, kTestBlockLen,
+    {"Diagnose", [](CRequestFrontEnd& f, SharedBuffer b) { return f.DiagnoseTarget(b); }, kTestBlockLen,
      "System is diagnosing target , please wait for a while!", FDP_CMD_TRANSFER, 20, {TransferDiagnose, 0xA0, 0xA1}},
-    {"LoopSetup", [](CFdpGui& f, SharedBuffer b) { return f.StartLoopTest(b); }, kTestBlockLen,
+    {"LoopSetup", [](CRequestFrontEnd& f, SharedBuffer b) { return f.StartLoopTest(b); }, kTestBlockLen,
      "System is loop testing , please wait for a while!", FDP_CMD_TRANSFER, 20, {TransferLoopSetup, 0xA0, 0xA1}},
-    {"LoopSend", [](CFdpGui& f, SharedBuffer b) { return f.SendLoopData(b, kLoopBufferLen); }, kLoopBufferLen,
+    {"LoopSend", [](CRequestFrontEnd& f, SharedBuffer b) { return f.SendLoopData(b, kLoopBufferLen); }, kLoopBufferLen,
      "System is loop testing , please wait for a while!", FDP_CMD_TRANSFER, 1, {TransferLoopSend}},
-    {"TestMode", [](CFdpGui& f, SharedBuffer b) { return f.EnableTargetTestMode(b); }, kTestBlockLen,
+    {"TestMode", [](CRequestFrontEnd& f, SharedBuffer b) { return f.EnableTargetTestMode(b); }, kTestBlockLen,
      "System is loop testing , please wait for a while!", FDP_CMD_TRANSFER, 20, {TransferTestMode, 0xA0, 0xA1}},
-    {"LoopReceive", [](CFdpGui& f, SharedBuffer b) { return f.ReceiveLoopData(b, kLoopBufferLen); }, kLoopBufferLen,
+    {"LoopReceive", [](CRequestFrontEnd& f, SharedBuffer b) { return f.ReceiveLoopData(b, kLoopBufferLen); }, kLoopBufferLen,
      "System is loop testing , please wait for a while!", FDP_CMD_TRANSFER, 1, {TransferLoopReceive}},
-    {"Version", [](CFdpGui& f, SharedBuffer b) { return f.GetTargetVersion(b); }, kVersionBlockLen, nullptr,
+    {"Version", [](CRequestFrontEnd& f, SharedBuffer b) { return f.GetTargetVersion(b); }, kVersionBlockLen, nullptr,
      FDP_CMD_TRANSFER, 65, {TransferVersion, 0xA0, 0xA1}},
 };
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkDispatcher.h"
 #include "tests/support/FakePacketDriver.h"
@@ -77,7 +77,7 @@ private:
 
 struct Session {
     RecordingFrontEnd front;
-    CFdpEngine engine;
+    CLinkSession engine;
     std::vector<LinkEvent> events;   // every event the session published, in order
     std::mutex lock;
 };

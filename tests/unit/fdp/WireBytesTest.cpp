@@ -11,7 +11,7 @@
 #include <iterator>
 #include <thread>
 
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "tests/unit/fdp/LinkFixture.h"
 
 namespace fdp::test {
@@ -192,7 +192,7 @@ TEST_F(WireBytesTest, GetTraceAsks0x41AndTakesItsLength0x42ThenBlocks0x44) {
 // the sub-operations that send it; the answer comes in 0x32 blocks and ends with 0x34.
 struct TransferCase {
     const char* name;
-    std::function<int(CFdpGui&, SharedBuffer)> request;
+    std::function<int(CRequestFrontEnd&, SharedBuffer)> request;
     std::size_t blockLen;
     std::uint8_t first;        // the block's first byte as the caller fills it
     Bytes sent;                // code, length, sub-operation byte, then the block's bytes
@@ -208,12 +208,12 @@ Bytes TestBlock(std::uint8_t sub, std::uint8_t first, std::size_t length) {
 }
 
 const TransferCase kTransfers[] = {
-    {"Diagnose", [](CFdpGui& f, SharedBuffer b) { return f.DiagnoseTarget(b); }, 19, 0xFF, TestBlock(0, 0xFF, 19), 0},
-    {"LoopSetup", [](CFdpGui& f, SharedBuffer b) { return f.StartLoopTest(b); }, 19, 0x42, TestBlock(1, 0x42, 19), 1},
-    {"LoopSend", [](CFdpGui& f, SharedBuffer b) { return f.SendLoopData(b, 64); }, 64, 0x42, {0x31, 0x01, 0x00, 0x02}, 2},
-    {"TestMode", [](CFdpGui& f, SharedBuffer b) { return f.EnableTargetTestMode(b); }, 19, 0x01, TestBlock(3, 0x01, 19), 3},
-    {"LoopReceive", [](CFdpGui& f, SharedBuffer b) { return f.ReceiveLoopData(b, 64); }, 64, 0x42, {0x31, 0x01, 0x00, 0x04}, 4},
-    {"Version", [](CFdpGui& f, SharedBuffer b) { return f.GetTargetVersion(b); }, 64, 0x0E, TestBlock(8, 0x0E, 64), 8},
+    {"Diagnose", [](CRequestFrontEnd& f, SharedBuffer b) { return f.DiagnoseTarget(b); }, 19, 0xFF, TestBlock(0, 0xFF, 19), 0},
+    {"LoopSetup", [](CRequestFrontEnd& f, SharedBuffer b) { return f.StartLoopTest(b); }, 19, 0x42, TestBlock(1, 0x42, 19), 1},
+    {"LoopSend", [](CRequestFrontEnd& f, SharedBuffer b) { return f.SendLoopData(b, 64); }, 64, 0x42, {0x31, 0x01, 0x00, 0x02}, 2},
+    {"TestMode", [](CRequestFrontEnd& f, SharedBuffer b) { return f.EnableTargetTestMode(b); }, 19, 0x01, TestBlock(3, 0x01, 19), 3},
+    {"LoopReceive", [](CRequestFrontEnd& f, SharedBuffer b) { return f.ReceiveLoopData(b, 64); }, 64, 0x42, {0x31, 0x01, 0x00, 0x04}, 4},
+    {"Version", [](CRequestFrontEnd& f, SharedBuffer b) { return f.GetTargetVersion(b); }, 64, 0x0E, TestBlock(8, 0x0E, 64), 8},
 };
 
 class TransferBytesTest : public WireBytesTest, public ::testing::WithParamInterface<TransferCase> {};

@@ -1,4 +1,4 @@
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 
 #include <algorithm>
 #include <iostream>
@@ -15,19 +15,19 @@ namespace fdp {
 
 using namespace res;
 
-CFdpGui::CFdpGui() = default;
+CRequestFrontEnd::CRequestFrontEnd() = default;
 
-CFdpGui::~CFdpGui() { CFdpGui::ShutdownLink(); }
+CRequestFrontEnd::~CRequestFrontEnd() { CRequestFrontEnd::ShutdownLink(); }
 
 // A parameter dump puts the target's login password in the trace: the files are the
 // user's alone.
-int CFdpGui::StartLink() { return m_files.Open(m_programFolder) ? 1 : 0; }
+int CRequestFrontEnd::StartLink() { return m_files.Open(m_programFolder) ? 1 : 0; }
 
-void CFdpGui::ShutdownLink() { m_files.Close(); }
+void CRequestFrontEnd::ShutdownLink() { m_files.Close(); }
 
 // Each event changes what the front end keeps before its owner hears of it, so that the
 // owner, on hearing, reads the texts and lists as they now are.
-void CFdpGui::Publish(LinkEvent event) {
+void CRequestFrontEnd::Publish(LinkEvent event) {
     if (auto* report = std::get_if<StageReport>(&event)) {
         report->text = TakeReport(report->stage, report->result);
     } else if (auto* moved = std::get_if<AdapterMoved>(&event)) {
@@ -52,7 +52,7 @@ void CFdpGui::Publish(LinkEvent event) {
     if (m_sink) m_sink->OnLinkEvent(event);
 }
 
-void CFdpGui::NoteOtherTarget(const MacAddress& address, const std::string& adapter) {
+void CRequestFrontEnd::NoteOtherTarget(const MacAddress& address, const std::string& adapter) {
     std::lock_guard lock(m_otherLock);
     for (OtherTarget& known : m_otherTargets)
         if (known.address == address) {
@@ -62,21 +62,21 @@ void CFdpGui::NoteOtherTarget(const MacAddress& address, const std::string& adap
     m_otherTargets.push_back({address, adapter});
 }
 
-std::vector<CFdpGui::OtherTarget> CFdpGui::OtherTargets() const {
+std::vector<CRequestFrontEnd::OtherTarget> CRequestFrontEnd::OtherTargets() const {
     std::lock_guard lock(m_otherLock);
     return m_otherTargets;
 }
 
-std::vector<HeardTarget> CFdpGui::SeveralTargets() const {
+std::vector<HeardTarget> CRequestFrontEnd::SeveralTargets() const {
     std::lock_guard lock(m_otherLock);
     return m_severalTargets;
 }
 
-void CFdpGui::Pace() const {
+void CRequestFrontEnd::Pace() const {
     if (const unsigned ms = m_paceMs; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::optional<std::string> CFdpGui::AdapterLostText(std::optional<Stage> stage, unsigned result) const {
+std::optional<std::string> CRequestFrontEnd::AdapterLostText(std::optional<Stage> stage, unsigned result) const {
     if (result != FdpNotOpened) return std::nullopt;
     std::string adapter;
     {
@@ -87,7 +87,7 @@ std::optional<std::string> CFdpGui::AdapterLostText(std::optional<Stage> stage, 
     return fdp::AdapterLostText(adapter, stage);
 }
 
-int CFdpGui::OpenFirstAdapter() {
+int CRequestFrontEnd::OpenFirstAdapter() {
     const int count = m_engine ? m_engine->EnumerateAdapters() : 0;
     int opened = -1;
     for (int index = 0; index < count && opened < 0; ++index)
@@ -96,39 +96,39 @@ int CFdpGui::OpenFirstAdapter() {
     return opened;
 }
 
-std::string CFdpGui::NoAdapterMessage(const std::string& separator) const {
+std::string CRequestFrontEnd::NoAdapterMessage(const std::string& separator) const {
     std::string message = LoadString(IDS_OPEN_ADAPTER_FAILED);
     if (const std::string reason = m_driver ? m_driver->LastError() : std::string(); !reason.empty())
         message += separator + reason;
     return message;
 }
 
-std::string CFdpGui::AdapterName() const {
+std::string CRequestFrontEnd::AdapterName() const {
     const int index = m_adapterIndex;
     return m_driver && index >= 0 ? m_driver->GetAdapterName(index) : std::string();
 }
 
-void CFdpGui::GetCredentials(const MacAddress& target, PasswordBlock& block) {
+void CRequestFrontEnd::GetCredentials(const MacAddress& target, PasswordBlock& block) {
     std::lock_guard lock(m_credentialLock);
     m_targetAddress = target;
     block = MakePasswordBlock(m_password);
 }
 
-void CFdpGui::SetPassword(const std::string& password) {
+void CRequestFrontEnd::SetPassword(const std::string& password) {
     std::lock_guard lock(m_credentialLock);
     m_password = password;
 }
 
-MacAddress CFdpGui::TargetAddress() const {
+MacAddress CRequestFrontEnd::TargetAddress() const {
     std::lock_guard lock(m_credentialLock);
     return m_targetAddress;
 }
 
-void CFdpGui::OnTraceLength(std::uint32_t total) { m_files.OnTraceLength(total); }
+void CRequestFrontEnd::OnTraceLength(std::uint32_t total) { m_files.OnTraceLength(total); }
 
-void CFdpGui::OnTraceData(const std::uint8_t* data, std::uint32_t length) { m_files.OnTraceData(data, length); }
+void CRequestFrontEnd::OnTraceData(const std::uint8_t* data, std::uint32_t length) { m_files.OnTraceData(data, length); }
 
-int CFdpGui::SaveParamDump(const std::uint8_t* image) {
+int CRequestFrontEnd::SaveParamDump(const std::uint8_t* image) {
     if (!image || image[kParamFormatOffset] != kParamFormat) {
         Publish(LinkWarning{"The target's param is null or the param is invalid!"});
         return 1;
@@ -137,11 +137,11 @@ int CFdpGui::SaveParamDump(const std::uint8_t* image) {
     return 1;
 }
 
-int CFdpGui::WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length) {
+int CRequestFrontEnd::WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length) {
     return m_files.WriteAddressLine(bytes, length) ? 1 : 0;
 }
 
-int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path, SharedBuffer buffer,
+int CRequestFrontEnd::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path, SharedBuffer buffer,
                            std::uint32_t size, unsigned okText, bool setText) {
     std::lock_guard lock(m_requestLock);
     FdpRequest request;
@@ -162,7 +162,7 @@ int CFdpGui::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::strin
     return result;
 }
 
-int CFdpGui::StartDownload(std::uint8_t kind, const std::string& path) {
+int CRequestFrontEnd::StartDownload(std::uint8_t kind, const std::string& path) {
     // Begun before the submit: a file that cannot be opened ends the job at once.
     m_recorder.Begin(kind, path, AdapterName(), FormatBdAddr(TargetAddress()));
     const int result = SubmitRequest(JobStagedDownload, kind, path, nullptr, 0, IDS_DOWNLOAD_COMMITTING, true);
@@ -170,11 +170,11 @@ int CFdpGui::StartDownload(std::uint8_t kind, const std::string& path) {
     return result;
 }
 
-int CFdpGui::Listen() { return StartListen(std::nullopt); }
+int CRequestFrontEnd::Listen() { return StartListen(std::nullopt); }
 
-int CFdpGui::LoginTo(const HeardTarget& target) { return StartListen(target); }
+int CRequestFrontEnd::LoginTo(const HeardTarget& target) { return StartListen(target); }
 
-int CFdpGui::StartListen(std::optional<HeardTarget> target) {
+int CRequestFrontEnd::StartListen(std::optional<HeardTarget> target) {
     std::lock_guard lock(m_requestLock);
     if (!m_engine) {
         SetResultText(LoadString(IDS_INTERFACE_NOT_OPENED));
@@ -214,34 +214,36 @@ int CFdpGui::StartListen(std::optional<HeardTarget> target) {
     return result;
 }
 
-std::uint8_t CFdpGui::CurrentJob() const { return m_engine ? m_engine->CurrentJob() : std::uint8_t{JobNone}; }
+std::uint8_t CRequestFrontEnd::CurrentJob() const { return m_engine ? m_engine->CurrentJob() : std::uint8_t{JobNone}; }
 
-int CFdpGui::GetTrace(SharedBuffer buffer) {
+bool CRequestFrontEnd::DownloadRunning() const { return m_engine && m_engine->DownloadRunning(); }
+
+int CRequestFrontEnd::GetTrace(SharedBuffer buffer) {
     return SubmitRequest(JobGetTrace, 0, {}, std::move(buffer), kParamImageLen, IDS_GETTING_TRACE, true);
 }
-int CFdpGui::EnableTargetTestMode(SharedBuffer block) {
+int CRequestFrontEnd::EnableTargetTestMode(SharedBuffer block) {
     return SubmitRequest(JobTransfer, TransferTestMode, {}, std::move(block), kTestBlockLen, IDS_LOOP_TESTING, true);
 }
-int CFdpGui::StartLoopTest(SharedBuffer block) {
+int CRequestFrontEnd::StartLoopTest(SharedBuffer block) {
     return SubmitRequest(JobTransfer, TransferLoopSetup, {}, std::move(block), kTestBlockLen, IDS_LOOP_TESTING, true);
 }
-int CFdpGui::SendLoopData(SharedBuffer buffer, std::uint32_t size) {
+int CRequestFrontEnd::SendLoopData(SharedBuffer buffer, std::uint32_t size) {
     return SubmitRequest(JobTransfer, TransferLoopSend, {}, std::move(buffer), size, IDS_LOOP_TESTING, true);
 }
-int CFdpGui::ReceiveLoopData(SharedBuffer buffer, std::uint32_t size) {
+int CRequestFrontEnd::ReceiveLoopData(SharedBuffer buffer, std::uint32_t size) {
     return SubmitRequest(JobTransfer, TransferLoopReceive, {}, std::move(buffer), size, IDS_LOOP_TESTING, true);
 }
-int CFdpGui::DiagnoseTarget(SharedBuffer block) {
+int CRequestFrontEnd::DiagnoseTarget(SharedBuffer block) {
     return SubmitRequest(JobTransfer, TransferDiagnose, {}, std::move(block), kTestBlockLen, IDS_DIAGNOSING, true);
 }
-int CFdpGui::GetParams(SharedBuffer buffer) {
+int CRequestFrontEnd::GetParams(SharedBuffer buffer) {
     return SubmitRequest(JobGetParams, 0, {}, std::move(buffer), kParamImageLen, IDS_GETTING_PARAMS, true);
 }
-int CFdpGui::GetTargetVersion(SharedBuffer block) {
+int CRequestFrontEnd::GetTargetVersion(SharedBuffer block) {
     return SubmitRequest(JobTransfer, TransferVersion, {}, std::move(block), kVersionBlockLen, 0, false);
 }
 
-std::string CFdpGui::TakeReport(Stage stage, unsigned result) {
+std::string CRequestFrontEnd::TakeReport(Stage stage, unsigned result) {
     m_recorder.OnReport();
     const std::optional<std::string> lost = AdapterLostText(stage, result);
     if (stage.EndsDownload(result)) m_recorder.End(stage, result, lost.value_or(ResultText(result)));
@@ -252,19 +254,19 @@ std::string CFdpGui::TakeReport(Stage stage, unsigned result) {
     return text;
 }
 
-std::string CFdpGui::statusText() const {
+std::string CRequestFrontEnd::statusText() const {
     std::lock_guard lock(m_textLock);
     return m_statusText;
 }
-std::string CFdpGui::resultText() const {
+std::string CRequestFrontEnd::resultText() const {
     std::lock_guard lock(m_textLock);
     return m_resultText;
 }
-void CFdpGui::SetStatusText(const std::string& text) {
+void CRequestFrontEnd::SetStatusText(const std::string& text) {
     std::lock_guard lock(m_textLock);
     m_statusText = text;
 }
-void CFdpGui::SetResultText(const std::string& text) {
+void CRequestFrontEnd::SetResultText(const std::string& text) {
     std::lock_guard lock(m_textLock);
     m_resultText = text;
 }

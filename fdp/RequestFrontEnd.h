@@ -37,12 +37,12 @@ inline constexpr std::uint32_t kVersionBlockLen = 64;
 inline constexpr std::size_t kParamFormatOffset = 2051;   // format number byte of an image
 inline constexpr std::uint8_t kParamFormat = 2;
 
-class CFdpGui : public ILoopRequests {
+class CRequestFrontEnd : public ILoopRequests {
 public:
-    CFdpGui();
-    ~CFdpGui();
-    CFdpGui(const CFdpGui&) = delete;
-    CFdpGui& operator=(const CFdpGui&) = delete;
+    CRequestFrontEnd();
+    ~CRequestFrontEnd();
+    CRequestFrontEnd(const CRequestFrontEnd&) = delete;
+    CRequestFrontEnd& operator=(const CRequestFrontEnd&) = delete;
 
     // The link's files beside the program (trace.txt, Target_Bt_Addr.txt); 0 when they
     // cannot be created. Owner's thread.
@@ -73,6 +73,8 @@ public:
     int SendLoopData(SharedBuffer buffer, std::uint32_t size) override;
     int ReceiveLoopData(SharedBuffer buffer, std::uint32_t size) override;
     std::uint8_t CurrentJob() const override;
+    // A download runs on the link (asked of the session; false without a link).
+    bool DownloadRunning() const;
     int DiagnoseTarget(SharedBuffer block);
     int GetParams(SharedBuffer buffer);
     int GetTargetVersion(SharedBuffer block);

@@ -29,24 +29,24 @@
 
 namespace fdp {
 
-class CFdpGui;
+class CRequestFrontEnd;
 class CLinkChannel;
 class CLinkProtocol;
 class IPacketDriver;
 
 // The floor above the channel and the command layer (ILinkCallbacks) and the one the
 // front end asks (ILinkRequests). Final: calls on the engine itself stay direct.
-class CFdpEngine final : public ILinkCallbacks, public ILinkRequests, public IDispatchedSession {
+class CLinkSession final : public ILinkCallbacks, public ILinkRequests, public IDispatchedSession {
 public:
-    CFdpEngine();
-    ~CFdpEngine() override;
-    CFdpEngine(const CFdpEngine&) = delete;
-    CFdpEngine& operator=(const CFdpEngine&) = delete;
+    CLinkSession();
+    ~CLinkSession() override;
+    CLinkSession(const CLinkSession&) = delete;
+    CLinkSession& operator=(const CLinkSession&) = delete;
 
     // A session of its own over the driver: it starts a dispatcher for it alone.
-    int Start(IPacketDriver* driver, CFdpGui* frontEnd);
+    int Start(IPacketDriver* driver, CRequestFrontEnd* frontEnd);
     // A session beside others over the dispatcher's driver (the dispatcher started).
-    int Start(CLinkDispatcher& dispatcher, CFdpGui* frontEnd);
+    int Start(CLinkDispatcher& dispatcher, CRequestFrontEnd* frontEnd);
     int Stop();
 
     int EnumerateAdapters() override;
@@ -62,6 +62,7 @@ public:
     int PrepareListen() override;
     int Submit(const FdpRequest& request) override;
     std::uint8_t CurrentJob() const override { return m_job.load(); }
+    bool DownloadRunning() const override { return m_downloadRunning.load(); }
     int Cancel();
     EngineState State() const { return m_state.load(); }
 
@@ -99,7 +100,7 @@ public:
     CLinkProtocol* Protocol() const { return m_protocol.get(); }
 
 private:
-    int StartSession(CFdpGui* frontEnd);
+    int StartSession(CRequestFrontEnd* frontEnd);
     void WorkerMain();
     void RunJob(std::uint8_t job);
     void RunDownload(bool staged);
@@ -115,7 +116,7 @@ private:
     void UnparkReceiver();
 
     std::atomic<EngineState> m_state{StateNotOpened};
-    CFdpGui* m_frontEnd = nullptr;
+    CRequestFrontEnd* m_frontEnd = nullptr;
     IPacketDriver* m_driver = nullptr;
     CLinkDispatcher* m_dispatcher = nullptr;
     std::unique_ptr<CLinkDispatcher> m_ownDispatcher;   // a session on its own
@@ -124,7 +125,10 @@ private:
     LinkTimeouts m_timeouts;
 
     std::atomic<std::uint8_t> m_job{JobNone};
-    AutoResetEvent m_jobEvent;
+    // From a download's acceptance to its last stage report (the job itself ends with the
+    // transfer; the erase and burn follow it).
+    std::atomic<bool> m_downloadRunning{false};
+    CAutoResetEvent m_jobEvent;
     std::mutex m_requestLock;       // Submit's record against the worker's copy of it
     std::uint8_t m_kind = 0;
     SharedBuffer m_buffer;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 #include "fdp/PacketSocketDriver.h"
 #include "tools/cli/CliFrontEnd.h"
 #include "tools/cli/CliRun.h"
@@ -17,12 +17,12 @@
 
 namespace cli {
 
-class CLinkSession {
+class CCliLink {
 public:
-    explicit CLinkSession(CliRun& run);
-    ~CLinkSession();
-    CLinkSession(const CLinkSession&) = delete;
-    CLinkSession& operator=(const CLinkSession&) = delete;
+    explicit CCliLink(CliRun& run);
+    ~CCliLink();
+    CCliLink(const CCliLink&) = delete;
+    CCliLink& operator=(const CCliLink&) = delete;
 
     // Starts the link with its files in folder, opens the first adapter and logs in to a
     // target; nothing when logged in, else the exit code (said and reported): with several
@@ -31,9 +31,9 @@ public:
     std::optional<int> Connect(const std::string& folder, std::uint8_t kind);
 
     // The requests to the target, and the sink that prints and waits for their ends.
-    fdp::CFdpGui& Link() { return m_link; }
+    fdp::CRequestFrontEnd& Link() { return m_link; }
     CCliFrontEnd& Front() { return m_front; }
-    fdp::CFdpEngine& Engine() { return m_engine; }
+    fdp::CLinkSession& Engine() { return m_engine; }
     const fdp::LinkTimeouts& Timeouts() { return m_engine.Timeouts(); }
 
     // A link step's end as the report's outcome: its stage word and the wizard's words
@@ -52,13 +52,13 @@ private:
     int SeveralTargets(const std::vector<fdp::HeardTarget>& targets);
 
     CliRun& m_run;
-    fdp::CFdpGui m_link;
+    fdp::CRequestFrontEnd m_link;
     CCliFrontEnd m_front;
     struct HookEnd {
         ~HookEnd();
     } m_hookEnd;   // cleared before m_front goes
     fdp::CPacketSocketDriver m_driver;
-    fdp::CFdpEngine m_engine;
+    fdp::CLinkSession m_engine;
     bool m_started = false;     // the link's files were made: the other targets are reported
 };
 

@@ -1,4 +1,4 @@
-#include "tools/cli/LinkSession.h"
+#include "tools/cli/CliLink.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,25 +33,25 @@ const char* ConnectText(unsigned result) {
 
 // Ctrl-C or SIGTERM during a run: the link stops when the operation returns (the
 // engine's stop ends its waits and nothing more is sent).
-CLinkSession::CLinkSession(CliRun& run)
+CCliLink::CCliLink(CliRun& run)
     : m_run(run), m_front(run.options.progress, m_link), m_driver(run.broker) {
     m_link.SetSink(&m_front);
     m_link.SetPaceMs(run.options.paceMs);
     CInterrupt::SetHook([this] { m_front.Interrupt(); });
 }
 
-CLinkSession::HookEnd::~HookEnd() { CInterrupt::SetHook({}); }
+CCliLink::HookEnd::~HookEnd() { CInterrupt::SetHook({}); }
 
 // Every way out of the run reports the other targets heard meanwhile. A target that
 // announced before the login was heard by the link itself: it listens before it logs in.
-CLinkSession::~CLinkSession() {
+CCliLink::~CCliLink() {
     if (!m_started) return;
     std::vector<std::pair<std::string, std::string>> others;
     for (const auto& other : m_link.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
     m_run.report.SetOtherTargets(std::move(others));
 }
 
-std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t kind) {
+std::optional<int> CCliLink::Connect(const std::string& folder, std::uint8_t kind) {
     const CliOptions& options = m_run.options;
     m_link.SetProgramFolder(folder);
     if (!m_link.StartLink()) {
@@ -115,7 +115,7 @@ std::optional<int> CLinkSession::Connect(const std::string& folder, std::uint8_t
     return std::nullopt;
 }
 
-int CLinkSession::SeveralTargets(const std::vector<HeardTarget>& targets) {
+int CCliLink::SeveralTargets(const std::vector<HeardTarget>& targets) {
     const auto now = std::chrono::steady_clock::now();
     for (const HeardTarget& target : targets) std::fprintf(stderr, "%s\n", HeardTargetLine(target, now).c_str());
     // The same address on two adapters is no choice --target can make.
@@ -132,7 +132,7 @@ int CLinkSession::SeveralTargets(const std::vector<HeardTarget>& targets) {
     return ExitSeveralTargets;
 }
 
-void CLinkSession::RecordOutcome(std::optional<Stage> stage, unsigned code) {
+void CCliLink::RecordOutcome(std::optional<Stage> stage, unsigned code) {
     // An adapter that went away is told as the report line tells it: by name, with what
     // the target was left doing.
     const Stage ended{stage ? stage->step : Stage::Transfer, Stage::Ended};
@@ -141,7 +141,7 @@ void CLinkSession::RecordOutcome(std::optional<Stage> stage, unsigned code) {
                             code);
 }
 
-int CLinkSession::StopInterrupted(Stopped during, std::uint8_t kind) {
+int CCliLink::StopInterrupted(Stopped during, std::uint8_t kind) {
     const std::optional<Stage> stage = m_front.LastStage();
     const std::string step = during == Stopped::Erase ? "erase"
                              : !stage                 ? "transfer"
@@ -155,11 +155,11 @@ int CLinkSession::StopInterrupted(Stopped during, std::uint8_t kind) {
 // A target status without a message of its own ends the wait as soon as the job ends.
 // The engine's own wait ends first; the margin only guards against a link that never
 // answers at all.
-unsigned CLinkSession::WaitOutcome(std::uint8_t job, std::uint32_t linkWaitMs) {
+unsigned CCliLink::WaitOutcome(std::uint8_t job, std::uint32_t linkWaitMs) {
     return m_front.WaitJobEnd(job, std::chrono::milliseconds(linkWaitMs) + 2s).value_or(unsigned{FdpTimeout});
 }
 
-unsigned CLinkSession::RunTransfer(int submitted) {
+unsigned CCliLink::RunTransfer(int submitted) {
     if (submitted != 0) {
         std::printf("%s\n", m_link.resultText().c_str());
         return FdpBusy;

@@ -1,4 +1,4 @@
-#include "fdp/FdpEngine.h"
+#include "fdp/LinkSession.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "fdp/FdpGui.h"
+#include "fdp/RequestFrontEnd.h"
 #include "fdp/FirmwareVersion.h"
 #include "fdp/LinkChannel.h"
 #include "fdp/LinkDispatcher.h"
@@ -55,11 +55,11 @@ constexpr Stage kTransferEnded{Stage::Transfer, Stage::Ended};
 
 }  // namespace
 
-CFdpEngine::CFdpEngine() = default;
+CLinkSession::CLinkSession() = default;
 
-CFdpEngine::~CFdpEngine() { Stop(); }
+CLinkSession::~CLinkSession() { Stop(); }
 
-int CFdpEngine::Start(IPacketDriver* driver, CFdpGui* frontEnd) {
+int CLinkSession::Start(IPacketDriver* driver, CRequestFrontEnd* frontEnd) {
     if (m_started) return 1;
     if (!driver) {
         if (!m_protocol) m_protocol = std::make_unique<CLinkProtocol>();
@@ -72,7 +72,7 @@ int CFdpEngine::Start(IPacketDriver* driver, CFdpGui* frontEnd) {
     return Start(*m_ownDispatcher, frontEnd);
 }
 
-int CFdpEngine::Start(CLinkDispatcher& dispatcher, CFdpGui* frontEnd) {
+int CLinkSession::Start(CLinkDispatcher& dispatcher, CRequestFrontEnd* frontEnd) {
     if (m_started) return 1;
     if (!m_protocol) m_protocol = std::make_unique<CLinkProtocol>();
     if (!m_channel) m_channel = std::make_unique<CLinkChannel>();
@@ -93,7 +93,7 @@ int CFdpEngine::Start(CLinkDispatcher& dispatcher, CFdpGui* frontEnd) {
     return 1;
 }
 
-int CFdpEngine::Stop() {
+int CLinkSession::Stop() {
     if (!m_started) return 1;
     m_started = false;
     {
@@ -121,15 +121,16 @@ int CFdpEngine::Stop() {
         m_ownDispatcher.reset();
     }
     m_dispatcher = nullptr;
+    m_downloadRunning = false;
     m_protocol.reset();
     m_channel.reset();
     m_state = StateNotOpened;
     return 1;
 }
 
-int CFdpEngine::EnumerateAdapters() { return m_driver ? m_driver->EnumerateAdapters() : 0; }
+int CLinkSession::EnumerateAdapters() { return m_driver ? m_driver->EnumerateAdapters() : 0; }
 
-int CFdpEngine::OpenAdapter(std::uint16_t index) {
+int CLinkSession::OpenAdapter(std::uint16_t index) {
     if (!m_driver) return OpenFailed;
     ParkReceiver();
     const int result = m_driver->OpenAdapter(index);
@@ -148,7 +149,7 @@ int CFdpEngine::OpenAdapter(std::uint16_t index) {
     return result;
 }
 
-int CFdpEngine::CloseAdapter(std::uint16_t index) {
+int CLinkSession::CloseAdapter(std::uint16_t index) {
     if (!m_driver) return 0;
     ParkReceiver();
     const int result = m_driver->CloseAdapter(index);
@@ -157,7 +158,7 @@ int CFdpEngine::CloseAdapter(std::uint16_t index) {
     return result;
 }
 
-void CFdpEngine::GetLocalAddress(std::uint8_t* address) {
+void CLinkSession::GetLocalAddress(std::uint8_t* address) {
     if (m_state == StateNotOpened || !m_driver) {
         for (std::size_t i = 0; i < kEthAddrLen; ++i) address[i] = 0;
         return;
@@ -165,24 +166,24 @@ void CFdpEngine::GetLocalAddress(std::uint8_t* address) {
     m_driver->GetLocalAddress(address);
 }
 
-std::string CFdpEngine::GetAdapterDescription(int index) {
+std::string CLinkSession::GetAdapterDescription(int index) {
     return m_driver ? m_driver->GetAdapterDescription(index) : std::string();
 }
-std::string CFdpEngine::GetAdapterName(int index) {
+std::string CLinkSession::GetAdapterName(int index) {
     return m_driver ? m_driver->GetAdapterName(index) : std::string();
 }
-int CFdpEngine::IsEthernet(int index) { return m_driver ? m_driver->IsEthernet(index) : 0; }
+int CLinkSession::IsEthernet(int index) { return m_driver ? m_driver->IsEthernet(index) : 0; }
 
 // The receiver must not be inside a read while the adapter is opened or closed under it.
-void CFdpEngine::ParkReceiver() {
+void CLinkSession::ParkReceiver() {
     if (m_started) m_dispatcher->Park();
 }
 
-void CFdpEngine::UnparkReceiver() {
+void CLinkSession::UnparkReceiver() {
     if (m_started) m_dispatcher->Unpark();
 }
 
-int CFdpEngine::PrepareListen() {
+int CLinkSession::PrepareListen() {
     if (m_state == StateNotOpened) return FdpNotOpened;
     if (m_job != JobNone) return FdpBusy;
     if (m_protocol->PrepareListen() != 0) return FdpInvalidOperation;
@@ -193,7 +194,7 @@ int CFdpEngine::PrepareListen() {
     return 0;
 }
 
-int CFdpEngine::Submit(const FdpRequest& request) {
+int CLinkSession::Submit(const FdpRequest& request) {
     // An unknown code would stay recorded, since the worker runs nothing for it, and
     // leave the engine busy for good.
     if (!IsRequestJob(request.job) && request.job != JobStop) return FdpInvalidOperation;
@@ -214,17 +215,18 @@ int CFdpEngine::Submit(const FdpRequest& request) {
         m_buffer = request.buffer;
         m_size = request.size;
     }
+    if (request.job == JobDownloadBurn || request.job == JobStagedDownload) m_downloadRunning = true;
     m_job = request.job;
     m_jobEvent.Set();
     return 0;
 }
 
-int CFdpEngine::Cancel() {
+int CLinkSession::Cancel() {
     if (m_state == StateConnected && m_job == JobDownloadBurn) return m_protocol->Cancel();
     return FdpInvalidOperation;
 }
 
-void CFdpEngine::WorkerMain() {
+void CLinkSession::WorkerMain() {
     {
         std::unique_lock lock(m_stateLock);
         m_stateChanged.wait(lock, [this] { return m_stopWorker || m_state != StateNotOpened; });
@@ -238,7 +240,7 @@ void CFdpEngine::WorkerMain() {
     }
 }
 
-void CFdpEngine::RunJob(std::uint8_t job) {
+void CLinkSession::RunJob(std::uint8_t job) {
     SharedBuffer buffer;
     std::uint32_t size;
     std::optional<HeardTarget> listenTarget;
@@ -290,7 +292,7 @@ void CFdpEngine::RunJob(std::uint8_t job) {
 // Only a regular file counts as opened: a directory opens on Linux, a FIFO would block
 // the open until a writer came, and a device has no length to announce. Each is a file
 // that cannot be opened, found before anything is sent.
-bool CFdpEngine::OpenDownloadFile(std::int32_t& fileIndex) {
+bool CLinkSession::OpenDownloadFile(std::int32_t& fileIndex) {
     CloseDownloadFile();
     fileIndex = 0;
     struct stat info {};
@@ -315,7 +317,7 @@ bool CFdpEngine::OpenDownloadFile(std::int32_t& fileIndex) {
 // Reads the block after sentBytes, straight from the file (no stale buffer); false with
 // a file index when the file cannot be read or ends before the length taken at open,
 // so that a short image is never sent as complete and burnt.
-bool CFdpEngine::ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::int32_t& fileIndex) {
+bool CLinkSession::ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::int32_t& fileIndex) {
     count = 0;
     if (fileIndex != -1) return false;
     const std::size_t want = std::min<std::size_t>(kBlockDataLen, m_remaining);
@@ -333,15 +335,22 @@ bool CFdpEngine::ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::i
     return true;
 }
 
-void CFdpEngine::CloseDownloadFile() {
+void CLinkSession::CloseDownloadFile() {
     if (m_file >= 0) ::close(m_file);
     m_file = -1;
 }
 
-void CFdpEngine::RunDownload(bool staged) {
+void CLinkSession::RunDownload(bool staged) {
+    // The report that ends the download says so after the session does: whoever hears it
+    // finds no download running.
+    const auto report = [this](const StageReport& r) {
+        if (r.stage.EndsDownload(r.result)) m_downloadRunning = false;
+        m_frontEnd->Publish(r);
+    };
     std::int32_t fileIndex = 0;
     if (!OpenDownloadFile(fileIndex)) {
-        if (staged) m_frontEnd->Publish(StageReport{kFileOpened, FdpFileError, 0, 0, {}});
+        if (staged) report(StageReport{kFileOpened, FdpFileError, 0, 0, {}});
+        m_downloadRunning = false;
         Finish(FdpFileError, 0);
         return;
     }
@@ -349,39 +358,40 @@ void CFdpEngine::RunDownload(bool staged) {
     std::uint32_t count = 0;
     std::uint8_t result;
     if (!ReadBlock(0, count, m_fileIndex)) {
-        if (staged) m_frontEnd->Publish(StageReport{kTransferring, FdpFileError, 0, 1000, {}});
+        if (staged) report(StageReport{kTransferring, FdpFileError, 0, 1000, {}});
         result = FdpFileError;
     } else {
-        if (staged) m_frontEnd->Publish(StageReport{kTransferring, FdpOk, 0, 1000, {}});
+        if (staged) report(StageReport{kTransferring, FdpOk, 0, 1000, {}});
         result = m_protocol->Download(m_runKind, m_block, count, m_fileLength, !staged);
     }
+    if (!staged) m_downloadRunning = false;
     Finish(result, m_fileIndex);
     if (!staged) return;
 
     // From here on the job is no longer recorded: the erase and burn phases end without
     // a message and must leave alone a request accepted meanwhile, which runs next.
 
-    m_frontEnd->Publish(StageReport{kTransferEnded, result, 0, 0, {}});
+    report(StageReport{kTransferEnded, result, 0, 0, {}});
     if (result != FdpOk) return;
 
     const std::uint8_t kind = m_runKind;
-    const auto report = [this, kind](bool burn, Stage::Phase phase, unsigned stepResult) {
-        m_frontEnd->Publish(StageReport{Stage::Of(kind, burn, phase), stepResult, 0, 0, {}});
+    const auto step = [&report, kind](bool burn, Stage::Phase phase, unsigned stepResult) {
+        report(StageReport{Stage::Of(kind, burn, phase), stepResult, 0, 0, {}});
     };
-    report(false, Stage::Begun, 0);
-    report(false, Stage::Running, 0);
+    step(false, Stage::Begun, 0);
+    step(false, Stage::Running, 0);
     result = m_protocol->Erase(kind);
-    report(false, Stage::Ended, result);
+    step(false, Stage::Ended, result);
     if (result != FdpOk) return;
 
-    report(true, Stage::Begun, 0);
-    report(true, Stage::Running, 0);
+    step(true, Stage::Begun, 0);
+    step(true, Stage::Running, 0);
     result = m_protocol->Burn(kind);
-    report(true, Stage::Ended, result);
+    step(true, Stage::Ended, result);
     if (result == FdpOk && (kind == KindBoot || kind == KindProgram)) ReadBackVersion(kind);
 }
 
-void CFdpEngine::ReadBackVersion(std::uint8_t kind) {
+void CLinkSession::ReadBackVersion(std::uint8_t kind) {
     const std::uint8_t wanted = kind == KindBoot ? kVersionWantedBoot : kVersionWantedProgram;
     SharedBuffer block = MakeBuffer(kVersionBlockLen);
     (*block)[0] = wanted;
@@ -391,7 +401,7 @@ void CFdpEngine::ReadBackVersion(std::uint8_t kind) {
     m_frontEnd->Publish(VersionAfterBurn{kind, version});
 }
 
-NextBlockResult CFdpEngine::NextBlock(std::uint32_t sentBytes) {
+NextBlockResult CLinkSession::NextBlock(std::uint32_t sentBytes) {
     const std::uint32_t progress =
         m_fileLength ? 1000u - static_cast<std::uint32_t>(std::uint64_t{m_remaining} * 1000u / m_fileLength) : 1000u;
     m_frontEnd->Publish(StageReport{kTransferring, 0, progress, 1000, {}});
@@ -408,7 +418,7 @@ NextBlockResult CFdpEngine::NextBlock(std::uint32_t sentBytes) {
     return next;
 }
 
-void CFdpEngine::Finish(unsigned result, std::int32_t fileIndex) {
+void CLinkSession::Finish(unsigned result, std::int32_t fileIndex) {
     CloseDownloadFile();
     const std::uint8_t job = m_job;
     const std::int32_t detail = result == FdpFileError ? fileIndex : m_runKind;
@@ -418,22 +428,22 @@ void CFdpEngine::Finish(unsigned result, std::int32_t fileIndex) {
 }
 
 // A stop request recorded while the job ran stays recorded, so the worker still ends.
-void CFdpEngine::ClearJob() {
+void CLinkSession::ClearJob() {
     std::uint8_t running = m_job;
     while (running != JobStop && !m_job.compare_exchange_weak(running, JobNone)) {
     }
 }
 
-void CFdpEngine::GetCredentials(const MacAddress& target, PasswordBlock& block) {
+void CLinkSession::GetCredentials(const MacAddress& target, PasswordBlock& block) {
     m_frontEnd->GetCredentials(target, block);
 }
-void CFdpEngine::OnOtherTarget(const MacAddress& address) { m_frontEnd->Publish(OtherTargetHeard{address, {}}); }
+void CLinkSession::OnOtherTarget(const MacAddress& address) { m_frontEnd->Publish(OtherTargetHeard{address, {}}); }
 
-void CFdpEngine::ListenOnEveryCandidate() {
+void CLinkSession::ListenOnEveryCandidate() {
     if (m_state == StateOpened) m_driver->SetScouting(true);
 }
 
-bool CFdpEngine::UseAdapter(int index) {
+bool CLinkSession::UseAdapter(int index) {
     ParkReceiver();
     int result = OpenOk;
     if (index >= 0 && index != m_driver->OpenIndex()) result = m_driver->OpenAdapter(static_cast<std::uint16_t>(index));
@@ -442,34 +452,34 @@ bool CFdpEngine::UseAdapter(int index) {
     return result == OpenOk || result == OpenAlreadyOpen;
 }
 
-void CFdpEngine::OnData(const std::uint8_t* body, std::uint32_t length) { m_protocol->HandleData(body, length); }
+void CLinkSession::OnData(const std::uint8_t* body, std::uint32_t length) { m_protocol->HandleData(body, length); }
 
-void CFdpEngine::OnTraceLength(std::uint32_t total) { m_frontEnd->OnTraceLength(total); }
-void CFdpEngine::OnTraceData(const std::uint8_t* data, std::uint32_t length) {
+void CLinkSession::OnTraceLength(std::uint32_t total) { m_frontEnd->OnTraceLength(total); }
+void CLinkSession::OnTraceData(const std::uint8_t* data, std::uint32_t length) {
     m_frontEnd->OnTraceData(data, length);
 }
 
-bool CFdpEngine::ClaimsTarget(const MacAddress& source) const { return m_channel->Claims(source); }
+bool CLinkSession::ClaimsTarget(const MacAddress& source) const { return m_channel->Claims(source); }
 
-void CFdpEngine::HandleFrame(const std::uint8_t* frame, std::uint32_t length) { m_channel->HandleFrame(frame, length); }
+void CLinkSession::HandleFrame(const std::uint8_t* frame, std::uint32_t length) { m_channel->HandleFrame(frame, length); }
 
-void CFdpEngine::NoteAnnouncer(const MacAddress& source, int adapter) { m_channel->NoteAnnouncer(source, adapter); }
+void CLinkSession::NoteAnnouncer(const MacAddress& source, int adapter) { m_channel->NoteAnnouncer(source, adapter); }
 
-void CFdpEngine::NoteAdapterIndex(int index) {
+void CLinkSession::NoteAdapterIndex(int index) {
     if (index >= 0 && index != m_adapterIndex) {
         m_adapterIndex = index;
         m_frontEnd->Publish(AdapterMoved{index, {}});
     }
 }
 
-void CFdpEngine::NoteNotice(const std::string& text) { m_frontEnd->Publish(LinkNotice{text}); }
+void CLinkSession::NoteNotice(const std::string& text) { m_frontEnd->Publish(LinkNotice{text}); }
 
 // The login goes with the adapter: the operation waiting on the target ends at once
 // instead of sitting out its time-out (80 s for a flash wait), and so does every one
 // after it until the next login. The front end hears first, so that the failure it is
 // then told of names the adapter. While listening there is nothing to end: the driver
 // hears the target's announce on any candidate, this one once it is back included.
-void CFdpEngine::NoteAdapterLost(const std::string& adapter) {
+void CLinkSession::NoteAdapterLost(const std::string& adapter) {
     EngineState connected = StateConnected;
     if (!m_state.compare_exchange_strong(connected, StateOpened)) return;
     m_frontEnd->Publish(AdapterLost{adapter});
