@@ -208,13 +208,7 @@ int CLinkSession::Submit(const FdpRequest& request) {
         if (m_state != StateConnected) return 2;
         if (m_job != JobNone) return 1;
     }
-    m_kind = request.kind;
-    if (request.job == JobDownloadBurn || request.job == JobStagedDownload) m_path = request.path;
-    if (request.job == JobListen) m_listenTarget = request.target;
-    if (request.job == JobGetParams || request.job == JobTransfer || request.job == JobGetTrace) {
-        m_buffer = request.buffer;
-        m_size = request.size;
-    }
+    m_pending = request;
     if (request.job == JobDownloadBurn || request.job == JobStagedDownload) m_downloadRunning = true;
     m_job = request.job;
     m_jobEvent.Set();
@@ -241,19 +235,13 @@ void CLinkSession::WorkerMain() {
 }
 
 void CLinkSession::RunJob(std::uint8_t job) {
-    SharedBuffer buffer;
-    std::uint32_t size;
-    std::optional<HeardTarget> listenTarget;
     {
         std::lock_guard lock(m_requestLock);
-        m_runKind = m_kind;
-        m_runPath = m_path;
-        listenTarget = std::exchange(m_listenTarget, std::nullopt);
-        buffer = std::move(m_buffer);
-        size = m_size;
+        m_running = std::exchange(m_pending, FdpRequest{});
     }
-    if (buffer) size = std::min(size, static_cast<std::uint32_t>(buffer->size()));
-    else size = 0;
+    SharedBuffer buffer = std::move(m_running.buffer);
+    const std::uint32_t size = buffer ? std::min(m_running.size, static_cast<std::uint32_t>(buffer->size())) : 0;
+    const std::optional<HeardTarget> listenTarget = std::move(m_running.target);
 
     switch (job) {
     case JobListen: {
@@ -276,10 +264,10 @@ void CLinkSession::RunJob(std::uint8_t job) {
         Finish(outcome.result, 0);
         return;
     }
-    case JobErase: Finish(m_protocol->Erase(m_runKind), 0); return;
+    case JobErase: Finish(m_protocol->Erase(m_running.kind), 0); return;
     case JobGetParams: Finish(m_protocol->GetParams(std::move(buffer), size), 0); return;
-    case JobTransfer: Finish(m_protocol->Transfer(m_runKind, std::move(buffer), size), 0); return;
-    case JobGetTrace: Finish(m_protocol->GetTraceText(m_runKind, std::move(buffer), size), 0); return;
+    case JobTransfer: Finish(m_protocol->Transfer(m_running.kind, std::move(buffer), size), 0); return;
+    case JobGetTrace: Finish(m_protocol->GetTraceText(m_running.kind, std::move(buffer), size), 0); return;
     case JobDownloadBurn: RunDownload(false); return;
     case JobStagedDownload:
         m_job = JobDownloadBurn;   // counts as a download for Cancel, CurrentJob and its message
@@ -296,8 +284,8 @@ bool CLinkSession::OpenDownloadFile(std::int32_t& fileIndex) {
     CloseDownloadFile();
     fileIndex = 0;
     struct stat info {};
-    if (::stat(m_runPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    m_file = ::open(m_runPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (::stat(m_running.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    m_file = ::open(m_running.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_file < 0) return false;
     // The path may have been replaced between the look and the open.
     if (::fstat(m_file, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -362,7 +350,7 @@ void CLinkSession::RunDownload(bool staged) {
         result = FdpFileError;
     } else {
         if (staged) report(StageReport{kTransferring, FdpOk, 0, 1000, {}});
-        result = m_protocol->Download(m_runKind, m_block, count, m_fileLength, !staged);
+        result = m_protocol->Download(m_running.kind, m_block, count, m_fileLength, !staged);
     }
     if (!staged) m_downloadRunning = false;
     Finish(result, m_fileIndex);
@@ -374,7 +362,7 @@ void CLinkSession::RunDownload(bool staged) {
     report(StageReport{kTransferEnded, result, 0, 0, {}});
     if (result != FdpOk) return;
 
-    const std::uint8_t kind = m_runKind;
+    const std::uint8_t kind = m_running.kind;
     const auto step = [&report, kind](bool burn, Stage::Phase phase, unsigned stepResult) {
         report(StageReport{Stage::Of(kind, burn, phase), stepResult, 0, 0, {}});
     };
@@ -421,7 +409,7 @@ NextBlockResult CLinkSession::NextBlock(std::uint32_t sentBytes) {
 void CLinkSession::Finish(unsigned result, std::int32_t fileIndex) {
     CloseDownloadFile();
     const std::uint8_t job = m_job;
-    const std::int32_t detail = result == FdpFileError ? fileIndex : m_runKind;
+    const std::int32_t detail = result == FdpFileError ? fileIndex : m_running.kind;
     // Idle before anyone hears of the end, so that a request made on hearing it is taken.
     ClearJob();
     if (IsRequestJob(job)) m_frontEnd->Publish(JobEnded{job, result, detail});

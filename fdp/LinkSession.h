@@ -129,17 +129,13 @@ private:
     // transfer; the erase and burn follow it).
     std::atomic<bool> m_downloadRunning{false};
     CAutoResetEvent m_jobEvent;
-    std::mutex m_requestLock;       // Submit's record against the worker's copy of it
-    std::uint8_t m_kind = 0;
-    SharedBuffer m_buffer;
-    std::uint32_t m_size = 0;
-    std::string m_path;
-    std::optional<HeardTarget> m_listenTarget;   // a listen's chosen target
-
-    // The running job's copy, the worker's own: a request accepted while a staged
-    // download still erases and burns must not change them.
-    std::uint8_t m_runKind = 0;
-    std::string m_runPath;
+    // The job accepted and not yet taken up (under the lock), and the one the worker runs:
+    // its job, its area (kind), its file, its answer buffer, the target a listen is for.
+    // The worker's own: a request accepted while a staged download still erases and
+    // burns must not change it.
+    std::mutex m_requestLock;
+    FdpRequest m_pending;
+    FdpRequest m_running;
 
     int m_file = -1;                // the download file's descriptor
     std::uint32_t m_fileLength = 0;
