@@ -174,8 +174,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    static constexpr std::uint8_t kProgramVersionWanted = 14;
-
     void BuildMenu();
     void BuildLayout();
     int ControlIdAt(QWidget* widget) const;

@@ -141,7 +141,7 @@ void CKelvaneDlg::OnConnectResult(fdp::ConnectResult result) {
 
     // One line per connection in Target_Bt_Addr.txt: the address, a zero byte and the
     // target's program version.
-    const std::string versionText = TargetVersion(kProgramVersionWanted).Text();
+    const std::string versionText = TargetVersion(fdp::kVersionWantedProgram).Text();
     std::string record = TheWizardJob().connectedWith;
     record += '\0';
     record += versionText;

@@ -43,7 +43,7 @@ fdp::FirmwareVersion CKelvaneDlg::TargetVersion(std::uint8_t wanted, bool* answe
     const fdp::FirmwareVersion version = fdp::FirmwareVersion::FromAnswer(answer.data(), wanted);
     const bool given = accepted && m_transferResult == fdp::FdpOk;
     // A version the target gave goes into the update history with a download to its area.
-    if (given) m_frontEnd.History().SetTargetVersion(wanted == kProgramVersionWanted ? fdp::KindProgram : fdp::KindBoot, version.Text());
+    if (given) m_frontEnd.History().SetTargetVersion(wanted == fdp::kVersionWantedProgram ? fdp::KindProgram : fdp::KindBoot, version.Text());
     if (answered) *answered = given;
     return version;
 }
