@@ -259,6 +259,9 @@ bool CPageFirmFile::NextForKind(FirmwareKind kind) {
         if (Host().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes)
             return false;
     }
+    // Without a working folder there is no param.jdp to record the version in: the
+    // update goes on all the same, and its report says so.
+    if (Host().FrontEnd().ProgramFolder().empty()) return true;
     return RecordFirmwareVersion(kind);
 }
 
