@@ -141,6 +141,24 @@ private:
         QTRY_COMPARE_WITH_TIMEOUT(int(Burn(window)->downloadState()), int(CPageBurn::DownloadState::Erasing),
                                   kDownloadWaitMs);
     }
+    // Clicks a Select button and reads where the file dialog starts; then chooses the
+    // file, or cancels when none is given.
+    QString SelectStartsIn(CKelvaneDlg& window, int selectId, const QString& choose = {}) {
+        QString directory;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            directory = dialog->directory().absolutePath();
+            if (choose.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(choose);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        Control<QPushButton>(FirmFile(window), selectId)->click();
+        return directory;
+    }
     // The connection page as the link leaves it after a login, without a target.
     static void FakeConnected(CKelvaneDlg& window) {
         TheWizardJob().linkState = LinkListening;
@@ -396,7 +414,8 @@ private slots:
         QCOMPARE(title, QStringLiteral("Select program firmware"));
         QCOMPARE(filters, (QStringList{QStringLiteral("All (*)"), QStringLiteral("Firmware (*.bin)")}));
         QCOMPARE(filter, QStringLiteral("Firmware (*.bin)"));
-        QCOMPARE(directory, QDir(folder.Path()).absolutePath());
+        // Nothing chosen before: the user's home, not the program's (hidden) folder.
+        QCOMPARE(directory, QDir::home().absolutePath());
         QCOMPARE(Control<QLineEdit>(page, 1019)->text(), chosen);
         QCOMPARE(watcher.messages, QStringList{Res(3002)});   // checked at once: too small for a program
 
@@ -439,6 +458,47 @@ private slots:
         QCOMPARE(Control<QLineEdit>(page, 1019)->text(), QStringLiteral("/fw/program.bin"));
         QVERIFY(!Control<QPushButton>(page, 1017)->isEnabled());   // the boot controls follow the box
         QCOMPARE(Buttons(*window), QStringLiteral("BN"));
+        window->close();
+    }
+
+    // The file dialog starts in the folder of the file last chosen, of either kind; in a
+    // new run in the folder of the kind's path kept in kelvane.ini; else in the home.
+    void fileDialogStartsWhereTheLastFileWasChosen() {
+        DialogWatcher watcher;
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        ProgramFolder folder;
+        QTemporaryDir release;
+        QVERIFY(QDir(release.path()).mkpath(QStringLiteral("a")) && QDir(release.path()).mkpath(QStringLiteral("b")));
+        const QString dirA = release.filePath(QStringLiteral("a"));
+        const QString dirB = release.filePath(QStringLiteral("b"));
+        const QString program = WriteImage(release, QStringLiteral("a/program.bin"), 100000);
+        const QString boot = WriteImage(release, QStringLiteral("b/boot.bin"), 20000);
+        {
+            auto window = OpenMainWindow(folder, kNoInterface);
+            window->Sheet()->SetActivePage(PageFirmFileIndex);
+            Control<QCheckBox>(FirmFile(*window), 1012)->click();
+            Control<QCheckBox>(FirmFile(*window), 1013)->click();
+            QCOMPARE(SelectStartsIn(*window, 1016, program), QDir::home().absolutePath());
+            QCOMPARE(SelectStartsIn(*window, 1017, boot), dirA);   // the boot's own path is empty
+            QCOMPARE(SelectStartsIn(*window, 1016), dirB);         // the boot file came last
+            QCOMPARE(Control<QLineEdit>(FirmFile(*window), 1019)->text(), program);   // cancelled: kept
+            window->Sheet()->PressBack();
+            window->close();
+        }
+        {
+            auto window = OpenMainWindow(folder, kNoInterface);
+            window->Sheet()->SetActivePage(PageFirmFileIndex);
+            Control<QCheckBox>(FirmFile(*window), 1013)->click();
+            QCOMPARE(SelectStartsIn(*window, 1016), dirA);
+            QCOMPARE(SelectStartsIn(*window, 1017), dirB);
+            window->Sheet()->PressBack();
+            window->close();
+        }
+        // Kept paths whose folders are gone: the home again.
+        QVERIFY(QDir(dirA).removeRecursively() && QDir(dirB).removeRecursively());
+        auto window = OpenMainWindow(folder, kNoInterface);
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        QCOMPARE(SelectStartsIn(*window, 1016), QDir::home().absolutePath());
         window->close();
     }
 
