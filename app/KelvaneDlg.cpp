@@ -90,15 +90,14 @@ CKelvaneDlg::CKelvaneDlg(const Options& options, QWidget* parent) : QDialog(pare
     if (m_options.programFolder.empty()) {
         folders = fdp::ResolveProgramFolders(QCoreApplication::applicationDirPath().toStdString(),
                                              fdp::FolderEnvironment::FromProcess());
-        // No folder, or one refused: the wizard says so once it shows and works
-        // without saving.
-        std::string problem;
-        if (!fdp::PrepareWorkFolder(folders, problem)) {
-            m_folderProblem = QString::fromStdString(problem);
-            folders.work.clear();
-        }
     } else {
         folders.work = folders.install = m_options.programFolder;
+    }
+    // No folder, or one refused (a named one too): the wizard says so once it shows and
+    // offers what works without saving.
+    if (std::string problem; !fdp::PrepareWorkFolder(folders, problem)) {
+        m_folderProblem = QString::fromStdString(problem);
+        folders.work.clear();
     }
     std::string folder = folders.work.string();
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();

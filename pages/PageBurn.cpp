@@ -237,6 +237,8 @@ void CPageBurn::StartTask() {
     default: m_reportText += S(57743); break;
     }
     if (refused != 0) return;   // the front end's result text says why; Back and Next stay
+    // The firmware page could not record the version without param.jdp.
+    if (job.task == TaskFirmware && folder.empty()) m_reportText += S(res::IDS_VERSION_NOT_RECORDED);
     m_report.Begin();
     BuildSummary();
 }

@@ -1,9 +1,12 @@
 #include "pages/PageFirmFile.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -141,11 +144,21 @@ void CPageFirmFile::UpdateControls() {
     Sheet()->SetWizardButtons(exactlyOne ? CFirmSheet::WizBack | CFirmSheet::WizNext : CFirmSheet::WizBack);
 }
 
+QString CPageFirmFile::StartFolder(FirmwareKind kind) const {
+    const FirmwareKind other = kind == FirmwareBoot ? FirmwareProgram : FirmwareBoot;
+    for (const std::string* path : {&m_lastChosen, &m_files[kind].path, &m_files[other].path}) {
+        const QFileInfo file(QString::fromStdString(*path));
+        if (!path->empty() && file.isAbsolute() && file.absoluteDir().exists()) return file.absolutePath();
+    }
+    return QDir::homePath();
+}
+
 bool CPageFirmFile::ChooseFirmwareFile(FirmwareKind kind) {
     FileGroup& files = m_files[kind];
+    const QString start = StartFolder(kind);
     QFileDialog dialog(this, kind == FirmwareBoot ? QStringLiteral("Select boot firmware")
                                                   : QStringLiteral("Select program firmware"),
-                       Host().ProgramDirectory());
+                       start);
     dialog.setObjectName(QStringLiteral("firmwareFileDialog"));
     // "All" takes every file: on Linux a firmware image need not have a dot in its name.
     const QString firmware = QStringLiteral("Firmware (*.bin)");
@@ -153,10 +166,21 @@ bool CPageFirmFile::ChooseFirmwareFile(FirmwareKind kind) {
     dialog.selectNameFilter(firmware);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
-    if (!files.path.empty()) dialog.selectFile(QString::fromStdString(files.path));
+    // The desktop's own dialog (through its portal, or GTK's, KDE's) wherever the
+    // platform offers one; Qt's own on the platforms without a desktop (offscreen,
+    // minimal), where a theme named in the environment could still offer one that no
+    // one would see.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The kind's file is preselected where it lies in the start folder; naming one
+    // elsewhere would move the dialog there.
+    const QFileInfo current(QString::fromStdString(files.path));
+    if (!files.path.empty() && current.isAbsolute() && current.absolutePath() == start)
+        dialog.selectFile(current.filePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     files.path = dialog.selectedFiles().first().toStdString();
+    m_lastChosen = files.path;
     return true;
 }
 
@@ -259,6 +283,9 @@ bool CPageFirmFile::NextForKind(FirmwareKind kind) {
         if (Host().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes)
             return false;
     }
+    // Without a working folder there is no param.jdp to record the version in: the
+    // update goes on all the same, and its report says so.
+    if (Host().FrontEnd().ProgramFolder().empty()) return true;
     return RecordFirmwareVersion(kind);
 }
 

@@ -55,6 +55,10 @@ private:
     void UpdateControls();
     // The open-file dialog; true when a file was chosen (its path is then the kind's).
     bool ChooseFirmwareFile(fdp::FirmwareKind kind);
+    // Where the dialog starts: the folder of the file chosen last in this run, of either
+    // kind; else of the kind's own path (as kelvane.ini kept it), else of the other
+    // kind's; a folder that is gone counts as none. The user's home when none is left.
+    QString StartFolder(fdp::FirmwareKind kind) const;
     // Asks the user about a failed check; Yes to a size or signature question turns
     // that check off until the page is next activated, No turns it on.
     void ShowFileCheckResult(unsigned result);
@@ -73,6 +77,7 @@ private:
 
     std::uint32_t m_checkMask = fdp::CheckAll;
     std::array<FileGroup, 2> m_files;   // by FirmwareKind: boot, program
+    std::string m_lastChosen;           // the file last chosen in the dialog, of either kind
     QGroupBox* m_bootGroup = nullptr;
     QLabel* m_bootWarning = nullptr;
 };

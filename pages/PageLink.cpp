@@ -41,6 +41,7 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
       m_otherTargets(new QLabel(this)),
       m_nameHint(new QLabel(this)),
       m_nameHintTimer(new QTimer(this)),
+      m_paramTasksOff(new QLabel(ResString(res::IDS_PARAM_TASKS_OFF), this)),
       m_targetList(new QTreeWidget(this)),
       m_connectChosen(new QPushButton(this)),
       m_radios{{
@@ -120,6 +121,10 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
     PageLayout()->addWidget(m_targetList);
     PageLayout()->addWidget(m_connectChosen, 0, Qt::AlignLeft);
     PageLayout()->addWidget(group);
+    m_paramTasksOff->setObjectName(QStringLiteral("paramTasksOff"));
+    m_paramTasksOff->setWordWrap(true);
+    m_paramTasksOff->setVisible(false);
+    PageLayout()->addWidget(m_paramTasksOff);
     PageLayout()->addStretch(1);
 }
 
@@ -142,7 +147,15 @@ bool CPageLink::OnInitDialog() {
         Radio(id)->setEnabled(shown != 0);
     }
     m_stateText->SetTextColour(Qt::black);
+    m_paramsKept = !Host().FrontEnd().ProgramFolder().empty();
+    m_paramTasksOff->setVisible(!m_paramsKept);
     return true;
+}
+
+bool CPageLink::Selectable(const TaskRadio& radio) const {
+    const bool changesParams =
+        radio.task == TaskNamePassword || radio.task == TaskDhcpNat || radio.task == TaskRegister;
+    return radio.offered && (m_paramsKept || !changesParams);
 }
 
 bool CPageLink::OnSetActive() {
@@ -175,11 +188,11 @@ int CPageLink::NextPage() const {
 
 bool CPageLink::DoDataExchange(bool toMembers) {
     for (const TaskRadio& radio : m_radios) {
-        // A hidden task is never selected, neither on the page nor for Next.
+        // A hidden or disabled task is never selected, neither on the page nor for Next.
         if (toMembers) {
-            this->*radio.value = radio.offered && radio.button->isChecked() ? 0 : -1;
+            this->*radio.value = Selectable(radio) && radio.button->isChecked() ? 0 : -1;
         } else {
-            radio.button->setChecked(radio.offered && this->*radio.value == 0);
+            radio.button->setChecked(Selectable(radio) && this->*radio.value == 0);
         }
     }
     return true;
@@ -254,7 +267,7 @@ void CPageLink::ShowLinkState() {
     if (Job().linkState != LinkListening || choosing) ShowNameHint();
     for (const TaskRadio& radio : m_radios) {
         // Enabling never shows a task that is switched off.
-        radio.button->setEnabled(connected && radio.offered);
+        radio.button->setEnabled(connected && Selectable(radio));
     }
     m_prompt->setEnabled(connected);
     repaint();

@@ -67,6 +67,9 @@ private:
         bool offered;
     };
 
+    // Whether the radio's task can be chosen: offered, and its values kept when it
+    // changes parameters (param.jdp needs a working folder).
+    bool Selectable(const TaskRadio& radio) const;
     // The task radio selected, as the members hold it; null when none is.
     const TaskRadio* ChosenRadio() const;
     void OnRadioClicked(QRadioButton* clicked);
@@ -90,6 +93,9 @@ private:
     QLabel* m_otherTargets;
     QLabel* m_nameHint;
     QTimer* m_nameHintTimer;
+    // Says why the parameter tasks are off; shown only without a working folder.
+    QLabel* m_paramTasksOff;
+    bool m_paramsKept = true;
     QTreeWidget* m_targetList;
     QPushButton* m_connectChosen;
     std::vector<fdp::HeardTarget> m_heard;   // the list's rows, as shown

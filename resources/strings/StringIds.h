@@ -96,6 +96,8 @@ enum StringId : unsigned {
     IDS_NAMED_FOLDER_SHARED = 61081,      // %1 folder: kelvane-cli --folder
     IDS_OUTPUT_NOT_OWN = 61082,           // %1 file: kelvane-cli params/trace OUT
     IDS_DONGLE_LOST = 61101,              // %1 why: a loop test report line
+    IDS_PARAM_TASKS_OFF = 61110,          // the connection page's line without a working folder
+    IDS_VERSION_NOT_RECORDED = 61111,     // a firmware report's line without a working folder
 };
 
 }  // namespace res

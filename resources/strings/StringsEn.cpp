@@ -196,9 +196,9 @@ constexpr StringEntry kEnglish[] = {
     {61010, "Opening %1 needs the right to send and capture raw frames. Ask your administrator to run `sudo dpkg-reconfigure kelvane` (allow non-superusers) and to add you to the group kelvane: `sudo usermod -aG kelvane USER`; then log in again, or run it as root."},
     {61011, "The wizard needs a graphical session (no display was found); kelvane-cli serves without one."},
     {61020, "The folder %1 cannot be written. The wizard keeps trace.txt and Target_Bt_Addr.txt there and cannot talk to the target without them. Give the folder write permission, or run the program from a folder you may write to."},
-    {61021, "There is no folder for Kelvane's files: neither XDG_CONFIG_HOME nor HOME is set, and the account has no home folder. Kelvane works without saving: the settings, the parameters, trace.txt, Target_Bt_Addr.txt and the update history are not kept."},
-    {61022, "The folder %1 belongs to another user, so Kelvane keeps none of its files there and works without saving. Remove the folder, or make it yours."},
-    {61023, "Other users may write to the folder %1, so Kelvane keeps none of its files there and works without saving. Make it writable by you alone (chmod go-w)."},
+    {61021, "There is no folder for Kelvane's files: neither XDG_CONFIG_HOME nor HOME is set, and the account has no home folder. Without them Kelvane can update firmware, but does not record its version in param.jdp, and run the loop test; setting the name and password, DHCP and NAT and the register configuration need param.jdp and cannot be done, and nothing is saved. The settings, trace.txt, Target_Bt_Addr.txt and the update history are not kept."},
+    {61022, "The folder %1 belongs to another user, so Kelvane keeps none of its files there. Without them Kelvane can update firmware, but does not record its version in param.jdp, and run the loop test; setting the name and password, DHCP and NAT and the register configuration need param.jdp and cannot be done, and nothing is saved. Remove the folder, or make it yours."},
+    {61023, "Other users may write to the folder %1, so Kelvane keeps none of its files there. Without them Kelvane can update firmware, but does not record its version in param.jdp, and run the loop test; setting the name and password, DHCP and NAT and the register configuration need param.jdp and cannot be done, and nothing is saved. Make the folder writable by you alone (chmod go-w)."},
     {61040, "Another target also answers: %1. Start with --target %1 to choose it."},
     {61041, "Also heard: %1 on %2 (use --target to choose)"},
     {61042, "The target now reports version %1"},
@@ -238,6 +238,8 @@ constexpr StringEntry kEnglish[] = {
     {61081, "Other users may write to the folder %1, so kelvane-cli keeps none of its files there and did nothing. Make it writable by you alone (chmod go-w), or name another folder with --folder."},
     {61082, "%1 belongs to another user: kelvane-cli neither writes into it nor replaces it. Name a file of yours, or a new one."},
     {61101, "------------The dongle is lost (%1): the test stops!\r\n-------------Please check the dongle and click Back to try again!\r\n"},
+    {61110, "Set name/password, Config DHCP and NAT and Register Config keep their values in param.jdp: without a folder for Kelvane's files they cannot be done."},
+    {61111, "The firmware's version could not be recorded in param.jdp: Kelvane has no folder for its files.\r\n"},
 };
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 
 #include "app/KelvaneDlg.h"
 #include "fdp/FirmwareFile.h"
@@ -138,6 +140,31 @@ private:
         Next(window);
         QTRY_COMPARE_WITH_TIMEOUT(int(Burn(window)->downloadState()), int(CPageBurn::DownloadState::Erasing),
                                   kDownloadWaitMs);
+    }
+    // Clicks a Select button and reads where the file dialog starts; then chooses the
+    // file, or cancels when none is given.
+    QString SelectStartsIn(CKelvaneDlg& window, int selectId, const QString& choose = {}) {
+        QString directory;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(qobject_cast<QFileDialog*>(QApplication::activeModalWidget()));
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            directory = dialog->directory().absolutePath();
+            if (choose.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            dialog->selectFile(choose);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        Control<QPushButton>(FirmFile(window), selectId)->click();
+        return directory;
+    }
+    // The connection page as the link leaves it after a login, without a target.
+    static void FakeConnected(CKelvaneDlg& window) {
+        TheWizardJob().linkState = LinkListening;
+        window.Sheet()->SetActivePage(PageLinkIndex);
+        window.FrontEnd().Publish(fdp::JobEnded{fdp::JobListen, 0, 0});
+        QTRY_COMPARE(TheWizardJob().linkState, int(LinkConnected));
     }
     static QStringList SimOptions(const QString& stateDir, QStringList extra = {}) {
         extra << QStringLiteral("--announce-ms") << QStringLiteral("100") << QStringLiteral("--state") << stateDir;
@@ -387,7 +414,8 @@ private slots:
         QCOMPARE(title, QStringLiteral("Select program firmware"));
         QCOMPARE(filters, (QStringList{QStringLiteral("All (*)"), QStringLiteral("Firmware (*.bin)")}));
         QCOMPARE(filter, QStringLiteral("Firmware (*.bin)"));
-        QCOMPARE(directory, QDir(folder.Path()).absolutePath());
+        // Nothing chosen before: the user's home, not the program's (hidden) folder.
+        QCOMPARE(directory, QDir::home().absolutePath());
         QCOMPARE(Control<QLineEdit>(page, 1019)->text(), chosen);
         QCOMPARE(watcher.messages, QStringList{Res(3002)});   // checked at once: too small for a program
 
@@ -431,6 +459,84 @@ private slots:
         QVERIFY(!Control<QPushButton>(page, 1017)->isEnabled());   // the boot controls follow the box
         QCOMPARE(Buttons(*window), QStringLiteral("BN"));
         window->close();
+    }
+
+    // The file dialog starts in the folder of the file last chosen, of either kind; in a
+    // new run in the folder of the kind's path kept in kelvane.ini; else in the home.
+    void fileDialogStartsWhereTheLastFileWasChosen() {
+        DialogWatcher watcher;
+        watcher.answer = Answer(QString(), CInfoDlg::ResultNo);
+        ProgramFolder folder;
+        QTemporaryDir release;
+        QVERIFY(QDir(release.path()).mkpath(QStringLiteral("a")) && QDir(release.path()).mkpath(QStringLiteral("b")));
+        const QString dirA = release.filePath(QStringLiteral("a"));
+        const QString dirB = release.filePath(QStringLiteral("b"));
+        const QString program = WriteImage(release, QStringLiteral("a/program.bin"), 100000);
+        const QString boot = WriteImage(release, QStringLiteral("b/boot.bin"), 20000);
+        {
+            auto window = OpenMainWindow(folder, kNoInterface);
+            window->Sheet()->SetActivePage(PageFirmFileIndex);
+            Control<QCheckBox>(FirmFile(*window), 1012)->click();
+            Control<QCheckBox>(FirmFile(*window), 1013)->click();
+            QCOMPARE(SelectStartsIn(*window, 1016, program), QDir::home().absolutePath());
+            QCOMPARE(SelectStartsIn(*window, 1017, boot), dirA);   // the boot's own path is empty
+            QCOMPARE(SelectStartsIn(*window, 1016), dirB);         // the boot file came last
+            QCOMPARE(Control<QLineEdit>(FirmFile(*window), 1019)->text(), program);   // cancelled: kept
+            window->Sheet()->PressBack();
+            window->close();
+        }
+        {
+            auto window = OpenMainWindow(folder, kNoInterface);
+            window->Sheet()->SetActivePage(PageFirmFileIndex);
+            Control<QCheckBox>(FirmFile(*window), 1013)->click();
+            QCOMPARE(SelectStartsIn(*window, 1016), dirA);
+            QCOMPARE(SelectStartsIn(*window, 1017), dirB);
+            window->Sheet()->PressBack();
+            window->close();
+        }
+        // Kept paths whose folders are gone: the home again.
+        QVERIFY(QDir(dirA).removeRecursively() && QDir(dirB).removeRecursively());
+        auto window = OpenMainWindow(folder, kNoInterface);
+        window->Sheet()->SetActivePage(PageFirmFileIndex);
+        QCOMPARE(SelectStartsIn(*window, 1016), QDir::home().absolutePath());
+        window->close();
+    }
+
+    // A working folder others may write to is refused: only firmware and the loop test
+    // remain on the connection page, the others need param.jdp and say so; the firmware
+    // page goes on to the download page though it cannot record the version.
+    void withoutAFolderFirmwareAndTheLoopTestRemain() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        QCOMPARE(::chmod(QFile::encodeName(folder.Path()).constData(), 0777), 0);
+        auto window = OpenMainWindow(folder, kNoInterface, true);
+        QCOMPARE(watcher.messages.value(0),
+                 QStringLiteral("Other users may write to the folder ") + folder.Path() +
+                     QStringLiteral(", so Kelvane keeps none of its files there. Without them Kelvane can update "
+                                    "firmware, but does not record its version in param.jdp, and run the loop "
+                                    "test; setting the name and password, DHCP and NAT and the register "
+                                    "configuration need param.jdp and cannot be done, and nothing is saved. Make "
+                                    "the folder writable by you alone (chmod go-w)."));
+        FakeConnected(*window);
+        auto* page = static_cast<CPageLink*>(window->PageAt(PageLinkIndex));
+        const struct { int id; bool enabled; } radios[] = {
+            {1003, true}, {1001, true}, {1004, false}, {1005, false}, {1095, false}};
+        for (const auto& radio : radios) QCOMPARE(page->Radio(radio.id)->isEnabled(), radio.enabled);
+        auto* line = page->findChild<QLabel*>(QStringLiteral("paramTasksOff"));
+        QVERIFY(line && line->isVisible());
+        QCOMPARE(line->text(), QStringLiteral("Set name/password, Config DHCP and NAT and Register Config keep "
+                                              "their values in param.jdp: without a folder for Kelvane's files "
+                                              "they cannot be done."));
+
+        page->Radio(1003)->click();
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageFirmFileIndex));
+        ChooseFile(*window, fdp::FirmwareProgram, WriteImage(m_files, QStringLiteral("nofolder.bin"), 100000));
+        watcher.answer = Answer(UnreadQuestion(104), CInfoDlg::ResultYes);
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        window->close();
+        QVERIFY(!QFile::exists(folder.File(QStringLiteral("kelvane.ini"))));
     }
 
     // Diagnose without an answer: the block's 0xFF stays, though its low six bits are set.
@@ -608,6 +714,36 @@ private slots:
         const QByteArray ini = folder.Read(QStringLiteral("kelvane.ini"));
         QVERIFY(ini.endsWith(QByteArray::fromStdString(page->SummaryText())));
         QVERIFY(ini.contains(path.toUtf8()));
+    }
+
+    // Without a working folder the update goes through; its report says the version
+    // was not recorded, and param.jdp is left as it was.
+    void updateWithoutAFolderSaysTheVersionWasNotRecorded() {
+        KELVANE_REQUIRE_BENCH();
+        Session session;
+        QCOMPARE(::chmod(QFile::encodeName(session.folder.Path()).constData(), 0777), 0);
+        const QByteArray param = session.folder.Read(QStringLiteral("param.jdp"));
+        StartSession(session, {QStringLiteral("--erase-delay-ms"), QStringLiteral("50"), QStringLiteral("--burn-delay-ms"),
+                               QStringLiteral("50")});
+        if (QTest::currentTestFailed()) return;
+        auto& [state, sim, watcher, folder, window] = session;
+        const QString path = WriteImage(m_files, QStringLiteral("nofolder.bin"), 100000);
+        ChooseFile(*window, fdp::FirmwareProgram, path);
+        Next(*window);
+        QCOMPARE(window->Sheet()->ActiveIndex(), int(PageBurnIndex));
+        Next(*window);
+        CPageBurn* page = Burn(*window);
+        QTRY_COMPARE_WITH_TIMEOUT(int(page->downloadState()), int(CPageBurn::DownloadState::Done), kDownloadWaitMs);
+        const QString report = QString::fromStdString(page->ReportText());
+        QVERIFY2(report.startsWith(QString::fromStdString(S(57733) + S(57735)) +
+                                   QStringLiteral("The firmware's version could not be recorded in param.jdp: "
+                                                  "Kelvane has no folder for its files.\r\n") +
+                                   QString::fromStdString(S(57715))),
+                 qPrintable(report));
+        QCOMPARE(fdp::Sha256File(QDir(state.path()).filePath(QStringLiteral("program.bin")).toStdString()),
+                 fdp::Sha256File(path.toStdString()));
+        QCOMPARE(folder.Read(QStringLiteral("param.jdp")), param);
+        window->close();
     }
 
     // A step failing mid-download: the stopped line, Back and Next again, and a second

@@ -1,9 +1,11 @@
 // Run with LANG=zh_CN.UTF-8: the program picks the Chinese tables and dialogs from the
 // locale, as it does at start.
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <sys/stat.h>
 
 #include "app/KelvaneApp.h"
 #include "app/KelvaneDlg.h"
@@ -81,6 +83,25 @@ private slots:
                      qPrintable(watcher.messages.value(0)));
             window->close();
         }
+    }
+
+    // A refused folder: the start-up message and the connection page's line say in
+    // Chinese which tasks remain.
+    void refusedFolderNamesTheTasksLeftInChinese() {
+        DialogWatcher watcher;
+        ProgramFolder folder;
+        QCOMPARE(::chmod(QFile::encodeName(folder.Path()).constData(), 0777), 0);
+        auto window = OpenMainWindow(folder, "kvnone");
+        QCOMPARE(watcher.messages.value(0),
+                 QStringLiteral("其他用户可以写入文件夹 ") + folder.Path() +
+                     QStringLiteral("，Kelvane 不在其中保存任何文件。没有这些文件，Kelvane 仍可更新固件程序（但不在 "
+                                    "param.jdp 中记录其版本）和进行环路测试；修改名称和密码、配置 DHCP 和 NAT "
+                                    "以及注册参数配置需要 param.jdp，无法进行；任何内容都不会保存。请将该文件夹改为"
+                                    "只有您可以写入（chmod go-w）。"));
+        auto* line = window->PageAt(PageLinkIndex)->findChild<QLabel*>(QStringLiteral("paramTasksOff"));
+        QVERIFY(line);
+        QVERIFY(line->text().startsWith(QStringLiteral("修改设备的名称和密码、配置设备的DHCP和NAT以及注册参数配置")));
+        window->close();
     }
 };
 
