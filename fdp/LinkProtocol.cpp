@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "fdp/LinkCallbacks.h"
 #include "fdp/LinkChannel.h"
@@ -159,6 +160,11 @@ std::uint8_t CLinkProtocol::GetParams(SharedBuffer buffer, std::uint32_t capacit
 }
 
 std::uint8_t CLinkProtocol::Transfer(std::uint8_t sub, SharedBuffer block, std::uint32_t size) {
+    return Transfer(sub, std::move(block), size, m_engine->Timeouts().transfer);
+}
+
+std::uint8_t CLinkProtocol::Transfer(std::uint8_t sub, SharedBuffer block, std::uint32_t size,
+                                     std::uint32_t timeoutMs) {
     const bool sendsBlock = sub != TransferLoopSend && sub != TransferLoopReceive;
     const std::uint32_t have = block ? static_cast<std::uint32_t>(block->size()) : 0;
     if (sendsBlock && (size > kMaxTransferBlock || size > have)) return FdpInvalidOperation;
@@ -172,7 +178,7 @@ std::uint8_t CLinkProtocol::Transfer(std::uint8_t sub, SharedBuffer block, std::
         length = static_cast<std::uint16_t>(1 + size);
     }
     SetAnswer(std::move(block), size);
-    const std::uint8_t result = Exchange(FDP_CMD_TRANSFER, data, length, m_engine->Timeouts().transfer);
+    const std::uint8_t result = Exchange(FDP_CMD_TRANSFER, data, length, timeoutMs);
     End();
     return result;
 }

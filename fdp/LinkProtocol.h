@@ -44,6 +44,8 @@ public:
     std::uint8_t Erase(std::uint8_t kind);
     std::uint8_t GetParams(SharedBuffer buffer, std::uint32_t capacity);
     std::uint8_t Transfer(std::uint8_t sub, SharedBuffer block, std::uint32_t size);
+    // The same with a wait of its own instead of the transfer's.
+    std::uint8_t Transfer(std::uint8_t sub, SharedBuffer block, std::uint32_t size, std::uint32_t timeoutMs);
     std::uint8_t GetTraceText(std::uint8_t kind, SharedBuffer buffer, std::uint32_t capacity);
     int Cancel();
     // A copy of a buffer handed to a request, taken under the lock with which answers

@@ -10,6 +10,15 @@
 
 namespace fdp {
 
+// What Submit answers. Not connected and an unknown job differ: the user is told of the
+// first, the second is the caller's own mistake.
+enum SubmitResult : int {
+    SubmitAccepted = 0,
+    SubmitBusy = 1,
+    SubmitNotConnected = 2,   // a listen needs an open adapter only
+    SubmitUnknownJob = 3,
+};
+
 class ILinkRequests {
 public:
     virtual ~ILinkRequests() = default;
@@ -19,9 +28,10 @@ public:
     // An OpenResult; on OpenOk the link listens on it (and the other candidates).
     virtual int OpenAdapter(std::uint16_t index) = 0;
     // Readies the link for a new listen: 0, or FdpNotOpened, FdpBusy, FdpInvalidOperation.
+    // It ends the version read back after a burn at once.
     virtual int PrepareListen() = 0;
-    // Hands a job to the engine's worker: 0 accepted, 1 busy, 2 not connected (a listen
-    // needs an open adapter only), or FdpInvalidOperation for an unknown job.
+    // Hands a job to the engine's worker: a SubmitResult. A new request ends the version
+    // read back after a burn at once.
     virtual int Submit(const FdpRequest& request) = 0;
     // The job the worker runs or is about to run; JobNone when idle.
     virtual std::uint8_t CurrentJob() const = 0;

@@ -186,6 +186,7 @@ void CLinkSession::UnparkReceiver() {
 int CLinkSession::PrepareListen() {
     if (m_state == StateNotOpened) return FdpNotOpened;
     if (m_job != JobNone) return FdpBusy;
+    EndReadBack();
     if (m_protocol->PrepareListen() != 0) return FdpInvalidOperation;
     m_channel->Reset();
     m_state = StateOpened;
@@ -197,22 +198,26 @@ int CLinkSession::PrepareListen() {
 int CLinkSession::Submit(const FdpRequest& request) {
     // An unknown code would stay recorded, since the worker runs nothing for it, and
     // leave the engine busy for good.
-    if (!IsRequestJob(request.job) && request.job != JobStop) return FdpInvalidOperation;
-    std::lock_guard lock(m_requestLock);
-    if (request.job == JobStop) {
-        m_job = JobStop;
+    if (!IsRequestJob(request.job) && request.job != JobStop) return SubmitUnknownJob;
+    {
+        std::lock_guard lock(m_requestLock);
+        if (request.job == JobStop) {
+            m_job = JobStop;
+            m_jobEvent.Set();
+            return SubmitAccepted;
+        }
+        if (!(m_state == StateOpened && request.job == JobListen)) {
+            if (m_state != StateConnected) return SubmitNotConnected;
+            if (m_job != JobNone) return SubmitBusy;
+        }
+        m_pending = request;
+        if (request.job == JobDownloadBurn || request.job == JobStagedDownload) m_downloadRunning = true;
+        m_job = request.job;
         m_jobEvent.Set();
-        return 0;
     }
-    if (!(m_state == StateOpened && request.job == JobListen)) {
-        if (m_state != StateConnected) return 2;
-        if (m_job != JobNone) return 1;
-    }
-    m_pending = request;
-    if (request.job == JobDownloadBurn || request.job == JobStagedDownload) m_downloadRunning = true;
-    m_job = request.job;
-    m_jobEvent.Set();
-    return 0;
+    // Recorded first: a read-back about to begin sees the request and leaves it be.
+    EndReadBack();
+    return SubmitAccepted;
 }
 
 int CLinkSession::Cancel() {
@@ -375,18 +380,47 @@ void CLinkSession::RunDownload(bool staged) {
     step(true, Stage::Begun, 0);
     step(true, Stage::Running, 0);
     result = m_protocol->Burn(kind);
+    // A request accepted before the burn's end waits for the read-back; one made on
+    // hearing of the end does not.
+    const bool requestWaiting = m_job != JobNone;
     step(true, Stage::Ended, result);
-    if (result == FdpOk && (kind == KindBoot || kind == KindProgram)) ReadBackVersion(kind);
+    if (result == FdpOk && (kind == KindBoot || kind == KindProgram)) ReadBackVersion(kind, requestWaiting);
 }
 
-void CLinkSession::ReadBackVersion(std::uint8_t kind) {
+// A target that restarts after its burn answers late or never: the read-back waits a
+// short while of its own, and a listen or a request made meanwhile ends it at once.
+void CLinkSession::ReadBackVersion(std::uint8_t kind, bool requestWaiting) {
     const std::uint8_t wanted = kind == KindBoot ? kVersionWantedBoot : kVersionWantedProgram;
     SharedBuffer block = MakeBuffer(kVersionBlockLen);
     (*block)[0] = wanted;
-    const std::uint8_t result = m_protocol->Transfer(TransferVersion, block, kVersionBlockLen);
+    std::uint8_t result = FdpAborted;
+    bool asked = false;
+    {
+        std::lock_guard lock(m_readBackLock);
+        // A request came with the burn's end: it runs now, the version stays unread.
+        if (m_job == JobNone || requestWaiting) asked = m_readingBack = true;
+    }
+    if (asked) {
+        result = m_protocol->Transfer(TransferVersion, block, kVersionBlockLen, m_timeouts.readBack);
+        {
+            std::lock_guard lock(m_readBackLock);
+            m_readingBack = false;
+        }
+        m_readBackEnded.notify_all();
+    }
     std::optional<FirmwareVersion> version;
     if (result == FdpOk) version = FirmwareVersion::FromAnswer(block->data(), wanted);
     m_frontEnd->Publish(VersionAfterBurn{kind, version});
+}
+
+void CLinkSession::EndReadBack() {
+    std::unique_lock lock(m_readBackLock);
+    // Again until it ends: an abort that lands before the read-back's wait is armed is
+    // cleared by the arm.
+    while (m_readingBack) {
+        m_protocol->Abort();
+        m_readBackEnded.wait_for(lock, std::chrono::milliseconds(5));
+    }
 }
 
 NextBlockResult CLinkSession::NextBlock(std::uint32_t sentBytes) {

@@ -110,8 +110,12 @@ private:
     bool ReadBlock(std::uint32_t sentBytes, std::uint32_t& count, std::int32_t& fileIndex);
     void CloseDownloadFile();
     // After a burn of the boot or program area: the target's version of it, asked the
-    // way the firmware page asks, told to the front end.
-    void ReadBackVersion(std::uint8_t kind);
+    // way the firmware page asks, told to the front end. requestWaiting: a request was
+    // accepted before the burn ended, and runs after the read-back.
+    void ReadBackVersion(std::uint8_t kind, bool requestWaiting);
+    // Ends the read-back at once (its version then unread) and returns once it has ended;
+    // nothing when none runs. Owner's thread.
+    void EndReadBack();
     void ParkReceiver();
     void UnparkReceiver();
 
@@ -142,6 +146,12 @@ private:
     std::uint32_t m_remaining = 0;
     std::int32_t m_fileIndex = 0;   // -1 while the file reads well, else its error index
     std::uint8_t m_block[kBlockDataLen] = {};
+
+    // Whether the version is being read back after a burn (under its lock): a listen or a
+    // new request must not wait for a target that restarts and may never answer.
+    std::mutex m_readBackLock;
+    std::condition_variable m_readBackEnded;
+    bool m_readingBack = false;
 
     // The worker waits here for an adapter to be opened, or to stop.
     std::mutex m_stateLock;

@@ -24,7 +24,13 @@ std::string StageText(Stage stage) {
 }
 
 std::string ReportStatusText(Stage stage, unsigned result) {
-    if (result != 0) return LoadString(IDS_DOWNLOAD_STOPPED);
+    if (result != 0) {
+        // A file that could not be read while transferring says so on the transfer's
+        // line: the target did nothing wrong.
+        if (stage.IsTransferring() && result == FdpFileError)
+            return LoadString(IDS_DOWNLOAD_STOPPED) + " " + ResultText(result);
+        return LoadString(IDS_DOWNLOAD_STOPPED);
+    }
     // Runs once a block during a transfer: the result text is looked up only for the
     // end of a step, the only stage that shows it.
     std::string status = StageText(stage);

@@ -16,7 +16,8 @@ std::string ResultText(unsigned result);
 // The text of a stage (an ended stage without its result).
 std::string StageText(Stage stage);
 // The status text a stage report sets: the stage's text (with the result at a step's
-// end), or the stopped text for a failure.
+// end), or the stopped text for a failure (with the file error for a file that could not
+// be read while transferring).
 std::string ReportStatusText(Stage stage, unsigned result);
 // The words for a step that ended because the adapter went away: the adapter's name and
 // what the target was left doing at that stage (nothing: a request that is no download).

@@ -17,6 +17,9 @@ struct LinkTimeouts {
     std::uint32_t flashLong = 80000;     // erase and burn of the program area
     std::uint32_t params = 20000;        // whole parameter answer
     std::uint32_t transfer = 40000;      // whole transfer answer
+    // The version read back after a burn: a target that restarts after it answers late
+    // or never, and the technician's next step must not wait on it.
+    std::uint32_t readBack = 5000;
     std::uint32_t trace = 30000;         // whole trace answer
     int blockSends = 3;                  // sends of one data block before a time-out counts
 

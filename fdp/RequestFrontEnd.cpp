@@ -1,8 +1,12 @@
 #include "fdp/RequestFrontEnd.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iostream>
 #include <thread>
+
+#include <sys/prctl.h>
+#include <time.h>
 
 #include "fdp/FormatBdAddr.h"
 #include "fdp/LinkRequests.h"
@@ -72,8 +76,21 @@ std::vector<HeardTarget> CRequestFrontEnd::SeveralTargets() const {
     return m_severalTargets;
 }
 
+// A relative sleep at the default timer slack (50 us) wakes late every time, and a 2 MB
+// update pauses 1,976 times: the pause sleeps to its deadline, and the thread that paces
+// asks the kernel for the least slack once.
 void CRequestFrontEnd::Pace() const {
-    if (const unsigned ms = m_paceMs; ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    const unsigned ms = m_paceMs;
+    if (ms == 0) return;
+    thread_local bool leastSlack = false;
+    if (!leastSlack) leastSlack = ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    const long long nanoseconds = deadline.tv_nsec + static_cast<long long>(ms) * 1'000'000;
+    deadline.tv_sec += static_cast<time_t>(nanoseconds / 1'000'000'000);
+    deadline.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
 }
 
 std::optional<std::string> CRequestFrontEnd::AdapterLostText(std::optional<Stage> stage, unsigned result) const {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 
 #include "fdp/FirmwareFile.h"
@@ -178,6 +179,35 @@ TEST_F(CliE2eTest, SetNamePasswordChangesTheTargetsLogin) {
     run = Run("--password melon params OUT");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(fdp::Sha256File(folder / "out.bin"), fdp::Sha256File(sim.StatePath("param.bin")));
+    EXPECT_TRUE(sim.Stop());
+}
+
+// --pace-ms pauses after each acknowledged block: the target receives the five blocks of
+// a 5000-byte image at least the pace apart (a block sent again counts once, when first
+// received).
+TEST_F(CliE2eTest, APacedDownloadSpacesItsBlocksByThePace) {
+    ASSERT_TRUE(WriteBytes(folder / "image.bin", fdp::MakeSampleFirmware(5000, fdp::FirmwareVersion{9, 0, 0, 1})));
+    ASSERT_TRUE(sim.Start(folder.Path(), {})) << sim.Error();
+    const CliRun run = Run("--password kiwi --pace-ms 100 download boot IMAGE");
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::map<long, double> firstSeen;   // block number: when the target first received it (ms)
+    for (const std::string& line : sim.LogLines({"\"dir\":\"in\"", "\"block\":"})) {
+        const auto number = [&line](const char* key) {
+            const auto at = line.find(key);
+            return at == std::string::npos ? -1.0 : std::strtod(line.c_str() + at + std::strlen(key), nullptr);
+        };
+        firstSeen.emplace(static_cast<long>(number("\"block\":")), number("\"t_ms\":"));
+    }
+    ASSERT_EQ(firstSeen.size(), 5u) << run.output;
+    double previous = -1;
+    for (const auto& [block, at] : firstSeen) {
+        // The receive times carry the network's jitter; the pause is 100 ms.
+        if (previous >= 0) {
+            EXPECT_GE(at - previous, 95.0) << "block " << block;
+        }
+        previous = at;
+    }
+    EXPECT_GE(firstSeen.rbegin()->second - firstSeen.begin()->second, 4 * 100.0 - 5.0);
     EXPECT_TRUE(sim.Stop());
 }
 

@@ -535,8 +535,9 @@ private slots:
     }
 
     // A download whose first block cannot be read: the transfer's report carries the
-    // stopped text, made once with the failure, through the coalesced hand-on to its line;
-    // the end of the transfer adds it again and the download stops.
+    // stopped text with the file error, made once with the failure, through the coalesced
+    // hand-on to its line; the end of the transfer adds the stopped text and the download
+    // stops.
     void aTransferThatCannotReadItsFileShowsTheStoppedText() {
         DialogWatcher watcher;
         ProgramFolder folder;
@@ -548,7 +549,7 @@ private slots:
         TellStage(*window, 63, kFileError);
         QCoreApplication::sendPostedEvents();
         const std::string stopped = res::LoadString(57730);
-        QCOMPARE(page->ReportText(), stopped + "\r\n" + stopped + "\r\n");
+        QCOMPARE(page->ReportText(), stopped + " file operation failed!\r\n" + stopped + "\r\n");
         QCOMPARE(page->ProgressBar()->value(), 0);
         QCOMPARE(page->downloadState(), CPageBurn::DownloadState::Idle);
         window->close();

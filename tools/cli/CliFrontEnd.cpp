@@ -9,6 +9,15 @@
 
 namespace cli {
 
+CCliFrontEnd::~CCliFrontEnd() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopTicker = true;
+    }
+    m_tick.notify_all();
+    if (m_ticker.joinable()) m_ticker.join();
+}
+
 void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
     if (const auto* report = std::get_if<fdp::StageReport>(&event)) {
         OnReport(*report);
@@ -21,6 +30,7 @@ void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
     } else if (const auto* other = std::get_if<fdp::OtherTargetHeard>(&event)) {
         // Said at once, on standard error: another target answers too.
         std::lock_guard lock(m_mutex);
+        EndWaitLine();
         if (m_progressShown) std::fputc('\n', stderr);
         m_progressShown = false;
         std::fprintf(stderr, "%s\n",
@@ -49,7 +59,14 @@ void CCliFrontEnd::OnReport(const fdp::StageReport& report) {
     if (m_interrupted) return;   // the tool has said how it stopped; the link's last words add nothing
     if (!m_filter.Pass(report)) return;
     m_lastStage = report.stage;
-    if (const auto line = m_report.OnReport(report)) PrintLine(*line);
+    const fdp::Stage stage = report.stage;
+    if (stage.IsFlashStep() && stage.phase == fdp::Stage::Ended) EndWaitLine();
+    if (const auto line = m_report.OnReport(report)) {
+        if (m_showProgress && report.result == 0 && stage.IsFlashStep() && stage.phase == fdp::Stage::Begun)
+            BeginWaitLine(*line, m_timeouts.Flash(stage.Kind()));
+        else
+            PrintLine(*line);
+    }
     if (report.stage.IsTransferring()) ShowProgress(m_report.Bar());
     // A burnt firmware area is read back first: the download ends with its version.
     if (report.stage.EndsDownload(report.result) && !report.stage.ReadsVersionAfter(report.result)) {
@@ -112,6 +129,7 @@ void CCliFrontEnd::BeginDownload() {
 void CCliFrontEnd::Interrupt() {
     {
         std::lock_guard lock(m_mutex);
+        EndWaitLine();   // the tool's own words follow on a line of their own
         m_interrupted = true;
     }
     m_cv.notify_all();
@@ -139,6 +157,7 @@ bool CCliFrontEnd::WaitDownloadEnd(std::chrono::milliseconds timeout) {
 }
 
 void CCliFrontEnd::PrintLine(const std::string& line) {
+    EndWaitLine();
     if (m_progressShown) std::fputc('\n', stderr);
     m_progressShown = false;
     std::printf("%s\n", line.c_str());
@@ -147,11 +166,57 @@ void CCliFrontEnd::PrintLine(const std::string& line) {
 
 void CCliFrontEnd::ShowProgress(int bar) {
     if (!m_showProgress) return;
+    EndWaitLine();
     constexpr int kWidth = 40;
     const int filled = bar * kWidth / 1000;
     std::fprintf(stderr, "\r[%-*s] %5.1f%%", kWidth, std::string(static_cast<std::size_t>(filled), '#').c_str(),
                  bar / 10.0);
     m_progressShown = true;
+}
+
+void CCliFrontEnd::BeginWaitLine(const std::string& line, std::uint32_t boundMs) {
+    EndWaitLine();
+    if (m_progressShown) std::fputc('\n', stderr);
+    m_progressShown = false;
+    m_waitLine = line;
+    m_waitSince = std::chrono::steady_clock::now();
+    m_waitShownSeconds = 0;
+    m_waitBoundSeconds = (boundMs + 999) / 1000;
+    DrawWaitLine();
+    if (!m_ticker.joinable()) m_ticker = std::thread([this] { TickerMain(); });
+    m_tick.notify_all();
+}
+
+void CCliFrontEnd::EndWaitLine() {
+    if (m_waitLine.empty()) return;
+    m_waitLine.clear();
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    m_tick.notify_all();
+}
+
+void CCliFrontEnd::DrawWaitLine() {
+    std::printf("\r%s %ld s (at most %u s)", m_waitLine.c_str(), m_waitShownSeconds,
+                static_cast<unsigned>(m_waitBoundSeconds));
+    std::fflush(stdout);
+}
+
+// Sleeps until the next whole second of the open wait line, or until there is one.
+void CCliFrontEnd::TickerMain() {
+    std::unique_lock lock(m_mutex);
+    while (!m_stopTicker) {
+        if (m_waitLine.empty()) {
+            m_tick.wait(lock, [this] { return m_stopTicker || !m_waitLine.empty(); });
+            continue;
+        }
+        const auto since = m_waitSince;
+        const auto next = since + std::chrono::seconds(m_waitShownSeconds + 1);
+        m_tick.wait_until(lock, next, [&] { return m_stopTicker || m_waitLine.empty() || m_waitSince != since; });
+        if (m_stopTicker || m_waitLine.empty() || m_waitSince != since) continue;
+        m_waitShownSeconds =
+            std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - since).count();
+        DrawWaitLine();
+    }
 }
 
 }  // namespace cli

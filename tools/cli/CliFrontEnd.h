@@ -8,11 +8,14 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "fdp/DownloadReport.h"
 #include "fdp/RequestFrontEnd.h"
 #include "fdp/LinkEvent.h"
+#include "fdp/LinkTimeouts.h"
 #include "fdp/ReportFilter.h"
 
 namespace cli {
@@ -20,7 +23,14 @@ namespace cli {
 class CCliFrontEnd : public fdp::ILinkEventSink {
 public:
     // link: the request front end whose events come here; its texts name the adapter.
+    // showProgress: standard output is a terminal and progress is wanted; the transfer's
+    // bar and the erase and burn waits' seconds are then drawn in place.
     CCliFrontEnd(bool showProgress, const fdp::CRequestFrontEnd& link) : m_showProgress(showProgress), m_link(link) {}
+    ~CCliFrontEnd();
+    CCliFrontEnd(const CCliFrontEnd&) = delete;
+    CCliFrontEnd& operator=(const CCliFrontEnd&) = delete;
+    // The link's waits, whose flash wait bounds an erase or burn line. Before the link starts.
+    void SetTimeouts(const fdp::LinkTimeouts& timeouts) { m_timeouts = timeouts; }
 
     void OnLinkEvent(const fdp::LinkEvent& event) override;
     // The version read back after the last burn; nothing when it could not be read.
@@ -67,6 +77,13 @@ private:
     void OnJobEnded(const fdp::JobEnded& end);
     void PrintLine(const std::string& line);
     void ShowProgress(int bar);
+    // An erase or burn waits on the target: its line stays open and shows the seconds
+    // since against the wait's bound, redrawn each second by the ticker until the step
+    // ends or anything else is printed. Under m_mutex.
+    void BeginWaitLine(const std::string& line, std::uint32_t boundMs);
+    void EndWaitLine();
+    void DrawWaitLine();
+    void TickerMain();
 
     bool m_showProgress;
     const fdp::CRequestFrontEnd& m_link;
@@ -82,6 +99,15 @@ private:
     bool m_interrupted = false;
     bool m_progressShown = false;
     std::optional<fdp::FirmwareVersion> m_burntVersion;
+
+    fdp::LinkTimeouts m_timeouts;
+    std::string m_waitLine;   // the open wait line; empty when none
+    std::chrono::steady_clock::time_point m_waitSince;
+    long m_waitShownSeconds = 0;
+    std::uint32_t m_waitBoundSeconds = 0;
+    std::condition_variable m_tick;   // the wait line began or ended, or the ticker stops
+    bool m_stopTicker = false;
+    std::thread m_ticker;             // started with the first wait line
 };
 
 }  // namespace cli

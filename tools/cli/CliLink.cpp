@@ -64,6 +64,7 @@ std::optional<int> CCliLink::Connect(const std::string& folder, std::uint8_t kin
         waits.flashShort = waits.flashLong = options.flashWaitMs;
         m_engine.SetTimeouts(waits);
     }
+    m_front.SetTimeouts(m_engine.Timeouts());
     m_engine.Start(&m_driver, &m_link);
     if (m_run.served) m_engine.Channel()->SetIgnoredTargets(*m_run.served);
     if (options.target) m_engine.Channel()->SetChosenTarget(*options.target);

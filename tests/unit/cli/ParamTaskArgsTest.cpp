@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fdp/param/ParamStore.h"
+#include "fdp/param/ParamTasks.h"
 #include "fdp/param/StandardBlock.h"
 #include "tests/unit/param/ScratchDir.h"
 #include "tools/cli/ParamDraft.h"
@@ -114,6 +115,43 @@ TEST(ParamTaskArgsTest, BuildsTheBlockThePageWould) {
         }
         EXPECT_EQ(kelvane_test::ReadFile(dir / "param.jdp"), original);
     }
+}
+
+// The name/password task's bits in the modified mask (parameter 12): bit 29 the name,
+// bit 28 the password. Each is told apart, in memory and in the downloaded block, from
+// bytes written here; the task itself marks both.
+TEST(ParamTaskArgsTest, TheNameAndPasswordBitsAreToldApart) {
+    const struct {
+        const char* name;
+        std::uint32_t modified;
+        std::vector<std::uint8_t> parameter12;   // least significant byte first
+        const char* fields;
+    } cases[] = {
+        {"name alone", 0x20000000u, {0x00, 0x00, 0x00, 0x20}, "name"},
+        {"password alone", 0x10000000u, {0x00, 0x00, 0x00, 0x10}, "password"},
+        {"both", 0x30000000u, {0x00, 0x00, 0x00, 0x30}, "name,password"},
+    };
+    const param::ParamBlock standard = param::MakeStandardBlock();
+    const std::vector<std::uint8_t> original(standard.bytes.begin(), standard.bytes.end());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(param::ChangedFieldNames(c.modified, 0), c.fields) << "in memory";
+        kelvane_test::ScratchDir dir;
+        kelvane_test::WriteFile(dir / "param.jdp", original);
+        param::CParamStore store;
+        store.Init(dir / "param.jdp", dir / "default.jdp");
+        ASSERT_TRUE(store.LoadParam());
+        ASSERT_TRUE(store.SetParam(12, c.parameter12));
+        ASSERT_TRUE(store.SaveParam());
+        EXPECT_EQ(ChangedFieldsOf(dir / "param.jdp"), c.fields) << "in the downloaded block";
+    }
+    kelvane_test::ScratchDir dir;
+    kelvane_test::WriteFile(dir / "built.jdp", original);
+    std::string error;
+    const auto request = ParseParamTask({"set-name-password", "Shop NAP", "melon"}, error);
+    ASSERT_TRUE(request) << error;
+    ASSERT_TRUE(BuildParamFile(*request, dir / "built.jdp", error)) << error;
+    EXPECT_EQ(ChangedFieldsOf(dir / "built.jdp"), "name,password");
 }
 
 // The block is built and sent from a new file; param.jdp changes only by Commit, once

@@ -140,15 +140,27 @@ TEST_F(JobLifecycleTest, AJobsEndIsHeardOnceTheEngineIsIdle) {
     front.onJobEnd = nullptr;
 }
 
-// Codes outside the engine's jobs are refused; none of them may stay recorded.
+// Codes outside the engine's jobs are refused; none of them may stay recorded. The
+// refusal is not "not connected" (2, which the user is told) nor "busy" (1), logged in
+// or not: a programming error must not send the technician to the cable.
 TEST_F(JobLifecycleTest, UnknownJobCodesAreRefusedAndLeaveTheEngineIdle) {
+    const auto refuseAll = [this](const char* when) {
+        for (const int code : {0, 6, 9, 42, 99, 101, 255}) {
+            FdpRequest request;
+            request.job = static_cast<std::uint8_t>(code);
+            const int result = engine.Submit(request);
+            EXPECT_NE(result, 0) << when << ", job " << code;
+            EXPECT_NE(result, 1) << when << ", job " << code << ": told busy";
+            EXPECT_NE(result, 2) << when << ", job " << code << ": told not connected";
+            EXPECT_EQ(engine.CurrentJob(), JobNone) << when << ", job " << code;
+        }
+    };
+    FdpRequest params;
+    params.job = 3;   // get parameters, a known job
+    EXPECT_EQ(engine.Submit(params), 2) << "not logged in";
+    refuseAll("not logged in");
     Connect();
-    for (const int code : {0, 6, 9, 42, 99, 101, 255}) {
-        FdpRequest request;
-        request.job = static_cast<std::uint8_t>(code);
-        EXPECT_EQ(engine.Submit(request), FdpInvalidOperation) << code;
-        EXPECT_EQ(engine.CurrentJob(), JobNone) << code;
-    }
+    refuseAll("logged in");
     AcknowledgeEverything();
     ASSERT_EQ(front.StartDownload(KindBoot, WriteFile("boot.bin", 10)), 0);
     EXPECT_TRUE(front.WaitStage(13));

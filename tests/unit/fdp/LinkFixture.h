@@ -27,6 +27,7 @@ inline LinkTimeouts ShortTimeouts() {
     t.flashLong = 800;
     t.params = 1000;
     t.transfer = 1000;
+    t.readBack = 300;
     t.trace = 1000;
     return t;
 }

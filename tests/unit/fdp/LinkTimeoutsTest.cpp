@@ -21,6 +21,7 @@ TEST(LinkTimeouts, DefaultsAreTheTargetsWaits) {
             {"status", t.status, 2000},
             {"parameters", t.params, 20000},
             {"transfer", t.transfer, 40000},
+            {"version read back after a burn", t.readBack, 5000},
             {"trace", t.trace, 30000},
             {"flash, boot", t.Flash(1), 30000},
             {"flash, program", t.Flash(3), 80000},

@@ -174,6 +174,29 @@ TEST(DownloadReport, AFailedStepAddsTheStoppedLineAndGoesIdle) {
     EXPECT_EQ(report.state(), CDownloadReport::Idle);
 }
 
+// A download whose first block cannot be read (the file made unreadable after it was
+// opened): the transfer's line is the failure's, the stopped text with the file error,
+// not the transfer's own words; a target's failure there says no file error.
+TEST(DownloadReport, AFirstBlockThatCannotBeReadPutsTheFileErrorOnTheTransferLine) {
+    const std::string stopped = "Downlaod progress has been stopped, pleas click \"next\" to try again!";
+    const struct {
+        const char* name;
+        unsigned result;
+        std::string line;
+    } cases[] = {
+        {"file error", 10, stopped + " file operation failed!"},
+        {"time-out", 3, stopped},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CDownloadReport report;
+        report.Begin();
+        StageReport r = At(62, c.result, 0, 1000);
+        r.text = ReportStatusText(r.stage, r.result);
+        EXPECT_EQ(report.OnReport(r), std::optional<std::string>(c.line));
+    }
+}
+
 TEST(FirmwareVersion, TextAndValueUseLowNibbles) {
     const std::uint8_t word[4] = {0x04, 0x03, 0x02, 0x01};
     EXPECT_EQ(FirmwareVersion::FromLe(word).Text(), "1.2.3.4");

@@ -406,5 +406,64 @@ TEST(TargetScoutTest, StopEndsTheListeningAtOnce) {
     driver.Uninit();
 }
 
+// The read-back after a burn must not hold up the technician's next step: a target that
+// restarts after its burn answers late or never, and the read-back gives up after 5 s
+// (not the transfer's 40 s); a new listen or a new request ends it at once, the version
+// then "could not be read".
+class ReadBackEndTest : public SeveralTargetsTest {
+protected:
+    LinkTimeouts Timeouts() const override {
+        LinkTimeouts t = ShortTimeouts();
+        t.transfer = 40000;   // the real transfer wait: the read-back must not sit it out
+        t.readBack = 5000;
+        return t;
+    }
+    // A program burn whose version request the target never answers.
+    void BurnWithSilentReadBack() {
+        Connect();
+        BurnAll(KindProgram);
+        ASSERT_TRUE(front.WaitStage(33));
+        const SentData request = NextData();
+        ASSERT_EQ(request.code, FDP_CMD_TRANSFER);
+        ASSERT_GE(request.data.size(), 1u);
+        ASSERT_EQ(request.data[0], 8) << "the version request";
+    }
+    void ExpectUnreadWithin(std::chrono::steady_clock::time_point since, std::chrono::milliseconds bound) {
+        ASSERT_TRUE(front.WaitBurntVersion(bound + 1s));
+        EXPECT_LT(std::chrono::steady_clock::now() - since, bound);
+        const auto versions = front.BurntVersions();
+        ASSERT_EQ(versions.size(), 1u);
+        EXPECT_FALSE(versions[0].second.has_value()) << "an ended read-back read nothing";
+    }
+};
+
+TEST_F(ReadBackEndTest, ANewListenIsAcceptedAtOnceAndEndsTheReadBack) {
+    BurnWithSilentReadBack();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(front.Listen(), 0) << "the listen was refused while the version was read back";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    ExpectUnreadWithin(start, 500ms);
+    // The listen goes on: the target announces again after its restart and is logged in.
+    AnswerListen();
+}
+
+TEST_F(ReadBackEndTest, ANewRequestEndsTheReadBackAndRunsAtOnce) {
+    BurnWithSilentReadBack();
+    const auto start = std::chrono::steady_clock::now();
+    auto block = MakeBuffer(kVersionBlockLen);
+    (*block)[0] = 14;
+    ASSERT_EQ(front.GetTargetVersion(block), 0);
+    ExpectUnreadWithin(start, 500ms);
+    const SentData request = NextData(1s);
+    EXPECT_EQ(request.code, FDP_CMD_TRANSFER) << "the new request ran after the read-back";
+}
+
+TEST_F(ReadBackEndTest, ASilentTargetIsGivenUpAfterTheReadBackWaitNotTheTransferWait) {
+    BurnWithSilentReadBack();
+    const auto start = std::chrono::steady_clock::now();
+    ExpectUnreadWithin(start, 6s);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 4500ms);
+}
+
 }  // namespace
 }  // namespace fdp::test
