@@ -46,17 +46,6 @@ enum ConnectResult : std::uint8_t {
     ConnectAborted = 11,
 };
 
-// The outcome of a job as the user is told of it; 0 is no outcome (progress).
-enum NotifyCode : std::uint32_t {
-    NotifyProgress = 0,
-    NotifySuccess = 1,
-    NotifyCancelled = 2,
-    NotifyTimeout = 4,
-    NotifyFileError = 5,
-    NotifyFailed = 9,
-    NotifyInvalid = 10,
-};
-
 enum FdpJob : std::uint8_t {
     JobNone = 0,
     JobDownloadBurn = 1,
@@ -84,7 +73,7 @@ enum TransferOp : std::uint8_t {
     TransferVersion = 8,
 };
 
-// What a job's end carries when its file opened but a read failed (with NotifyFileError).
+// What a job's end carries when its file opened but a read failed (result FdpFileError).
 enum FileErrorIndex : std::int32_t {
     FileNotFound = 0,
     FileTooManyOpen = 1,
@@ -113,8 +102,5 @@ struct FdpRequest {
     // nothing: whichever answers (alone).
     std::optional<HeardTarget> target;
 };
-
-// Maps an FdpResult to its outcome; false when the result has none the user is told of.
-bool NotifyCodeFor(unsigned result, NotifyCode& code);
 
 }  // namespace fdp

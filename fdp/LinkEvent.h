@@ -41,15 +41,6 @@ struct JobEnded {
     std::uint8_t job = JobNone;
     unsigned result = 0;
     std::int32_t detail = 0;
-
-    // The outcome the user is told of; nothing for a target status that has no words
-    // (such an end reaches only those that look at result). A listen always has one.
-    std::optional<NotifyCode> Outcome() const {
-        NotifyCode code = NotifyProgress;
-        if (job == JobListen) return static_cast<NotifyCode>(result);
-        if (!NotifyCodeFor(result, code)) return std::nullopt;
-        return code;
-    }
 };
 
 // A request was accepted; made before its first report can be.

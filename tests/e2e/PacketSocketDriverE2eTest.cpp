@@ -137,6 +137,13 @@ private:
 };
 
 // The markers (byte 15) of the frames the driver hands over within the time given.
+// The driver's index of the adapter of this name among count; -1 when it has none.
+int IndexOf(fdp::CPacketSocketDriver& driver, int count, const std::string& name) {
+    for (int i = 0; i < count; ++i)
+        if (driver.GetAdapterName(i) == name) return i;
+    return -1;
+}
+
 std::multiset<int> MarkersRead(fdp::CPacketSocketDriver& driver, std::chrono::milliseconds within) {
     std::multiset<int> markers;
     const auto deadline = std::chrono::steady_clock::now() + within;
@@ -275,11 +282,7 @@ TEST_F(PacketSocketDriverE2eTest, AnAnnounceOnAnotherCandidateMovesTheLinkThere)
     all.SetInterfaceFilter("kv*");   // veths carry a login only when named
     all.Init(nullptr);
     const int count = all.EnumerateAdapters();
-    int kv0 = -1, kvx1 = -1;
-    for (int i = 0; i < count; ++i) {
-        if (all.GetAdapterName(i) == kPcInterface) kv0 = i;
-        if (all.GetAdapterName(i) == "kvx1") kvx1 = i;
-    }
+    const int kv0 = IndexOf(all, count, kPcInterface), kvx1 = IndexOf(all, count, "kvx1");
     ASSERT_GE(kv0, 0);
     ASSERT_GE(kvx1, 0);
     ASSERT_EQ(all.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << all.LastError();
@@ -307,11 +310,7 @@ TEST_F(PacketSocketDriverE2eTest, AfterAMoveFramesCarryTheNewAdaptersOwnAddress)
     all.SetInterfaceFilter("kv*");   // veths carry a login only when named
     all.Init(nullptr);
     const int count = all.EnumerateAdapters();
-    int kv0 = -1, kvx1 = -1;
-    for (int i = 0; i < count; ++i) {
-        if (all.GetAdapterName(i) == kPcInterface) kv0 = i;
-        if (all.GetAdapterName(i) == "kvx1") kvx1 = i;
-    }
+    const int kv0 = IndexOf(all, count, kPcInterface), kvx1 = IndexOf(all, count, "kvx1");
     ASSERT_GE(kv0, 0);
     ASSERT_GE(kvx1, 0);
     ASSERT_EQ(all.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << all.LastError();

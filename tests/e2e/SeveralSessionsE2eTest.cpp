@@ -84,8 +84,8 @@ protected:
 };
 
 TEST_F(SeveralSessionsE2eTest, BothTargetsAreUpdatedAtOnceEachWithItsOwnImage) {
-    LogIn(a, {0x02, 0x4b, 0x56, 0x00, 0x00, 0x11}, fdp::OpenOk);
-    LogIn(b, {0x02, 0x4b, 0x56, 0x00, 0x00, 0x12}, fdp::OpenAlreadyOpen);
+    ASSERT_NO_FATAL_FAILURE(LogIn(a, {0x02, 0x4b, 0x56, 0x00, 0x00, 0x11}, fdp::OpenOk));
+    ASSERT_NO_FATAL_FAILURE(LogIn(b, {0x02, 0x4b, 0x56, 0x00, 0x00, 0x12}, fdp::OpenAlreadyOpen));
     for (Session* s : {&a, &b}) {
         const auto connected = s->front.WaitResult(fdp::WM_FDP_CONNECT, 15s);
         ASSERT_TRUE(connected);

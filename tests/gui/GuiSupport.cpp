@@ -178,9 +178,10 @@ std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const c
     return window;
 }
 
-void TellStage(CKelvaneDlg& window, unsigned number, unsigned result, quint32 position, quint32 total) {
-    if (const auto stage = fdp::Stage::FromNumber(number))
-        window.FrontEnd().Publish(fdp::StageReport{*stage, result, position, total, {}});
+bool TellStage(CKelvaneDlg& window, unsigned number, unsigned result, quint32 position, quint32 total) {
+    const auto stage = fdp::Stage::FromNumber(number);
+    if (stage) window.FrontEnd().Publish(fdp::StageReport{*stage, result, position, total, {}});
+    return stage.has_value();
 }
 
 fdp::StageReport LinkStageReport(CKelvaneDlg& window, unsigned number, quint32 value) {

@@ -138,8 +138,8 @@ std::unique_ptr<CKelvaneDlg> OpenMainWindow(const ProgramFolder& folder, const c
 
 // A stage report told by its number (10 x step + phase) the way the link tells it: through
 // the window's front end, which makes its text and hands it to the window. A number that
-// names no stage tells nothing.
-void TellStage(CKelvaneDlg& window, unsigned number, unsigned result, quint32 position = 0, quint32 total = 0);
+// names no stage tells nothing: false.
+bool TellStage(CKelvaneDlg& window, unsigned number, unsigned result, quint32 position = 0, quint32 total = 0);
 // The report the link makes of a stage told by number, for handing to the download page
 // directly: value is a running transfer's position (of 1000), else the step's result; the
 // text is the one the window's front end gives it now (the adapter-lost words included).

@@ -68,6 +68,8 @@ bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
     const auto report = [&window, page](unsigned stage, quint32 value) {
         page->OnStageReport(LinkStageReport(window, stage, value));
     };
+    // The connection pictures were drawn last: the download starts from its own page.
+    window.Sheet()->SetActivePage(PageBurnIndex);
     window.Sheet()->PressNext();
     report(62, 0);
     report(62, 640);

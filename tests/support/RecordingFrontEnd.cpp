@@ -28,7 +28,7 @@ void RecordingFrontEnd::OnLinkEvent(const LinkEvent& event) {
         if (onReport) onReport({report->stage.Number(), report->result, report->position, report->total});
     } else if (const auto* end = std::get_if<JobEnded>(&event)) {
         if (onJobEnd) onJobEnd(end->job, end->result);
-        if (const auto outcome = end->Outcome()) Record(NotifyCall{MessageOf(end->job), *outcome, end->detail});
+        if (const auto outcome = OutcomeOf(*end)) Record(NotifyCall{MessageOf(end->job), *outcome, end->detail});
     } else if (const auto* after = std::get_if<VersionAfterBurn>(&event)) {
         {
             std::lock_guard lock(m_mutex);

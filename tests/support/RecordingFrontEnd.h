@@ -12,6 +12,7 @@
 
 #include "fdp/RequestFrontEnd.h"
 #include "fdp/LinkEvent.h"
+#include "tests/support/JobOutcome.h"
 
 namespace fdp {
 

@@ -6,6 +6,7 @@
 #include "fdp/FdpTypes.h"
 #include "fdp/Frame.h"
 #include "fdp/PacketDriver.h"
+#include "tests/support/JobOutcome.h"
 
 namespace fdp {
 namespace {

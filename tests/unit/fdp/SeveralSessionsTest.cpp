@@ -172,7 +172,7 @@ protected:
 };
 
 TEST_F(SeveralSessionsTest, TwoDownloadsInterleaveAndEachTargetGetsItsOwnImage) {
-    LogInBoth();
+    ASSERT_NO_FATAL_FAILURE(LogInBoth());
     const std::string imageA = WriteImage("a.jdp", 3), imageB = WriteImage("b.jdp", 5);
     ASSERT_EQ(a.front.StartDownload(KindParam, imageA), 0);
     ASSERT_EQ(b.front.StartDownload(KindParam, imageB), 0);
@@ -212,7 +212,7 @@ TEST_F(SeveralSessionsTest, TwoDownloadsInterleaveAndEachTargetGetsItsOwnImage) 
 
 // A session stopped while the other is logged in leaves it logged in and serving.
 TEST_F(SeveralSessionsTest, StoppingOneSessionLeavesTheOtherServing) {
-    LogInBoth();
+    ASSERT_NO_FATAL_FAILURE(LogInBoth());
     a.engine.Stop();
     const std::string image = WriteImage("b.jdp", 7);
     ASSERT_EQ(b.front.StartDownload(KindParam, image), 0);
