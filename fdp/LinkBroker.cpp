@@ -175,12 +175,14 @@ bool PassDown(int socket, int pair) {
 [[noreturn]] void Serve(int socket, int pair, pid_t parent, bool onMainThread) {
     if (onMainThread) ::prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     if (::getppid() != parent) EndBroker();   // the parent ended before the setting took
-    ::prctl(PR_SET_NAME, "kelvane-link", 0, 0, 0);
     // Not to be traced or to have the socket taken out of it by the user's other processes.
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0);
     DropEveryCapability();
     CloseAllBut(socket, pair);
+    // Named only now: whoever finds a process by this name finds one that holds nothing
+    // but the socket and its pair.
+    ::prctl(PR_SET_NAME, "kelvane-link", 0, 0, 0);
     struct sigaction ignore{};
     ignore.sa_handler = SIG_IGN;
     for (const int signal : {SIGINT, SIGQUIT, SIGHUP, SIGTSTP, SIGPIPE}) ::sigaction(signal, &ignore, nullptr);

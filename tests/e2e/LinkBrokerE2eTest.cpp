@@ -137,13 +137,21 @@ std::optional<Bytes> NextMessage(int pair, std::chrono::milliseconds within) {
     return message;
 }
 
-bool Ended(pid_t pid) {
-    if (::waitpid(pid, nullptr, WNOHANG) == pid) return true;   // our child, reaped now
+bool Zombie(pid_t pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text;
-    if (!std::getline(stat, text)) return true;
+    if (!std::getline(stat, text)) return false;
     const auto close = text.rfind(')');
     return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+bool Ended(pid_t pid) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return true;   // our child, reaped now
+    if (!Zombie(pid)) return !std::ifstream("/proc/" + std::to_string(pid) + "/stat");
+    // Ended but not reaped: reap it if it is ours, or the next test's search by name
+    // finds it among our children.
+    ::waitpid(pid, nullptr, WNOHANG);
+    return true;
 }
 
 bool EndsWithin(pid_t pid, std::chrono::milliseconds within) {
@@ -163,7 +171,7 @@ std::optional<pid_t> BrokerOf(pid_t parent, std::chrono::milliseconds within = 5
         for (pid_t child; children >> child;) {
             std::ifstream comm("/proc/" + std::to_string(child) + "/comm");
             std::string name;
-            if (std::getline(comm, name) && name == "kelvane-link") return child;
+            if (std::getline(comm, name) && name == "kelvane-link" && !Zombie(child)) return child;
         }
         std::this_thread::sleep_for(20ms);
     } while (Clock::now() < deadline);
