@@ -5,10 +5,15 @@
 // served again, one back with another version is; and Ctrl-C ends it with 130.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -199,6 +204,99 @@ TEST_F(ProductionLineE2eTest, EachUnitGetsItsOwnNameAndItsOwnSavedBlock) {
         EXPECT_EQ(std::string(block.begin() + 2048 + 33, block.begin() + 2048 + 33 + 64), wantedName) << file;
         EXPECT_EQ(std::string(block.begin() + 2048 + 8, block.begin() + 2048 + 8 + 16), wantedPassword) << file;
     }
+}
+
+// Ctrl-C while all three transfer: each says what it was left doing, the exit is 130.
+TEST_F(ProductionLineE2eTest, CtrlCSaysWhatEachRunningUnitWasLeftDoing) {
+    UnitsUp();
+    CliProcess cli;
+    ASSERT_TRUE(cli.Start(Arguments({"--pace-ms", "40", "download", "program", work / "program.bin"}), work / "out",
+                          work / "err"));
+    // The listen (2 s), the logins, then some 40 ms blocks of the 69.
+    std::this_thread::sleep_for(3500ms);
+    cli.Signal(SIGINT);
+    EXPECT_EQ(cli.Wait(20s), 130) << Out() << Err();
+    const std::string out = Out();
+    for (const char* unit : kUnits)
+        EXPECT_NE(out.find(std::string(unit) + "  download program  interrupted: "), std::string::npos) << out;
+    EXPECT_NE(out.find("running 0, waiting 0"), std::string::npos) << out;
+}
+
+// What a terminal shows after the output: the lines as they stand, the cursor moved by
+// carriage return, line feed, "ESC [ n A" (up) and "ESC [ 2 K" (clear the line).
+std::vector<std::string> Screen(const std::string& output) {
+    std::vector<std::string> lines(1);
+    std::size_t row = 0, column = 0;
+    for (std::size_t i = 0; i < output.size(); ++i) {
+        const char c = output[i];
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            if (++row == lines.size()) lines.emplace_back();
+            column = 0;
+        } else if (c == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
+            std::size_t end = i + 2;
+            while (end < output.size() && std::isdigit(static_cast<unsigned char>(output[end]))) ++end;
+            const int n = end > i + 2 ? std::stoi(output.substr(i + 2, end - i - 2)) : 1;
+            if (end < output.size() && output[end] == 'A') row -= std::min<std::size_t>(row, static_cast<std::size_t>(n));
+            if (end < output.size() && output[end] == 'K') lines[row].clear(), column = 0;
+            i = end;
+        } else {
+            std::string& line = lines[row];
+            if (line.size() <= column) line.resize(column + 1, ' ');
+            line[column++] = c;
+        }
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+    return lines;
+}
+
+// On a terminal the table is redrawn in place: what stays on the screen is one line per
+// unit and the summary, however often it was drawn.
+TEST_F(ProductionLineE2eTest, OnATerminalTheTableIsRedrawnInPlace) {
+    UnitsUp();
+    winsize size{};
+    size.ws_col = 100;
+    size.ws_row = 30;
+    int master = -1;
+    std::vector<std::string> command = {std::string(KELVANE_BIN_DIR) + "/kelvane-cli"};
+    for (const std::string& argument : Arguments({"--pace-ms", "5", "download", "program", work / "program.bin"}))
+        command.push_back(argument);
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (auto& argument : command) argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    std::string output;
+    char buffer[4096];
+    for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 60000) <= 0) break;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;   // EIO once the program has ended
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(master);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    // The terminal's own line discipline turns each line feed into CR LF.
+    const std::vector<std::string> screen = Screen(output);
+    ASSERT_EQ(screen.size(), 4u) << output;
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(std::any_of(std::begin(kUnits), std::end(kUnits),
+                                [&](const char* unit) { return screen[i].starts_with(unit); }))
+            << screen[i];
+        EXPECT_NE(screen[i].find("done"), std::string::npos) << screen[i];
+        EXPECT_NE(screen[i].find("100%"), std::string::npos) << screen[i];
+        EXPECT_LT(screen[i].size(), 100u);
+    }
+    EXPECT_EQ(screen[3], "done 3, failed 0, running 0, waiting 0");
+    EXPECT_GT(std::count(output.begin(), output.end(), '\x1b'), 8) << "drawn more than once";
 }
 
 }  // namespace
