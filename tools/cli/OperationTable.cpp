@@ -58,9 +58,7 @@ const std::vector<Operation> kOperations = {
          "  history [--last N]                  the update history (history.jsonl and the older\n"
          "                                      history.jsonl.1) as a table, the last N downloads\n"
          "                                      only with --last (no link is opened)\n"},
-    {"targets", RunTargetsRequest, LinkUse::Target, Name::Plain, {},
-     {{"--seconds", "N", [](CliOptions& o, const std::string& v) { o.seconds = Number(v); },
-        NumberRange{1, 3600}}},
+    {"targets", RunTargetsRequest, LinkUse::Target, Name::Plain, {}, {},
          "  targets [--seconds N]               the targets that announce, one line each (address,\n"
          "                                      adapter, announces, last seen), listening N s (3)\n"
          "                                      without logging in\n"},
@@ -143,7 +141,7 @@ const std::vector<OptionRow> kCommonOptions = {
     {"--max-parallel", "N", [](CliOptions& o, const std::string& v) { o.maxParallel = Number(v); }, NumberRange{1, 256},
          "  --max-parallel N          with --all-targets, serve at most N targets at once (all)\n"},
     {"--seconds", "N", [](CliOptions& o, const std::string& v) { o.seconds = Number(v); }, NumberRange{1, 3600},
-         "  --seconds N               with --all-targets, listen N s before starting (3)\n"},
+         "  --seconds N               how long targets and --all-targets listen first (3)\n"},
     {"--version", "", [](CliOptions& o, const std::string&) { o.version = true; }, std::nullopt,
          "  --version                 the version and the folder of the working files\n"},
     {"-h,--help", "", [](CliOptions& o, const std::string&) { o.help = true; }, std::nullopt,
