@@ -59,7 +59,8 @@ CCliLink::HookEnd::~HookEnd() {
 // announced before the login was heard by the link itself: it listens before it logs in.
 CCliLink::~CCliLink() {
     m_engine.Stop();   // before the seat lets go of the front, which the session's events reach
-    if (!m_started) return;
+    // On a production line the others heard are the line's own targets.
+    if (!m_started || m_run.seat) return;
     std::vector<std::pair<std::string, std::string>> others;
     for (const auto& other : m_link.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
     m_run.report.SetOtherTargets(std::move(others));
