@@ -32,7 +32,7 @@
 #include "tools/cli/OperationTable.h"
 #include "tools/cli/RunReport.h"
 #include "tools/cli/Say.h"
-#include "tools/cli/TargetWords.h"
+#include "tools/cli/TargetSeat.h"
 #include "tools/cli/TargetsCommand.h"
 
 using namespace std::chrono_literals;
@@ -52,91 +52,7 @@ bool ServesManyTargets(const std::string& operation) {
     return std::find(std::begin(kOperations), std::end(kOperations), operation) != std::end(kOperations);
 }
 
-// The progress shown for a stage, as the wizard's download page moves its bar: the
-// transfer to 80 %, the erase to 96 %, the burn to the end.
-int Percent(const fdp::StageReport& report) {
-    const fdp::Stage stage = report.stage;
-    if (stage.step == fdp::Stage::Transfer && report.total > 0)
-        return static_cast<int>(std::min<std::uint64_t>(report.position, report.total) * 80 / report.total);
-    if (stage.IsFlashStep()) return stage.IsBurn() ? (stage.phase == fdp::Stage::Ended && report.result == 0 ? 100 : 96) : 80;
-    return -1;
-}
-
-class CProductionLine;
-
-// One target on the line: its row, the thread that runs the operation for it, and what
-// the run reported.
-class CLineSeat final : public ILineSeat {
-public:
-    CLineSeat(CProductionLine& line, const CliOptions& options, const CLineScout::Heard& heard);
-    ~CLineSeat() { Join(); }
-
-    fdp::CLinkDispatcher& Dispatcher() override;
-    fdp::CLinkFiles& Files() override;
-    void LinkMade(CCliFrontEnd* front) override {
-        std::lock_guard lock(m_lock);
-        m_front = front;
-        if (m_front && m_interrupted) m_front->Interrupt();
-    }
-    void OnEvent(const fdp::LinkEvent& event) override;
-    void AlreadyHas(const std::string& version) override {
-        std::lock_guard lock(m_lock);
-        m_alreadyHas = version;
-    }
-
-    const fdp::MacAddress& Address() const { return m_address; }
-    void Start();
-    void Interrupt() {
-        std::lock_guard lock(m_lock);
-        m_interrupted = true;
-        if (m_front) m_front->Interrupt();
-    }
-    bool Ended() const { return m_ended; }
-    void Requeue() {
-        std::lock_guard lock(m_lock);
-        m_row.state = LineRow::State::Waiting;
-    }
-    void Join() {
-        if (m_thread.joinable()) m_thread.join();
-    }
-    LineRow Row() const {
-        std::lock_guard lock(m_lock);
-        LineRow row = m_row;
-        if (row.state == LineRow::State::Running) row.elapsed = Clock::now() - m_started;
-        return row;
-    }
-    LineRow::State State() const { return Row().state; }
-    // After the run's end: its exit code, and its row brought to its outcome.
-    int Finish(const std::optional<std::string>& fileVersion);
-    const CRunReport& Report() const { return m_report; }
-    // Served and burnt, but the target did not report the file's version after it: it is
-    // served again when it comes back.
-    bool Recheck() const { return m_recheck; }
-    unsigned Rounds() const { return m_rounds; }
-
-private:
-    void Run();
-
-    CProductionLine& m_line;
-    CliOptions m_options;   // the line's, with this target's words
-    fdp::MacAddress m_address;
-    mutable std::mutex m_lock;   // what the run's threads and the line's share: below
-    LineRow m_row;
-    CCliFrontEnd* m_front = nullptr;
-    bool m_interrupted = false;
-    std::optional<std::string> m_alreadyHas;
-    Clock::time_point m_started;
-
-    CRunReport m_report;   // the run's thread until Ended
-    std::string m_log;     // the run's own texts, which the table replaces
-    int m_code = 0;
-    std::atomic<bool> m_ended{false};
-    bool m_recheck = false;
-    unsigned m_rounds = 0;
-    std::thread m_thread;
-};
-
-class CProductionLine {
+class CProductionLine final : public ILineHost {
 public:
     CProductionLine(const CliOptions& options, std::optional<fdp::LinkBrokerHandle> broker, LineOutput output)
         : m_options(options), m_output(output), m_driver(std::move(broker)), m_dispatcher(m_driver), m_scout(m_driver) {}
@@ -149,10 +65,10 @@ public:
 
     int Run();
 
-    fdp::CLinkDispatcher& Dispatcher() { return m_dispatcher; }
-    fdp::CLinkFiles& Files() { return m_files; }
+    fdp::CLinkDispatcher& Dispatcher() override { return m_dispatcher; }
+    fdp::CLinkFiles& Files() override { return m_files; }
     // A run ended: the line looks at once.
-    void SeatEnded() { m_scout.Wake(); }
+    void SeatEnded() override { m_scout.Wake(); }
 
 private:
     bool OpenAdapter();
@@ -177,86 +93,8 @@ private:
     std::optional<std::string> m_fileVersion;   // a firmware download's file version
     std::atomic<bool> m_interrupted{false};
     mutable std::mutex m_seatsLock;   // the list itself: Interrupt walks it from the signal's thread
-    std::vector<std::unique_ptr<CLineSeat>> m_seats;
+    std::vector<std::unique_ptr<CTargetSeat>> m_seats;
 };
-
-CLineSeat::CLineSeat(CProductionLine& line, const CliOptions& options, const CLineScout::Heard& heard)
-    : m_line(line), m_options(options), m_address(heard.address) {
-    for (std::size_t i = 1; i < m_options.operation.size(); ++i)
-        m_options.operation[i] = ExpandTargetWord(m_options.operation[i], heard.address);
-    m_options.target = heard.address;
-    m_options.progress = false;
-    m_row.target = FormatBdAddr(heard.address);
-    m_row.adapter = heard.adapter;
-}
-
-fdp::CLinkDispatcher& CLineSeat::Dispatcher() { return m_line.Dispatcher(); }
-fdp::CLinkFiles& CLineSeat::Files() { return m_line.Files(); }
-
-void CLineSeat::OnEvent(const fdp::LinkEvent& event) {
-    std::lock_guard lock(m_lock);
-    if (const auto* report = std::get_if<fdp::StageReport>(&event)) {
-        m_row.stage = CRunReport::StageWord(report->stage);
-        if (const int percent = Percent(*report); percent >= 0) m_row.percent = percent;
-        if (!report->text.empty()) m_row.result = report->text;
-    } else if (const auto* lost = std::get_if<fdp::AdapterLost>(&event)) {
-        m_row.result = fdp::AdapterLostText(lost->adapter, std::nullopt);
-    }
-}
-
-void CLineSeat::Start() {
-    Join();
-    {
-        std::lock_guard lock(m_lock);
-        m_row.state = LineRow::State::Running;
-        m_row.stage = "login";
-        m_row.percent = -1;
-        m_row.result.clear();
-        m_alreadyHas.reset();
-        m_started = Clock::now();
-    }
-    m_report = CRunReport();
-    m_log.clear();
-    m_ended = false;
-    m_recheck = false;
-    ++m_rounds;
-    m_thread = std::thread([this] { Run(); });
-}
-
-void CLineSeat::Run() {
-    {
-        CSayInto into(m_log);
-        CliRun run{m_options, m_report, nullptr, true, std::nullopt};
-        run.seat = this;
-        m_code = RunOperation(run);
-    }
-    m_ended = true;
-    m_line.SeatEnded();
-}
-
-int CLineSeat::Finish(const std::optional<std::string>& fileVersion) {
-    Join();
-    std::lock_guard lock(m_lock);
-    m_row.elapsed = Clock::now() - m_started;
-    // The run's own words: the report's, else the last thing it said (a refusal, a file
-    // that cannot be written).
-    std::string said = m_report.Result();
-    if (said.empty()) {
-        std::string log = m_log;
-        while (!log.empty() && log.back() == '\n') log.pop_back();
-        said = log.substr(log.rfind('\n') == std::string::npos ? 0 : log.rfind('\n') + 1);
-    }
-    if (m_code == ExitOk && m_alreadyHas) {
-        m_row.state = LineRow::State::Skipped;
-        m_row.result = AlreadyHasText(*m_alreadyHas);
-    } else {
-        m_row.state = m_code == ExitOk ? LineRow::State::Done : LineRow::State::Failed;
-        if (!said.empty()) m_row.result = said;
-        if (m_code == ExitOk && m_row.percent >= 0) m_row.percent = 100;
-    }
-    m_recheck = m_code == ExitOk && !m_alreadyHas && fileVersion && m_report.VersionAfter() != fileVersion;
-    return m_code;
-}
 
 bool CProductionLine::OpenAdapter() {
     m_dispatcher.Park();
@@ -278,10 +116,10 @@ void CProductionLine::Hear(const CLineScout::Heard& heard) {
     const auto it = std::find_if(m_seats.begin(), m_seats.end(),
                                  [&](const auto& seat) { return seat->Address() == heard.address; });
     if (it == m_seats.end()) {
-        m_seats.push_back(std::make_unique<CLineSeat>(*this, m_options, heard));
+        m_seats.push_back(std::make_unique<CTargetSeat>(*this, m_options, heard));
         return;
     }
-    CLineSeat& seat = **it;
+    CTargetSeat& seat = **it;
     // Back after its burn without the file's version (or none read): once more, said so.
     if (!m_options.watch || !seat.Ended() || !seat.Recheck() || seat.Rounds() >= kMostRounds) return;
     const auto& after = seat.Report().VersionAfter();
