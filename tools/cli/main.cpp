@@ -27,12 +27,12 @@
 using namespace cli;
 
 int main(int argc, char** argv) {
-    res::SetLanguage(res::SystemLanguage());
+    res::UseSystemLanguage();
     CliOptions options;
     const bool parsed = ParseCommandLine(argc, argv, options);
     // Asked for, the help is the answer, whatever else is given: standard output, success.
     if (options.help) {
-        std::fputs(HelpText(), stdout);
+        std::fputs(HelpText().c_str(), stdout);
         return ExitOk;
     }
     if (options.listWords) {

@@ -102,12 +102,13 @@ Outcome RunProgram(const fs::path& program, const std::vector<std::string>& args
 }
 
 // A copy of the program laid out as the package installs it: bin/PROGRAM beside
-// share/kelvane/default.jdp.
+// share/kelvane/default.jdp and the translations in share/locale.
 fs::path InstalledCopy(const fs::path& built, const kelvane_test::ScratchDir& dir) {
     const fs::path bin = dir / "usr/bin", share = dir / "usr/share/kelvane";
     fs::create_directories(bin);
     fs::create_directories(share);
     fs::copy_file(fs::path(KELVANE_BIN_DIR) / "default.jdp", share / "default.jdp", fs::copy_options::overwrite_existing);
+    fs::copy(fs::path(KELVANE_BIN_DIR) / "../share/locale", dir / "usr/share/locale", fs::copy_options::recursive);
     const fs::path copy = bin / built.filename();
     fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
     return copy;
