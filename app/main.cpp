@@ -14,7 +14,9 @@
 #include "resources/strings/StringTable.h"
 
 int main(int argc, char** argv) {
-    res::UseSystemLanguage();
+    if (!res::UseSystemLanguage())
+        std::fprintf(stderr, "kelvane: cannot read the translation %s; the texts stay English\n",
+                     res::UnreadCatalogue().c_str());
     const CKelvaneOptions options = CKelvaneOptions::Parse(argc, argv);
     if (!options.error.empty()) {
         std::fprintf(stderr, "kelvane: %s\n%s", options.error.c_str(), res::Text(CKelvaneOptions::UsageText()).c_str());

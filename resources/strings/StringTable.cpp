@@ -29,6 +29,7 @@ struct Loaded {
 // each lookup holds its own reference to the catalogue it reads.
 std::mutex g_mutex;
 std::shared_ptr<const Loaded> g_loaded;
+std::string g_unread;
 
 std::shared_ptr<const Loaded> Current() {
     std::lock_guard lock(g_mutex);
@@ -46,12 +47,13 @@ const char* FindEnglish(unsigned id) {
 // the build tree find their own catalogues.
 std::string LocaleFolder() {
     char path[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return {};
-    std::string exe(path, static_cast<std::size_t>(n));
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path);
+    if (n <= 0 || n == sizeof path) return {};
+    const std::string exe(path, static_cast<std::size_t>(n));
     const auto slash = exe.rfind('/');
-    if (slash == std::string::npos) return {};
-    return exe.substr(0, slash) + "/../share/locale";
+    const auto parent = slash == std::string::npos || slash == 0 ? std::string::npos : exe.rfind('/', slash - 1);
+    if (parent == std::string::npos) return {};
+    return exe.substr(0, parent) + "/share/locale";
 }
 
 std::string CataloguePath(std::string_view name) {
@@ -61,16 +63,18 @@ std::string CataloguePath(std::string_view name) {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-void Use(std::shared_ptr<const Loaded> loaded) {
+void Use(std::shared_ptr<const Loaded> loaded, std::string unread = {}) {
     std::lock_guard lock(g_mutex);
     g_loaded = std::move(loaded);
+    g_unread = std::move(unread);
 }
 
 // Loads the catalogue name; false (and English) when it cannot be read.
 bool UseCatalogue(std::string_view name) {
-    auto catalogue = CMessageCatalogue::Load(CataloguePath(name));
+    const std::string path = CataloguePath(name);
+    auto catalogue = CMessageCatalogue::Load(path);
     if (!catalogue) {
-        Use(nullptr);
+        Use(nullptr, path);
         return false;
     }
     Use(std::make_shared<const Loaded>(Loaded{std::string(name), std::move(*catalogue)}));
@@ -121,6 +125,11 @@ bool SetLocale(std::string_view locale) {
 }
 
 bool UseSystemLanguage() { return SetLocale(SystemLocale()); }
+
+std::string UnreadCatalogue() {
+    std::lock_guard lock(g_mutex);
+    return g_unread;
+}
 
 bool SetLanguage(Language language) {
     if (language == Language::Chinese) return UseCatalogue(kChinese);

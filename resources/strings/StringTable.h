@@ -27,6 +27,9 @@ Language SystemLanguage();
 bool SetLocale(std::string_view locale);
 // SetLocale(SystemLocale()).
 bool UseSystemLanguage();
+// The catalogue file the last SetLocale or SetLanguage could not read; empty when it read
+// what it needed.
+std::string UnreadCatalogue();
 // English, or the Chinese catalogue.
 bool SetLanguage(Language language);
 // Chinese while the Chinese catalogue is in use, else English.

@@ -27,7 +27,9 @@
 using namespace cli;
 
 int main(int argc, char** argv) {
-    res::UseSystemLanguage();
+    if (!res::UseSystemLanguage())
+        std::fprintf(stderr, "kelvane-cli: cannot read the translation %s; the texts stay English\n",
+                     res::UnreadCatalogue().c_str());
     CliOptions options;
     const bool parsed = ParseCommandLine(argc, argv, options);
     // Asked for, the help is the answer, whatever else is given: standard output, success.
