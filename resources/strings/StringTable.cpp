@@ -43,8 +43,8 @@ const char* FindEnglish(unsigned id) {
     return (it != table.end() && it->id == id) ? it->text : nullptr;
 }
 
-// <bin>/../share/locale, found from the running program, so that an installed program and
-// the build tree find their own catalogues.
+// <prefix>/share/locale for a program in <prefix>/bin, found from the running program, so
+// that an installed program and the build tree find their own catalogues.
 std::string LocaleFolder() {
     char path[4096];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path);
@@ -56,8 +56,10 @@ std::string LocaleFolder() {
     return exe.substr(0, parent) + "/share/locale";
 }
 
+// Empty when the program cannot tell where it is: then no catalogue is found.
 std::string CataloguePath(std::string_view name) {
     static const std::string folder = LocaleFolder();
+    if (folder.empty()) return {};
     return folder + "/" + std::string(name) + "/LC_MESSAGES/" + std::string(kDomain) + ".mo";
 }
 
