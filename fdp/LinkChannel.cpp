@@ -182,8 +182,9 @@ bool CLinkChannel::PassedOverLocked(const MacAddress& source) {
         if (m_passedOver.size() < kMaxOtherTargets &&
             std::find(m_passedOver.begin(), m_passedOver.end(), source) == m_passedOver.end()) {
             m_passedOver.push_back(source);
-            DebugTrace("Announce from %s ignored: not the chosen target %s\n", FormatBdAddr(source).c_str(),
-                       FormatBdAddr(*m_chosen).c_str());
+            if (!m_passOverQuietly)
+                DebugTrace("Announce from %s ignored: not the chosen target %s\n", FormatBdAddr(source).c_str(),
+                           FormatBdAddr(*m_chosen).c_str());
         }
         return true;
     }
@@ -300,9 +301,10 @@ void CLinkChannel::SetIgnoredTargets(std::vector<MacAddress> targets) {
     m_ignored = std::move(targets);
 }
 
-void CLinkChannel::SetChosenTarget(std::optional<MacAddress> target) {
+void CLinkChannel::SetChosenTarget(std::optional<MacAddress> target, bool quietly) {
     std::lock_guard lock(m_announceLock);
     m_chosen = target;
+    m_passOverQuietly = quietly;
     m_passedOver.clear();
 }
 

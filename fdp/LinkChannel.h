@@ -73,9 +73,10 @@ public:
     // one target after another waits for a new one while the last one announces again.
     void SetIgnoredTargets(std::vector<MacAddress> targets);
     // Only this target is logged in to (--target): announces from any other address are
-    // let pass, each address said once on the debug output. Nothing: the one that announces
-    // alone in the hear-out.
-    void SetChosenTarget(std::optional<MacAddress> target);
+    // let pass, each address said once on the debug output unless quietly (a production
+    // line, whose sessions each choose one of the targets that all announce). Nothing: the
+    // one that announces alone in the hear-out.
+    void SetChosenTarget(std::optional<MacAddress> target, bool quietly = false);
 
     // The connection result of a completed (or timed-out) wait of the login layer.
     static std::uint8_t MapConnectResult(std::optional<std::uint8_t> completion);
@@ -110,6 +111,7 @@ private:
     MacAddress m_target{};
     std::vector<MacAddress> m_ignored;
     std::optional<MacAddress> m_chosen;
+    bool m_passOverQuietly = false;
     std::vector<MacAddress> m_passedOver;   // not the chosen one, said once each
     std::vector<MacAddress> m_othersHeard;  // announced besides the target, told once each
     std::vector<Candidate> m_candidates;    // heard in this listen, at most kMaxOtherTargets

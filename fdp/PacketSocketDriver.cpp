@@ -131,7 +131,14 @@ int CPacketSocketDriver::CloseAdapter(std::uint16_t index) {
 void CPacketSocketDriver::SetScouting(bool on) {
     WakeReceiver();
     std::lock_guard lock(m_lock);
-    m_scout.Set(on);
+    m_scout.Set(on && !m_pinned);
+}
+
+void CPacketSocketDriver::PinAdapter() {
+    WakeReceiver();
+    std::lock_guard lock(m_lock);
+    m_pinned = true;
+    m_scout.Set(false);
 }
 
 int CPacketSocketDriver::OpenIndex() const {

@@ -66,6 +66,10 @@ public:
     // Before the first Init: this driver opens the packet socket itself instead of
     // starting a broker. For the target's side of a bench only; never in the programs.
     void UseOwnSocket() { m_wire.UseOwnSocket(); }
+    // Pinned, the adapter in use stays so: scouting asked for later is not started, so a
+    // session that listens again never moves the adapter that other sessions are logged
+    // in on. For a production line, once its adapter is chosen.
+    void PinAdapter();
     // Sends the broker refused since Init (it refuses only what this driver never asks).
     unsigned RefusedSends() const { return m_wire.RefusedSends(); }
 
@@ -129,6 +133,7 @@ private:
     std::vector<std::uint8_t> m_receiveBuffer;
     std::string m_lost;          // the adapter in use, lost since the last TakeAdapterLost
     std::atomic<bool> m_hasLost{false};
+    bool m_pinned = false;
 
     int m_wakeFd = -1;           // eventfd: WakeReceiver writes, ReceiveFrames drains
 };

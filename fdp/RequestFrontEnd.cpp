@@ -25,7 +25,7 @@ CRequestFrontEnd::~CRequestFrontEnd() { CRequestFrontEnd::ShutdownLink(); }
 
 // A parameter dump puts the target's login password in the trace: the files are the
 // user's alone.
-int CRequestFrontEnd::StartLink() { return m_files.Open(m_programFolder) ? 1 : 0; }
+int CRequestFrontEnd::StartLink() { return m_sharedFiles || m_files.Open(m_programFolder) ? 1 : 0; }
 
 void CRequestFrontEnd::ShutdownLink() { m_files.Close(); }
 
@@ -113,6 +113,13 @@ int CRequestFrontEnd::OpenFirstAdapter() {
     return opened;
 }
 
+int CRequestFrontEnd::JoinOpenAdapter() {
+    const int index = m_driver ? m_driver->OpenIndex() : -1;
+    const bool joined = m_engine && index >= 0 && m_engine->OpenAdapter(static_cast<std::uint16_t>(index)) == OpenAlreadyOpen;
+    SetAdapter(joined ? index : -1, m_adapterCount, joined);
+    return joined ? index : -1;
+}
+
 std::string CRequestFrontEnd::NoAdapterMessage(const std::string& separator) const {
     std::string message = LoadString(IDS_OPEN_ADAPTER_FAILED);
     if (const std::string reason = m_driver ? m_driver->LastError() : std::string(); !reason.empty())
@@ -141,21 +148,21 @@ MacAddress CRequestFrontEnd::TargetAddress() const {
     return m_targetAddress;
 }
 
-void CRequestFrontEnd::OnTraceLength(std::uint32_t total) { m_files.OnTraceLength(total); }
+void CRequestFrontEnd::OnTraceLength(std::uint32_t total) { Files().OnTraceLength(total); }
 
-void CRequestFrontEnd::OnTraceData(const std::uint8_t* data, std::uint32_t length) { m_files.OnTraceData(data, length); }
+void CRequestFrontEnd::OnTraceData(const std::uint8_t* data, std::uint32_t length) { Files().OnTraceData(data, length); }
 
 int CRequestFrontEnd::SaveParamDump(const std::uint8_t* image) {
     if (!image || image[kParamFormatOffset] != kParamFormat) {
         Publish(LinkWarning{"The target's param is null or the param is invalid!"});
         return 1;
     }
-    m_files.DumpParams(image, kParamImageLen);
+    Files().DumpParams(image, kParamImageLen);
     return 1;
 }
 
 int CRequestFrontEnd::WriteAddressLine(const std::uint8_t* bytes, std::uint8_t length) {
-    return m_files.WriteAddressLine(bytes, length) ? 1 : 0;
+    return Files().WriteAddressLine(bytes, length) ? 1 : 0;
 }
 
 int CRequestFrontEnd::SubmitRequest(std::uint8_t job, std::uint8_t kind, const std::string& path, SharedBuffer buffer,

@@ -48,6 +48,10 @@ public:
     // cannot be created. Owner's thread.
     int StartLink();
     void ShutdownLink();
+    // Sessions that serve several targets from one folder write one pair of files, which
+    // their owner opened (before StartLink; the files outlive this front end). Each
+    // opening its own would empty the others'.
+    void ShareFiles(CLinkFiles& files) { m_sharedFiles = &files; }
 
     // Where the session's events go (owner's thread, before the link starts; null: none).
     // Each event is first taken into account here (the status text, the download's history
@@ -62,7 +66,7 @@ public:
     void OnTraceLength(std::uint32_t total);
     void OnTraceData(const std::uint8_t* data, std::uint32_t length);
     // The last trace answer's total length (any thread).
-    std::uint32_t TraceTotal() const { return m_files.TraceTotal(); }
+    std::uint32_t TraceTotal() const { return Files().TraceTotal(); }
 
     // The requests, in the system's order; 0 when the link took them.
     int StartDownload(std::uint8_t kind, const std::string& path);
@@ -128,6 +132,10 @@ public:
     // link then listens on the others too); records the outcome with SetAdapter and
     // returns the index opened, -1 when none opened.
     int OpenFirstAdapter();
+    // Listens on the adapter another session over the same driver has open, without
+    // enumerating again (which would close it under that session); its index, -1 when
+    // none is open.
+    int JoinOpenAdapter();
     // What the user is told when no adapter opens: the guide text, then why the last
     // candidate failed (a missing privilege with the command that grants it), after the
     // separator.
@@ -177,6 +185,9 @@ private:
     MacAddress m_targetAddress{};
 
     CLinkFiles m_files;
+    CLinkFiles* m_sharedFiles = nullptr;   // ShareFiles'
+    CLinkFiles& Files() { return m_sharedFiles ? *m_sharedFiles : m_files; }
+    const CLinkFiles& Files() const { return m_sharedFiles ? *m_sharedFiles : m_files; }
     CDownloadRecorder m_recorder;
 
     mutable std::mutex m_lostLock;

@@ -165,8 +165,9 @@ std::string Text(std::string_view english) {
     return std::string(english);
 }
 
-std::string FormatString(unsigned id, const std::vector<std::string>& words) {
-    const std::string text = LoadString(id);
+namespace {
+
+std::string Fill(const std::string& text, const std::vector<std::string>& words) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -180,6 +181,14 @@ std::string FormatString(unsigned id, const std::vector<std::string>& words) {
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string FormatString(unsigned id, const std::vector<std::string>& words) { return Fill(LoadString(id), words); }
+
+std::string FormatText(std::string_view english, const std::vector<std::string>& words) {
+    return Fill(Text(english), words);
 }
 
 }  // namespace res

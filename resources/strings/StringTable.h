@@ -48,6 +48,8 @@ std::string Text(std::string_view english);
 // LoadString(id) with %1 ... %9 replaced by the words given, in one pass: a word that
 // itself contains "%2" is not replaced again. A number without a word stays as it is.
 std::string FormatString(unsigned id, const std::vector<std::string>& words);
+// The same for a text without a number: Text(english) with its places filled.
+std::string FormatText(std::string_view english, const std::vector<std::string>& words);
 
 struct StringEntry {
     unsigned id;

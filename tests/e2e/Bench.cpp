@@ -63,6 +63,50 @@ struct EnterPcNamespace {
 std::string PcNamespace() { return EnvOr("KELVANE_PC_NS", "kvpc"); }
 std::string NapNamespace() { return EnvOr("KELVANE_NAP_NS", "kvnap"); }
 
+CliProcess::~CliProcess() {
+    if (m_pid > 0) Wait(std::chrono::milliseconds(0));
+}
+
+bool CliProcess::Start(const std::vector<std::string>& arguments, const std::string& out, const std::string& err) {
+    std::vector<std::string> command = {std::string(KELVANE_BIN_DIR) + "/kelvane-cli"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (o < 0 || e < 0) ::_exit(126);
+        ::dup2(o, STDOUT_FILENO);
+        ::dup2(e, STDERR_FILENO);
+        std::vector<char*> argv;
+        for (auto& arg : command) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return m_pid > 0;
+}
+
+void CliProcess::Signal(int signal) const {
+    if (m_pid > 0) ::kill(m_pid, signal);
+}
+
+int CliProcess::Wait(std::chrono::milliseconds within) {
+    if (m_pid <= 0) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    int status = 0;
+    while (::waitpid(m_pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, &status, 0);
+            m_pid = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 bool Bench(const std::string& arguments) { return Shell(std::string(KELVANE_SOURCE_DIR) + "/scripts/bench " + arguments); }
 

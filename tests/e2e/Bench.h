@@ -86,6 +86,24 @@ private:
     std::chrono::milliseconds m_stopTime{0};
 };
 
+// kelvane-cli of the build, run in the background with its output in two files.
+class CliProcess {
+public:
+    CliProcess() = default;
+    ~CliProcess();
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    // Starts it with these arguments; standard output to out, standard error to err.
+    bool Start(const std::vector<std::string>& arguments, const std::string& out, const std::string& err);
+    void Signal(int signal) const;
+    // Waits for its end (killing it after the time); its exit code, -1 when killed.
+    int Wait(std::chrono::milliseconds within);
+
+private:
+    pid_t m_pid = -1;
+};
+
 std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed);
 bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 

@@ -1,4 +1,5 @@
 #include "tools/cli/CliFrontEnd.h"
+#include "tools/cli/Say.h"
 
 #include <cstdio>
 #include <utility>
@@ -19,6 +20,7 @@ CCliFrontEnd::~CCliFrontEnd() {
 }
 
 void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
+    if (m_watcher) m_watcher(event);
     if (const auto* report = std::get_if<fdp::StageReport>(&event)) {
         OnReport(*report);
     } else if (const auto* end = std::get_if<fdp::JobEnded>(&event)) {
@@ -32,7 +34,8 @@ void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
         EndWaitLine();
         if (m_progressShown) std::fputc('\n', stderr);
         m_progressShown = false;
-        std::fprintf(stderr, "%s\n",
+        if (!m_watcher)
+            Complain("%s\n",
                      res::FormatString(res::IDS_ALSO_HEARD, {FormatBdAddr(other->address), other->adapter}).c_str());
     } else if (std::holds_alternative<fdp::SeveralTargetsHeard>(event)) {
         {
@@ -49,7 +52,7 @@ void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
         }
         m_cv.notify_all();
     } else if (const auto* warning = std::get_if<fdp::LinkWarning>(&event)) {
-        std::fprintf(stderr, "%s\n", warning->text.c_str());
+        if (!m_watcher) Complain("%s\n", warning->text.c_str());
     }
 }
 
@@ -156,10 +159,11 @@ bool CCliFrontEnd::WaitDownloadEnd(std::chrono::milliseconds timeout) {
 }
 
 void CCliFrontEnd::PrintLine(const std::string& line) {
+    if (m_watcher) return;   // the watcher shows the events its own way
     EndWaitLine();
     if (m_progressShown) std::fputc('\n', stderr);
     m_progressShown = false;
-    std::printf("%s\n", line.c_str());
+    Say("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
@@ -168,7 +172,7 @@ void CCliFrontEnd::ShowProgress(int bar) {
     EndWaitLine();
     constexpr int kWidth = 40;
     const int filled = bar * kWidth / 1000;
-    std::fprintf(stderr, "\r[%-*s] %5.1f%%", kWidth, std::string(static_cast<std::size_t>(filled), '#').c_str(),
+    Complain("\r[%-*s] %5.1f%%", kWidth, std::string(static_cast<std::size_t>(filled), '#').c_str(),
                  bar / 10.0);
     m_progressShown = true;
 }
@@ -195,7 +199,7 @@ void CCliFrontEnd::EndWaitLine() {
 }
 
 void CCliFrontEnd::DrawWaitLine() {
-    std::printf("\r%s %ld s (at most %u s)", m_waitLine.c_str(), m_waitShownSeconds,
+    Say("\r%s %ld s (at most %u s)", m_waitLine.c_str(), m_waitShownSeconds,
                 static_cast<unsigned>(m_waitBoundSeconds));
     std::fflush(stdout);
 }

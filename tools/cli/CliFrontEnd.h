@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,6 +32,10 @@ public:
     CCliFrontEnd& operator=(const CCliFrontEnd&) = delete;
     // The link's waits, whose flash wait bounds an erase or burn line. Before the link starts.
     void SetTimeouts(const fdp::LinkTimeouts& timeouts) { m_timeouts = timeouts; }
+
+    // Someone else who hears every event first and shows them its own way (a production
+    // line's seat): the front then prints nothing of them. Before the link starts.
+    void SetWatcher(std::function<void(const fdp::LinkEvent&)> watcher) { m_watcher = std::move(watcher); }
 
     void OnLinkEvent(const fdp::LinkEvent& event) override;
     // The version read back after the last burn; nothing when it could not be read.
@@ -86,6 +91,7 @@ private:
     void TickerMain();
 
     bool m_showProgress;
+    std::function<void(const fdp::LinkEvent&)> m_watcher;
     const fdp::CRequestFrontEnd& m_link;
     std::mutex m_mutex;
     std::condition_variable m_cv;

@@ -8,11 +8,13 @@
 #include "fdp/LinkTexts.h"
 #include "fdp/FormatBdAddr.h"
 #include "fdp/LinkChannel.h"
+#include "fdp/LinkDispatcher.h"
 #include "resources/strings/StringIds.h"
 #include "resources/strings/StringTable.h"
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/Interrupt.h"
 #include "tools/cli/TargetsCommand.h"
+#include "tools/cli/Say.h"
 
 using namespace fdp;
 using namespace std::chrono_literals;
@@ -33,19 +35,32 @@ const char* ConnectText(unsigned result) {
 
 // Ctrl-C or SIGTERM during a run: the link stops when the operation returns (the
 // engine's stop ends its waits and nothing more is sent).
-CCliLink::CCliLink(CliRun& run)
-    : m_run(run), m_front(run.options.progress, m_link), m_driver(run.broker) {
+// On a production line the line interrupts every run's link through its seat.
+CCliLink::CCliLink(CliRun& run) : m_run(run), m_front(run.options.progress, m_link), m_hookEnd{run.seat} {
     m_link.SetSink(&m_front);
     m_link.SetPaceMs(run.options.paceMs);
-    CInterrupt::SetHook([this] { m_front.Interrupt(); });
+    if (ILineSeat* seat = run.seat) {
+        m_driver = &seat->Dispatcher().Driver();
+        m_link.ShareFiles(seat->Files());
+        m_front.SetWatcher([seat](const LinkEvent& event) { seat->OnEvent(event); });
+        seat->LinkMade(&m_front);
+    } else {
+        m_driver = &m_ownDriver.emplace(run.broker);
+        CInterrupt::SetHook([this] { m_front.Interrupt(); });
+    }
 }
 
-CCliLink::HookEnd::~HookEnd() { CInterrupt::SetHook({}); }
+CCliLink::HookEnd::~HookEnd() {
+    if (seat) seat->LinkMade(nullptr);
+    else CInterrupt::SetHook({});
+}
 
 // Every way out of the run reports the other targets heard meanwhile. A target that
 // announced before the login was heard by the link itself: it listens before it logs in.
 CCliLink::~CCliLink() {
-    if (!m_started) return;
+    m_engine.Stop();   // before the seat lets go of the front, which the session's events reach
+    // On a production line the others heard are the line's own targets.
+    if (!m_started || m_run.seat) return;
     std::vector<std::pair<std::string, std::string>> others;
     for (const auto& other : m_link.OtherTargets()) others.emplace_back(FormatBdAddr(other.address), other.adapter);
     m_run.report.SetOtherTargets(std::move(others));
@@ -55,36 +70,37 @@ std::optional<int> CCliLink::Connect(const std::string& folder, std::uint8_t kin
     const CliOptions& options = m_run.options;
     m_link.SetProgramFolder(folder);
     if (!m_link.StartLink()) {
-        std::fprintf(stderr, "Cannot create trace.txt and Target_Bt_Addr.txt in %s\n", m_link.ProgramFolder().c_str());
+        Complain("Cannot create trace.txt and Target_Bt_Addr.txt in %s\n", m_link.ProgramFolder().c_str());
         return ExitFiles;
     }
-    if (!options.interface.empty()) m_driver.SetInterfaceFilter(options.interface);
+    if (!options.interface.empty() && m_ownDriver) m_ownDriver->SetInterfaceFilter(options.interface);
     if (options.flashWaitMs) {
         LinkTimeouts waits;
         waits.flashShort = waits.flashLong = options.flashWaitMs;
         m_engine.SetTimeouts(waits);
     }
     m_front.SetTimeouts(m_engine.Timeouts());
-    m_engine.Start(&m_driver, &m_link);
+    if (m_run.seat) m_engine.Start(m_run.seat->Dispatcher(), &m_link);
+    else m_engine.Start(m_driver, &m_link);
     if (m_run.served) m_engine.Channel()->SetIgnoredTargets(*m_run.served);
-    if (options.target) m_engine.Channel()->SetChosenTarget(*options.target);
+    if (options.target) m_engine.Channel()->SetChosenTarget(*options.target, m_run.seat != nullptr);
     m_started = true;
-    m_link.SetLink(&m_engine, &m_driver);
+    m_link.SetLink(&m_engine, m_driver);
 
-    const int opened = m_link.OpenFirstAdapter();
+    const int opened = m_run.seat ? m_link.JoinOpenAdapter() : m_link.OpenFirstAdapter();
     if (opened < 0) {
-        std::fprintf(stderr, "%s\n", m_link.NoAdapterMessage("\n").c_str());
+        Complain("%s\n", m_link.NoAdapterMessage("\n").c_str());
         return ExitNoAdapter;
     }
-    std::printf("Adapter: %s\n", m_engine.GetAdapterDescription(opened).c_str());
+    Say("Adapter: %s\n", m_engine.GetAdapterDescription(opened).c_str());
     m_run.report.SetAdapter(m_engine.GetAdapterDescription(opened));
 
     m_link.SetPassword(options.password);
     if (m_link.Listen() != 0) {
-        std::printf("%s\n", m_link.resultText().c_str());
+        Say("%s\n", m_link.resultText().c_str());
         return ExitConnect + int{ConnectAborted};
     }
-    std::printf("%s\n", m_link.resultText().c_str());
+    Say("%s\n", m_link.resultText().c_str());
     const auto& timeouts = m_engine.Timeouts();
     // The first announce, the hear-out, perhaps the next announce on the adapter the one
     // target was heard on, the login; the engine's own waits end first.
@@ -104,12 +120,12 @@ std::optional<int> CCliLink::Connect(const std::string& folder, std::uint8_t kin
         if (m_run.served) m_run.served->push_back(address);
     }
     if (connect != ConnectOk) {
-        std::printf("%s\n", ConnectText(connect));
+        Say("%s\n", ConnectText(connect));
         m_run.report.SetOutcome("login", ConnectText(connect), connect);
         return ExitConnect + static_cast<int>(connect);
     }
-    std::printf("%s %s\n", ConnectText(connect), addressText);
-    std::printf(res::Text("Adapter in use: %s, target %s\n").c_str(), m_link.AdapterName().c_str(), addressText);
+    Say("%s %s\n", ConnectText(connect), addressText);
+    Say(res::Text("Adapter in use: %s, target %s\n").c_str(), m_link.AdapterName().c_str(), addressText);
     // The target may have answered on another adapter than the one opened first.
     m_run.report.SetAdapter(m_engine.GetAdapterDescription(m_link.AdapterIndex()));
     return std::nullopt;
@@ -117,16 +133,16 @@ std::optional<int> CCliLink::Connect(const std::string& folder, std::uint8_t kin
 
 int CCliLink::SeveralTargets(const std::vector<HeardTarget>& targets) {
     const auto now = std::chrono::steady_clock::now();
-    for (const HeardTarget& target : targets) std::fprintf(stderr, "%s\n", HeardTargetLine(target, now).c_str());
+    for (const HeardTarget& target : targets) Complain("%s\n", HeardTargetLine(target, now).c_str());
     // The same address on two adapters is no choice --target can make.
     for (auto it = targets.begin(); it != targets.end(); ++it) {
         const auto same = [&](const HeardTarget& other) { return other.address == it->address; };
         if (std::find_if(targets.begin(), it, same) == it && std::find_if(it + 1, targets.end(), same) != targets.end())
-            std::fprintf(stderr, "%s\n",
+            Complain("%s\n",
                          res::FormatString(res::IDS_TARGET_ON_SEVERAL_ADAPTERS, {FormatBdAddr(it->address)}).c_str());
     }
     const std::string text = res::LoadString(res::IDS_SEVERAL_TARGETS);
-    std::fprintf(stderr, "%s\n", text.c_str());
+    Complain("%s\n", text.c_str());
     m_run.report.SetHeardTargets(targets, now);
     m_run.report.SetOutcome("login", text);
     return ExitSeveralTargets;
@@ -147,7 +163,7 @@ int CCliLink::StopInterrupted(Stopped during, std::uint8_t kind) {
                              : !stage                 ? "transfer"
                                                       : CRunReport::StageWord(stage);
     const std::string state = StoppedText(during, step, kind);
-    std::fprintf(stderr, "%s\n", res::FormatString(res::IDS_INTERRUPTED_LINE, {state}).c_str());
+    Complain("%s\n", res::FormatString(res::IDS_INTERRUPTED_LINE, {state}).c_str());
     m_run.report.SetOutcome(step, res::FormatString(res::IDS_INTERRUPTED_RESULT, {state}), FdpCancelled);
     return 128 + CInterrupt::Signal();
 }
@@ -161,12 +177,12 @@ unsigned CCliLink::WaitOutcome(std::uint8_t job, std::uint32_t linkWaitMs) {
 
 unsigned CCliLink::RunTransfer(int submitted) {
     if (submitted != 0) {
-        std::printf("%s\n", m_link.resultText().c_str());
+        Say("%s\n", m_link.resultText().c_str());
         return FdpBusy;
     }
     const unsigned code = WaitOutcome(JobTransfer, m_engine.Timeouts().transfer);
     if (code != 0)
-        std::printf("%s%s\n", StageText({Stage::Transfer, Stage::Ended}).c_str(), ResultText(code).c_str());
+        Say("%s%s\n", StageText({Stage::Transfer, Stage::Ended}).c_str(), ResultText(code).c_str());
     return code;
 }
 

@@ -55,9 +55,12 @@ private:
     fdp::CRequestFrontEnd m_link;
     CCliFrontEnd m_front;
     struct HookEnd {
+        ILineSeat* seat;
         ~HookEnd();
     } m_hookEnd;   // cleared before m_front goes
-    fdp::CPacketSocketDriver m_driver;
+    // A run of its own has a driver of its own; on a production line the line's is used.
+    std::optional<fdp::CPacketSocketDriver> m_ownDriver;
+    fdp::IPacketDriver* m_driver = nullptr;
     fdp::CLinkSession m_engine;
     bool m_started = false;     // the link's files were made: the other targets are reported
 };

@@ -39,7 +39,10 @@ struct CliOptions {
     std::uint32_t loopSpeed = 10;              // looptest --speed
     bool dongleMaster = false;                 // looptest --master (--slave: false)
     std::uint64_t historyLast = 0;             // history --last; 0: every download
-    unsigned targetsSeconds = 3;               // targets --seconds
+    unsigned seconds = 3;                      // --seconds: how long targets and a line listen first
+    bool allTargets = false;                   // --all-targets: the production line
+    bool watch = false;                        // --watch: the line goes on until Ctrl-C
+    unsigned maxParallel = 0;                  // --max-parallel; 0: every target at once
     bool listWords = false;                    // --list-words
 };
 

@@ -9,6 +9,7 @@
 #include "fdp/Frame.h"
 #include "fdp/LinkBroker.h"
 #include "tools/cli/CliOptions.h"
+#include "tools/cli/LineSeat.h"
 #include "tools/cli/RunReport.h"
 
 namespace cli {
@@ -24,6 +25,9 @@ struct CliRun {
     // The link broker main started before it gave up its privileges; nothing when the
     // operation needs no link.
     std::optional<fdp::LinkBrokerHandle> broker;
+    // On a production line (--all-targets): the target's place there, whose driver the
+    // run shares; null for a run of its own.
+    ILineSeat* seat = nullptr;
 
     // The operation's word i (0: its name); empty beyond the last.
     std::string Arg(std::size_t i) const { return i < options.operation.size() ? options.operation[i] : std::string(); }

@@ -12,8 +12,10 @@
 #include "tools/cli/CommandLine.h"
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/FirmwareCheck.h"
+#include "tools/cli/LineTexts.h"
 #include "tools/cli/CliLink.h"
 #include "tools/cli/ParamTaskArgs.h"
+#include "tools/cli/Say.h"
 
 using namespace fdp;
 using namespace std::chrono_literals;
@@ -35,7 +37,7 @@ bool KindFromName(const std::string& name, std::uint8_t& kind) {
 int ReportVersionAfter(CCliLink& link, CliRun& run, std::uint8_t kind, const std::string& file) {
     const auto after = link.Front().BurntVersion();
     const std::string text = after ? after->Text() : std::string();
-    std::printf("%s\n", after ? res::FormatString(res::IDS_VERSION_AFTER, {text}).c_str()
+    Say("%s\n", after ? res::FormatString(res::IDS_VERSION_AFTER, {text}).c_str()
                               : res::LoadString(res::IDS_VERSION_AFTER_UNREAD).c_str());
     run.report.SetVersionAfter(after ? std::optional<std::string>(text) : std::nullopt);
     if (!run.options.verify) return ExitOk;
@@ -45,7 +47,7 @@ int ReportVersionAfter(CCliLink& link, CliRun& run, std::uint8_t kind, const std
             ? fileVersion.Text()
             : std::string("?");
     if (after && text == expected) return ExitOk;
-    std::fprintf(stderr, "%s\n",
+    Complain("%s\n",
                  res::FormatString(res::IDS_VERSION_MISMATCH, {after ? text : std::string("?"), expected}).c_str());
     return ExitVersionMismatch;
 }
@@ -60,8 +62,8 @@ int RunDownload(CliRun& run) {
     const bool firmware = kind != KindParam;
     const fdp::FirmwareKind firmwareKind = kind == KindBoot ? fdp::FirmwareBoot : fdp::FirmwareProgram;
     if (const std::string problem = InputFileProblem(file, fileSize); !problem.empty()) {
-        if (firmware) std::fprintf(stderr, "%s\n", FileCheckMessage(fdp::FileCheckCannotOpen).c_str());
-        std::fprintf(stderr, "Cannot read %s: %s\n", file.c_str(), problem.c_str());
+        if (firmware) Complain("%s\n", FileCheckMessage(fdp::FileCheckCannotOpen).c_str());
+        Complain("Cannot read %s: %s\n", file.c_str(), problem.c_str());
         return ExitFiles;
     }
     if (firmware) {
@@ -90,6 +92,16 @@ int RunDownload(CliRun& run) {
             // The version read goes into the update history with the download.
             link.Link().History().SetTargetVersion(kind, target->Text());
         }
+        // On a production line a unit that runs the file's version already is skipped.
+        FirmwareVersion fileVersion;
+        if (run.seat && target && ReadFileVersion(firmwareKind, file, 0, fileVersion) == FileCheckOk &&
+            fileVersion.Text() == target->Text()) {
+            const std::string text = AlreadyHasText(target->Text());
+            Say("%s\n", text.c_str());
+            run.report.SetOutcome("check", text);
+            run.seat->AlreadyHas(target->Text());
+            return ExitOk;
+        }
         if (const auto refused = RefuseFirmwareVersion(firmwareKind, file, target, run.options.force)) return *refused;
     }
     if (const auto failed = DownloadArea(link, run, "kelvane-cli download", kind, file, fileSize)) return *failed;
@@ -104,7 +116,7 @@ std::optional<int> DownloadArea(CCliLink& link, CliRun& run, const std::string& 
     if (kind == KindParam) requests.History().SetFields(ChangedFieldsOf(path));
     front.BeginDownload();
     if (requests.StartDownload(kind, path) != 0) {
-        std::printf("%s\n", requests.resultText().c_str());
+        Say("%s\n", requests.resultText().c_str());
         return OperationExit(FdpBusy);
     }
     // Transfer (2 s a block, three sends) is bounded by the file; erase and burn by their waits.
@@ -114,11 +126,11 @@ std::optional<int> DownloadArea(CCliLink& link, CliRun& run, const std::string& 
                                                  2 * timeouts.Flash(kind) + timeouts.transfer) + 5s;
     if (!front.WaitDownloadEnd(bound)) {
         if (front.Interrupted()) return link.StopInterrupted(Stopped::Download, kind);
-        std::printf("%s\n", ResultText(FdpTimeout).c_str());
+        Say("%s\n", ResultText(FdpTimeout).c_str());
         link.RecordOutcome(front.LastStage(), FdpTimeout);
         return OperationExit(FdpTimeout);
     }
-    std::printf("%s\n", requests.resultText().c_str());
+    Say("%s\n", requests.resultText().c_str());
     link.RecordOutcome(front.LastStage(), front.DownloadResult());
     if (front.DownloadResult() != 0) return OperationExit(front.DownloadResult());
     return std::nullopt;
@@ -142,8 +154,8 @@ int RunErase(CliRun& run) {
     const unsigned code = link.WaitOutcome(JobErase, link.Timeouts().Flash(kind));
     if (link.Front().Interrupted()) return link.StopInterrupted(Stopped::Erase, kind);
     const Stage eraseEnd = Stage::Of(kind, false, Stage::Ended);
-    std::printf("%s%s\n", StageText(eraseEnd).c_str(), ResultText(code).c_str());
-    if (const auto lost = link.Link().AdapterLostText(eraseEnd, code)) std::printf("%s\n", lost->c_str());
+    Say("%s%s\n", StageText(eraseEnd).c_str(), ResultText(code).c_str());
+    if (const auto lost = link.Link().AdapterLostText(eraseEnd, code)) Say("%s\n", lost->c_str());
     link.RecordOutcome(eraseEnd, code);
     return OperationExit(code);
 }

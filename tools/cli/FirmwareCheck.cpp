@@ -1,4 +1,5 @@
 #include "tools/cli/FirmwareCheck.h"
+#include "tools/cli/Say.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -30,13 +31,13 @@ std::string FileCheckMessage(unsigned result) { return PlainLines(res::LoadStrin
 std::optional<int> RefuseFirmwareFile(fdp::FirmwareKind kind, const std::string& path, bool force) {
     const unsigned result = fdp::CheckFirmwareFile(kind, path, fdp::CheckAll);
     if (result == fdp::FileCheckOk) return std::nullopt;
-    std::fprintf(stderr, "%s\n", FileCheckMessage(result).c_str());
+    Complain("%s\n", FileCheckMessage(result).c_str());
     if (!Overridable(result)) return ExitFiles;
     if (!force) {
-        std::fprintf(stderr, "kelvane-cli: refused; --force sends it all the same\n");
+        Complain("kelvane-cli: refused; --force sends it all the same\n");
         return ExitRefused;
     }
-    std::fprintf(stderr, "kelvane-cli: --force: sending it all the same\n");
+    Complain("kelvane-cli: --force: sending it all the same\n");
     return std::nullopt;
 }
 
@@ -44,43 +45,43 @@ std::optional<int> RefuseFirmwareVersion(fdp::FirmwareKind kind, const std::stri
                                          const std::optional<fdp::FirmwareVersion>& target, bool force) {
     fdp::FirmwareVersion file;
     if (fdp::ReadFileVersion(kind, path, 0, file) != fdp::FileCheckOk) return ExitFiles;
-    std::printf("file version: %s, target version: %s\n", file.Text().c_str(),
+    Say("file version: %s, target version: %s\n", file.Text().c_str(),
                 target ? target->Text().c_str() : "not read");
     if (!fdp::FirmwareNeedsConfirmation(kind, file, target)) return std::nullopt;
-    std::fprintf(stderr, "%s\n", PlainLines(res::LoadString(kind == fdp::FirmwareBoot ? 105 : 104)).c_str());
-    if (!target) std::fprintf(stderr, "%s\n", UnreadVersionText().c_str());
+    Complain("%s\n", PlainLines(res::LoadString(kind == fdp::FirmwareBoot ? 105 : 104)).c_str());
+    if (!target) Complain("%s\n", UnreadVersionText().c_str());
     if (!force) {
-        std::fprintf(stderr, "kelvane-cli: refused; --force sends it all the same\n");
+        Complain("kelvane-cli: refused; --force sends it all the same\n");
         return ExitRefused;
     }
-    std::fprintf(stderr, "kelvane-cli: --force: sending it all the same\n");
+    Complain("kelvane-cli: --force: sending it all the same\n");
     return std::nullopt;
 }
 
 int RunFileCheck(const std::string& path) {
     const unsigned opened = fdp::CheckFirmwareFile(fdp::FirmwareProgram, path, 0);
     if (opened != fdp::FileCheckOk) {
-        std::fprintf(stderr, "%s\n", FileCheckMessage(opened).c_str());
+        Complain("%s\n", FileCheckMessage(opened).c_str());
         return ExitFiles;
     }
     std::error_code error;
     const std::uint64_t size = std::filesystem::file_size(path, error);
     const bool boot = fdp::kBootSizeWindow.Holds(size), program = fdp::kProgramSizeWindow.Holds(size);
-    std::printf("kind: %s (%llu bytes)\n", boot && program ? "boot or program" : boot ? "boot" : program ? "program" : "none",
+    Say("kind: %s (%llu bytes)\n", boot && program ? "boot or program" : boot ? "boot" : program ? "program" : "none",
                 static_cast<unsigned long long>(size));
     if (!boot && !program) {
-        std::printf("  boot firmware has %llu to %llu bytes, program firmware %llu to %llu\n",
+        Say("  boot firmware has %llu to %llu bytes, program firmware %llu to %llu\n",
                     static_cast<unsigned long long>(fdp::kBootSizeWindow.min),
                     static_cast<unsigned long long>(fdp::kBootSizeWindow.max),
                     static_cast<unsigned long long>(fdp::kProgramSizeWindow.min),
                     static_cast<unsigned long long>(fdp::kProgramSizeWindow.max));
     }
     const bool signature = fdp::CheckFirmwareFile(fdp::FirmwareProgram, path, fdp::CheckSignature) == fdp::FileCheckOk;
-    std::printf("signature: %s\n", signature ? "ok" : "mismatch");
+    Say("signature: %s\n", signature ? "ok" : "mismatch");
     fdp::FirmwareVersion version;
     if (fdp::ReadFileVersion(fdp::FirmwareProgram, path, 0, version) == fdp::FileCheckOk)
-        std::printf("version: %s\n", version.Text().c_str());
-    if (!signature) std::fprintf(stderr, "%s\n", FileCheckMessage(fdp::FileCheckSignature).c_str());
+        Say("version: %s\n", version.Text().c_str());
+    if (!signature) Complain("%s\n", FileCheckMessage(fdp::FileCheckSignature).c_str());
     return (boot || program) && signature ? 0 : ExitRefused;
 }
 

@@ -58,9 +58,7 @@ const std::vector<Operation> kOperations = {
          "  history [--last N]                  the update history (history.jsonl and the older\n"
          "                                      history.jsonl.1) as a table, the last N downloads\n"
          "                                      only with --last (no link is opened)\n"},
-    {"targets", RunTargetsRequest, LinkUse::Target, Name::Plain, {},
-     {{"--seconds", "N", [](CliOptions& o, const std::string& v) { o.targetsSeconds = Number(v); },
-        NumberRange{1, 3600}}},
+    {"targets", RunTargetsRequest, LinkUse::Target, Name::Plain, {}, {},
          "  targets [--seconds N]               the targets that announce, one line each (address,\n"
          "                                      adapter, announces, last seen), listening N s (3)\n"
          "                                      without logging in\n"},
@@ -128,6 +126,22 @@ const std::vector<OptionRow> kCommonOptions = {
          "  --repeat                  after each target wait for the next new one (another address)\n"
          "                            and run the same operation, a summary line per target, until\n"
          "                            Ctrl-C\n"},
+    {"--all-targets", "", [](CliOptions& o, const std::string&) { o.allTargets = true; }, std::nullopt,
+         "  --all-targets             the production line: log in to every target that announces\n"
+         "                            (listening --seconds first; later ones join) and run the\n"
+         "                            operation on all at once (download, set-..., version, params,\n"
+         "                            trace, diagnose); %a in its words is each target's address\n"
+         "                            without separators, %s its last six digits; a target that\n"
+         "                            has the file's version is skipped; exit 0 all succeeded, 10\n"
+         "                            one failed at least, 8 none heard\n"},
+    {"--watch", "", [](CliOptions& o, const std::string&) { o.watch = true; }, std::nullopt,
+         "  --watch                   with --all-targets, go on serving each new target until\n"
+         "                            Ctrl-C; one back after its burn is served again only when it\n"
+         "                            does not report the file's version\n"},
+    {"--max-parallel", "N", [](CliOptions& o, const std::string& v) { o.maxParallel = Number(v); }, NumberRange{1, 256},
+         "  --max-parallel N          with --all-targets, serve at most N targets at once (all)\n"},
+    {"--seconds", "N", [](CliOptions& o, const std::string& v) { o.seconds = Number(v); }, NumberRange{1, 3600},
+         "  --seconds N               how long targets and --all-targets listen first (3)\n"},
     {"--version", "", [](CliOptions& o, const std::string&) { o.version = true; }, std::nullopt,
          "  --version                 the version and the folder of the working files\n"},
     {"-h,--help", "", [](CliOptions& o, const std::string&) { o.help = true; }, std::nullopt,

@@ -9,6 +9,7 @@
 #include "tools/cli/CliLink.h"
 #include "tools/cli/ParamDraft.h"
 #include "tools/cli/ParamTaskArgs.h"
+#include "tools/cli/Say.h"
 
 namespace cli {
 
@@ -17,18 +18,18 @@ int RunParamTask(CliRun& run) {
     std::string error;
     const auto request = ParseParamTask(run.options.operation, error);
     if (!request) {
-        std::fprintf(stderr, "kelvane-cli: %s\n", error.c_str());
+        Complain("kelvane-cli: %s\n", error.c_str());
         return ExitUsage;
     }
     const std::string folder = run.options.folder.empty() ? ProgramFolder() : run.options.folder;
     if (folder.empty()) {
-        std::fprintf(stderr, "There is no working param.jdp to change without a folder for the files\n");
+        Complain("There is no working param.jdp to change without a folder for the files\n");
         return ExitFiles;
     }
     // The block goes into a new file; param.jdp takes it once it is burnt.
     CParamDraft draft;
     if (!draft.Create(folder, error) || !BuildParamFile(*request, draft.Path(), error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        Complain("%s\n", error.c_str());
         return ExitFiles;
     }
     const std::string path = draft.Path().string();
@@ -41,7 +42,7 @@ int RunParamTask(CliRun& run) {
     if (const auto failed = DownloadArea(link, run, "kelvane-cli " + run.Arg(0), fdp::KindParam, path, fdp::kParamImageLen))
         return *failed;
     if (!draft.Commit(error)) {
-        std::fprintf(stderr, "The target burnt the parameters, but %s\n", error.c_str());
+        Complain("The target burnt the parameters, but %s\n", error.c_str());
         return ExitFiles;
     }
     return ExitOk;

@@ -12,6 +12,7 @@
 #include "tools/cli/ExitCodes.h"
 #include "tools/cli/CliLink.h"
 #include "tools/cli/TargetsCommand.h"
+#include "tools/cli/Say.h"
 
 using namespace fdp;
 
@@ -45,7 +46,7 @@ int RunVersion(CliRun& run) {
     (*block)[0] = area == "boot" ? 0x0D : 0x0E;
     if (const auto ended = AwaitAnswer(link, link.Link().GetTargetVersion(block))) return *ended;
     const std::string version = FirmwareVersion::FromLe(block->data()).Text();
-    std::printf("%s version: %s\n", area.c_str(), version.c_str());
+    Say("%s version: %s\n", area.c_str(), version.c_str());
     run.report.SetVersion(area, version);
     return ExitOk;
 }
@@ -54,7 +55,7 @@ int RunSaveBlock(CliRun& run) {
     const std::string out = run.Arg(1);
     if (out.empty()) return UsageError();
     if (const std::string problem = OutputFileProblem(out); !problem.empty()) {
-        std::fprintf(stderr, "%s\n", problem.c_str());
+        Complain("%s\n", problem.c_str());
         return ExitFiles;
     }
     CCliLink link(run);
@@ -64,19 +65,19 @@ int RunSaveBlock(CliRun& run) {
     auto buffer = MakeBuffer(kParamImageLen);
     const bool params = run.Arg(0) == "params";
     const int submitted = params ? requests.GetParams(buffer) : requests.GetTrace(buffer);
-    std::printf("%s\n", requests.resultText().c_str());
+    Say("%s\n", requests.resultText().c_str());
     if (submitted != 0) return OperationExit(FdpBusy);
     const unsigned code = link.WaitOutcome(params ? JobGetParams : JobGetTrace,
                                            params ? link.Timeouts().params : link.Timeouts().trace);
     if (front.Interrupted()) return link.StopInterrupted(Stopped::Request, 0);
     const Stage ended{params ? Stage::ReadParams : Stage::ReadTrace, Stage::Ended};
-    std::printf("%s%s\n", StageText(ended).c_str(), ResultText(code).c_str());
+    Say("%s%s\n", StageText(ended).c_str(), ResultText(code).c_str());
     link.RecordOutcome(ended, code);
     if (code != 0) return OperationExit(code);
     const std::size_t size = params ? kParamImageLen : std::min<std::size_t>(requests.TraceTotal(), buffer->size());
     bool refused = false;
     if (const std::string error = WriteOutputFile(out, {buffer->data(), size}, refused); !error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        Complain("%s\n", error.c_str());
         run.report.SetOutcome("files", error);
         return refused ? ExitFiles : OperationExit(FdpFileError);
     }
@@ -90,15 +91,15 @@ int RunDiagnose(CliRun& run) {
     auto block = MakeBuffer(kTestBlockLen);
     (*block)[0] = 0xFF;
     const int submitted = link.Link().DiagnoseTarget(block);
-    std::printf("%s\n", link.Link().resultText().c_str());
+    Say("%s\n", link.Link().resultText().c_str());
     if (const auto ended = AwaitAnswer(link, submitted)) return *ended;
     const std::uint8_t units = (*block)[0];
     if (units == 0xFF) {
-        std::printf("The connection with NAP is disconnected, Please restart Kelvane!\n");
+        Say("The connection with NAP is disconnected, Please restart Kelvane!\n");
         return OperationExit(FdpFailed);
     }
     static const char* const kUnits[] = {"UART", "MAC", "RAM", "FLASH", "TIMER", "BT_Module"};
-    for (int bit = 0; bit < 6; ++bit) std::printf("%s %s\n", kUnits[bit], (units >> bit) & 1 ? "is ok!" : "failed!");
+    for (int bit = 0; bit < 6; ++bit) Say("%s %s\n", kUnits[bit], (units >> bit) & 1 ? "is ok!" : "failed!");
     return (units & 0x3F) == 0x3F ? ExitOk : OperationExit(FdpFailed);
 }
 
@@ -108,16 +109,16 @@ int RunTestMode(CliRun& run) {
     if (const auto failed = Connect(link, run)) return *failed;
     auto block = hci::CLoopRunner::TargetTestModeBlock();
     const int submitted = link.Link().EnableTargetTestMode(block);
-    std::printf("%s\n", link.Link().resultText().c_str());
+    Say("%s\n", link.Link().resultText().c_str());
     if (const auto ended = AwaitAnswer(link, submitted)) return *ended;
     const bool ok = (*block)[0] == 0;
-    std::printf("%s\n", ok ? "Target has been under the Test Mode!" : "Enable target under test mode failed!");
+    Say("%s\n", ok ? "Target has been under the Test Mode!" : "Enable target under test mode failed!");
     return ok ? ExitOk : OperationExit(FdpFailed);
 }
 
 int RunTargetsRequest(CliRun& run) {
     run.reportWanted = false;   // with --json, an object per target instead
-    return RunTargets({run.options.targetsSeconds}, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd, run.broker});
+    return RunTargets({run.options.seconds}, {run.options.interface, run.options.target, run.options.json, run.options.jsonFd, run.broker});
 }
 
 }  // namespace cli

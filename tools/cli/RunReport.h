@@ -32,6 +32,10 @@ public:
     void SetAdapter(std::string adapter) { m_adapter = std::move(adapter); }
     void SetTarget(std::string address) { m_target = std::move(address); }
     const std::string& Target() const { return m_target; }
+    const std::string& Operation() const { return m_operation; }
+    // The result as the wizard says it; empty when none was recorded.
+    const std::string& Result() const { return m_result; }
+    const std::optional<std::string>& VersionAfter() const { return m_versionAfter; }
     void SetVersion(const std::string& area, std::string version) { m_versions[area] = std::move(version); }
     // The version the target reports after a burn; nothing: it could not be read.
     void SetVersionAfter(std::optional<std::string> version) {

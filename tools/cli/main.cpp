@@ -22,6 +22,7 @@
 #include "tools/cli/Interrupt.h"
 #include "tools/cli/LoginPasswords.h"
 #include "tools/cli/OperationTable.h"
+#include "tools/cli/ProductionLine.h"
 #include "tools/cli/RunReport.h"
 
 using namespace cli;
@@ -91,6 +92,14 @@ int main(int argc, char** argv) {
                     (options.folder.empty() ? ProgramFolder(FolderUse::ReadOnly) : options.folder).c_str());
         return ExitOk;
     }
+    if (options.allTargets || options.watch || options.maxParallel) {
+        const auto problem = options.allTargets ? LineUsageProblem(options)
+                                                : std::optional<std::string>("--watch and --max-parallel go with --all-targets");
+        if (problem) {
+            std::fprintf(stderr, "kelvane-cli: %s\n", problem->c_str());
+            return finish(ExitUsage);
+        }
+    }
     if (options.targetText) {
         options.target = fdp::ParseTargetAddress(*options.targetText);
         if (!options.target) {
@@ -116,6 +125,11 @@ int main(int argc, char** argv) {
     }
     options.jsonFd = jsonFd;
     if (const auto failed = ResolvePasswords(options)) return finish(*failed);
+    if (options.allTargets) {
+        // Each target's object and a summary object are the line's own.
+        const bool human = !options.quiet;
+        return RunProductionLine(options, broker, {human ? STDOUT_FILENO : -1, options.progress && !options.json});
+    }
     const auto runOnce = [&](std::vector<fdp::MacAddress>* served) {
         CliRun run{options, report, served, true, broker};
         const int code = RunOperation(run);

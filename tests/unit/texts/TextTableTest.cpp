@@ -656,6 +656,24 @@ constexpr Wording kWordings[] = {
      "注意：无法读取设备中的版本。"},
     {"KBytes/s",
      "KBytes/s"},
+    // The production line's words; its served-again line with its places (%1 the target,
+    // %2 the version it reported, %3 the file's).
+    {"waiting",
+     "等待"},
+    {"running",
+     "进行"},
+    {"done",
+     "完成"},
+    {"skipped",
+     "跳过"},
+    {"failed",
+     "失败"},
+    {"already has ",
+     "设备已是版本 "},
+    {"started ",
+     "开始 "},
+    {"%1  reported %2 after its burn, not the file's %3: served again",
+     "%1  烧写后报告版本 %2，不是文件的 %3：再次更新"},
 };
 
 class TextTable : public ::testing::Test {
