@@ -19,18 +19,18 @@ int g_codeProgress = 0;
 
 CAboutDlg::CAboutDlg(const QString& filesFolder, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("CAboutDlg"));
-    setWindowTitle(DlgText("About Kelvane", "关于 Kelvane"));
+    setWindowTitle(DlgText("About Kelvane"));
 
     auto* picture = new QLabel(this);
     picture->setPixmap(QPixmap(QStringLiteral(":/images/bitmap133.png")));
-    m_title = new CFontStatic(DlgText("Firmware Manager", "固件管理器"), this);
+    m_title = new CFontStatic(DlgText("Firmware Manager"), this);
     SetControlId(m_title, 1046);
-    auto* version = new QLabel(DlgText("Kelvane Version 2.8.3", "Kelvane 版本 2.8.3"), this);
-    auto* files = new QLabel(DlgText("Folder: %1", "文件夹：%1").arg(QDir::toNativeSeparators(filesFolder)), this);
+    auto* version = new QLabel(DlgText("Kelvane Version 2.8.3"), this);
+    auto* files = new QLabel(DlgText("Folder: %1").arg(QDir::toNativeSeparators(filesFolder)), this);
     files->setObjectName(QStringLiteral("filesFolder"));
     files->setTextInteractionFlags(Qt::TextSelectableByMouse);
     files->setVisible(!filesFolder.isEmpty());
-    auto* ok = new QPushButton(DlgText("OK", "确定"), this);
+    auto* ok = new QPushButton(DlgText("OK"), this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 

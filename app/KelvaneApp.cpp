@@ -23,8 +23,8 @@ CKelvaneApp::CKelvaneApp(int& argc, char** argv, CKelvaneOptions options, fdp::L
 CKelvaneApp::~CKelvaneApp() = default;
 
 void CKelvaneApp::SelectLanguage() {
-    res::SetLanguage(res::SystemLanguage());
-    InstallQtTranslation(res::CurrentLanguage());
+    res::UseSystemLanguage();
+    InstallQtTranslation(res::CurrentCatalogue());
 }
 
 int CKelvaneApp::InitInstance() {

@@ -126,12 +126,12 @@ CKelvaneDlg::~CKelvaneDlg() {
 
 void CKelvaneDlg::BuildMenu() {
     m_menuBar = new QMenuBar(this);
-    QMenu* file = m_menuBar->addMenu(DlgText("&File", "文件(&F)"));
-    QAction* exit = file->addAction(DlgText("&Exit", "退出(&X)"));
+    QMenu* file = m_menuBar->addMenu(DlgText("&File"));
+    QAction* exit = file->addAction(DlgText("&Exit"));
     exit->setObjectName(QStringLiteral("menuExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
-    QMenu* help = m_menuBar->addMenu(DlgText("&Help", "帮助(&H)"));
-    QAction* about = help->addAction(DlgText("&About Kelvane", "关于 Kelvane(&A)"));
+    QMenu* help = m_menuBar->addMenu(DlgText("&Help"));
+    QAction* about = help->addAction(DlgText("&About Kelvane"));
     about->setObjectName(QStringLiteral("menuAbout"));
     connect(about, &QAction::triggered, this, &CKelvaneDlg::OpenAboutBox);
 }

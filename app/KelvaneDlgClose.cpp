@@ -35,9 +35,7 @@ bool CKelvaneDlg::ConfirmStopDownload() {
     if (m_closed || !m_pageBurn->DownloadRunning()) return true;
     return ShowInfo(DlgText("A download to the target is still running.\r\nStopping it now, while the target erases or "
                             "burns its flash, can leave the target unusable.\r\nDo you want to stop the download and "
-                            "close Kelvane?",
-                            "向设备的下载仍在进行中。\r\n如果在设备擦除或烧写闪存时停止下载，设备可能无法再使用。\r\n"
-                            "您确定要停止下载并关闭 Kelvane 吗？"),
+                            "close Kelvane?"),
                     CInfoDlg::ButtonYes | CInfoDlg::ButtonNo) == CInfoDlg::ResultYes;
 }
 

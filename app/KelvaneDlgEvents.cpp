@@ -159,9 +159,9 @@ void CKelvaneDlg::UpdateTitle() {
         // A target chosen with --target is the only one the wizard talks to: named at once.
         const std::optional<fdp::MacAddress> target =
             connected ? std::optional<fdp::MacAddress>(m_frontEnd.TargetAddress()) : m_options.target;
-        title = target ? DlgText("Kelvane - adapter %1, target %2", "Kelvane - 网卡 %1，设备 %2")
+        title = target ? DlgText("Kelvane - adapter %1, target %2")
                              .arg(adapter, QString::fromStdString(FormatBdAddr(*target)))
-                       : DlgText("Kelvane - adapter %1", "Kelvane - 网卡 %1").arg(adapter);
+                       : DlgText("Kelvane - adapter %1").arg(adapter);
     }
     setWindowTitle(title);
 }

@@ -5,17 +5,18 @@
 #include <QPointer>
 #include <QTranslator>
 
-bool InstallQtTranslation(res::Language language) {
+bool InstallQtTranslation(const std::string& catalogue) {
     // One at a time: the picture program and the tests switch languages in one process.
     static QPointer<QTranslator> installed;
     if (installed) {
         QCoreApplication::removeTranslator(installed);
         delete installed;
     }
-    if (language != res::Language::Chinese) return true;
-    // The tables are simplified Chinese for every Chinese locale, and so are Qt's texts.
+    if (catalogue.empty()) return true;
+    // Qt's texts in the catalogue's language: simplified Chinese for every Chinese locale.
     auto* translator = new QTranslator(QCoreApplication::instance());
-    if (!translator->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (!translator->load(QStringLiteral("qtbase_") + QString::fromStdString(catalogue),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
         return false;
     }

@@ -14,21 +14,23 @@
 #include "resources/strings/StringTable.h"
 
 int main(int argc, char** argv) {
+    if (!res::UseSystemLanguage())
+        std::fprintf(stderr, "kelvane: cannot read the translation %s; the texts stay English\n",
+                     res::UnreadCatalogue().c_str());
     const CKelvaneOptions options = CKelvaneOptions::Parse(argc, argv);
     if (!options.error.empty()) {
-        std::fprintf(stderr, "kelvane: %s\n%s", options.error.c_str(), CKelvaneOptions::UsageText());
+        std::fprintf(stderr, "kelvane: %s\n%s", options.error.c_str(), res::Text(CKelvaneOptions::UsageText()).c_str());
         return 1;
     }
     if (options.help || options.helpAll) {
-        std::fputs(CKelvaneOptions::HelpText(), stdout);
-        if (options.helpAll) std::fputs(CKelvaneOptions::QtOptionsText(), stdout);
+        std::fputs(res::Text(CKelvaneOptions::HelpText()).c_str(), stdout);
+        if (options.helpAll) std::fputs(res::Text(CKelvaneOptions::QtOptionsText()).c_str(), stdout);
         return 0;
     }
     if (options.version) {
         std::printf("kelvane %s\n", KELVANE_VERSION);
         return 0;
     }
-    res::SetLanguage(res::SystemLanguage());
     if (!options.HasDisplay(std::getenv("QT_QPA_PLATFORM"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
         std::fprintf(stderr, "kelvane: %s\n", res::LoadString(res::IDS_NEEDS_GRAPHICAL_SESSION).c_str());
         return 1;

@@ -12,10 +12,10 @@
 
 CFirmSheet::CFirmSheet(QWidget* parent) : QWidget(parent), m_stack(new QStackedWidget(this)) {
     setObjectName(QStringLiteral("CFirmSheet"));
-    m_back = new QPushButton(DlgText("< &Back", "< 上一步(&B)"), this);
-    m_next = new QPushButton(DlgText("&Next >", "下一步(&N) >"), this);
-    m_finish = new QPushButton(DlgText("Finish", "完成"), this);
-    m_cancel = new QPushButton(DlgText("Cancel", "取消"), this);
+    m_back = new QPushButton(DlgText("< &Back"), this);
+    m_next = new QPushButton(DlgText("&Next >"), this);
+    m_finish = new QPushButton(DlgText("Finish"), this);
+    m_cancel = new QPushButton(DlgText("Cancel"), this);
     // Ids 1 and 2 carry the help texts "Back step" and "Next step".
     SetControlId(m_back, 1);
     SetControlId(m_next, 2);

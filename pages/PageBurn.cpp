@@ -58,14 +58,14 @@ constexpr DiagnoseUnit kDiagnoseUnits[] = {
 }  // namespace
 
 CPageBurn::CPageBurn(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 4: Download the firmware or config info", "第 4 步: 将固件程序或配置信息下载"),
+    : CWizardPage(host, job, DlgText("Step 4: Download the firmware or config info"),
                   1038),
       m_summaryEdit(new QPlainTextEdit(this)),
       m_reportEdit(new QPlainTextEdit(this)),
       m_progress(new QProgressBar(this)),
-      m_accept(new QCheckBox(DlgText("I accept", "我接受"), this)),
-      m_trace(new QPushButton(DlgText("Trace", "调试信息"), this)),
-      m_diagnose(new QPushButton(DlgText("Diagnose", "诊断"), this)) {
+      m_accept(new QCheckBox(DlgText("I accept"), this)),
+      m_trace(new QPushButton(DlgText("Trace"), this)),
+      m_diagnose(new QPushButton(DlgText("Diagnose"), this)) {
     SetControlId(m_summaryEdit, 1022);
     SetControlId(m_reportEdit, 1021);
     SetControlId(m_progress, 1056);

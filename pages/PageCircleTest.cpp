@@ -43,16 +43,15 @@ bool ParseUnsigned(const QString& text, std::uint32_t& value) {
 }  // namespace
 
 CPageCircleTest::CPageCircleTest(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 3: Test choice and configuration", "第 3 步：测试选择和配置"), 1094),
+    : CWizardPage(host, job, DlgText("Step 3: Test choice and configuration"), 1094),
       m_dataSizeEdit(new QLineEdit(this)),
       m_speedEdit(new QLineEdit(this)) {
-    const char* const texts[][2] = {
-        {"Target under Test Mode", "让Target进入测试模式"}, {"Dongle under Test Mode", "让Dongle进入测试模式"},
-        {"Test Target", "数据Target-->Dongle"},           {"Test Dongle", "数据Dongle-->Target"},
-        {"Dongle is Master", "Dongle作为Master"},          {"Dongle is Slave", "Dongle作为Slave"},
+    const char* const texts[] = {
+        "Target under Test Mode", "Dongle under Test Mode", "Test Target",
+        "Test Dongle",            "Dongle is Master",       "Dongle is Slave",
     };
     for (std::size_t slot = 0; slot < m_radioButtons.size(); ++slot) {
-        auto* radio = new QRadioButton(DlgText(texts[slot][0], texts[slot][1]), this);
+        auto* radio = new QRadioButton(DlgText(texts[slot]), this);
         SetControlId(radio, kRadioIds[slot]);
         // Each radio is a group of its own; the page keeps them exclusive.
         radio->setAutoExclusive(false);
@@ -67,27 +66,27 @@ CPageCircleTest::CPageCircleTest(IWizardHost& host, WizardJob& job)
         edit->setMaximumWidth(120);
     }
 
-    auto* choices = new QGroupBox(DlgText("Test choice", "测试选择"), this);
+    auto* choices = new QGroupBox(DlgText("Test choice"), this);
     auto* choiceLayout = new QGridLayout(choices);
     for (std::size_t slot = TargetTestMode; slot <= TestDongle; ++slot)
         choiceLayout->addWidget(m_radioButtons[slot], static_cast<int>(slot % 2), static_cast<int>(slot / 2));
 
-    auto* configuration = new QGroupBox(DlgText("Test Configuration", "测试配置"), this);
+    auto* configuration = new QGroupBox(DlgText("Test Configuration"), this);
     SetControlId(configuration, 1091);
     auto* grid = new QGridLayout(configuration);
     grid->addWidget(m_radioButtons[DongleMaster], 0, 0);
     grid->addWidget(m_radioButtons[DongleSlave], 0, 1);
-    const auto label = [this](const char* english, const char* chinese, int id) {
-        auto* text = new QLabel(DlgText(english, chinese), this);
+    const auto label = [this](const char* english, int id) {
+        auto* text = new QLabel(DlgText(english), this);
         SetControlId(text, id);
         return text;
     };
-    grid->addWidget(label("The size of data to be sent:", "要发送的数据长度：", 1092), 1, 0);
+    grid->addWidget(label("The size of data to be sent:", 1092), 1, 0);
     grid->addWidget(m_dataSizeEdit, 1, 1);
-    grid->addWidget(label("Bytes", "字节", 1093), 1, 2);
-    grid->addWidget(label("The speed of data to be sent:", "数据的发送速度：", 1095), 2, 0);
+    grid->addWidget(label("Bytes", 1093), 1, 2);
+    grid->addWidget(label("The speed of data to be sent:", 1095), 2, 0);
     grid->addWidget(m_speedEdit, 2, 1);
-    grid->addWidget(label("KBytes/s", "KBytes/s", 1097), 2, 2);
+    grid->addWidget(label("KBytes/s", 1097), 2, 2);
     grid->setColumnStretch(3, 1);
 
     PageLayout()->addSpacing(8);

@@ -15,11 +15,11 @@
 #include "widgets/IpAddressCtl.h"
 
 CPageConfigIPnew::CPageConfigIPnew(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 3 : Config the DHCP and NAT", "第 3 步：配置DHCP和NAT"), 1080),
-      m_hub(new QRadioButton(DlgText("Hub (NAP)  Mode", "Hub (NAP) 模式"), this)),
-      m_router(new QRadioButton(DlgText("Router Mode", "Router 模式"), this)),
-      m_automatic(new QRadioButton(DlgText("Obtain an IP address automatically", "自动获取IP地址"), this)),
-      m_manual(new QRadioButton(DlgText("Use the following IP address:", "用下面配置地IP地址"), this)),
+    : CWizardPage(host, job, DlgText("Step 3 : Config the DHCP and NAT"), 1080),
+      m_hub(new QRadioButton(DlgText("Hub (NAP)  Mode"), this)),
+      m_router(new QRadioButton(DlgText("Router Mode"), this)),
+      m_automatic(new QRadioButton(DlgText("Obtain an IP address automatically"), this)),
+      m_manual(new QRadioButton(DlgText("Use the following IP address:"), this)),
       m_address(new CIpAddressCtl(this)),
       m_gateway(new CIpAddressCtl(this)),
       m_subnetMask(new CIpAddressCtl(this)),
@@ -39,10 +39,10 @@ CPageConfigIPnew::CPageConfigIPnew(IWizardHost& host, WizardJob& job)
     SetControlId(addresses, 1065);
     auto* addressGrid = new QGridLayout(addresses);
     const std::pair<CIpAddressCtl*, QString> rows[] = {
-        {m_address, DlgText("IP Address", "IP 地址：")},
-        {m_gateway, DlgText("Default GateWay", "默认网关：")},
-        {m_subnetMask, DlgText("Subnet Mask", "子网掩码:")},
-        {m_dns, DlgText("Preferred DNS Server", "首先DNS：")},
+        {m_address, DlgText("IP Address")},
+        {m_gateway, DlgText("Default GateWay")},
+        {m_subnetMask, DlgText("Subnet Mask")},
+        {m_dns, DlgText("Preferred DNS Server")},
     };
     int row = 0;
     for (const auto& [control, label] : rows) {

@@ -42,24 +42,24 @@ std::array<std::uint8_t, 4> VersionBytes(const FirmwareVersion& v) { return {v.a
 }  // namespace
 
 CPageFirmFile::CPageFirmFile(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 3 : Select the firmware file", "第 3 步：选择固件程序"), 1036) {
-    struct Ids { int check, targetVersion, edit, select, version; const char* en; const char* zh; };
+    : CWizardPage(host, job, DlgText("Step 3 : Select the firmware file"), 1036) {
+    struct Ids { int check, targetVersion, edit, select, version; const char* text; };
     const Ids ids[2] = {
-        {1013, 1022, 1018, 1017, 1021, "Update boot firmware", "更新启动程序"},
-        {1012, 1099, 1019, 1016, 1098, "Update program firmware", "更新固件程序"},
+        {1013, 1022, 1018, 1017, 1021, "Update boot firmware"},
+        {1012, 1099, 1019, 1016, 1098, "Update program firmware"},
     };
-    auto* programGroup = new QGroupBox(DlgText("Program firmware", "固件程序"), this);
-    m_bootGroup = new QGroupBox(DlgText("Boot firmware", "启动程序"), this);
+    auto* programGroup = new QGroupBox(DlgText("Program firmware"), this);
+    m_bootGroup = new QGroupBox(DlgText("Boot firmware"), this);
     SetControlId(m_bootGroup, 1048);
     for (const FirmwareKind kind : {FirmwareProgram, FirmwareBoot}) {
         QGroupBox* group = kind == FirmwareBoot ? m_bootGroup : programGroup;
         FileGroup& files = m_files[kind];
         const Ids& id = ids[kind];
-        files.check = new QCheckBox(DlgText(id.en, id.zh), group);
-        files.targetVersionButton = new QPushButton(DlgText("Version in Target", "已载入程序版本"), group);
+        files.check = new QCheckBox(DlgText(id.text), group);
+        files.targetVersionButton = new QPushButton(DlgText("Version in Target"), group);
         files.edit = new QLineEdit(group);
-        files.select = new QPushButton(DlgText("Select", "选择"), group);
-        files.version = new QPushButton(DlgText("Version", "版本"), group);
+        files.select = new QPushButton(DlgText("Select"), group);
+        files.version = new QPushButton(DlgText("Version"), group);
         SetControlId(files.check, id.check);
         SetControlId(files.targetVersionButton, id.targetVersion);
         SetControlId(files.edit, id.edit);
@@ -84,8 +84,7 @@ CPageFirmFile::CPageFirmFile(IWizardHost& host, WizardJob& job)
     m_files[FirmwareBoot].edit->setFrame(false);
     m_bootWarning = new QLabel(
         DlgText("WARNING! Unstable power input during bootcode firmware updating may cause serious damage on the "
-                "device. Please keep the device powered on until update process is completed.",
-                "警告!在更新启动程序的过程中,请确保不要断电,否则会导致设备错误不可恢复!"),
+                "device. Please keep the device powered on until update process is completed."),
         m_bootGroup);
     SetControlId(m_bootWarning, 1037);
     m_bootWarning->setWordWrap(true);
@@ -278,8 +277,7 @@ bool CPageFirmFile::NextForKind(FirmwareKind kind) {
     if (fdp::FirmwareNeedsConfirmation(kind, files.fileVersion, target)) {
         QString question = ResString(kDowngradeQuestion[kind]);
         if (!answered)
-            question += DlgText("\r\n\r\nNote: the target's version could not be read.",
-                                "\r\n\r\n注意：无法读取设备中的版本。");
+            question += DlgText("\r\n\r\nNote: the target's version could not be read.");
         if (Host().ShowInfo(question, CInfoDlg::ButtonYes | CInfoDlg::ButtonNo, this) != CInfoDlg::ResultYes)
             return false;
     }

@@ -33,10 +33,9 @@ constexpr unsigned kConnectFailedId = 57679;
 }  // namespace
 
 CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 2: Set up connection", "第 2 步：建立连接"), 1050),
+    : CWizardPage(host, job, DlgText("Step 2: Set up connection"), 1050),
       m_stateText(new CFontStatic(QString(), this)),
-      m_prompt(new QLabel(DlgText("The Target has connected with PC. Please select your task.",
-                                  "设备已经和你的PC连接上，请选择任务："),
+      m_prompt(new QLabel(DlgText("The Target has connected with PC. Please select your task."),
                           this)),
       m_otherTargets(new QLabel(this)),
       m_nameHint(new QLabel(this)),
@@ -53,8 +52,7 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
       }} {
     auto* instruction = new QLabel(
         DlgText("Please make sure that PC be connected with the target through Ethernet or Usb cable. "
-                "\r\n\r\nCurrent state is:",
-                "请确保设备和你的PC已经通过以太网线或USB接口连接上了。\r\n\r\n当前的状态:")
+                "\r\n\r\nCurrent state is:")
             .replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
         this);
     instruction->setWordWrap(true);
@@ -68,11 +66,11 @@ CPageLink::CPageLink(IWizardHost& host, WizardJob& job)
     groupLayout->addWidget(m_prompt);
     // Dialog order: name/password, DHCP/NAT, firmware, loop test, register.
     const std::pair<int, QString> texts[] = {
-        {1004, DlgText("Set name/password", "修改设备的名称和密码")},
-        {1005, DlgText("Config DHCP and NAT", "配置设备的DHCP和NAT")},
-        {1003, DlgText("Update firmware", "更新固件程序")},
-        {1001, DlgText("Loop Test ", "环路测试")},
-        {1095, DlgText("Register Config", "注册参数配置")},
+        {1004, DlgText("Set name/password")},
+        {1005, DlgText("Config DHCP and NAT")},
+        {1003, DlgText("Update firmware")},
+        {1001, DlgText("Loop Test ")},
+        {1095, DlgText("Register Config")},
     };
     for (const auto& [id, text] : texts) {
         auto* button = new QRadioButton(text, group);

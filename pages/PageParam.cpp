@@ -29,11 +29,11 @@ QString FromStd(const std::string& text) { return QString::fromStdString(text); 
 }  // namespace
 
 CPageParam::CPageParam(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 3: Set name/password", "第 3 步：修改设备名称和密码"), 1037),
+    : CWizardPage(host, job, DlgText("Step 3: Set name/password"), 1037),
       m_nameEdit(new CByteLimitEdit(static_cast<int>(param::kNameLen), this)),
       m_passwordEdit(new CByteLimitEdit(static_cast<int>(param::kPasswordLen), this)),
       m_confirmEdit(new CByteLimitEdit(static_cast<int>(param::kPasswordLen), this)),
-      m_getParams(new QPushButton(DlgText("Get Parameters", "从设备取参数"), this)) {
+      m_getParams(new QPushButton(DlgText("Get Parameters"), this)) {
     SetControlId(m_nameEdit, 1020);
     SetControlId(m_passwordEdit, 1007);
     SetControlId(m_confirmEdit, 1008);
@@ -41,18 +41,18 @@ CPageParam::CPageParam(IWizardHost& host, WizardJob& job)
     m_passwordEdit->setEchoMode(QLineEdit::Password);
     m_confirmEdit->setEchoMode(QLineEdit::Password);
 
-    auto* nameGroup = new QGroupBox(DlgText("Name", "名称"), this);
+    auto* nameGroup = new QGroupBox(DlgText("Name"), this);
     SetControlId(nameGroup, 1038);
     auto* nameGrid = new QGridLayout(nameGroup);
-    nameGrid->addWidget(new QLabel(DlgText("Input a name for Target:", "设备名称："), nameGroup), 0, 0);
+    nameGrid->addWidget(new QLabel(DlgText("Input a name for Target:"), nameGroup), 0, 0);
     nameGrid->addWidget(m_nameEdit, 0, 1);
 
-    auto* passwordGroup = new QGroupBox(DlgText("Password", "密码"), this);
+    auto* passwordGroup = new QGroupBox(DlgText("Password"), this);
     SetControlId(passwordGroup, 1039);
     auto* passwordGrid = new QGridLayout(passwordGroup);
-    passwordGrid->addWidget(new QLabel(DlgText("Input the new password:", "输入设备密码："), passwordGroup), 0, 0);
+    passwordGrid->addWidget(new QLabel(DlgText("Input the new password:"), passwordGroup), 0, 0);
     passwordGrid->addWidget(m_passwordEdit, 0, 1);
-    passwordGrid->addWidget(new QLabel(DlgText("Confirm the new password:", "确认设备密码："), passwordGroup), 1, 0);
+    passwordGrid->addWidget(new QLabel(DlgText("Confirm the new password:"), passwordGroup), 1, 0);
     passwordGrid->addWidget(m_confirmEdit, 1, 1);
 
     PageLayout()->addSpacing(12);

@@ -17,22 +17,21 @@
 #include "widgets/InfoDlg.h"
 
 CPagePasswd::CPagePasswd(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step 1: Input password", "第 1 步：输入密码"), 1030),
+    : CWizardPage(host, job, DlgText("Step 1: Input password"), 1030),
       m_passwordEdit(new QLineEdit(this)),
-      m_saveCheck(new QCheckBox(DlgText("Save password", "保存密码"), this)) {
+      m_saveCheck(new QCheckBox(DlgText("Save password"), this)) {
     SetControlId(m_passwordEdit, 1006);
     SetControlId(m_saveCheck, 1051);
     m_passwordEdit->setEchoMode(QLineEdit::Password);
 
-    auto* group = new QGroupBox(DlgText("Input the password of the target", "输入设备的密码"), this);
+    auto* group = new QGroupBox(DlgText("Input the password of the target"), this);
     auto* grid = new QGridLayout(group);
-    grid->addWidget(new QLabel(DlgText("Password:", "密码："), group), 0, 0);
+    grid->addWidget(new QLabel(DlgText("Password:"), group), 0, 0);
     grid->addWidget(m_passwordEdit, 0, 1);
     grid->addWidget(m_saveCheck, 1, 1);
     auto* note = new QLabel(
         DlgText("Note:\r\n\r\n     The original password of the target is \"kiwi\". If you have changed it, "
-                "please input the new password.",
-                "注意：\r\n\r\n     设备的初始密码是“kiwi”。如果您已经修改过密码，请输入新密码。")
+                "please input the new password.")
             .replace(QStringLiteral("\r\n"), QStringLiteral("\n")),
         this);
     note->setWordWrap(true);

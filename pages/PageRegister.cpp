@@ -15,14 +15,14 @@
 #include "widgets/DialogText.h"
 
 CPageRegister::CPageRegister(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Step3: Conifgure Register Param", "第 3 步：配置注册参数"), 1037) {
+    : CWizardPage(host, job, DlgText("Step3: Conifgure Register Param"), 1037) {
     const QString labels[] = {
-        DlgText("Register Access Code:", "注册接入码："), DlgText("Deregister Access Code:", "注销接入码："),
-        DlgText("Register Addr:", "注册地址："), DlgText("Ringlet No:", "Ringlet 号码："),
-        DlgText("PSTN No:", "PSTN 号码："),
+        DlgText("Register Access Code:"), DlgText("Deregister Access Code:"),
+        DlgText("Register Addr:"), DlgText("Ringlet No:"),
+        DlgText("PSTN No:"),
     };
-    auto* registerGroup = new QGroupBox(DlgText("Register and Deregister", "注册与注销"), this);
-    auto* callGroup = new QGroupBox(DlgText("Call", "注册电话"), this);
+    auto* registerGroup = new QGroupBox(DlgText("Register and Deregister"), this);
+    auto* callGroup = new QGroupBox(DlgText("Call"), this);
     auto* registerGrid = new QGridLayout(registerGroup);
     auto* callGrid = new QGridLayout(callGroup);
     for (std::size_t i = 0; i < m_edits.size(); ++i) {

@@ -13,7 +13,7 @@ constexpr unsigned kGuideTextId = 3102;
 }
 
 CPageWelcome::CPageWelcome(IWizardHost& host, WizardJob& job)
-    : CWizardPage(host, job, DlgText("Firmware Management Wizard", "固件管理向导"), 1029),
+    : CWizardPage(host, job, DlgText("Firmware Management Wizard"), 1029),
       m_guideEdit(new QPlainTextEdit(this)) {
     SetControlId(m_guideEdit, 1028);
     m_guideEdit->setReadOnly(true);

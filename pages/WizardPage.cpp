@@ -39,8 +39,7 @@ bool CWizardPage::DoDataExchange(bool) { return true; }
 
 bool CWizardPage::TextFits(CByteLimitEdit* edit) {
     if (edit->text().toUtf8().size() <= edit->ByteLimit()) return true;
-    m_host.ShowInfo(DlgText("This text is longer than the target can keep: at most %1 bytes.\r\nPlease shorten it.",
-                            "此文本超出设备可保存的长度：最多 %1 个字节。\r\n请将其缩短。")
+    m_host.ShowInfo(DlgText("This text is longer than the target can keep: at most %1 bytes.\r\nPlease shorten it.")
                         .arg(edit->ByteLimit()),
                     CInfoDlg::ButtonOk, this);
     edit->setFocus(Qt::OtherFocusReason);

@@ -1,14 +1,11 @@
 // Texts of the program's dialogs and of its string table in the running language.
-// Dialog texts have no ids: each dialog carries both wordings, as the system's English
-// and Chinese dialog templates do.
+// Dialog texts have no ids: the English wording is the key to its translation.
 #pragma once
 
 #include <QString>
 
 #include "resources/strings/StringTable.h"
 
-inline QString DlgText(const char* english, const char* chinese) {
-    return QString::fromUtf8(res::CurrentLanguage() == res::Language::Chinese ? chinese : english);
-}
+inline QString DlgText(const char* english) { return QString::fromStdString(res::Text(english)); }
 
 inline QString ResString(unsigned id) { return QString::fromStdString(res::LoadString(id)); }

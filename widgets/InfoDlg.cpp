@@ -48,19 +48,19 @@ private:
 CInfoDlg::CInfoDlg(const QString& message, QWidget* parent, const QColor& textColour)
     : QDialog(parent), m_textColour(textColour), m_message(message) {
     setObjectName(QStringLiteral("CInfoDlg"));
-    setWindowTitle(DlgText("User Guide Info", "用户向导信息"));
+    setWindowTitle(DlgText("User Guide Info"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
 
     auto* picture = new QLabel(this);
     picture->setPixmap(QPixmap(QStringLiteral(":/images/bitmap133.png")));
-    m_heading = new CFontStatic(DlgText("User Guide Information", "用户向导信息"), this);
+    m_heading = new CFontStatic(DlgText("User Guide Information"), this);
     SetControlId(m_heading, 1045);
     m_messageArea = new MessageArea(*this, this);
     SetControlId(m_messageArea, 1044);
 
-    m_yes = new QPushButton(DlgText("Yes", "是"), this);
-    m_no = new QPushButton(DlgText("No", "否"), this);
-    m_ok = new QPushButton(DlgText("Ok", "确定"), this);
+    m_yes = new QPushButton(DlgText("Yes"), this);
+    m_no = new QPushButton(DlgText("No"), this);
+    m_ok = new QPushButton(DlgText("Ok"), this);
     SetControlId(m_yes, ResultYes);
     SetControlId(m_no, ResultNo);
     SetControlId(m_ok, ResultOk);

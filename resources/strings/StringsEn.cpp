@@ -1,4 +1,5 @@
-// English string table, sorted by id.
+// English string table, sorted by id. The texts are the keys of their translations in
+// po/ (each with its id as the context): a change here is made there too.
 #include <span>
 
 #include "resources/strings/StringTable.h"

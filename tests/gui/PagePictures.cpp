@@ -92,7 +92,7 @@ bool SaveDownloadPictures(CKelvaneDlg& window, const QString& folder) {
 
 bool SavePages(const QString& folder, res::Language language) {
     res::SetLanguage(language);
-    InstallQtTranslation(language);
+    InstallQtTranslation(res::CurrentCatalogue());
     TheWizardJob() = WizardJob{};
     DialogWatcher watcher;
     ProgramFolder programFolder;

@@ -27,8 +27,7 @@ void CCliFrontEnd::OnLinkEvent(const fdp::LinkEvent& event) {
         OnJobEnded(*end);
     } else if (const auto* moved = std::get_if<fdp::AdapterMoved>(&event)) {
         std::lock_guard lock(m_mutex);
-        PrintLine((res::CurrentLanguage() == res::Language::Chinese ? "目标出现在网卡 " : "Target announced on ") +
-                  moved->adapter);
+        PrintLine(res::Text("Target announced on ") + moved->adapter);
     } else if (const auto* other = std::get_if<fdp::OtherTargetHeard>(&event)) {
         // Said at once, on standard error: another target answers too.
         std::lock_guard lock(m_mutex);

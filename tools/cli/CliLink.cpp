@@ -125,8 +125,7 @@ std::optional<int> CCliLink::Connect(const std::string& folder, std::uint8_t kin
         return ExitConnect + static_cast<int>(connect);
     }
     Say("%s %s\n", ConnectText(connect), addressText);
-    Say(res::CurrentLanguage() == res::Language::Chinese ? "使用网卡 %s，设备 %s\n" : "Adapter in use: %s, target %s\n",
-                m_link.AdapterName().c_str(), addressText);
+    Say(res::Text("Adapter in use: %s, target %s\n").c_str(), m_link.AdapterName().c_str(), addressText);
     // The target may have answered on another adapter than the one opened first.
     m_run.report.SetAdapter(m_engine.GetAdapterDescription(m_link.AdapterIndex()));
     return std::nullopt;

@@ -121,7 +121,7 @@ bool ParseCommandLine(int argc, char** argv, CliOptions& options) {
 }
 
 int UsageError() {
-    std::fputs(ShortUsage(), stderr);
+    std::fputs(ShortUsage().c_str(), stderr);
     return ExitUsage;
 }
 

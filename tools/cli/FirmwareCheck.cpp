@@ -18,10 +18,7 @@ std::string PlainLines(std::string text) {
 }
 
 // Said with the downgrade question when the target did not give its version.
-const char* UnreadVersionText() {
-    return res::CurrentLanguage() == res::Language::Chinese ? "注意：无法读取设备中的版本。"
-                                                            : "Note: the target's version could not be read.";
-}
+std::string UnreadVersionText() { return res::Text("Note: the target's version could not be read."); }
 
 bool Overridable(unsigned result) {
     return result == fdp::FileCheckBootSize || result == fdp::FileCheckProgramSize || result == fdp::FileCheckSignature;
@@ -52,7 +49,7 @@ std::optional<int> RefuseFirmwareVersion(fdp::FirmwareKind kind, const std::stri
                 target ? target->Text().c_str() : "not read");
     if (!fdp::FirmwareNeedsConfirmation(kind, file, target)) return std::nullopt;
     Complain("%s\n", PlainLines(res::LoadString(kind == fdp::FirmwareBoot ? 105 : 104)).c_str());
-    if (!target) Complain("%s\n", UnreadVersionText());
+    if (!target) Complain("%s\n", UnreadVersionText().c_str());
     if (!force) {
         Complain("kelvane-cli: refused; --force sends it all the same\n");
         return ExitRefused;

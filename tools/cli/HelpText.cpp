@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "resources/strings/StringTable.h"
 #include "tools/cli/OperationTable.h"
 
 namespace cli {
@@ -16,38 +17,36 @@ std::string LongNames(std::string_view names) {
 
 }  // namespace
 
-const char* HelpText() {
-    static const std::string text = [] {
-        std::string help =
+std::string HelpText() {
+    // Each piece is a message of its own in the translation catalogue.
+    std::string help = res::Text(
         "usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\n"
         "       kelvane-cli --version | --help\n"
         "Opens the Ethernet adapter, waits for the target (a Bluetooth network access point) to\n"
         "announce itself, logs in and runs one operation, printing the wizard's texts.\n"
         "\n"
-        "operations:\n";
-        for (const Operation& operation : Operations()) help += operation.help;
-        help +=
+        "operations:\n");
+    for (const Operation& operation : Operations()) help += res::Text(operation.help);
+    help += res::Text(
         "    (the set- tasks build the block from the working param.jdp in a new file beside it,\n"
         "     download that, and move it over param.jdp once the target has burnt it)\n"
         "\n"
-        "options:\n";
-        for (const OptionRow& option : CommonOptions()) help += option.help;
-        help +=
+        "options:\n");
+    for (const OptionRow& option : CommonOptions()) help += res::Text(option.help);
+    help += res::Text(
         "Ctrl-C stops at once, says what state the target was left in and exits 130 (with\n"
         "--repeat while waiting for a target: 0 when every target succeeded).\n"
         "\n"
         "exit: 0 ok, 1 usage, 2 no adapter, 3 files, 4 no dongle, 5 loop test stopped,\n"
         "      6 firmware file refused by its checks, 7 --verify: another version after the burn,\n"
         "      8 targets: none heard, 9 several targets: choose one with --target,\n"
-        "      20+connect result, 40+operation result, 128+signal interrupted\n";
-        return help;
-    }();
-    return text.c_str();
+        "      20+connect result, 40+operation result, 128+signal interrupted\n");
+    return help;
 }
 
-const char* ShortUsage() {
-    return "usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\n"
-           "Try 'kelvane-cli --help' for the operations and options.\n";
+std::string ShortUsage() {
+    return res::Text("usage: kelvane-cli [OPTION...] OPERATION [ARGUMENT...]\n"
+                     "Try 'kelvane-cli --help' for the operations and options.\n");
 }
 
 std::string ListWords() {

@@ -10,10 +10,10 @@ namespace cli {
 
 // Every operation (a line of its own under "operations:", starting with its name) and
 // every option, with the exit codes.
-const char* HelpText();
+std::string HelpText();
 
 // Two lines: the command's form and where the whole help is.
-const char* ShortUsage();
+std::string ShortUsage();
 
 // The table's words as bash assignments, for the bash completion (made from them when
 // the program is built) and the tests: operations, options (the common ones), valued

@@ -12,15 +12,13 @@ namespace cli {
 
 namespace {
 
-bool Chinese() { return res::CurrentLanguage() == res::Language::Chinese; }
-
-const char* StateWord(LineRow::State state) {
+std::string StateWord(LineRow::State state) {
     switch (state) {
-    case LineRow::State::Waiting: return Chinese() ? "等待" : "waiting";
-    case LineRow::State::Running: return Chinese() ? "进行" : "running";
-    case LineRow::State::Done: return Chinese() ? "完成" : "done";
-    case LineRow::State::Skipped: return Chinese() ? "跳过" : "skipped";
-    case LineRow::State::Failed: return Chinese() ? "失败" : "failed";
+    case LineRow::State::Waiting: return res::Text("waiting");
+    case LineRow::State::Running: return res::Text("running");
+    case LineRow::State::Done: return res::Text("done");
+    case LineRow::State::Skipped: return res::Text("skipped");
+    case LineRow::State::Failed: return res::Text("failed");
     }
     return "";
 }
@@ -68,7 +66,8 @@ std::string CLineBoard::TableLine(const LineRow& row, unsigned columns) {
     const unsigned width = columns > 1 ? columns - 1 : 1;
     char head[160];
     if (row.state == LineRow::State::Waiting) {
-        std::snprintf(head, sizeof head, "%-17s  %-8.8s  %s", row.target.c_str(), row.adapter.c_str(), StateWord(row.state));
+        std::snprintf(head, sizeof head, "%-17s  %-8.8s  %s", row.target.c_str(), row.adapter.c_str(),
+                      StateWord(row.state).c_str());
         return Fit(head, width);
     }
     const bool running = row.state == LineRow::State::Running;
@@ -81,7 +80,7 @@ std::string CLineBoard::TableLine(const LineRow& row, unsigned columns) {
     }
     const long seconds = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(row.elapsed).count());
     std::snprintf(head, sizeof head, "%-17s  %-8.8s  %-8.8s  %s %4s  %4ld s  ", row.target.c_str(), row.adapter.c_str(),
-                  running ? row.stage.c_str() : StateWord(row.state), bar.c_str(),
+                  running ? row.stage.c_str() : StateWord(row.state).c_str(), bar.c_str(),
                   row.percent >= 0 ? (std::to_string(row.percent) + "%").c_str() : "", seconds);
     return Fit(std::string(head) + row.result, width);
 }
@@ -91,7 +90,7 @@ std::string CLineBoard::SummaryLine(const std::vector<LineRow>& rows) {
     std::string failed;
     for (const LineRow& row : rows)
         if (row.state == LineRow::State::Failed) failed += (failed.empty() ? "" : ", ") + row.target;
-    const auto part = [](LineRow::State state, unsigned n) { return std::string(StateWord(state)) + " " + std::to_string(n); };
+    const auto part = [](LineRow::State state, unsigned n) { return StateWord(state) + " " + std::to_string(n); };
     return part(LineRow::State::Done, counts.done) + ", " + part(LineRow::State::Failed, counts.failed) +
            (failed.empty() ? "" : " (" + failed + ")") + ", " + part(LineRow::State::Running, counts.running) + ", " +
            part(LineRow::State::Waiting, counts.waiting);

@@ -4,21 +4,12 @@
 
 namespace cli {
 
-namespace {
+std::string AlreadyHasText(const std::string& version) { return res::Text("already has ") + version; }
 
-bool Chinese() { return res::CurrentLanguage() == res::Language::Chinese; }
-
-}  // namespace
-
-std::string AlreadyHasText(const std::string& version) {
-    return (Chinese() ? "设备已是版本 " : "already has ") + version;
-}
-
-std::string StartedText(const std::string& operation) { return (Chinese() ? "开始 " : "started ") + operation; }
+std::string StartedText(const std::string& operation) { return res::Text("started ") + operation; }
 
 std::string ServedAgainText(const std::string& target, const std::string& reported, const std::string& file) {
-    return Chinese() ? target + "  烧写后报告版本 " + reported + "，不是文件的 " + file + "：再次更新"
-                     : target + "  reported " + reported + " after its burn, not the file's " + file + ": served again";
+    return res::FormatText("%1  reported %2 after its burn, not the file's %3: served again", {target, reported, file});
 }
 
 }  // namespace cli

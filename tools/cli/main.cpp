@@ -28,12 +28,14 @@
 using namespace cli;
 
 int main(int argc, char** argv) {
-    res::SetLanguage(res::SystemLanguage());
+    if (!res::UseSystemLanguage())
+        std::fprintf(stderr, "kelvane-cli: cannot read the translation %s; the texts stay English\n",
+                     res::UnreadCatalogue().c_str());
     CliOptions options;
     const bool parsed = ParseCommandLine(argc, argv, options);
     // Asked for, the help is the answer, whatever else is given: standard output, success.
     if (options.help) {
-        std::fputs(HelpText(), stdout);
+        std::fputs(HelpText().c_str(), stdout);
         return ExitOk;
     }
     if (options.listWords) {

@@ -102,15 +102,34 @@ Outcome RunProgram(const fs::path& program, const std::vector<std::string>& args
 }
 
 // A copy of the program laid out as the package installs it: bin/PROGRAM beside
-// share/kelvane/default.jdp.
+// share/kelvane/default.jdp and the translations in share/locale.
 fs::path InstalledCopy(const fs::path& built, const kelvane_test::ScratchDir& dir) {
     const fs::path bin = dir / "usr/bin", share = dir / "usr/share/kelvane";
     fs::create_directories(bin);
     fs::create_directories(share);
     fs::copy_file(fs::path(KELVANE_BIN_DIR) / "default.jdp", share / "default.jdp", fs::copy_options::overwrite_existing);
+    fs::copy(fs::path(KELVANE_BIN_DIR) / "../share/locale", dir / "usr/share/locale", fs::copy_options::recursive);
     const fs::path copy = bin / built.filename();
     fs::copy_file(built, copy, fs::copy_options::overwrite_existing);
     return copy;
+}
+
+// A copy of the program without its translations: a Chinese locale gets the English texts
+// and one line naming the file that is missing.
+TEST(CommandLine, MissingTranslationIsToldAndEnglishServes) {
+    const fs::path built = fs::path(KELVANE_BIN_DIR) / "kelvane-cli";
+    if (!fs::exists(built)) GTEST_SKIP() << "kelvane-cli is not built here";
+    kelvane_test::ScratchDir dir;
+    fs::create_directories(dir / "home");
+    fs::create_directories(dir / "opt/bin");
+    fs::copy_file(built, dir / "opt/bin/kelvane-cli");
+    const Outcome outcome = RunProgram(dir / "opt/bin/kelvane-cli", {"--help"},
+                                       {"LANGUAGE=", "LC_ALL=", "LC_MESSAGES=", "LANG=zh_CN.UTF-8"}, dir);
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(outcome.err, "kelvane-cli: cannot read the translation " +
+                               fs::canonical(dir / "opt").string() +
+                               "/share/locale/zh_CN/LC_MESSAGES/kelvane.mo; the texts stay English\n");
+    EXPECT_EQ(outcome.out.rfind("usage: kelvane-cli [OPTION...]", 0), 0u) << outcome.out;
 }
 
 class CommandLineTest : public testing::TestWithParam<CommandCase> {};
