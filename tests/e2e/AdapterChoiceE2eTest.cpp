@@ -34,57 +34,12 @@ constexpr int kAnnounceMs = 1000;
 // The bench's adapters, kv0 and the spares kvx1, kvx2, as one pattern.
 constexpr const char* kBenchPattern = "kv*";
 
-// One kelvane-cli run in the background, its output in a file.
-class CliProcess {
-public:
-    ~CliProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    void Start(const std::string& folder, const std::vector<std::string>& arguments) {
-        m_output = folder + "/cli.out";
-        std::vector<std::string> command = {std::string(KELVANE_BIN_DIR) + "/kelvane-cli", "--no-progress",
-                                            "--folder", folder, "--password", "kiwi"};
-        command.insert(command.end(), arguments.begin(), arguments.end());
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const int out = ::open(m_output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            ::dup2(out, STDOUT_FILENO);
-            ::dup2(out, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& arg : command) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-    }
-    // The exit code, or -1 when it was still running after `within` (it is then ended).
-    int Wait(std::chrono::milliseconds within) {
-        const auto deadline = Clock::now() + within;
-        int status = 0;
-        while (Clock::now() < deadline) {
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(10ms);
-        }
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-        return -1;
-    }
-    std::string Output() const {
-        std::ifstream in(m_output);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_output;
-};
+// kelvane-cli with the bench's password and the folder given; what it prints and
+// complains of in one file there.
+void StartCli(CliProcess& cli, const std::string& folder, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), {"--no-progress", "--folder", folder, "--password", "kiwi"});
+    cli.Start(arguments, folder + "/cli.out");
+}
 
 class AdapterChoiceE2eTest : public ::testing::Test {
 protected:
@@ -117,7 +72,7 @@ protected:
 
 TEST_F(AdapterChoiceE2eTest, FindsTheTargetBehindTheThirdAdapter) {
     PlugTarget();
-    cli.Start(folder.Path(), {"--interface", kBenchPattern, "version", "boot"});
+    StartCli(cli, folder.Path(), {"--interface", kBenchPattern, "version", "boot"});
     EXPECT_EQ(cli.Wait(10s), 0) << cli.Output();
     const std::string output = cli.Output();
     EXPECT_NE(output.find("Adapter: kvx1: Ethernet adapter (virtual)\n"), std::string::npos) << output;
@@ -126,7 +81,7 @@ TEST_F(AdapterChoiceE2eTest, FindsTheTargetBehindTheThirdAdapter) {
 }
 
 TEST_F(AdapterChoiceE2eTest, FindsATargetPluggedInWhileListening) {
-    cli.Start(folder.Path(), {"--interface", kBenchPattern, "version", "boot"});
+    StartCli(cli, folder.Path(), {"--interface", kBenchPattern, "version", "boot"});
     std::this_thread::sleep_for(2s);
     PlugTarget();
     // Counted from the simulator serving, not from the cable: making the pair and starting
@@ -143,7 +98,7 @@ TEST_F(AdapterChoiceE2eTest, FindsATargetPluggedInWhileListening) {
 
 TEST_F(AdapterChoiceE2eTest, AnInterfaceNamedByTheUserIsKeptEvenWhenNothingAnswersThere) {
     PlugTarget();
-    cli.Start(folder.Path(), {"--interface", "kvx1", "version", "boot"});
+    StartCli(cli, folder.Path(), {"--interface", "kvx1", "version", "boot"});
     std::this_thread::sleep_for(std::chrono::milliseconds(3 * kAnnounceMs));
     EXPECT_FALSE(LoggedIn());
     EXPECT_EQ(cli.Wait(0ms), -1) << "still listening";
@@ -155,7 +110,7 @@ TEST_F(AdapterChoiceE2eTest, AnInterfaceNamedByTheUserIsKeptEvenWhenNothingAnswe
 // heard, ignored and said so once, and no login goes out.
 TEST_F(AdapterChoiceE2eTest, UnnamedVirtualAdaptersCarryNoLogin) {
     PlugTarget();
-    cli.Start(folder.Path(), {"version", "boot"});
+    StartCli(cli, folder.Path(), {"version", "boot"});
     std::this_thread::sleep_for(std::chrono::milliseconds(4 * kAnnounceMs));
     EXPECT_FALSE(LoggedIn()) << "a login went out on a veth nobody named";
     EXPECT_EQ(cli.Wait(0ms), -1) << "still listening";
@@ -174,7 +129,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     const auto image = fdp::MakeSampleFirmware(3000, fdp::FirmwareVersion{9, 0, 0, 1});
     ASSERT_TRUE(WriteBytes(folder / "image.bin", image));
     PlugTarget({"--boot-version", "1.2.3.4", "--erase-status", "1"});
-    cli.Start(folder.Path(), {"--interface", kBenchPattern, "download", "boot", folder / "image.bin"});
+    StartCli(cli, folder.Path(), {"--interface", kBenchPattern, "download", "boot", folder / "image.bin"});
     EXPECT_EQ(cli.Wait(20s), 41) << cli.Output();
     {
         std::ofstream cut(folder / "history.jsonl", std::ios::app);
@@ -182,7 +137,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
     }
     sim.Stop();
     PlugTarget({"--boot-version", "1.2.3.4"});
-    cli.Start(folder.Path(), {"--interface", kBenchPattern, "download", "boot", folder / "image.bin"});
+    StartCli(cli, folder.Path(), {"--interface", kBenchPattern, "download", "boot", folder / "image.bin"});
     EXPECT_EQ(cli.Wait(20s), 0) << cli.Output();
 
     std::ifstream in(folder / "history.jsonl");
@@ -204,7 +159,7 @@ TEST_F(AdapterChoiceE2eTest, EveryDownloadAddsAHistoryLine) {
               std::string::npos)
         << lines[2];
 
-    cli.Start(folder.Path(), {"history", "--last", "2"});
+    StartCli(cli, folder.Path(), {"history", "--last", "2"});
     EXPECT_EQ(cli.Wait(5s), 0);
     const std::string table = cli.Output();
     EXPECT_EQ(table.find("Erase boot area"), std::string::npos) << table;

@@ -70,10 +70,11 @@ CliProcess::~CliProcess() {
 bool CliProcess::Start(const std::vector<std::string>& arguments, const std::string& out, const std::string& err) {
     std::vector<std::string> command = {std::string(KELVANE_BIN_DIR) + "/kelvane-cli"};
     command.insert(command.end(), arguments.begin(), arguments.end());
+    m_out = out;
     m_pid = ::fork();
     if (m_pid == 0) {
         const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const int e = err.empty() ? o : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (o < 0 || e < 0) ::_exit(126);
         ::dup2(o, STDOUT_FILENO);
         ::dup2(e, STDERR_FILENO);
@@ -105,6 +106,11 @@ int CliProcess::Wait(std::chrono::milliseconds within) {
     }
     m_pid = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string CliProcess::Output() const {
+    std::ifstream in(m_out, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 bool Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }

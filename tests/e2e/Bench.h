@@ -94,14 +94,18 @@ public:
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
-    // Starts it with these arguments; standard output to out, standard error to err.
-    bool Start(const std::vector<std::string>& arguments, const std::string& out, const std::string& err);
+    // Starts it with these arguments; standard output to out, standard error to err (no
+    // err: into out as well).
+    bool Start(const std::vector<std::string>& arguments, const std::string& out, const std::string& err = {});
     void Signal(int signal) const;
     // Waits for its end (killing it after the time); its exit code, -1 when killed.
     int Wait(std::chrono::milliseconds within);
+    // What it wrote to out so far.
+    std::string Output() const;
 
 private:
     pid_t m_pid = -1;
+    std::string m_out;
 };
 
 std::vector<std::uint8_t> RandomBytes(std::size_t size, std::uint32_t seed);

@@ -144,6 +144,20 @@ int IndexOf(fdp::CPacketSocketDriver& driver, int count, const std::string& name
     return -1;
 }
 
+// kv0 and the spare kvx1 in the driver's table ("kv*": veths carry a login only when
+// named), kv0 open and every candidate listened on.
+void OpenKv0AndScout(fdp::CPacketSocketDriver& driver, int& kv0, int& kvx1) {
+    driver.SetInterfaceFilter("kv*");
+    driver.Init(nullptr);
+    const int count = driver.EnumerateAdapters();
+    kv0 = IndexOf(driver, count, kPcInterface);
+    kvx1 = IndexOf(driver, count, "kvx1");
+    ASSERT_GE(kv0, 0);
+    ASSERT_GE(kvx1, 0);
+    ASSERT_EQ(driver.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << driver.LastError();
+    driver.SetScouting(true);
+}
+
 std::multiset<int> MarkersRead(fdp::CPacketSocketDriver& driver, std::chrono::milliseconds within) {
     std::multiset<int> markers;
     const auto deadline = std::chrono::steady_clock::now() + within;
@@ -279,14 +293,8 @@ TEST_F(PacketSocketDriverE2eTest, OnlyTheLinksFramesArrivingOnTheAdapterInUseAre
 TEST_F(PacketSocketDriverE2eTest, AnAnnounceOnAnotherCandidateMovesTheLinkThere) {
     ASSERT_TRUE(Bench("spares up 1"));
     fdp::CPacketSocketDriver all;
-    all.SetInterfaceFilter("kv*");   // veths carry a login only when named
-    all.Init(nullptr);
-    const int count = all.EnumerateAdapters();
-    const int kv0 = IndexOf(all, count, kPcInterface), kvx1 = IndexOf(all, count, "kvx1");
-    ASSERT_GE(kv0, 0);
-    ASSERT_GE(kvx1, 0);
-    ASSERT_EQ(all.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << all.LastError();
-    all.SetScouting(true);
+    int kv0 = -1, kvx1 = -1;
+    ASSERT_NO_FATAL_FAILURE(OpenKv0AndScout(all, kv0, kvx1));
     ASSERT_TRUE(SendFromTargetSide("kvx1p", {FrameOf(0x0707, 0x44, 0x60)}));   // not an announce
     EXPECT_EQ(MarkersRead(all, 400ms), (std::multiset<int>{}));
     EXPECT_EQ(all.OpenIndex(), kv0);
@@ -307,14 +315,8 @@ TEST_F(PacketSocketDriverE2eTest, AfterAMoveFramesCarryTheNewAdaptersOwnAddress)
     ASSERT_TRUE(Shell("ip link set dev kvx1 down && ip link set dev kvx1 address 02:4b:56:00:00:31 && "
                       "ip link set dev kvx1 up"));
     fdp::CPacketSocketDriver all;
-    all.SetInterfaceFilter("kv*");   // veths carry a login only when named
-    all.Init(nullptr);
-    const int count = all.EnumerateAdapters();
-    const int kv0 = IndexOf(all, count, kPcInterface), kvx1 = IndexOf(all, count, "kvx1");
-    ASSERT_GE(kv0, 0);
-    ASSERT_GE(kvx1, 0);
-    ASSERT_EQ(all.OpenAdapter(static_cast<std::uint16_t>(kv0)), fdp::OpenOk) << all.LastError();
-    all.SetScouting(true);
+    int kv0 = -1, kvx1 = -1;
+    ASSERT_NO_FATAL_FAILURE(OpenKv0AndScout(all, kv0, kvx1));
     ASSERT_TRUE(SendFromTargetSide("kvx1p", {FrameOf(0x0707, 0x01, 0x71)}));
     EXPECT_EQ(MarkersRead(all, 500ms), (std::multiset<int>{0x71}));
     ASSERT_EQ(all.OpenIndex(), kvx1);

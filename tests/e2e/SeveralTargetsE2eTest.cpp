@@ -4,8 +4,6 @@
 // the burnt area's version back (--verify).
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -59,26 +57,13 @@ protected:
         ASSERT_TRUE(simSecond.Start(second.Path() + "/sim", options, "kvt2")) << simSecond.Error();
     }
     CliRun Run(const std::vector<std::string>& arguments) {
-        std::vector<std::string> command = {std::string(KELVANE_BIN_DIR) + "/kelvane-cli", "--no-progress",
-                                            "--interface", kPcInterface, "--folder", work.Path(), "--password", "kiwi"};
+        std::vector<std::string> command = {"--no-progress", "--interface", kPcInterface, "--folder", work.Path(),
+                                            "--password", "kiwi"};
         command.insert(command.end(), arguments.begin(), arguments.end());
         const std::string out = work / "cli.out", err = work / "cli.err";
         CliRun run;
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            ::dup2(o, STDOUT_FILENO);
-            ::dup2(e, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (auto& arg : command) argv.push_back(arg.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        CliProcess cli;
+        if (cli.Start(command, out, err)) run.exitCode = cli.Wait(std::chrono::minutes(5));
         run.out = ReadText(out);
         run.err = ReadText(err);
         return run;

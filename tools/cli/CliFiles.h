@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
@@ -33,6 +34,10 @@ std::string OutputFileProblem(const std::string& path);
 // path once complete. Checks path again first, since it may have appeared while the
 // target answered. Empty on success, else the message; refused is set when the check
 // refused it (nothing was written) rather than the write failing.
+// Writes every byte to fd, going on after a short write or a signal; false when it
+// cannot.
+bool WriteAll(int fd, std::string_view bytes);
+
 std::string WriteOutputFile(const std::string& path, std::span<const std::uint8_t> bytes, bool& refused);
 
 }  // namespace cli

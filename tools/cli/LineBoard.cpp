@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "resources/strings/StringTable.h"
+#include "tools/cli/CliFiles.h"
 
 namespace cli {
 
@@ -110,17 +111,6 @@ unsigned TerminalColumns(int fd) {
     winsize size{};
     if (::ioctl(fd, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace cli

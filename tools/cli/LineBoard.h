@@ -44,7 +44,5 @@ private:
 
 // The terminal's width on fd, 80 when it cannot be told.
 unsigned TerminalColumns(int fd);
-// Writes the whole text to fd; false when it cannot.
-bool WriteAll(int fd, const std::string& text);
 
 }  // namespace cli

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tools/cli/CliFiles.h"
+
 namespace cli {
 
 namespace {
@@ -18,17 +20,6 @@ constexpr off_t kMaxWorkingFile = 1 << 20;
 
 std::string Reason(const char* action, const std::filesystem::path& path, int error) {
     return std::string("Cannot ") + action + " " + path.string() + ": " + std::strerror(error);
-}
-
-bool WriteAll(int fd, const std::vector<char>& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -73,7 +64,7 @@ bool CParamDraft::Create(const std::filesystem::path& folder, std::string& error
         return false;
     }
     m_draft = name;
-    if (!WriteAll(out, bytes) || ::fsync(out) != 0) {
+    if (!WriteAll(out, {bytes.data(), bytes.size()}) || ::fsync(out) != 0) {
         error = Reason("write", m_draft, errno);
         ::close(out);
         return false;   // removed with the object

@@ -77,7 +77,6 @@ private:
     void ReapEnded();
     void Interrupt();
     std::vector<LineRow> Rows() const;
-    unsigned Count(LineRow::State state) const;
     void Human(const std::string& line) {
         if (m_output.humanFd >= 0 && !m_output.table) WriteAll(m_output.humanFd, line + "\n");
     }
@@ -168,11 +167,6 @@ std::vector<LineRow> CProductionLine::Rows() const {
     return rows;
 }
 
-unsigned CProductionLine::Count(LineRow::State state) const {
-    const auto rows = Rows();
-    return static_cast<unsigned>(std::count_if(rows.begin(), rows.end(), [state](const LineRow& row) { return row.state == state; }));
-}
-
 int CProductionLine::Run() {
     const std::string folder = m_options.folder.empty() ? ProgramFolder() : m_options.folder;
     if (!m_files.Open(folder)) {
@@ -231,8 +225,8 @@ int CProductionLine::Run() {
         ReapEnded();
         if (started && !lost) StartWaiting();
         if (m_output.table && m_output.humanFd >= 0) m_board.Draw(m_output.humanFd, Rows(), columns);
-        const bool busy = Count(LineRow::State::Running) > 0;
-        if (started && !busy && (lost || (!m_options.watch && Count(LineRow::State::Waiting) == 0))) break;
+        const LineCounts counts = CLineBoard::Count(Rows());
+        if (started && counts.running == 0 && (lost || (!m_options.watch && counts.waiting == 0))) break;
     }
     if (m_interrupted) {
         // Every running target says what it was left doing, then the line ends.
